@@ -1,0 +1,34 @@
+// The two links that carry one command frame to the projector and collect its reply. Each
+// opens its port or connection, sends, receives and closes again before returning; both are
+// called only with the library lock held.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "result.h"
+
+namespace zolvane {
+
+inline constexpr std::size_t kReplyBufferSize = 64;
+
+// port: the connection's first string, e.g. "/dev/ttyUSB0" or "COM3".
+ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t frameLength,
+                          uint8_t* reply, std::size_t replySize, std::size_t& received);
+
+// host: dotted IPv4 address or host name; port: decimal text, low 16 bits used.
+ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* frame,
+                           std::size_t frameLength, uint8_t* reply, std::size_t replySize,
+                           std::size_t& received);
+
+// The device a serial port name opens: "COMn" names /dev/ttyS(n-1), anything else is a path.
+std::string SerialDevicePath(const char* port);
+
+// How many reply bytes a reply that starts with `first` has: the single acknowledge bytes
+// 06 and 15 stand alone, every other reply carries two more bytes.
+inline std::size_t ExpectedReplyLength(uint8_t first) {
+    return (first == 0x06 || first == 0x15) ? 1 : 3;
+}
+
+}  // namespace zolvane

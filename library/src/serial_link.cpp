@@ -1,0 +1,189 @@
+// One command over an RS-232 port: open exclusively, 19200 8N1 raw without flow control, purge,
+// raise DTR, write the frame, wait about one second for the reply, close.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "deadline.h"
+#include "links.h"
+
+namespace zolvane {
+namespace {
+
+// 100 polls 10 ms apart: the projector has about one second to answer.
+constexpr Milliseconds kReplyLimit{100 * 10};
+// Write time-out: 10 ms per byte plus 500 ms.
+constexpr int kWritePerByteMs = 10;
+constexpr int kWriteConstantMs = 500;
+
+}  // namespace
+
+std::string SerialDevicePath(const char* port) {
+    if (strncasecmp(port, "COM", 3) == 0 && port[3] != '\0') {
+        unsigned long number = 0;
+        const char* p = port + 3;
+        for (; *p >= '0' && *p <= '9' && number < 100000; ++p) number = number * 10 + (*p - '0');
+        if (*p == '\0' && number >= 1 && number < 100000) {
+            return "/dev/ttyS" + std::to_string(number - 1);
+        }
+    }
+    return port;
+}
+
+namespace {
+
+// A device without modem-control lines (a pseudo-terminal, a network bridge) answers modem and
+// counter requests like this; that is not a failure of the port.
+bool NotSupported(int error) { return error == ENOTTY || error == EINVAL; }
+
+class Port {
+public:
+    explicit Port(int fd) : fd_(fd) {}
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+    ~Port() {
+        // Clear exclusive mode ourselves: it would otherwise outlive us while another process
+        // (a bridge, an emulator) keeps the device open.
+        if (exclusive_) ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);  // also releases the flock
+    }
+    int fd() const { return fd_; }
+    void markExclusive() { exclusive_ = true; }
+
+private:
+    int fd_;
+    bool exclusive_ = false;
+};
+
+// Line errors (framing, overrun, parity, break) as the driver counts them: a snapshot before
+// the exchange, compared at every poll.
+class LineErrors {
+public:
+    explicit LineErrors(int fd) : fd_(fd) {}
+
+    bool reset() {
+        if (::ioctl(fd_, TIOCGICOUNT, &baseline_) == 0) {
+            counting_ = true;
+            return true;
+        }
+        counting_ = false;
+        return NotSupported(errno);
+    }
+
+    bool occurred() const {
+        if (!counting_) return false;
+        serial_icounter_struct now{};
+        if (::ioctl(fd_, TIOCGICOUNT, &now) != 0) return true;
+        return now.frame != baseline_.frame || now.overrun != baseline_.overrun ||
+               now.parity != baseline_.parity || now.brk != baseline_.brk ||
+               now.buf_overrun != baseline_.buf_overrun;
+    }
+
+private:
+    int fd_;
+    bool counting_ = false;
+    serial_icounter_struct baseline_{};
+};
+
+void ConfigureLine(termios& tio) {
+    ::cfmakeraw(&tio);
+    ::cfsetispeed(&tio, B19200);
+    ::cfsetospeed(&tio, B19200);
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | IGNBRK);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+}
+
+bool SetModemLine(int fd, unsigned long request, int line) {
+    return ::ioctl(fd, request, &line) == 0 || NotSupported(errno);
+}
+
+bool WriteAll(int fd, const uint8_t* data, std::size_t length) {
+    const Deadline deadline(Milliseconds(kWritePerByteMs * static_cast<int>(length) + kWriteConstantMs));
+    std::size_t written = 0;
+    while (written < length) {
+        const ssize_t n = ::write(fd, data + written, length - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return false;
+        if (PollOne(fd, POLLOUT, deadline.remainingMs()) <= 0) return false;
+    }
+    return true;
+}
+
+ResultCode AwaitReply(int fd, const LineErrors& errors, uint8_t* reply, std::size_t replySize,
+                      std::size_t& received) {
+    const Deadline deadline(kReplyLimit);
+    for (;;) {
+        if (errors.occurred()) return ResultPortError;
+        int waiting = 0;
+        if (::ioctl(fd, FIONREAD, &waiting) != 0) return ResultPortError;
+        if (waiting > 0) {
+            if (received + static_cast<std::size_t>(waiting) > replySize) {
+                ::tcflush(fd, TCIOFLUSH);
+                return ResultPortReplyTooLong;
+            }
+            const ssize_t n = ::read(fd, reply + received, static_cast<std::size_t>(waiting));
+            if (n < 0 && errno != EAGAIN && errno != EINTR) return ResultPortReadFailed;
+            if (n > 0) received += static_cast<std::size_t>(n);
+            // A value reply is collected until its three bytes are in; any other reply is
+            // taken as it stands.
+            if (received > 0 && !(reply[0] == 0x1D && received < 3)) return ResultOk;
+        }
+        if (deadline.expired()) return received > 0 ? ResultOk : ResultPortReplyTimeout;
+        // Short waits so line errors are seen even when no byte arrives.
+        const int ready = PollOne(fd, POLLIN, std::min(deadline.remainingMs(), 10));
+        if (ready < 0) return ResultPortReadFailed;
+        if ((ready & (POLLHUP | POLLERR | POLLNVAL)) && !(ready & POLLIN)) {
+            return ResultPortReadFailed;  // the device went away
+        }
+    }
+}
+
+}  // namespace
+
+ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t frameLength,
+                          uint8_t* reply, std::size_t replySize, std::size_t& received) {
+    received = 0;
+    char name[256] = {};
+    std::strncpy(name, port, sizeof name - 1);
+
+    const int fd = ::open(SerialDevicePath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return ResultPortOpenFailed;
+    Port device(fd);
+    // Exclusive use: flock keeps cooperating programs apart, TIOCEXCL keeps other openers out.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return ResultPortOpenFailed;
+    if (::ioctl(fd, TIOCEXCL) == 0) device.markExclusive();
+
+    // The driver's queue sizes cannot be chosen on this platform; nothing to request.
+    if (::tcflush(fd, TCIOFLUSH) != 0) return ResultPortPurgeFailed;
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) return ResultPortGetStateFailed;
+    ConfigureLine(tio);  // the read and write time-outs are the deadlines kept below
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return ResultPortSetStateFailed;
+
+    LineErrors errors(fd);
+    if (!errors.reset()) return ResultPortError;
+    SetModemLine(fd, TIOCMBIC, TIOCM_RTS);  // RTS held low: no hardware handshake
+    if (!SetModemLine(fd, TIOCMBIS, TIOCM_DTR)) return ResultPortDtrFailed;
+
+    errors.reset();
+    if (!WriteAll(fd, frame, frameLength)) return ResultPortWriteFailed;
+    return AwaitReply(fd, errors, reply, replySize, received);
+}
+
+}  // namespace zolvane

@@ -1,0 +1,79 @@
+#include "command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <map>
+#include <string>
+
+namespace zolvane::emulator {
+
+std::optional<int> parseCommandLine(int argc, char** argv, ProgramSettings& settings) {
+    Options& options = settings.options;
+    FaultConfig& fault = settings.fault;
+    options.port = 2323;
+
+    CLI::App app{"Answers projector command frames over TCP and a pseudo-terminal."};
+    app.set_version_flag("--version", std::string("projector-emulator ") + ZOLVANE_VERSION);
+
+    bool noTcp = false;
+    long long coolingMs = options.coolingTime.count();
+    long long delayMs = 0;
+    long long pauseMs = fault.pause.count();
+    unsigned faultFrames = 0;
+    std::uint16_t faultType = 0;
+
+    const std::map<std::string, PowerState> powerStates{{"on", PowerState::On},
+                                                        {"off", PowerState::Off}};
+    const std::map<std::string, FaultKind> faultKinds{
+        {"none", FaultKind::None},   {"no-reply", FaultKind::NoReply},
+        {"nak", FaultKind::Nak},     {"garbage", FaultKind::Garbage},
+        {"split", FaultKind::Split}, {"trickle", FaultKind::Trickle},
+        {"close", FaultKind::Close}, {"overlong", FaultKind::Overlong}};
+
+    app.add_option("--host", options.host, "Address to listen on")->capture_default_str();
+    app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
+    app.add_flag("--no-tcp", noTcp, "Do not listen on TCP");
+    app.add_flag("--pty", options.pty, "Serve a pseudo-terminal as the serial port");
+    app.add_option("--link", options.linkPath,
+                   "Symbolic link to the pseudo-terminal (implies --pty)");
+    app.add_option("--power", options.initialPower, "Power state at start: on or off")
+        ->transform(CLI::CheckedTransformer(powerStates, CLI::ignore_case).description(""))
+        ->type_name("on|off")
+        ->default_str("on");
+    app.add_option("--cooling-ms", coolingMs, "Cooling-down time after switching off")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    app.add_option("--delay", delayMs, "Wait this many ms before every reply")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--fault", fault.kind, "Misbehaviour of every reply")
+        ->transform(CLI::CheckedTransformer(faultKinds, CLI::ignore_case).description(""))
+        ->type_name("none|no-reply|nak|garbage|split|trickle|close|overlong")
+        ->default_str("none");
+    app.add_option("--pause", pauseMs, "Pause between the pieces of a split or trickled reply")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    app.add_option("--fault-frames", faultFrames, "Misbehave for this many frames only")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--fault-type", faultType, "Misbehave only for this type code (e.g. 0x2003)");
+    app.add_flag("--verbose", options.verbose, "Log every frame and reply to standard error");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error);
+    }
+
+    options.tcp = !noTcp;
+    options.pty = options.pty || !options.linkPath.empty();
+    options.coolingTime = std::chrono::milliseconds{coolingMs};
+    fault.delay = std::chrono::milliseconds{delayMs};
+    fault.pause = std::chrono::milliseconds{pauseMs};
+    if (app.count("--fault-frames") > 0) {
+        fault.frameCount = faultFrames;
+    }
+    if (app.count("--fault-type") > 0) {
+        fault.onlyType = faultType;
+    }
+    return std::nullopt;
+}
+
+}  // namespace zolvane::emulator
