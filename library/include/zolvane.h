@@ -76,6 +76,45 @@ ZV_API int32_t ZV_CALL ZV_GetConnection(uint16_t *typeOut, char *buffer1, int32_
 ZV_API int32_t ZV_CALL ZV_GetCommand(int32_t action, int32_t type, int32_t value,
                                      uint8_t *frame, int32_t frameSize);
 
+/* ---- Diagnostics -------------------------------------------------------
+ *
+ * ZV_GetLastResult()
+ *   The result code of the calling thread's last exchange (any command
+ *   function) or ZV_SetConnection call: 0 for success, otherwise one of the
+ *   ZV_RESULT_ codes below. Kept per thread, so concurrent callers never see
+ *   each other's result. 0 before the thread's first such call.
+ *
+ * ZV_GetResultText(code)
+ *   A short English description of any result code, for messages and logs.
+ *   The text is static: never free or change it. Unknown codes get a text
+ *   that says so.
+ */
+#define ZV_RESULT_OK                    0x00000000u
+#define ZV_RESULT_NO_CONNECTION_TYPE    0x80000000u /* no link chosen */
+#define ZV_RESULT_NO_REPLY              0x80000001u
+#define ZV_RESULT_BAD_REPLY             0x80000002u /* refused (NAK) or unexpected reply */
+#define ZV_RESULT_PORT_OPEN_FAILED      0x80000003u
+#define ZV_RESULT_PORT_BUFFERS_FAILED   0x80000004u
+#define ZV_RESULT_PORT_PURGE_FAILED     0x80000005u
+#define ZV_RESULT_PORT_GET_STATE_FAILED 0x80000006u
+#define ZV_RESULT_PORT_SET_STATE_FAILED 0x80000007u
+#define ZV_RESULT_PORT_TIMEOUTS_FAILED  0x80000008u
+#define ZV_RESULT_PORT_ERROR            0x80000009u
+#define ZV_RESULT_PORT_DTR_FAILED       0x8000000Au
+#define ZV_RESULT_PORT_WRITE_FAILED     0x8000000Bu
+#define ZV_RESULT_PORT_REPLY_TOO_LONG   0x8000000Eu
+#define ZV_RESULT_PORT_READ_FAILED      0x8000000Fu
+#define ZV_RESULT_PORT_REPLY_TIMEOUT    0x80000010u
+#define ZV_RESULT_SOCKET_FAILED         0x80000012u
+#define ZV_RESULT_HOST_NOT_FOUND        0x80000013u
+#define ZV_RESULT_CONNECT_FAILED        0x80000014u
+#define ZV_RESULT_SEND_FAILED           0x80000015u
+#define ZV_RESULT_RECEIVE_FAILED        0x80000016u
+#define ZV_RESULT_NETWORK_TIMEOUT       0x80000017u
+
+ZV_API uint32_t ZV_CALL ZV_GetLastResult(void);
+ZV_API const char *ZV_CALL ZV_GetResultText(uint32_t code);
+
 /* ---- Get functions (action 2) -------------------------------------------
  * Store the projector's 16-bit value into *value and return 1 when the
  * projector answers 1D lo hi; otherwise return 0 and leave *value alone.
