@@ -1,0 +1,39 @@
+// Programs run by the tests: the tool itself, to completion, and helpers such as socat in the
+// background.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace cli_testing {
+
+struct Finished {
+    int status = -1;  // the exit status; -1 when it was killed or did not start
+    std::string out;
+    std::string err;
+};
+
+// Runs the program to its end, reading both outputs; one that has not finished after the
+// time-out is killed and reported with status -1.
+Finished Run(const std::vector<std::string>& argv,
+             std::chrono::seconds timeout = std::chrono::seconds(90));
+
+// A program that runs until the object goes away.
+class Background {
+  public:
+    explicit Background(const std::vector<std::string>& argv);
+    ~Background();
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    bool running() const;
+
+  private:
+    pid_t pid_ = -1;
+};
+
+}  // namespace cli_testing

@@ -1,0 +1,169 @@
+// Choosing the link: options, the desktop program's settings file, bad addresses, and serial
+// over the network with socat.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "cli_test.h"
+
+namespace cli_testing {
+namespace {
+
+using testing::HasSubstr;
+using namespace std::chrono_literals;
+
+class LinkChoice : public CliTest {
+  protected:
+    std::string settingsFile(const std::string& text) {
+        const std::filesystem::path file = scratch() / "Varnix.txt";
+        writeFile(file, text);
+        return file.string();
+    }
+};
+
+TEST_F(LinkChoice, SettingsFileOfTheDesktopProgramChoosesTheLink) {
+    const std::string network =
+        settingsFile("[general]\r\n connection = 2 \r\n[TCP]\r\nipaddress= 127.0.0.1 \r\nPortNo=" +
+                     std::to_string(projector().tcpPort()) + "\r\n");
+    const Finished overTcp = Zolvane({"--settings", network, "get", "power"});
+    EXPECT_EQ(overTcp.status, 0) << overTcp.err;
+    EXPECT_EQ(overTcp.out, "1\n");
+
+    const std::string serial = settingsFile(
+        "[GENERAL]\r\nConnection=1\r\n[SERIAL]\r\nPort=" + projector().ptyPath() + "\r\n");
+    projector().clearFrames();
+    EXPECT_EQ(Zolvane({"--settings", serial, "get", "power"}).status, 0);
+    ASSERT_EQ(projector().frames().size(), 1u);
+    EXPECT_EQ(projector().frames()[0].link, emu::Link::Pty);
+
+    const struct {
+        std::string text;
+        const char* message;
+    } unusable[] = {
+        {"[GENERAL]\r\nConnection=0\r\n", "chooses no link"},
+        {"[GENERAL]\r\nConnection=2\r\n[TCP]\r\nIPAddress=\r\n", "no TCP/IPAddress"},
+        {"[GENERAL]\r\nConnection=2\r\n[TCP]\r\nIPAddress=10.0.0.1\r\nPortNo=99999\r\n",
+         "TCP/PortNo '99999'"},
+    };
+    for (const auto& bad : unusable) {
+        const Finished finished = Zolvane({"--settings", settingsFile(bad.text), "get", "power"});
+        EXPECT_EQ(finished.status, 2) << bad.message;
+        EXPECT_THAT(finished.err, HasSubstr(bad.message));
+    }
+    const Finished missing = Zolvane({"--settings", (scratch() / "none.txt").string(), "status"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_THAT(missing.err, HasSubstr("cannot read settings file"));
+}
+
+TEST_F(LinkChoice, MalformedAddressesAreUsageErrors) {
+    for (const char* address : {"", "300.1.1.1", "1.2.3", "bad host", "-projector", ":23",
+                                "host:", "host:0", "host:65536", "host:23x", "a:b:c"}) {
+        const Finished finished = Zolvane({"--tcp", address, "get", "power"});
+        EXPECT_EQ(finished.status, 2) << address;
+        EXPECT_THAT(finished.err, HasSubstr("'")) << address;
+    }
+    const Finished noPort = Zolvane({"--serial", "", "get", "power"});
+    EXPECT_EQ(noPort.status, 2);
+    EXPECT_THAT(noPort.err, HasSubstr("--serial needs a port"));
+    const Finished both = Zolvane({"--tcp", address(), "--serial", "/dev/ttyS0", "get", "power"});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_TRUE(projector().frames().empty());
+
+    const Finished unknown = Zolvane({"--tcp", "no-such-projector.invalid", "get", "power"});
+    EXPECT_EQ(unknown.status, 3) << "well formed but not found is a link failure";
+    EXPECT_THAT(unknown.err, HasSubstr("cannot be resolved"));
+}
+
+#ifdef ZOLVANE_SOCAT
+
+uint16_t FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    ::close(fd);
+    return bound ? ntohs(address.sin_port) : 0;
+}
+
+bool Listening(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+template <typename Ready>
+bool WaitUntil(Ready ready) {
+    for (auto deadline = std::chrono::steady_clock::now() + 20s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+        if (ready()) return true;
+    }
+    return false;
+}
+
+// The projector's TCP port turned into a serial device on this machine: the library sees a
+// serial port, the projector one TCP connection carrying the same frames.
+TEST_F(LinkChoice, PseudoTerminalBridgedBySocatIsASerialPort) {
+    const std::filesystem::path device = scratch() / "ttyProjector";
+    Background socat(
+        {ZOLVANE_SOCAT, "pty,link=" + device.string() + ",raw,echo=0", "tcp:" + address()});
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(device); }));
+
+    const Finished status = Zolvane({"--serial", device.string(), "status", "--json"});
+    ASSERT_EQ(status.status, 0) << status.err;
+    EXPECT_EQ(nlohmann::json::parse(status.out)["power"]["name"], "on");
+
+    projector().clearFrames();
+    EXPECT_EQ(Zolvane({"--serial", device.string(), "set", "brightness", "150"}).status, 0);
+    EXPECT_EQ(projector().value(0x2003), 150);
+    const auto frames = projector().frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].link, emu::Link::Tcp);
+    const Finished expected = Zolvane({"frame", "set", "brightness", "150"});
+    char sent[64];
+    std::snprintf(
+        sent, sizeof sent, "%02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
+        frames[0].raw[0], frames[0].raw[1], frames[0].raw[2], frames[0].raw[3], frames[0].raw[4],
+        frames[0].raw[5], frames[0].raw[6], frames[0].raw[7], frames[0].raw[8], frames[0].raw[9],
+        frames[0].raw[10], frames[0].raw[11], frames[0].raw[12]);
+    EXPECT_EQ(expected.out, sent) << "the same frame crosses the bridge unchanged";
+}
+
+// A serial-to-network bridge in raw mode in front of the projector's serial port: the tool
+// reaches it with --tcp as if it were the projector.
+TEST_F(LinkChoice, SerialToNetworkBridgeInRawModeIsReachedOverTcp) {
+    const uint16_t port = FreePort();
+    ASSERT_NE(port, 0);
+    Background socat({ZOLVANE_SOCAT, "-t", "0",
+                      "tcp-listen:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
+                      "file:" + projector().ptyPath() + ",raw,echo=0"});
+    ASSERT_TRUE(WaitUntil([&] { return Listening(port); }));
+
+    projector().clearFrames();
+    const std::string bridge = "127.0.0.1:" + std::to_string(port);
+    const Finished changed = Zolvane({"--tcp", bridge, "set", "contrast", "100"});
+    EXPECT_EQ(changed.status, 0) << changed.err;
+    EXPECT_EQ(projector().value(0x2004), 100);
+    const Finished read = Zolvane({"--tcp", bridge, "get", "contrast"});
+    EXPECT_EQ(read.out, "100\n") << read.err;
+    for (const emu::FrameRecord& frame : projector().frames()) {
+        EXPECT_EQ(frame.link, emu::Link::Pty);
+    }
+}
+
+#endif
+
+}  // namespace
+}  // namespace cli_testing

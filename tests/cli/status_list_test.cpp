@@ -1,0 +1,105 @@
+// status and list, as text for people and as JSON for monitoring systems.
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "cli_test.h"
+#include "settings_table.h"
+
+namespace cli_testing {
+namespace {
+
+using nlohmann::json;
+using testing::HasSubstr;
+
+class StatusAndList : public CliTest {};
+
+TEST_F(StatusAndList, StatusReadsTheProjectorInOneGo) {
+    projector().setValue(0x2000, 2);
+    projector().setValue(0x2002, 1);
+    projector().setValue(0x1090, 4321);
+    projector().setValue(0x6020, 0x0102);
+
+    const Finished text = zolvane({"status"});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_THAT(text.out, HasSubstr("Power:        on\n"));
+    EXPECT_THAT(text.out, HasSubstr("Input:        s-video\n"));
+    EXPECT_THAT(text.out, HasSubstr("Lamp time:    4321 h\n"));
+
+    const Finished finished = zolvane({"status", "--json"});
+    ASSERT_EQ(finished.status, 0) << finished.err;
+    const json status = json::parse(finished.out);
+    EXPECT_EQ(status["power"]["value"], 1);
+    EXPECT_EQ(status["power"]["name"], "on");
+    EXPECT_EQ(status["input"]["value"], 2);
+    EXPECT_EQ(status["input"]["name"], "s-video");
+    EXPECT_EQ(status["blank"]["name"], "off");
+    EXPECT_EQ(status["mute"]["name"], "on");
+    EXPECT_EQ(status["lampTime"]["value"], 4321);
+    EXPECT_EQ(status["filterTime"]["value"], 567);
+    EXPECT_EQ(status["errorStatus"]["value"], 0x0102);
+}
+
+TEST_F(StatusAndList, SwitchedOffProjectorIsNoFailure) {
+    projector().setPower(emu::PowerState::Off);
+    const Finished finished = zolvane({"status", "--json"});
+    EXPECT_EQ(finished.status, 0) << finished.err;
+    const json status = json::parse(finished.out);
+    EXPECT_EQ(status["power"]["name"], "off");
+    EXPECT_TRUE(status["input"]["value"].is_null());
+    EXPECT_THAT(status["input"]["error"].get<std::string>(), HasSubstr("off"));
+    EXPECT_EQ(status["lampTime"]["value"], 1234);
+}
+
+TEST_F(StatusAndList, UnreadableValueExitsOneAndStillReportsTheRest) {
+    projector().failGet(0x1090);
+    const Finished finished = zolvane({"status", "--json"});
+    EXPECT_EQ(finished.status, 1);
+    const json status = json::parse(finished.out);
+    EXPECT_TRUE(status["lampTime"]["value"].is_null());
+    EXPECT_THAT(status["lampTime"]["error"].get<std::string>(), HasSubstr("refused"));
+    EXPECT_EQ(status["filterTime"]["value"], 567);
+}
+
+TEST_F(StatusAndList, ListHasEveryCatalogueRowAndNeedsNoLink) {
+    const Finished finished = Zolvane({"list", "--json"});
+    ASSERT_EQ(finished.status, 0) << finished.err;
+    const json rows = json::parse(finished.out);
+
+#define ZV_SETTING(name, ...) +1
+#define ZV_EXECUTE(name, ...) +1
+    constexpr int kCatalogueRows = 0
+#include "catalogue.def"
+        ;
+#undef ZV_SETTING
+#undef ZV_EXECUTE
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(kCatalogueRows));
+
+    std::set<std::string> names;
+    for (const json& row : rows) {
+        names.insert(row["name"].get<std::string>());
+        // The projector must know every type code the tool offers.
+        EXPECT_NE(zolvane::emulator::findSetting(row["type"].get<uint16_t>()), nullptr)
+            << row["name"];
+        if (row["name"] == "Brightness") {
+            EXPECT_EQ(row["type"], 0x2003);
+            EXPECT_EQ(row["operations"], json({"get", "set", "inc", "dec", "reset"}));
+            EXPECT_EQ(row["reset"], 0x7000);
+            EXPECT_EQ(row["label"], "Brightness");
+        }
+        if (row["name"] == "SlotkeepSave") {
+            EXPECT_EQ(row["operations"], json({"set"}));
+            EXPECT_TRUE(row["reset"].is_null());
+        }
+        if (row["name"] == "AutoAdjust") {
+            EXPECT_EQ(row["operations"], json({"exec"}));
+        }
+    }
+    EXPECT_EQ(names.size(), rows.size()) << "every name once";
+
+    const Finished text = Zolvane({"list"});
+    EXPECT_THAT(text.out,
+                HasSubstr("LampTime          0x1090  get reset               0x7030  Lamp Time"));
+}
+
+}  // namespace
+}  // namespace cli_testing

@@ -1,0 +1,92 @@
+#include "backup_commands.h"
+
+#include <string>
+
+#include "backup_file.h"
+#include "result_kind.h"
+#include "zolvane.h"
+
+namespace zolvane::cli {
+namespace {
+
+bool LinkFailed(const Outcome& outcome) { return ExitStatusFor(outcome.result) == ExitLinkFailed; }
+
+}  // namespace
+
+int RunBackup(CommandContext& context, const std::filesystem::path& file) {
+    BackupWriter writer(file);
+    Session& session = context.session();
+
+    Backup backup;
+    std::string unreadable;
+    bool powerOn = true;
+    for (const SettingRow& row : SettingTable()) {
+        if (!row.supports(Operation::Get)) continue;
+        const Command command{&row, Operation::Get, 0};
+        const Outcome outcome = session.run(command);
+        // A half-read projector would pass for a full backup later, so nothing is written.
+        if (LinkFailed(outcome)) return context.report(command, outcome);
+        if (outcome.ok()) {
+            backup.push_back({&row, outcome.value, 0});
+            if (row.name == "Power") powerOn = outcome.value == 1;
+        } else {
+            backup.push_back({&row, std::nullopt, outcome.result});
+            unreadable += (unreadable.empty() ? "" : ", ") + std::string(row.name);
+        }
+    }
+    writer.commit(backup, session.target().describe());
+
+    context.out << "saved " << backup.size() << " settings to " << file.string() << '\n';
+    if (unreadable.empty()) return ExitOk;
+    context.err << "zolvane: recorded as unreadable: " << unreadable << '\n';
+    if (!powerOn)
+        context.err << "zolvane: the projector is not on; most settings answer only then\n";
+    return ExitRefused;
+}
+
+int RunRestore(CommandContext& context, const std::filesystem::path& file, RestoreChoice choice) {
+    const std::vector<Command> plan = RestorePlan(ReadBackup(file), choice);
+    Session& session = context.session();
+
+    unsigned refused = 0;
+    for (const Command& command : plan) {
+        const Outcome outcome = session.run(command);
+        if (LinkFailed(outcome)) {
+            context.err << "zolvane: restore stopped; settings before " << command.row->name
+                        << " were written back\n";
+            return context.report(command, outcome);
+        }
+        if (!outcome.ok()) {
+            context.note(command, outcome);
+            ++refused;
+        }
+    }
+    context.out << "restored " << plan.size() - refused << " of " << plan.size() << " settings";
+    if (refused > 0) context.out << ", " << refused << " refused";
+    context.out << '\n';
+    return refused == 0 ? ExitOk : ExitRefused;
+}
+
+int RunDiff(CommandContext& context, const std::filesystem::path& file, RestoreChoice choice) {
+    const std::vector<Command> plan = RestorePlan(ReadBackup(file), choice);
+    Session& session = context.session();
+
+    unsigned differences = 0;
+    for (const Command& planned : plan) {
+        const Command command{planned.row, Operation::Get, 0};
+        const Outcome outcome = session.run(command);
+        if (LinkFailed(outcome)) return context.report(command, outcome);
+        if (outcome.ok() && outcome.value == planned.value) continue;
+        ++differences;
+        context.out << planned.row->name << ": backup " << planned.value << ", projector ";
+        if (outcome.ok()) {
+            context.out << outcome.value << '\n';
+        } else {
+            context.out << "unreadable (" << ZV_GetResultText(outcome.result) << ")\n";
+        }
+    }
+    if (differences == 0) context.out << "no differences in " << plan.size() << " settings\n";
+    return differences == 0 ? ExitOk : ExitRefused;
+}
+
+}  // namespace zolvane::cli

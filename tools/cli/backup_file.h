@@ -1,0 +1,46 @@
+// The settings backup: a JSON file with every readable setting's value and the projector's reply,
+// and a reader that refuses anything it cannot trust before a single value is written back.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "setting_table.h"
+
+namespace zolvane::cli {
+
+struct BackupEntry {
+    const SettingRow* row = nullptr;
+    std::optional<uint16_t> value;  // empty when the projector would not give it
+    uint32_t result = 0;            // the library's reason, when empty
+};
+
+using Backup = std::vector<BackupEntry>;
+
+// Writes the backup beside its final place and renames it there, so that an interrupted run
+// never leaves a half-written file under the name. Created before the projector is asked, so a
+// folder that cannot be written stops the command before anything is sent.
+class BackupWriter {
+  public:
+    explicit BackupWriter(std::filesystem::path file);  // UsageError when it cannot be created
+    ~BackupWriter();
+    BackupWriter(const BackupWriter&) = delete;
+    BackupWriter& operator=(const BackupWriter&) = delete;
+
+    void commit(const Backup& backup, const std::string& link);  // UsageError on a write error
+
+  private:
+    std::filesystem::path file_;
+    std::filesystem::path temporary_;
+    int fd_ = -1;
+};
+
+// Every readable setting, in catalogue order, exactly once. UsageError naming the problem for
+// a file that cannot be read, is truncated, is not JSON, is not a backup of ours, or was made
+// for a different setting list.
+Backup ReadBackup(const std::filesystem::path& file);
+
+}  // namespace zolvane::cli

@@ -1,0 +1,56 @@
+// What every sub-command works with: the global options, the link (made on first use, so that
+// commands which send nothing never need one) and the two output streams.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "exit_status.h"
+#include "session.h"
+
+namespace zolvane::cli {
+
+struct GlobalOptions {
+    // At most one of the three is given; an empty text given is still a choice, and a bad one.
+    std::optional<std::string> serialPort;
+    std::optional<std::string> tcpAddress;
+    std::optional<std::string> settingsFile;
+    bool trace = false;
+    unsigned retries = 0;
+    unsigned waitMs = 0;
+};
+
+// The library would not take the link; carries its result code.
+class LinkSetupFailure : public std::runtime_error {
+  public:
+    LinkSetupFailure(const std::string& what, uint32_t result)
+        : std::runtime_error(what), result(result) {}
+    uint32_t result;
+};
+
+class CommandContext {
+  public:
+    CommandContext(GlobalOptions options, std::ostream& out, std::ostream& err);
+
+    // Chooses the link from the options or the settings file (UsageError when that choice is
+    // malformed) and hands it to the library (LinkSetupFailure when it will not take it).
+    Session& session();
+
+    // Tells standard error why the command failed; the exit status that goes with it.
+    ExitStatus report(const Command& command, const Outcome& outcome);
+    // As report, for a failure that is only noted while the command goes on.
+    void note(const Command& command, const Outcome& outcome);
+
+    std::ostream& out;
+    std::ostream& err;
+
+  private:
+    LinkTarget chooseTarget() const;
+
+    GlobalOptions options_;
+    std::unique_ptr<Session> session_;
+};
+
+}  // namespace zolvane::cli

@@ -1,0 +1,225 @@
+#include "command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "backup_commands.h"
+#include "command_context.h"
+#include "frame_command.h"
+#include "list_command.h"
+#include "setting_commands.h"
+#include "status_command.h"
+
+namespace zolvane::cli {
+namespace {
+
+using Action = std::function<int(CommandContext&)>;
+
+constexpr const char* kExitStatusHelp =
+    "Exit status: 0 success, 1 the projector refused or a value could not be read,\n"
+    "2 usage error (nothing was sent), 3 the link failed (port, connection or time-out).";
+
+struct Arguments {
+    std::string setting;
+    std::string value;
+    std::string action;
+    std::optional<std::string> frameValue;
+    std::string file;
+    bool json = false;
+    RestoreChoice restore;
+};
+
+void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
+    auto* serial =
+        app.add_option("--serial", options.serialPort,
+                       "Serial port of the projector (/dev/ttyUSB0, COM1 for /dev/ttyS0)")
+            ->type_name("PORT");
+    auto* tcp = app.add_option("--tcp", options.tcpAddress,
+                               "Network address of the projector or of a serial-to-network bridge "
+                               "in raw mode; port 23 by default")
+                    ->type_name("HOST[:PORT]");
+    auto* settings = app.add_option("--settings", options.settingsFile,
+                                    "Read the link from this Varnex settings file (Varnix.txt); "
+                                    "by default from the one Varnex uses")
+                         ->type_name("FILE");
+    serial->excludes(tcp)->excludes(settings);
+    tcp->excludes(settings);
+    app.add_flag("--trace", options.trace,
+                 "Show each frame sent and each reply on standard error, in hex");
+    app.add_option("--retries", options.retries,
+                   "Try again this many times after a link failure (time-out, no connection)")
+        ->check(CLI::Range(0, 100))
+        ->type_name("N");
+    app.add_option("--wait", options.waitMs, "Pause this many milliseconds between commands")
+        ->check(CLI::Range(0, 600000))
+        ->type_name("MS");
+}
+
+CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* description,
+                            Operation operation, Arguments& arguments, Action& action) {
+    CLI::App* command = app.add_subcommand(name, description);
+    command->add_option("setting", arguments.setting, "Setting name or label (see zolvane list)")
+        ->required();
+    if (operation == Operation::Set) {
+        command->add_option("value", arguments.value, "Decimal, 0x hex, or a value name")
+            ->required();
+    }
+    command->callback([&arguments, &action, operation] {
+        action = [&arguments, operation](CommandContext& context) {
+            return RunSettingCommand(context, operation, arguments.setting, arguments.value);
+        };
+    });
+    return command;
+}
+
+void AddEverydayCommand(CLI::App& app, const char* name, const char* description,
+                        const char* setting, const std::vector<std::string>& choices,
+                        Arguments& arguments, Action& action) {
+    CLI::App* command = app.add_subcommand(name, description);
+    std::string names;
+    for (const std::string& choice : choices) names += (names.empty() ? "" : "|") + choice;
+    command->add_option("value", arguments.value)
+        ->required()
+        ->check(CLI::IsMember(choices, CLI::ignore_case))
+        ->type_name(names);
+    command->callback([&arguments, &action, setting] {
+        action = [&arguments, setting](CommandContext& context) {
+            return RunSettingCommand(context, Operation::Set, setting, arguments.value);
+        };
+    });
+}
+
+void AddRestoreChoice(CLI::App& command, RestoreChoice& choice) {
+    command.add_flag("--include-power", choice.power, "Include the power state");
+    command.add_flag("--include-input", choice.input, "Include the input source");
+}
+
+void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
+    AddSettingCommand(app, "get", "Read a setting and print its value in decimal", Operation::Get,
+                      arguments, action);
+    AddSettingCommand(app, "set", "Change a setting", Operation::Set, arguments, action);
+    AddSettingCommand(app, "inc", "Step a setting up by the projector's step", Operation::Increment,
+                      arguments, action);
+    AddSettingCommand(app, "dec", "Step a setting down by the projector's step",
+                      Operation::Decrement, arguments, action);
+    AddSettingCommand(app, "reset", "Restore a setting's default (lamp and filter time: zero)",
+                      Operation::Reset, arguments, action);
+    AddSettingCommand(app, "exec", "Run a one-shot command: AutoAdjust", Operation::Execute,
+                      arguments, action);
+    AddEverydayCommand(app, "power", "Switch the projector on or off", "Power", {"on", "off"},
+                       arguments, action);
+    AddEverydayCommand(app, "input", "Select the input source", "InputSource",
+                       {"rgb", "video", "s-video", "m1-d", "bnc", "component"}, arguments, action);
+    AddEverydayCommand(app, "blank", "Blank the picture or show it again", "Blank", {"on", "off"},
+                       arguments, action);
+    AddEverydayCommand(app, "mute", "Mute the sound or turn it on again", "Mute", {"on", "off"},
+                       arguments, action);
+
+    CLI::App* status = app.add_subcommand(
+        "status", "Power, input, blank, mute, lamp time, filter time and error status");
+    status->add_flag("--json", arguments.json, "Print JSON instead of text");
+    status->callback([&] {
+        action = [&arguments](CommandContext& context) {
+            return RunStatus(context, arguments.json);
+        };
+    });
+
+    CLI::App* list = app.add_subcommand(
+        "list", "Every setting with its type code, operations, reset code and label");
+    list->add_flag("--json", arguments.json, "Print JSON instead of text");
+    list->callback([&] {
+        action = [&arguments](CommandContext& context) {
+            return RunList(context.out, arguments.json);
+        };
+    });
+
+    CLI::App* frame = app.add_subcommand(
+        "frame", "Print the 13 bytes of a command frame in hex, without sending anything");
+    frame->add_option("action", arguments.action, "get, set, inc, dec, reset or exec")->required();
+    frame->add_option("setting", arguments.setting, "Setting name or label, or a type code")
+        ->required();
+    frame->add_option("value", arguments.frameValue, "Value, for set only");
+    frame->callback([&] {
+        action = [&arguments](CommandContext& context) {
+            return RunFrame(context.out, arguments.action, arguments.setting, arguments.frameValue);
+        };
+    });
+
+    CLI::App* backup = app.add_subcommand(
+        "backup", "Save every readable setting, with the projector's reply, to a JSON file");
+    backup->add_option("file", arguments.file, "Backup file to write")->required();
+    backup->callback([&] {
+        action = [&arguments](CommandContext& context) {
+            return RunBackup(context, arguments.file);
+        };
+    });
+
+    CLI::App* restore = app.add_subcommand(
+        "restore", "Write every settable value of a backup back to the projector, in a safe order");
+    restore->add_option("file", arguments.file, "Backup file to read")->required();
+    AddRestoreChoice(*restore, arguments.restore);
+    restore->callback([&] {
+        action = [&arguments](CommandContext& context) {
+            return RunRestore(context, arguments.file, arguments.restore);
+        };
+    });
+
+    CLI::App* diff = app.add_subcommand(
+        "diff", "Compare the projector with a backup (the values a restore would write)");
+    diff->add_option("file", arguments.file, "Backup file to read")->required();
+    AddRestoreChoice(*diff, arguments.restore);
+    diff->callback([&] {
+        action = [&arguments](CommandContext& context) {
+            return RunDiff(context, arguments.file, arguments.restore);
+        };
+    });
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    CLI::App app{"Controls a projector over a serial port or a TCP connection.", "zolvane"};
+    app.set_version_flag("--version", "zolvane " ZOLVANE_VERSION);
+    app.footer(kExitStatusHelp);
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    GlobalOptions options;
+    Arguments arguments;
+    Action action;
+    AddGlobalOptions(app, options);
+    AddCommands(app, arguments, action);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // CLI11 would only say that a command is required when the word given is not one.
+        if (app.get_subcommands().empty() && !app.remaining().empty() &&
+            dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+            err << "zolvane: unknown command '" << app.remaining().front()
+                << "'\nRun with --help for more information.\n";
+            return ExitUsage;
+        }
+        const int status = app.exit(error, out, err);
+        return status == 0 ? ExitOk : ExitUsage;
+    }
+
+    CommandContext context(options, out, err);
+    try {
+        return action(context);
+    } catch (const UsageError& error) {
+        err << "zolvane: " << error.what() << '\n';
+        return ExitUsage;
+    } catch (const LinkSetupFailure& error) {
+        err << "zolvane: " << error.what() << '\n';
+        return ExitLinkFailed;
+    } catch (const std::exception& error) {
+        // Nothing here is expected to throw anything else, but a script must still see failure.
+        err << "zolvane: " << error.what() << '\n';
+        return ExitUsage;
+    }
+}
+
+}  // namespace zolvane::cli

@@ -1,0 +1,22 @@
+// What the exit status tells a script, and the error that stops a command before anything is sent.
+#pragma once
+
+#include <stdexcept>
+
+namespace zolvane::cli {
+
+enum ExitStatus : int {
+    ExitOk = 0,
+    ExitRefused = 1,     // the projector refused a command or a value could not be read
+    ExitUsage = 2,       // something the user gave is wrong; nothing was sent
+    ExitLinkFailed = 3,  // port, connection or time-out
+};
+
+// Raised for a bad name, value, address or file. Every command checks all of its input before
+// its first exchange, so this error always means that the projector was left alone.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace zolvane::cli

@@ -1,0 +1,65 @@
+#include "list_command.h"
+
+#include <iomanip>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "exit_status.h"
+#include "setting_table.h"
+#include "text.h"
+
+namespace zolvane::cli {
+namespace {
+
+constexpr Operation kOperations[] = {Operation::Get,       Operation::Set,   Operation::Increment,
+                                     Operation::Decrement, Operation::Reset, Operation::Execute};
+
+std::vector<std::string> OperationsOf(const SettingRow& row) {
+    std::vector<std::string> words;
+    for (Operation operation : kOperations) {
+        if (row.supports(operation)) words.emplace_back(OperationWord(operation));
+    }
+    return words;
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+    return text;
+}
+
+}  // namespace
+
+int RunList(std::ostream& out, bool json) {
+    if (json) {
+        nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+        for (const SettingRow& row : SettingTable()) {
+            rows.push_back(
+                {{"name", row.name},
+                 {"type", row.type},
+                 {"operations", OperationsOf(row)},
+                 {"reset", row.resetType != 0 ? nlohmann::ordered_json(row.resetType) : nullptr},
+                 {"label", row.label}});
+        }
+        out << rows.dump(2) << '\n';
+        return ExitOk;
+    }
+    const auto line = [&out](std::string_view name, std::string_view type,
+                             std::string_view operations, std::string_view reset,
+                             std::string_view label) {
+        std::ostringstream text;
+        text << std::left << std::setw(18) << name << std::setw(8) << type << std::setw(24)
+             << operations << std::setw(8) << reset << label;
+        out << Trim(text.str()) << '\n';
+    };
+    line("NAME", "TYPE", "OPERATIONS", "RESET", "LABEL");
+    for (const SettingRow& row : SettingTable()) {
+        line(row.name, HexCode(row.type), Joined(OperationsOf(row)),
+             row.resetType != 0 ? HexCode(row.resetType) : "-", row.label);
+    }
+    return ExitOk;
+}
+
+}  // namespace zolvane::cli

@@ -1,0 +1,59 @@
+// Carries commands to the projector through the library: one place for the pause between
+// commands, the retries and the trace.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "link_target.h"
+#include "setting_table.h"
+
+namespace zolvane::cli {
+
+struct Command {
+    const SettingRow* row = nullptr;
+    Operation operation = Operation::Get;
+    uint16_t value = 0;  // sent by a set; 0 for everything else
+
+    // "set Brightness 140", for messages and the trace.
+    std::string describe() const;
+};
+
+struct Outcome {
+    uint32_t result = 0;  // the library's result code of the last attempt; 0 is success
+    uint16_t value = 0;   // what a successful get read
+
+    bool ok() const { return result == 0; }
+};
+
+struct SessionOptions {
+    // Further attempts after a link failure. A command that must not run twice (a step or an
+    // execute) is repeated only when its frame cannot have left.
+    unsigned retries = 0;
+    // Pause before every exchange but the first, for projectors that need time between commands.
+    std::chrono::milliseconds wait{0};
+    // Each frame and reply in hex, when not null.
+    std::ostream* trace = nullptr;
+};
+
+class Session {
+  public:
+    Session(LinkTarget target, SessionOptions options);
+
+    // Hands the link to the library; the library's result code (0 on success).
+    uint32_t connect();
+    Outcome run(const Command& command);
+    const LinkTarget& target() const { return target_; }
+
+  private:
+    Outcome attempt(const Command& command);
+    bool mayRepeat(const Command& command, uint32_t result) const;
+
+    LinkTarget target_;
+    SessionOptions options_;
+    bool exchangedBefore_ = false;
+};
+
+}  // namespace zolvane::cli

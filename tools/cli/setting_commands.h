@@ -1,0 +1,15 @@
+// One command on one setting: get, set, inc, dec, reset, exec, and the everyday power, input,
+// blank and mute, which are sets with value names.
+#pragma once
+
+#include <string_view>
+
+#include "command_context.h"
+
+namespace zolvane::cli {
+
+// valueText is read only for a set. A get prints the value in decimal.
+int RunSettingCommand(CommandContext& context, Operation operation, std::string_view setting,
+                      std::string_view valueText = {});
+
+}  // namespace zolvane::cli

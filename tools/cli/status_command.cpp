@@ -1,0 +1,113 @@
+#include "status_command.h"
+
+#include <iomanip>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "result_kind.h"
+#include "text.h"
+#include "value_text.h"
+#include "zolvane.h"
+
+namespace zolvane::cli {
+namespace {
+
+enum class Shown { Plain, Hours, Hex };
+
+struct StatusItem {
+    const char* key;    // in the JSON output
+    const char* title;  // in the text output
+    const char* setting;
+    Shown shown;  // in the text output, unless the value has a name
+};
+
+// Power comes first: whether the projector is on explains why the others may not answer.
+constexpr StatusItem kItems[] = {
+    {"power", "Power", "Power", Shown::Plain},
+    {"input", "Input", "InputSource", Shown::Plain},
+    {"blank", "Blank", "Blank", Shown::Plain},
+    {"mute", "Mute", "Mute", Shown::Plain},
+    {"lampTime", "Lamp time", "LampTime", Shown::Hours},
+    {"filterTime", "Filter time", "FilterTime", Shown::Hours},
+    {"errorStatus", "Error status", "ErrorStatus", Shown::Hex},
+};
+
+struct Reading {
+    const StatusItem* item;
+    const SettingRow* row;
+    Outcome outcome;
+    // Refused while the projector is off, which is what projectors do, not a fault.
+    bool offDuty = false;
+};
+
+std::string Text(const Reading& reading) {
+    if (reading.offDuty) return "not available while the projector is off";
+    if (!reading.outcome.ok()) {
+        return std::string("unreadable: ") + ZV_GetResultText(reading.outcome.result);
+    }
+    const std::string_view name = ValueName(*reading.row, reading.outcome.value);
+    if (!name.empty()) return std::string(name);
+    switch (reading.item->shown) {
+        case Shown::Hours:
+            return std::to_string(reading.outcome.value) + " h";
+        case Shown::Hex:
+            return HexCode(reading.outcome.value);
+        case Shown::Plain:
+            break;
+    }
+    return std::to_string(reading.outcome.value);
+}
+
+nlohmann::ordered_json Json(const Reading& reading) {
+    nlohmann::ordered_json entry;
+    if (reading.outcome.ok()) {
+        entry["value"] = reading.outcome.value;
+        const std::string_view name = ValueName(*reading.row, reading.outcome.value);
+        if (!name.empty()) entry["name"] = name;
+    } else {
+        entry["value"] = nullptr;
+        entry["error"] = reading.offDuty ? "not available while the projector is off"
+                                         : ZV_GetResultText(reading.outcome.result);
+        entry["result"] = reading.outcome.result;
+    }
+    return entry;
+}
+
+}  // namespace
+
+int RunStatus(CommandContext& context, bool json) {
+    Session& session = context.session();
+    std::vector<Reading> readings;
+    std::optional<uint16_t> power;
+    for (const StatusItem& item : kItems) {
+        const SettingRow& row = RequireSetting(item.setting, Operation::Get);
+        const Command command{&row, Operation::Get, 0};
+        Reading reading{&item, &row, session.run(command)};
+        if (ExitStatusFor(reading.outcome.result) == ExitLinkFailed) {
+            return context.report(command, reading.outcome);
+        }
+        if (&item == &kItems[0] && reading.outcome.ok()) power = reading.outcome.value;
+        reading.offDuty = !reading.outcome.ok() && power.has_value() && *power != 1;
+        readings.push_back(reading);
+    }
+
+    int status = ExitOk;
+    for (const Reading& reading : readings) {
+        if (!reading.outcome.ok() && !reading.offDuty) status = ExitRefused;
+    }
+    if (json) {
+        nlohmann::ordered_json document = nlohmann::ordered_json::object();
+        for (const Reading& reading : readings) document[reading.item->key] = Json(reading);
+        context.out << document.dump(2) << '\n';
+    } else {
+        for (const Reading& reading : readings) {
+            context.out << std::left << std::setw(14) << (std::string(reading.item->title) + ":")
+                        << Text(reading) << '\n';
+        }
+    }
+    return status;
+}
+
+}  // namespace zolvane::cli

@@ -1,0 +1,43 @@
+#include "text.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace zolvane::cli {
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view Trim(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string HexBytes(std::span<const uint8_t> bytes) {
+    std::string hex;
+    for (uint8_t byte : bytes) {
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        if (!hex.empty()) hex += ' ';
+        hex += digits;
+    }
+    return hex;
+}
+
+std::string HexCode(uint32_t code, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, code);
+    return text;
+}
+
+}  // namespace zolvane::cli

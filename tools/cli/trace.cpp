@@ -1,0 +1,35 @@
+#include "trace.h"
+
+#include "command_frame.h"
+#include "text.h"
+#include "zolvane.h"
+
+namespace zolvane::cli {
+
+void TraceSent(std::ostream& trace, const Command& command) {
+    const auto frame = CommandFrame(ActionCode(command.operation),
+                                    FrameType(*command.row, command.operation), command.value);
+    trace << "> " << HexBytes(frame) << "   " << command.describe() << " (type "
+          << HexCode(FrameType(*command.row, command.operation)) << ")\n";
+}
+
+void TraceReply(std::ostream& trace, const Command& command, const Outcome& outcome) {
+    if (!outcome.ok()) {
+        trace << "< (bytes not passed on by the library)   failed: "
+              << ZV_GetResultText(outcome.result) << " [" << HexCode(outcome.result, 8) << "]\n";
+    } else if (command.operation == Operation::Get) {
+        const uint8_t reply[] = {0x1D, static_cast<uint8_t>(outcome.value & 0xFF),
+                                 static_cast<uint8_t>(outcome.value >> 8)};
+        trace << "< " << HexBytes(reply) << "   value " << outcome.value
+              << " (bytes rebuilt from the library's result)\n";
+    } else {
+        trace << "< 06   acknowledged (byte rebuilt from the library's result)\n";
+    }
+    trace.flush();
+}
+
+void TraceRetry(std::ostream& trace, unsigned attempt, unsigned attempts) {
+    trace << "  trying again: attempt " << attempt << " of " << attempts << "\n";
+}
+
+}  // namespace zolvane::cli
