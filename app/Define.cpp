@@ -1,5 +1,7 @@
 #include "Define.h"
 
+#include "LibraryCall.h"
+
 #include <dlfcn.h>
 
 #include <QApplication>
@@ -54,13 +56,13 @@ const char* LibraryName() { return kLibraryName; }
 int32_t ZV_SetConnection(int32_t type, const char* string1, const char* string2) {
     static const auto function =
         Resolve<int32_t (*)(int32_t, const char*, const char*)>("ZV_SetConnection");
-    return function(type, string1, string2);
+    return RunLibraryCall([&] { return function(type, string1, string2); });
 }
 
 #define ZV_BIND(Signature, exported, ...)                                  \
     {                                                                      \
         static const auto function = Resolve<Signature>(exported);        \
-        return function(__VA_ARGS__);                                      \
+        return RunLibraryCall([&] { return function(__VA_ARGS__); });      \
     }
 #define ZV_DEFINE_Y(...) __VA_ARGS__
 #define ZV_DEFINE_N(...)
