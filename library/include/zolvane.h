@@ -48,7 +48,9 @@ extern "C" {
  *   type (low 16 bits): 1 = serial, 2 = network (TCP).
  *   serial:  string1 is the port: a device path such as "/dev/ttyUSB0" or
  *            "/dev/pts/7", passed to the system unchanged; "COMn" (n from 1,
- *            any case) opens /dev/ttyS(n-1). string2 is not used.
+ *            any case) opens /dev/ttyS(n-1). On Windows "COMn" opens that
+ *            port (COM10 and above too) and any other name is passed to
+ *            CreateFileA unchanged. string2 is not used.
  *   network: string1 is a dotted IPv4 address or a host name; string2 the
  *            TCP port as decimal text (only its low 16 bits count).
  *   Each string is copied; at most 255 characters are kept. Any other type

@@ -88,11 +88,18 @@ extern "C" ZV_API int32_t ZV_CALL ZV_SetConnection(int32_t type, const char* str
     StoreString(state.string2, string2);
     switch (type & 0xFFFF) {
         case ConnectionSerial:
+            StopSocketLayer();
             state.type = ConnectionSerial;
             break;
         case ConnectionNetwork:
+            // Without its socket layer the network cannot be chosen; the link stays as it was.
+            if (!StartSocketLayer()) {
+                Finish(ResultSocketFailed);
+                return 0;
+            }
             state.type = ConnectionNetwork;
             break;
+        // A refused kind leaves the socket layer alone, so the link kept stays usable.
         default:
             Finish(ResultNoConnectionType);
             return 0;

@@ -1,9 +1,6 @@
-// Deadlines on the monotonic clock, and a poll() on one descriptor bounded by one.
+// Deadlines on the monotonic clock: every wait in the links is bounded by one.
 #pragma once
 
-#include <poll.h>
-
-#include <cerrno>
 #include <chrono>
 
 namespace zolvane {
@@ -25,18 +22,5 @@ public:
 private:
     Clock::time_point end_;
 };
-
-// Waits until fd reports one of `events` or timeoutMs passes; retried on EINTR.
-// Returns the revents (0 on time-out) or -1 on error.
-inline int PollOne(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
-    const Deadline deadline{Milliseconds(timeoutMs)};
-    for (;;) {
-        const int n = ::poll(&p, 1, deadline.remainingMs());
-        if (n > 0) return p.revents;
-        if (n == 0) return 0;
-        if (errno != EINTR) return -1;
-    }
-}
 
 }  // namespace zolvane

@@ -22,8 +22,17 @@ ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* fr
                            std::size_t frameLength, uint8_t* reply, std::size_t replySize,
                            std::size_t& received);
 
-// The device a serial port name opens: "COMn" names /dev/ttyS(n-1), anything else is a path.
+// The device a serial port name opens. On Linux "COMn" names /dev/ttyS(n-1); on Windows "COMn"
+// gets the \\.\ device prefix, without which COM10 and above cannot be opened. Any other name
+// is used as it stands.
 std::string SerialDevicePath(const char* port);
+
+// The socket layer NetworkExchange needs: taken when the connection chooses the network, given
+// back when it chooses serial (and, on Windows, when the library is unloaded). Starting again
+// while started does nothing, so the library holds at most one reference. Called with the
+// library lock held.
+bool StartSocketLayer();
+void StopSocketLayer();
 
 // How many reply bytes a reply that starts with `first` has: the single acknowledge bytes
 // 06 and 15 stand alone, every other reply carries two more bytes.

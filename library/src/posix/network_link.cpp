@@ -12,8 +12,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "deadline.h"
 #include "links.h"
+#include "poll_one.h"
+#include "port_number.h"
 
 namespace zolvane {
 namespace {
@@ -53,18 +54,6 @@ bool ResolveHost(const char* host, in_addr& address) {
     address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
     ::freeaddrinfo(found);
     return true;
-}
-
-// Leading blanks, an optional sign, then digits up to the first non-digit; no digits give 0.
-// Only the low 16 bits count, so the number is accumulated modulo 65536 and never overflows.
-uint16_t ParsePort(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = (*p++ == '-');
-    uint16_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) value = static_cast<uint16_t>(value * 10 + (*p - '0'));
-    return negative ? static_cast<uint16_t>(0u - value) : value;
 }
 
 bool Connect(int fd, const in_addr& address, uint16_t port) {
@@ -121,6 +110,10 @@ ResultCode Receive(int fd, uint8_t* reply, std::size_t replySize, std::size_t& r
 
 }  // namespace
 
+// Sockets here need no start-up and hold nothing between exchanges.
+bool StartSocketLayer() { return true; }
+void StopSocketLayer() {}
+
 ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* frame,
                            std::size_t frameLength, uint8_t* reply, std::size_t replySize,
                            std::size_t& received) {
@@ -130,7 +123,7 @@ ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* fr
     if (fd < 0) return ResultSocketFailed;
     Socket socket(fd);
     if (!ResolveHost(host, address)) return ResultHostNotFound;
-    if (!Connect(fd, address, ParsePort(port))) return ResultConnectFailed;
+    if (!Connect(fd, address, ParsePortNumber(port))) return ResultConnectFailed;
     const int noDelay = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     if (const ResultCode sent = Send(fd, frame, frameLength); sent != ResultOk) return sent;

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "deadline.h"
 #include "links.h"
+#include "poll_one.h"
 
 namespace zolvane {
 namespace {
