@@ -1,9 +1,5 @@
 #include "backup_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -92,51 +88,29 @@ BackupEntry EntryFrom(const json& item, const std::string& name) {
     return entry;
 }
 
+ReplacingFile CreateOutput(const std::filesystem::path& file) {
+    try {
+        return ReplacingFile(file);
+    } catch (const FileError& error) {
+        throw UsageError("cannot write backup " + file.string() + ": " + error.what());
+    }
+}
+
 }  // namespace
 
-BackupWriter::BackupWriter(std::filesystem::path file) : file_(std::move(file)) {
-    const std::filesystem::path folder = file_.has_parent_path() ? file_.parent_path() : ".";
-    std::string pattern = (folder / ("." + file_.filename().string() + ".XXXXXX")).string();
-    fd_ = ::mkstemp(pattern.data());
-    if (fd_ < 0) {
-        throw UsageError("cannot write backup " + file_.string() + ": " + std::strerror(errno));
-    }
-    temporary_ = pattern;
-}
-
-BackupWriter::~BackupWriter() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
-}
+BackupWriter::BackupWriter(const std::filesystem::path& file)
+    : file_(file), output_(CreateOutput(file)) {}
 
 void BackupWriter::commit(const Backup& backup, const std::string& link) {
     nlohmann::ordered_json settings = nlohmann::ordered_json::array();
     for (const BackupEntry& entry : backup) settings.push_back(EntryJson(entry));
     const nlohmann::ordered_json document = {
         {"format", kFormat}, {"version", kVersion}, {"link", link}, {"settings", settings}};
-    const std::string text = document.dump(2) + "\n";
-
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd_, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            throw UsageError("cannot write backup " + file_.string() + ": " + std::strerror(errno));
-        written += static_cast<std::size_t>(n);
+    try {
+        output_.commit(document.dump(2) + "\n");
+    } catch (const FileError& error) {
+        throw UsageError("cannot write backup " + file_.string() + ": " + error.what());
     }
-    // The file keeps the permissions a newly created file would get, not mkstemp's 0600.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
-    if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
-        fd_ = -1;
-        throw UsageError("cannot write backup " + file_.string() + ": " + std::strerror(errno));
-    }
-    fd_ = -1;
-    if (::rename(temporary_.c_str(), file_.c_str()) != 0) {
-        throw UsageError("cannot write backup " + file_.string() + ": " + std::strerror(errno));
-    }
-    temporary_.clear();
 }
 
 Backup ReadBackup(const std::filesystem::path& file) {

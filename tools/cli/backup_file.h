@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "replacing_file.h"
 #include "setting_table.h"
 
 namespace zolvane::cli {
@@ -25,17 +26,14 @@ using Backup = std::vector<BackupEntry>;
 // folder that cannot be written stops the command before anything is sent.
 class BackupWriter {
   public:
-    explicit BackupWriter(std::filesystem::path file);  // UsageError when it cannot be created
-    ~BackupWriter();
-    BackupWriter(const BackupWriter&) = delete;
-    BackupWriter& operator=(const BackupWriter&) = delete;
+    // UsageError when the file cannot be created.
+    explicit BackupWriter(const std::filesystem::path& file);
 
     void commit(const Backup& backup, const std::string& link);  // UsageError on a write error
 
   private:
     std::filesystem::path file_;
-    std::filesystem::path temporary_;
-    int fd_ = -1;
+    ReplacingFile output_;
 };
 
 // Every readable setting, in catalogue order, exactly once. UsageError naming the problem for

@@ -1,6 +1,7 @@
 #include "command_context.h"
 
 #include "result_kind.h"
+#include "settings_location.h"
 #include "zolvane.h"
 
 namespace zolvane::cli {

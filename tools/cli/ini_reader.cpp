@@ -49,14 +49,15 @@ std::optional<std::string> IniReader::text(std::string_view section, std::string
     return std::nullopt;
 }
 
-std::optional<long> IniReader::number(std::string_view section, std::string_view key) const {
+std::optional<int64_t> IniReader::number(std::string_view section, std::string_view key) const {
     const std::optional<std::string> value = text(section, key);
     if (!value) return std::nullopt;
     std::size_t i = 0;
     bool negative = false;
     if ((*value)[0] == '+' || (*value)[0] == '-') negative = (*value)[i++] == '-';
-    long number = 0;
-    constexpr long kLimit = 1L << 40;  // far beyond any meaningful value; keeps clear of overflow
+    int64_t number = 0;
+    // Far beyond any meaningful value; stopping there keeps the sum clear of overflow.
+    constexpr int64_t kLimit = int64_t{1} << 40;
     for (; i < value->size() && (*value)[i] >= '0' && (*value)[i] <= '9'; ++i) {
         if (number < kLimit) number = number * 10 + ((*value)[i] - '0');
     }

@@ -2,6 +2,7 @@
 // program does: sections and keys without regard to case, values trimmed, the first match wins.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,7 +20,7 @@ class IniReader {
     std::optional<std::string> text(std::string_view section, std::string_view key) const;
     // The decimal number at the start of the value (0 when it does not start with one); empty
     // when the key is missing or its value is blank.
-    std::optional<long> number(std::string_view section, std::string_view key) const;
+    std::optional<int64_t> number(std::string_view section, std::string_view key) const;
 
   private:
     std::vector<std::string> lines_;

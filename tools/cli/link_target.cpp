@@ -1,9 +1,6 @@
 #include "link_target.h"
 
-#include <unistd.h>
-
 #include <cctype>
-#include <cstdlib>
 #include <optional>
 
 #include "exit_status.h"
@@ -110,7 +107,7 @@ LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named)
         return {LinkTarget::Serial, "COM1", 0,
                 "the default serial port (there is no settings file " + file.string() + ")"};
     }
-    const long connection = settings->number("GENERAL", "Connection").value_or(1);
+    const int64_t connection = settings->number("GENERAL", "Connection").value_or(1);
     if (connection == LinkTarget::Serial) {
         const std::string port = settings->text("SERIAL", "Port").value_or("COM1");
         return {LinkTarget::Serial, port.substr(0, kMaxLinkText), 0, origin};
@@ -123,28 +120,6 @@ LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named)
     }
     throw UsageError(origin + " chooses no link (GENERAL/Connection=" + std::to_string(connection) +
                      "); give --serial PORT or --tcp HOST[:PORT]");
-}
-
-std::filesystem::path DefaultSettingsFile() {
-    constexpr const char* kFileName = "Varnix.txt";
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const std::filesystem::path folder = program.parent_path();
-        std::filesystem::path beside = folder / kFileName;
-        if (std::filesystem::exists(beside, error) || ::access(folder.c_str(), W_OK) == 0) {
-            return beside;
-        }
-    }
-    std::filesystem::path config;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
-        config = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        config = std::filesystem::path(home) / ".config";
-    } else {
-        config = ".config";
-    }
-    return config / "varnex" / kFileName;
 }
 
 }  // namespace zolvane::cli

@@ -28,8 +28,4 @@ LinkTarget NetworkTarget(std::string_view hostAndPort);  // HOST or HOST:PORT, p
 // gives the desktop program's defaults (serial port COM1).
 LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named);
 
-// The settings file the desktop program uses: Varnix.txt beside the programs when it exists
-// there or that folder is writable, else $XDG_CONFIG_HOME/varnex/Varnix.txt.
-std::filesystem::path DefaultSettingsFile();
-
 }  // namespace zolvane::cli

@@ -6,13 +6,16 @@
 #include <span>
 #include <string_view>
 
+#include "zolvane.h"
+
 namespace zolvane::cli {
 
 enum class Operation { Get, Set, Increment, Decrement, Reset, Execute };
 
-using GetFunction = int32_t (*)(uint16_t*);
-using SetFunction = int32_t (*)(int32_t);
-using CommandFunction = int32_t (*)();
+// ZV_CALL: 32-bit Windows calls the library with a convention of its own.
+using GetFunction = int32_t(ZV_CALL*)(uint16_t*);
+using SetFunction = int32_t(ZV_CALL*)(int32_t);
+using CommandFunction = int32_t(ZV_CALL*)();
 
 struct SettingRow {
     std::string_view name;   // as in the export names: "Brightness" for ZV_GetBrightness

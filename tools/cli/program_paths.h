@@ -1,0 +1,19 @@
+// What the settings file's place depends on that only the operating system knows; posix/ and
+// win32/ each implement it.
+#pragma once
+
+#include <filesystem>
+
+namespace zolvane::cli {
+
+// The folder that holds this program's file; empty when the system does not say.
+std::filesystem::path ProgramFolder();
+
+// Whether this user may create files in the folder.
+bool FolderWritable(const std::filesystem::path& folder);
+
+// The per-user folder where programs keep their settings; relative when the environment names
+// none.
+std::filesystem::path UserSettingsFolder();
+
+}  // namespace zolvane::cli
