@@ -2,6 +2,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -51,6 +54,19 @@ protected:
 private:
     std::unique_ptr<emu::Emulator> projector_;
 };
+
+// A loopback port with nobody listening.
+inline uint16_t ClosedLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
 
 // Milliseconds taken by f().
 template <typename F>

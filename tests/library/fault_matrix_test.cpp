@@ -1,9 +1,5 @@
 // Every fault the projector can show, on every link: each command ends with its own result
 // code within its bound, and the command after it succeeds.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <thread>
 
 #include "emulated_projector.h"
@@ -53,18 +49,6 @@ const FaultCase kCases[] = {
     {"TcpUnknownHost", Where::UnknownHost, K::None, kNone, ZV_RESULT_HOST_NOT_FOUND, 0, 9000},
 };
 
-uint16_t UnusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 class FaultMatrix : public EmulatedProjector, public testing::WithParamInterface<FaultCase> {};
 
 TEST_P(FaultMatrix, EndsWithItsResultInTimeAndTheNextCommandWorks) {
@@ -76,9 +60,11 @@ TEST_P(FaultMatrix, EndsWithItsResultInTimeAndTheNextCommandWorks) {
         case Where::Tcp:
             useNetwork();
             break;
-        case Where::RefusedTcp:
-            ASSERT_EQ(ZV_SetConnection(2, "127.0.0.1", std::to_string(UnusedPort()).c_str()), 1);
+        case Where::RefusedTcp: {
+            const std::string closed = std::to_string(ClosedLoopbackPort());
+            ASSERT_EQ(ZV_SetConnection(2, "127.0.0.1", closed.c_str()), 1);
             break;
+        }
         case Where::UnknownHost:
             ASSERT_EQ(ZV_SetConnection(2, "no-such-projector.invalid", port().c_str()), 1);
             break;

@@ -1,9 +1,5 @@
 // The network link over loopback: addresses and port texts, bounded waits in every phase, and
 // projectors that close, trickle or never answer.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "emulated_projector.h"
 #include "frame.h"
 #include "links.h"
@@ -32,19 +28,6 @@ Outcome Exchange(const std::string& host, const std::string& port, uint16_t acti
     });
     o.reply.assign(reply, reply + received);
     return o;
-}
-
-// A loopback port with nobody listening.
-uint16_t ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 class NetworkLink : public EmulatedProjector {
@@ -86,7 +69,7 @@ TEST_F(NetworkLink, HostsAreDottedAddressesOrNames) {
 }
 
 TEST_F(NetworkLink, ARefusedConnectionFailsAtOnce) {
-    const Outcome o = Exchange("127.0.0.1", std::to_string(ClosedPort()));
+    const Outcome o = Exchange("127.0.0.1", std::to_string(ClosedLoopbackPort()));
     EXPECT_EQ(o.result, zolvane::ResultConnectFailed);
     EXPECT_LT(o.ms, 2000);
 }
