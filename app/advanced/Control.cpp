@@ -62,6 +62,21 @@ bool Control::report(const char* message) {
     return !self.isNull();
 }
 
+void Control::stepAndReadBack(Define::StepFunction step, Define::GetFunction get,
+                              const char* message, const std::function<void(uint16_t)>& show) {
+    if (step() == 0) {
+        report(message);
+        return;
+    }
+    uint16_t value = 0;
+    if (get(&value) != 0) {
+        bool& suppress = page_.suppressEvents();
+        suppress = true;
+        show(value);
+        suppress = false;
+    }
+}
+
 Control* makeControl(PageEngine& page, const Row& row) {
     return std::visit(
         [&page](const auto& r) -> Control* {

@@ -2,6 +2,8 @@
 // and carries the behaviour that every row of its kind shares.
 #pragma once
 
+#include <functional>
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -39,6 +41,11 @@ protected:
     void addUnit(const Caption& unit);
     // Shows the error box; false when the window went away while it was open.
     bool report(const char* message);
+    // A step button: sends the step; a refusal shows message; an accepted step reads the
+    // setting back and, when that read succeeds, hands the value to show with SuppressEvents
+    // raised. A failed read-back leaves the display as it was, without a message.
+    void stepAndReadBack(Define::StepFunction step, Define::GetFunction get, const char* message,
+                         const std::function<void(uint16_t)>& show);
 
     PageEngine& page_;
 

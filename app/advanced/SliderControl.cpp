@@ -76,18 +76,10 @@ void SliderControl::step(Define::StepFunction function, int limit) {
     if (slider_->value() == limit) {
         return;
     }
-    if (function() == 0) {
-        report(row_.message);
-        return;
-    }
-    uint16_t value = 0;
-    if (row_.get(&value) != 0) {
-        bool& suppress = page_.suppressEvents();
-        suppress = true;
+    stepAndReadBack(function, row_.get, row_.message, [this](uint16_t value) {
         showValue(value);
         lastAccepted_ = slider_->value();
-        suppress = false;
-    }
+    });
 }
 
 // A reported value beyond the slider's ends is shown at the nearest end, and the tooltip tells

@@ -48,17 +48,8 @@ void ValueLabelControl::step(Define::StepFunction function, std::optional<int> l
     if (limit == shown()) {
         return;
     }
-    if (function() == 0) {
-        report(row_.message);
-        return;
-    }
-    uint16_t value = 0;
-    if (row_.get(&value) != 0) {
-        bool& suppress = page_.suppressEvents();
-        suppress = true;
-        label_->setText(QString::number(value));
-        suppress = false;
-    }
+    stepAndReadBack(function, row_.get, row_.message,
+                    [this](uint16_t value) { label_->setText(QString::number(value)); });
 }
 
 void ValueLabelControl::setAvailable(bool available) {
