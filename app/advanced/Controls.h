@@ -2,11 +2,10 @@
 // and carries the behaviour that every row of its kind shares.
 #pragma once
 
-#include <functional>
-
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 
 #include "PageTable.h"
 
