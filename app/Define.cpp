@@ -1,7 +1,5 @@
 #include "Define.h"
 
-#include "LibraryCall.h"
-
 #include <dlfcn.h>
 
 #include <QApplication>
@@ -10,13 +8,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "LibraryCall.h"
+
 namespace Define {
 namespace {
 
 constexpr const char* kLibraryName = "libzolvane.so.1";
 
 [[noreturn]] void Fail(const QString& what, const char* reason) {
-    const QString text = QStringLiteral("%1\n\n%2").arg(what, QString::fromLocal8Bit(reason ? reason : ""));
+    const QString text =
+        QStringLiteral("%1\n\n%2").arg(what, QString::fromLocal8Bit(reason ? reason : ""));
     std::fprintf(stderr, "varnex: %s\n", text.toLocal8Bit().constData());
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
         QMessageBox::critical(nullptr, QStringLiteral("Lumeris"), text);
@@ -28,8 +29,9 @@ void* Library() {
     static void* handle = [] {
         void* h = ::dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
         if (h == nullptr) {
-            Fail(QStringLiteral("The library %1 cannot be loaded.").arg(QLatin1String(kLibraryName)),
-                 ::dlerror());
+            Fail(
+                QStringLiteral("The library %1 cannot be loaded.").arg(QLatin1String(kLibraryName)),
+                ::dlerror());
         }
         return h;
     }();
@@ -59,6 +61,7 @@ int32_t ZV_SetConnection(int32_t type, const char* string1, const char* string2)
     return RunLibraryCall([&] { return function(type, string1, string2); });
 }
 
+// clang-format off
 #define ZV_BIND(Signature, exported, ...)                                  \
     {                                                                      \
         static const auto function = Resolve<Signature>(exported);        \
@@ -66,15 +69,17 @@ int32_t ZV_SetConnection(int32_t type, const char* string1, const char* string2)
     }
 #define ZV_DEFINE_Y(...) __VA_ARGS__
 #define ZV_DEFINE_N(...)
-#define ZV_SETTING(name, type, get, set, inc, dec, reset, resetType, label)                        \
-    ZV_DEFINE_##get(int32_t ZV_Get##name(uint16_t* value)                                         \
-                        ZV_BIND(GetFunction, "ZV_Get" #name, value))                              \
-    ZV_DEFINE_##set(int32_t ZV_Set##name(int32_t value) ZV_BIND(SetFunction, "ZV_Set" #name, value)) \
-    ZV_DEFINE_##inc(int32_t ZV_Increment##name() ZV_BIND(StepFunction, "ZV_Increment" #name))     \
-    ZV_DEFINE_##dec(int32_t ZV_Decrement##name() ZV_BIND(StepFunction, "ZV_Decrement" #name))     \
+#define ZV_SETTING(name, type, get, set, inc, dec, reset, resetType, label)                    \
+    ZV_DEFINE_##get(int32_t ZV_Get##name(uint16_t* value)                                     \
+                        ZV_BIND(GetFunction, "ZV_Get" #name, value))                          \
+    ZV_DEFINE_##set(int32_t ZV_Set##name(int32_t value)                                       \
+                        ZV_BIND(SetFunction, "ZV_Set" #name, value))                          \
+    ZV_DEFINE_##inc(int32_t ZV_Increment##name() ZV_BIND(StepFunction, "ZV_Increment" #name)) \
+    ZV_DEFINE_##dec(int32_t ZV_Decrement##name() ZV_BIND(StepFunction, "ZV_Decrement" #name)) \
     ZV_DEFINE_##reset(int32_t ZV_Reset##name() ZV_BIND(StepFunction, "ZV_Reset" #name))
 #define ZV_EXECUTE(name, type, label) \
     int32_t ZV_Execute##name() ZV_BIND(StepFunction, "ZV_Execute" #name)
 #include "catalogue.def"
+// clang-format on
 
 }  // namespace Define

@@ -39,7 +39,9 @@ public:
     }
 
 private:
-    Worker() { std::thread([this] { run(); }).detach(); }
+    Worker() {
+        std::thread([this] { run(); }).detach();
+    }
 
     void run() {
         for (;;) {
@@ -167,8 +169,8 @@ int32_t RunLibraryCall(const std::function<int32_t()>& call) {
         std::lock_guard lock(shared->mutex);
         shared->result = result;
         shared->done = true;
-        QMetaObject::invokeMethod(loop, [loop] { loop->exit(kCallFinished); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            loop, [loop] { loop->exit(kCallFinished); }, Qt::QueuedConnection);
     });
     for (;;) {
         const int ended = loop.exec();

@@ -3,6 +3,7 @@
 namespace zolvane {
 namespace {
 
+// clang-format off
 #define ZV_BIT_Y(bit) bit
 #define ZV_BIT_N(bit) 0
 #define ZV_SETTING(name, type, get, set, inc, dec, reset, resetType, label)                    \
@@ -14,6 +15,7 @@ namespace {
 
 constexpr CatalogueEntry kCatalogue[] = {
 #include "catalogue.def"
+    // clang-format on
 };
 
 #undef ZV_SETTING

@@ -41,23 +41,27 @@ extern "C" ZV_API int32_t ZV_CALL ZV_GetCommand(int32_t action, int32_t type, in
     return 1;
 }
 
+// clang-format off
 #define ZV_IF_Y(...) __VA_ARGS__
 #define ZV_IF_N(...)
-#define ZV_SETTING(name, type, get, set, inc, dec, reset, resetType, label)                         \
-    ZV_IF_##get(extern "C" ZV_API int32_t ZV_CALL ZV_Get##name(uint16_t* value) {                  \
-        return Get(type, value);                                                                   \
-    })                                                                                             \
-    ZV_IF_##set(extern "C" ZV_API int32_t ZV_CALL ZV_Set##name(int32_t value) {                    \
-        return Set(type, value);                                                                   \
-    })                                                                                             \
-    ZV_IF_##inc(extern "C" ZV_API int32_t ZV_CALL ZV_Increment##name() {                           \
-        return Step(ActionIncrement, type);                                                        \
-    })                                                                                             \
-    ZV_IF_##dec(extern "C" ZV_API int32_t ZV_CALL ZV_Decrement##name() {                           \
-        return Step(ActionDecrement, type);                                                        \
-    })                                                                                             \
-    ZV_IF_##reset(extern "C" ZV_API int32_t ZV_CALL ZV_Reset##name() { return Execute(resetType); })
+#define ZV_SETTING(name, type, get, set, inc, dec, reset, resetType, label)                    \
+    ZV_IF_##get(extern "C" ZV_API int32_t ZV_CALL ZV_Get##name(uint16_t* value) {             \
+        return Get(type, value);                                                              \
+    })                                                                                        \
+    ZV_IF_##set(extern "C" ZV_API int32_t ZV_CALL ZV_Set##name(int32_t value) {               \
+        return Set(type, value);                                                              \
+    })                                                                                        \
+    ZV_IF_##inc(extern "C" ZV_API int32_t ZV_CALL ZV_Increment##name() {                      \
+        return Step(ActionIncrement, type);                                                   \
+    })                                                                                        \
+    ZV_IF_##dec(extern "C" ZV_API int32_t ZV_CALL ZV_Decrement##name() {                      \
+        return Step(ActionDecrement, type);                                                   \
+    })                                                                                        \
+    ZV_IF_##reset(extern "C" ZV_API int32_t ZV_CALL ZV_Reset##name() {                        \
+        return Execute(resetType);                                                            \
+    })
 #define ZV_EXECUTE(name, type, label) \
     extern "C" ZV_API int32_t ZV_CALL ZV_Execute##name() { return Execute(type); }
 
 #include "catalogue.def"
+// clang-format on

@@ -108,8 +108,8 @@ extern "C" ZV_API int32_t ZV_CALL ZV_SetConnection(int32_t type, const char* str
     return 1;
 }
 
-extern "C" ZV_API int32_t ZV_CALL ZV_GetConnection(uint16_t* typeOut, char* buffer1,
-                                                   int32_t size1, char* buffer2, int32_t size2) {
+extern "C" ZV_API int32_t ZV_CALL ZV_GetConnection(uint16_t* typeOut, char* buffer1, int32_t size1,
+                                                   char* buffer2, int32_t size2) {
     ConnectionState& state = State();
     std::lock_guard guard(state.lock);
     if (typeOut == nullptr || buffer1 == nullptr) return 0;

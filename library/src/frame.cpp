@@ -17,7 +17,8 @@ constexpr CrcTables MakeCrcTables() {
     for (unsigned i = 0; i < 256; ++i) {
         uint16_t crc = static_cast<uint16_t>(i);
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
         }
         tables.low[i] = static_cast<uint8_t>(crc & 0xFF);
         tables.high[i] = static_cast<uint8_t>(crc >> 8);
@@ -45,7 +46,8 @@ uint16_t Crc16Modbus(std::span<const uint8_t> bytes) {
     return static_cast<uint16_t>(hi << 8 | lo);
 }
 
-void BuildCommandFrame(uint32_t action, uint32_t type, uint32_t value, uint8_t (&frame)[kFrameLength]) {
+void BuildCommandFrame(uint32_t action, uint32_t type, uint32_t value,
+                       uint8_t (&frame)[kFrameLength]) {
     frame[0] = 0xBE;
     frame[1] = 0xEF;
     frame[2] = 0x03;

@@ -22,6 +22,7 @@ enum Action : uint16_t {
 uint16_t Crc16Modbus(std::span<const uint8_t> bytes);
 
 // Always writes all 13 bytes; only the low 16 bits of each argument are used.
-void BuildCommandFrame(uint32_t action, uint32_t type, uint32_t value, uint8_t (&frame)[kFrameLength]);
+void BuildCommandFrame(uint32_t action, uint32_t type, uint32_t value,
+                       uint8_t (&frame)[kFrameLength]);
 
 }  // namespace zolvane

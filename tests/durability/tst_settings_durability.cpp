@@ -35,8 +35,8 @@ private slots:
             QCOMPARE(lines.size(), 402);  // the section, 400 keys, and the end after the last CR LF
             const char content = lines.at(1).at(lines.at(1).indexOf('=') + 1);
             for (int key = 0; key < 400; ++key) {
-                const QByteArray expected = "Key" + QByteArray::number(key) + '=' +
-                                            QByteArray(40, content) + '\r';
+                const QByteArray expected =
+                    "Key" + QByteArray::number(key) + '=' + QByteArray(40, content) + '\r';
                 QCOMPARE(lines.at(key + 1), expected);
             }
             seen.insert(QChar(content));

@@ -13,7 +13,8 @@ namespace {
 
 const QString& Path() {
     static const QString path =
-        QDir::tempPath() + QStringLiteral("/profile-fuzz-%1.txt").arg(QCoreApplication::applicationPid());
+        QDir::tempPath() +
+        QStringLiteral("/profile-fuzz-%1.txt").arg(QCoreApplication::applicationPid());
     return path;
 }
 

@@ -227,9 +227,7 @@ protected:
     static inline void* library_ = nullptr;
 };
 
-TEST_F(Abi, TheTableHasEveryCommandExport) {
-    EXPECT_EQ(std::size(kExports), 188u);
-}
+TEST_F(Abi, TheTableHasEveryCommandExport) { EXPECT_EQ(std::size(kExports), 188u); }
 
 TEST_F(Abi, EveryCommandExportSendsItsOwnFrame) {
     emu::Emulator projector;

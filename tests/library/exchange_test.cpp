@@ -50,16 +50,16 @@ TEST_P(Exchange, EachReplyMeansWhatTheActionNeeds) {
         replyWith(c.reply);
         uint16_t value = 0xBEEF;
         EXPECT_EQ(run(zolvane::ActionGet, 0x2003, &value) == zolvane::ResultOk, c.getSucceeds);
-        const uint16_t expected = c.getSucceeds ? static_cast<uint16_t>(c.reply[1] | c.reply[2] << 8)
-                                                : 0xBEEF;
+        const uint16_t expected =
+            c.getSucceeds ? static_cast<uint16_t>(c.reply[1] | c.reply[2] << 8) : 0xBEEF;
         EXPECT_EQ(value, expected) << "a failed get leaves the value alone";
         for (uint16_t action : {zolvane::ActionSet, zolvane::ActionIncrement,
                                 zolvane::ActionDecrement, zolvane::ActionExecute}) {
             EXPECT_EQ(run(action, 0x2003) == zolvane::ResultOk, c.othersSucceed)
                 << "action " << action << " reply " << int(c.reply[0]);
         }
-        EXPECT_EQ(run(zolvane::ActionSet, 0x2003), c.othersSucceed ? zolvane::ResultOk
-                                                                   : zolvane::ResultBadReply);
+        EXPECT_EQ(run(zolvane::ActionSet, 0x2003),
+                  c.othersSucceed ? zolvane::ResultOk : zolvane::ResultBadReply);
     }
 }
 

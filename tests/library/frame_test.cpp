@@ -1,5 +1,7 @@
 // Frames as the projector must receive them: header, CRC-16/MODBUS and the three
 // little-endian fields, checked against independently worked examples.
+#include "frame.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "frame.h"
 #include "zolvane.h"
 
 namespace {
@@ -46,16 +47,32 @@ TEST_P(WorkedFrames, AreReproducedByteForByte) {
 INSTANTIATE_TEST_SUITE_P(
     Examples, WorkedFrames,
     testing::Values(
-        WorkedFrame{"power on", 1, 0x6000, 1,
+        WorkedFrame{"power on",
+                    1,
+                    0x6000,
+                    1,
                     {0xBE, 0xEF, 0x03, 0x06, 0x00, 0xBA, 0xD2, 0x01, 0x00, 0x00, 0x60, 0x01, 0x00}},
-        WorkedFrame{"power off", 1, 0x6000, 0,
+        WorkedFrame{"power off",
+                    1,
+                    0x6000,
+                    0,
                     {0xBE, 0xEF, 0x03, 0x06, 0x00, 0x2A, 0xD3, 0x01, 0x00, 0x00, 0x60, 0x00, 0x00}},
-        WorkedFrame{"get power", 2, 0x6000, 0,
+        WorkedFrame{"get power",
+                    2,
+                    0x6000,
+                    0,
                     {0xBE, 0xEF, 0x03, 0x06, 0x00, 0x19, 0xD3, 0x02, 0x00, 0x00, 0x60, 0x00, 0x00}},
-        WorkedFrame{"increment brightness", 4, 0x2003, 0,
+        WorkedFrame{"increment brightness",
+                    4,
+                    0x2003,
+                    0,
                     {0xBE, 0xEF, 0x03, 0x06, 0x00, 0xEF, 0xD2, 0x04, 0x00, 0x03, 0x20, 0x00, 0x00}},
-        WorkedFrame{"reset brightness", 6, 0x7000, 0,
-                    {0xBE, 0xEF, 0x03, 0x06, 0x00, 0x58, 0xD3, 0x06, 0x00, 0x00, 0x70, 0x00, 0x00}}),
+        WorkedFrame{
+            "reset brightness",
+            6,
+            0x7000,
+            0,
+            {0xBE, 0xEF, 0x03, 0x06, 0x00, 0x58, 0xD3, 0x06, 0x00, 0x00, 0x70, 0x00, 0x00}}),
     [](const auto& info) {
         std::string name = info.param.what;
         for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';

@@ -23,8 +23,8 @@ Outcome Exchange(const std::string& host, const std::string& port, uint16_t acti
     std::size_t received = 99;
     Outcome o{};
     o.ms = Elapsed([&] {
-        o.result = zolvane::NetworkExchange(host.c_str(), port.c_str(), frame, sizeof frame,
-                                            reply, sizeof reply, received);
+        o.result = zolvane::NetworkExchange(host.c_str(), port.c_str(), frame, sizeof frame, reply,
+                                            sizeof reply, received);
     });
     o.reply.assign(reply, reply + received);
     return o;
@@ -53,10 +53,12 @@ TEST_F(NetworkLink, RepliesAreOneOrThreeBytesByTheirFirstByte) {
 TEST_F(NetworkLink, PortTextKeepsOnlyItsLowSixteenBits) {
     const int real = projector().tcpPort();
     EXPECT_EQ(Exchange("127.0.0.1", std::to_string(real + 65536)).result, zolvane::ResultOk);
-    EXPECT_EQ(Exchange("127.0.0.1", "  +" + std::to_string(real) + "xyz").result, zolvane::ResultOk);
+    EXPECT_EQ(Exchange("127.0.0.1", "  +" + std::to_string(real) + "xyz").result,
+              zolvane::ResultOk);
     EXPECT_EQ(Exchange("127.0.0.1", std::to_string(real - 65536)).result, zolvane::ResultOk);
     EXPECT_EQ(Exchange("127.0.0.1", "abc").result, zolvane::ResultConnectFailed) << "port 0";
-    EXPECT_EQ(Exchange("127.0.0.1", "99999999999999999999999").result, zolvane::ResultConnectFailed);
+    EXPECT_EQ(Exchange("127.0.0.1", "99999999999999999999999").result,
+              zolvane::ResultConnectFailed);
 }
 
 TEST_F(NetworkLink, HostsAreDottedAddressesOrNames) {

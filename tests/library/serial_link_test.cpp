@@ -31,8 +31,8 @@ protected:
         std::size_t received = 99;
         Outcome o{};
         o.ms = Elapsed([&] {
-            o.result = zolvane::SerialExchange(port, frame, sizeof frame, reply, sizeof reply,
-                                               received);
+            o.result =
+                zolvane::SerialExchange(port, frame, sizeof frame, reply, sizeof reply, received);
         });
         o.reply.assign(reply, reply + received);
         return o;

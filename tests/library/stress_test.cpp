@@ -22,11 +22,11 @@ TEST_P(Stress, EightThreadsOfFiveHundredCommands) {
                                            0x2005, 0x2006, 0x2012, 0x2202};
     using Set = int32_t (*)(int32_t);
     using Get = int32_t (*)(uint16_t*);
-    constexpr Set kSets[kThreads] = {ZV_SetBrightness, ZV_SetContrast, ZV_SetKeystoneV,
-                                     ZV_SetKeystoneH, ZV_SetColorBalanceR, ZV_SetColorBalanceB,
+    constexpr Set kSets[kThreads] = {ZV_SetBrightness,    ZV_SetContrast,      ZV_SetKeystoneV,
+                                     ZV_SetKeystoneH,     ZV_SetColorBalanceR, ZV_SetColorBalanceB,
                                      ZV_SetColorBalanceG, ZV_SetColor};
-    constexpr Get kGets[kThreads] = {ZV_GetBrightness, ZV_GetContrast, ZV_GetKeystoneV,
-                                     ZV_GetKeystoneH, ZV_GetColorBalanceR, ZV_GetColorBalanceB,
+    constexpr Get kGets[kThreads] = {ZV_GetBrightness,    ZV_GetContrast,      ZV_GetKeystoneV,
+                                     ZV_GetKeystoneH,     ZV_GetColorBalanceR, ZV_GetColorBalanceB,
                                      ZV_GetColorBalanceG, ZV_GetColor};
     std::atomic<int> wrong = 0;
     std::vector<std::thread> threads;

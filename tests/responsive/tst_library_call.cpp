@@ -57,8 +57,8 @@ private slots:
     }
 
     void clicksAndProgramTimersWaitForTheCall() {
-        projector_.setFault({.kind = emu::FaultKind::None, .delay = 600ms, .onlyType = {},
-                             .frameCount = {}});
+        projector_.setFault(
+            {.kind = emu::FaultKind::None, .delay = 600ms, .onlyType = {}, .frameCount = {}});
         QPushButton button(QStringLiteral("Press"));
         button.show();
         QVERIFY(QTest::qWaitForWindowExposed(&button));

@@ -110,7 +110,8 @@ bool SetModemLine(int fd, unsigned long request, int line) {
 }
 
 bool WriteAll(int fd, const uint8_t* data, std::size_t length) {
-    const Deadline deadline(Milliseconds(kWritePerByteMs * static_cast<int>(length) + kWriteConstantMs));
+    const Deadline deadline(
+        Milliseconds(kWritePerByteMs * static_cast<int>(length) + kWriteConstantMs));
     std::size_t written = 0;
     while (written < length) {
         const ssize_t n = ::write(fd, data + written, length - written);
@@ -162,7 +163,8 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
     char name[256] = {};
     std::strncpy(name, port, sizeof name - 1);
 
-    const int fd = ::open(SerialDevicePath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(SerialDevicePath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return ResultPortOpenFailed;
     Port device(fd);
     // Exclusive use: flock keeps cooperating programs apart, TIOCEXCL keeps other openers out.
