@@ -1,5 +1,10 @@
 // backup, restore and diff between two emulated projectors, and backups that must be refused.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -11,6 +16,7 @@ namespace {
 
 using nlohmann::json;
 using testing::HasSubstr;
+namespace fs = std::filesystem;
 namespace table = zolvane::emulator;
 
 constexpr uint16_t kPower = 0x6000;
@@ -151,6 +157,7 @@ TEST_F(BackupAndRestore, DamagedOrForeignBackupsSendNothing) {
         {"shortened.json", shortened.dump(), "different setting list: 'Contrast' is missing"},
         {"retyped.json", retyped.dump(), "different setting list: 'Brightness'"},
         {"large.json", tooLarge.dump(), "70000"},
+        {"nested.json", std::string(100000, '[') + std::string(100000, ']'), "nests more than 8"},
     };
     projector().clearFrames();
     for (const auto& bad : cases) {
@@ -183,6 +190,92 @@ TEST_F(BackupAndRestore, FailedBackupLeavesNoFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch()), {}), 0)
         << "no temporary file is left behind";
 }
+
+TEST_F(BackupAndRestore, StoppedRestoreSaysHowMuchWasWrittenBack) {
+    changeEverySetting();
+    makeBackup();
+    const struct {
+        uint16_t lost;     // the set whose reply never comes
+        uint16_t refused;  // a set refused before it, or 0
+        const char* message;
+    } cases[] = {
+        {0x2007, 0, "restore stopped at KeystoneV: 0 of 59 settings were written back\n"},
+        {0x2201, 0x2003,
+         "restore stopped at Sharpness: 16 of 59 settings were written back, 1 refused\n"},
+    };
+    for (const auto& stop : cases) {
+        auto fresh = StartProjector();
+        emu::FaultConfig lost;
+        lost.kind = emu::FaultKind::Close;
+        lost.onlyType = stop.lost;
+        fresh->setFault(lost);
+        if (stop.refused != 0) fresh->refuseSet(stop.refused);
+        const Finished restored = zolvaneOn(*fresh, {"restore", backupFile().string()});
+        EXPECT_EQ(restored.status, 3);
+        EXPECT_THAT(restored.err, HasSubstr(stop.message));
+        fresh->stop();
+    }
+}
+
+struct Target {
+    const char* name;
+    const char* file;  // in the scratch folder, as BackupTarget lays it out; empty for ""
+    int status;
+    const char* message;
+    const char* written;  // the file that then holds the backup; nullptr when nothing may be sent
+};
+
+class BackupTarget : public CliTest, public testing::WithParamInterface<Target> {
+  protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        const fs::path folder = scratch();
+        std::ofstream(folder / "real.json") << "an older backup\n";
+        fs::create_directory(folder / "folder");
+        ::mkfifo((folder / "fifo").c_str(), 0600);
+        fs::create_symlink("real.json", folder / "link-to-file");
+        fs::create_symlink("fifo", folder / "link-to-fifo");
+        fs::create_symlink("missing.json", folder / "dangling");
+        // Only the administrator may make a device node, and only the administrator could
+        // replace /dev/null; an administrator without the right to make one skips that row.
+        if (::mknod((folder / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 &&
+            ::geteuid() != 0) {
+            fs::create_symlink("/dev/null", folder / "null");
+        }
+    }
+};
+
+TEST_P(BackupTarget, OnlyNewAndRegularFilesAreWritten) {
+    const Target& row = GetParam();
+    const std::string file = *row.file == '\0' ? "" : (scratch() / row.file).string();
+    const fs::file_type before = fs::symlink_status(file).type();
+    if (*row.file != '\0' && before == fs::file_type::not_found) GTEST_SKIP() << row.file;
+    const auto entries = std::distance(fs::directory_iterator(scratch()), {});
+
+    const Finished finished = zolvane({"backup", file});
+    EXPECT_EQ(finished.status, row.status) << finished.err;
+    EXPECT_THAT(finished.err, HasSubstr(row.message));
+    EXPECT_EQ(fs::symlink_status(file).type(), before) << "what had the name is still there";
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch()), {}), entries);
+    if (row.written == nullptr) {
+        EXPECT_TRUE(projector().frames().empty()) << "the target is checked before any frame";
+    } else {
+        EXPECT_EQ(json::parse(readFile(scratch() / row.written))["format"],
+                  "zolvane settings backup");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, BackupTarget,
+    testing::Values(Target{"Device", "null", 2, "it is a character device", nullptr},
+                    Target{"Fifo", "fifo", 2, "it is a FIFO", nullptr},
+                    Target{"LinkToFile", "link-to-file", 0, "", "real.json"},
+                    Target{"LinkToFifo", "link-to-fifo", 2, "it is a FIFO", nullptr},
+                    Target{"DanglingLink", "dangling", 2,
+                           "it is a symbolic link to missing.json, which does not exist", nullptr},
+                    Target{"Directory", "folder", 2, "it is a directory", nullptr},
+                    Target{"EmptyName", "", 2, "the name of the backup file is empty", nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace cli_testing

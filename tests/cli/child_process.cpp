@@ -26,7 +26,7 @@ std::vector<char*> Pointers(const std::vector<std::string>& argv) {
 
 }  // namespace
 
-Finished Run(const std::vector<std::string>& argv, std::chrono::seconds timeout) {
+Finished Run(const std::vector<std::string>& argv, std::chrono::seconds timeout, Output output) {
     Finished finished;
     int outPipe[2];
     int errPipe[2];
@@ -38,7 +38,12 @@ Finished Run(const std::vector<std::string>& argv, std::chrono::seconds timeout)
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    if (output == Output::Read)
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    if (output == Output::Full) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
+    }
+    if (output == Output::Closed) posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     pid_t pid = -1;

@@ -16,10 +16,14 @@ struct Finished {
     std::string err;
 };
 
+// Where the program's standard output goes: to the test, to a device that is always full, or
+// nowhere (the descriptor closed).
+enum class Output { Read, Full, Closed };
+
 // Runs the program to its end, reading both outputs; one that has not finished after the
 // time-out is killed and reported with status -1.
 Finished Run(const std::vector<std::string>& argv,
-             std::chrono::seconds timeout = std::chrono::seconds(90));
+             std::chrono::seconds timeout = std::chrono::seconds(90), Output output = Output::Read);
 
 // A program that runs until the object goes away.
 class Background {

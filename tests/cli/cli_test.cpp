@@ -7,9 +7,9 @@
 
 namespace cli_testing {
 
-Finished Zolvane(std::vector<std::string> arguments) {
+Finished Zolvane(std::vector<std::string> arguments, Output output) {
     arguments.insert(arguments.begin(), ZOLVANE_CLI);
-    return Run(arguments);
+    return Run(arguments, std::chrono::seconds(90), output);
 }
 
 std::unique_ptr<emu::Emulator> StartProjector() {
@@ -39,8 +39,9 @@ std::string CliTest::address() const {
     return "127.0.0.1:" + std::to_string(projector_->tcpPort());
 }
 
-Finished CliTest::zolvane(std::vector<std::string> arguments) const {
-    return zolvaneOn(*projector_, std::move(arguments));
+Finished CliTest::zolvane(std::vector<std::string> arguments, Output output) const {
+    arguments.insert(arguments.begin(), {"--tcp", address()});
+    return Zolvane(std::move(arguments), output);
 }
 
 Finished CliTest::zolvaneOn(const emu::Emulator& other, std::vector<std::string> arguments) {

@@ -18,7 +18,7 @@ namespace cli_testing {
 namespace emu = zolvane::emulator;
 
 // zolvane with exactly these arguments.
-Finished Zolvane(std::vector<std::string> arguments);
+Finished Zolvane(std::vector<std::string> arguments, Output output = Output::Read);
 
 // A projector of its own, started with defaults (on, no cooling time).
 std::unique_ptr<emu::Emulator> StartProjector();
@@ -32,7 +32,7 @@ class CliTest : public testing::Test {
     // "127.0.0.1:PORT" of this test's projector.
     std::string address() const;
     // zolvane --tcp ADDRESS arguments...
-    Finished zolvane(std::vector<std::string> arguments) const;
+    Finished zolvane(std::vector<std::string> arguments, Output output = Output::Read) const;
     // zolvane --tcp ADDRESS of another projector, arguments...
     static Finished zolvaneOn(const emu::Emulator& other, std::vector<std::string> arguments);
 

@@ -49,13 +49,18 @@ int RunRestore(CommandContext& context, const std::filesystem::path& file, Resto
     Session& session = context.session();
 
     unsigned refused = 0;
+    unsigned tried = 0;
     for (const Command& command : plan) {
         const Outcome outcome = session.run(command);
         if (LinkFailed(outcome)) {
-            context.err << "zolvane: restore stopped; settings before " << command.row->name
-                        << " were written back\n";
+            context.err << "zolvane: restore stopped at " << command.row->name << ": "
+                        << tried - refused << " of " << plan.size()
+                        << " settings were written back";
+            if (refused > 0) context.err << ", " << refused << " refused";
+            context.err << '\n';
             return context.report(command, outcome);
         }
+        ++tried;
         if (!outcome.ok()) {
             context.note(command, outcome);
             ++refused;

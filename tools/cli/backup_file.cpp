@@ -16,6 +16,9 @@ namespace {
 
 constexpr const char* kFormat = "zolvane settings backup";
 constexpr int kVersion = 1;
+// A backup is three levels deep (document, list of settings, setting); anything far deeper is
+// refused while it is read, before the reader's own recursion could exhaust the stack.
+constexpr int kMaxDepth = 8;
 
 using nlohmann::json;
 
@@ -45,8 +48,17 @@ std::string ReadWhole(const std::filesystem::path& file) {
 
 json Parse(const std::string& text, const std::string& name) {
     if (Trim(text).empty()) throw UsageError("backup " + name + " is empty");
+    const json::parser_callback_t refuseDeepNesting = [&name](int depth, json::parse_event_t event,
+                                                              json&) {
+        if (depth >= kMaxDepth && (event == json::parse_event_t::object_start ||
+                                   event == json::parse_event_t::array_start)) {
+            throw UsageError("backup " + name + " is not a zolvane settings backup: it nests " +
+                             "more than " + std::to_string(kMaxDepth) + " levels deep");
+        }
+        return true;
+    };
     try {
-        return json::parse(text);
+        return json::parse(text, refuseDeepNesting);
     } catch (const json::parse_error& error) {
         // The parser stops one past the last byte when the text simply ends too soon.
         if (error.byte > Trim(text).size()) {
@@ -88,11 +100,56 @@ BackupEntry EntryFrom(const json& item, const std::string& name) {
     return entry;
 }
 
-ReplacingFile CreateOutput(const std::filesystem::path& file) {
+namespace fs = std::filesystem;
+
+// What stands at a name that a backup must not replace, in the words of the message.
+struct SpecialFile {
+    fs::file_type type;
+    const char* what;
+};
+
+constexpr SpecialFile kSpecialFiles[] = {
+    {fs::file_type::directory, "a directory"}, {fs::file_type::character, "a character device"},
+    {fs::file_type::block, "a block device"},  {fs::file_type::fifo, "a FIFO"},
+    {fs::file_type::socket, "a socket"},
+};
+
+[[noreturn]] void RefuseTarget(const fs::path& file, const std::string& reason) {
+    throw UsageError("cannot write backup " + file.string() + ": " + reason);
+}
+
+// Where the backup goes: the name itself for a new or regular file, the file a symbolic link
+// leads to for a link (so that the link stays and its file is replaced). Nothing else is
+// written over: not a directory, a device, a FIFO or a socket, nor a link that leads nowhere.
+fs::path BackupTarget(const fs::path& file) {
+    if (file.empty()) throw UsageError("the name of the backup file is empty");
+    std::error_code error;
+    const fs::file_status link = fs::symlink_status(file, error);
+    if (link.type() == fs::file_type::not_found) return file;  // a new file
+    if (error) RefuseTarget(file, error.message());
+    fs::path target = file;
+    if (fs::is_symlink(link)) {
+        target = fs::canonical(file, error);
+        if (error == std::errc::no_such_file_or_directory) {
+            RefuseTarget(file, "it is a symbolic link to " + fs::read_symlink(file).string() +
+                                   ", which does not exist");
+        }
+        if (error) RefuseTarget(file, error.message());
+    }
+    const fs::file_type type = fs::status(target, error).type();
+    if (error) RefuseTarget(file, error.message());
+    if (type == fs::file_type::regular) return target;
+    for (const SpecialFile& special : kSpecialFiles) {
+        if (special.type == type) RefuseTarget(file, std::string("it is ") + special.what);
+    }
+    RefuseTarget(file, "it is not a regular file");
+}
+
+ReplacingFile CreateOutput(const fs::path& file) {
     try {
-        return ReplacingFile(file);
+        return ReplacingFile(BackupTarget(file));
     } catch (const FileError& error) {
-        throw UsageError("cannot write backup " + file.string() + ": " + error.what());
+        RefuseTarget(file, error.what());
     }
 }
 
@@ -109,7 +166,7 @@ void BackupWriter::commit(const Backup& backup, const std::string& link) {
     try {
         output_.commit(document.dump(2) + "\n");
     } catch (const FileError& error) {
-        throw UsageError("cannot write backup " + file_.string() + ": " + error.what());
+        throw OutputError("cannot write backup " + file_.string() + ": " + error.what());
     }
 }
 

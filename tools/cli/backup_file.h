@@ -23,13 +23,15 @@ using Backup = std::vector<BackupEntry>;
 
 // Writes the backup beside its final place and renames it there, so that an interrupted run
 // never leaves a half-written file under the name. Created before the projector is asked, so a
-// folder that cannot be written stops the command before anything is sent.
+// name that must not be written over or a folder that cannot be written stops the command before
+// anything is sent. A symbolic link stays and the file it leads to is replaced.
 class BackupWriter {
   public:
-    // UsageError when the file cannot be created.
+    // UsageError for an empty name, a directory, a device, a FIFO, a socket, a link that leads
+    // nowhere, or a file that cannot be created.
     explicit BackupWriter(const std::filesystem::path& file);
 
-    void commit(const Backup& backup, const std::string& link);  // UsageError on a write error
+    void commit(const Backup& backup, const std::string& link);  // OutputError on a write error
 
   private:
     std::filesystem::path file_;
@@ -37,8 +39,8 @@ class BackupWriter {
 };
 
 // Every readable setting, in catalogue order, exactly once. UsageError naming the problem for
-// a file that cannot be read, is truncated, is not JSON, is not a backup of ours, or was made
-// for a different setting list.
+// a file that cannot be read, is truncated, is not JSON, is not a backup of ours (nested deeper
+// than one can be, too), or was made for a different setting list.
 Backup ReadBackup(const std::filesystem::path& file);
 
 }  // namespace zolvane::cli

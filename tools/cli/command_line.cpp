@@ -19,7 +19,8 @@ using Action = std::function<int(CommandContext&)>;
 
 constexpr const char* kExitStatusHelp =
     "Exit status: 0 success, 1 the projector refused or a value could not be read,\n"
-    "2 usage error (nothing was sent), 3 the link failed (port, connection or time-out).";
+    "2 usage error (nothing was sent), 3 the link failed (port, connection or time-out),\n"
+    "4 the output could not be written (standard output or the backup file).";
 
 struct Arguments {
     std::string setting;
@@ -212,6 +213,9 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     } catch (const UsageError& error) {
         err << "zolvane: " << error.what() << '\n';
         return ExitUsage;
+    } catch (const OutputError& error) {
+        err << "zolvane: " << error.what() << '\n';
+        return ExitOutputFailed;
     } catch (const LinkSetupFailure& error) {
         err << "zolvane: " << error.what() << '\n';
         return ExitLinkFailed;

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <limits>
 #include <map>
 #include <string>
 
@@ -52,7 +53,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, ProgramSettings& sett
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     app.add_option("--fault-frames", faultFrames, "Misbehave for this many frames only")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1u, std::numeric_limits<unsigned>::max()));
     app.add_option("--fault-type", faultType, "Misbehave only for this type code (e.g. 0x2003)");
     app.add_flag("--verbose", options.verbose, "Log every frame and reply to standard error");
 
