@@ -279,6 +279,7 @@ private slots:
         QVERIFY2(control->isVisible(), "not on the page shown");
         auto* button = qobject_cast<QPushButton*>(control);
         const bool picture = button != nullptr && button->text().isEmpty();
+        QVERIFY2(!shown::CutOff(control), "text cut off");
         QCOMPARE(picture ? drawnArrow(button) : shown::Text(control), QString(expected.text));
     }
 

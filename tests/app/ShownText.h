@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QStringList>
+#include <QTabBar>
 #include <QTabWidget>
 
 namespace shown {
@@ -40,6 +42,28 @@ inline QString Text(const QObject* object) {
         return QStringLiteral("(nothing shown)");
     }
     return entries.join(QLatin1Char('|'));
+}
+
+// Whether a control is narrower than its text, so that the user sees only part of it.
+inline bool CutOff(const QWidget* control) {
+    if (const auto* button = qobject_cast<const QPushButton*>(control)) {
+        constexpr int kFrameAndMargins = 8;
+        return button->width() <
+               button->fontMetrics().horizontalAdvance(button->text()) + kFrameAndMargins;
+    }
+    if (const auto* tabs = qobject_cast<const QTabWidget*>(control)) {
+        const QTabBar* bar = tabs->tabBar();
+        for (int i = 0; i < bar->count(); ++i) {
+            const QRect tab = bar->tabRect(i);
+            const int textWidth = bar->fontMetrics().horizontalAdvance(bar->tabText(i));
+            if (!bar->rect().contains(tab) || tab.width() < textWidth) return true;
+        }
+        return false;
+    }
+    const bool text = qobject_cast<const QLabel*>(control) != nullptr ||
+                      qobject_cast<const QAbstractButton*>(control) != nullptr ||
+                      qobject_cast<const QComboBox*>(control) != nullptr;
+    return text && control->width() < control->sizeHint().width();
 }
 
 }  // namespace shown

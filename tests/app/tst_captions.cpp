@@ -132,6 +132,7 @@ private slots:
             QCOMPARE(dialog->SSTab1->currentIndex(), page);
         }
         QVERIFY2(control->isVisible(), "not on the page shown");
+        QVERIFY2(!shown::CutOff(control), "text cut off");
         QString shown = shown::Text(control);
         // Serial adapters plugged into this machine follow the thirty COM ports.
         if (control == dialog->cmbSerial) shown = shown.section(QLatin1Char('|'), 0, 29);
