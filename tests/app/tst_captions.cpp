@@ -1,4 +1,4 @@
-// The program's own words in the configuration dialog, the About window, the main window and
+// The program's own words in the configuration dialog, the About, main and wait windows and
 // the boxes of refused input buttons: one row per control, each looked at in the window opened
 // the way the program opens it.
 #include <QSystemTrayIcon>
@@ -13,6 +13,7 @@
 #include "windows/ConfigForm.h"
 #include "windows/MainForm.h"
 #include "windows/ToolbarButton.h"
+#include "windows/WaitForm.h"
 
 using namespace MainModule;
 
@@ -77,6 +78,12 @@ const Shown kMain[] = {
     {"About", "About"},
     {"TrayIcon", "Lumeris"},
     {"mnuPopup", "&Hide|&Exit|&Cancel"},  // as the icon's menu pops up over the shown window
+};
+
+// What power-on from the toolbar shows until the projector answers.
+const Shown kWait[] = {
+    {"WaitForm", "Lumeris"},
+    {"Label1", "Please wait ..."},
 };
 
 // The box that a refused input button shows.
@@ -148,7 +155,9 @@ private slots:
         QString shown = QStringLiteral("(no window)");
         apptest::ModalHand hand;
         hand.onOtherModal = [&](QWidget* modal) {
-            if (QObject* control = Named(modal, name)) shown = shown::Text(control);
+            if (auto* control = qobject_cast<QWidget*>(Named(modal, name))) {
+                shown = (shown::CutOff(control) ? "(cut off) " : "") + shown::Text(control);
+            }
             modal->close();
         };
         ToolbarButton* about = main->button(QStringLiteral("About"));
@@ -180,6 +189,25 @@ private slots:
             menu->close();
         }
         QCOMPARE(shown, text);
+    }
+
+    void waitWindow_data() { AddRows(kWait); }
+    void waitWindow() {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        apptest::Projector projector;
+        QVERIFY(projector.started());
+        projector.connectProgram();
+        projector->setPower(zolvane::emulator::PowerState::Off);
+        MainForm* main = MainForm::instance();
+        main->show();
+        QTest::mouseClick(main->button(QStringLiteral("Power")), Qt::LeftButton);
+        WaitForm* wait = WaitForm::current();
+        QVERIFY(wait && wait->isVisible());
+        auto* control = qobject_cast<QWidget*>(Named(wait, name));
+        QVERIFY(control);
+        QVERIFY2(!shown::CutOff(control), "text cut off");
+        QCOMPARE(shown::Text(control), text);
     }
 
     void inputRefusedBox_data() { AddRows(kInputRefused); }
