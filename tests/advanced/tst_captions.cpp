@@ -1,6 +1,7 @@
 // The advanced window's own words: every caption label, list entry, button caption and arrow
-// picture, one row per control, each looked at on its page after the user has selected that
-// page's tab with the mouse.
+// picture, one row per control, and the texts of the error status, each looked at on its page
+// after the user has selected that page's tab with the mouse.
+#include <QLabel>
 #include <QMap>
 #include <QPushButton>
 #include <QTabBar>
@@ -246,6 +247,15 @@ QString drawnArrow(QPushButton* button) {
         .arg(button->iconSize().height());
 }
 
+// The user selects the page's tab with the mouse and waits for its reads.
+bool clickTab(DetailsForm& form, int page) {
+    QTabBar* tabs = form.findChild<QTabWidget*>("SSTab1")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
+    return tabs->currentIndex() == page && pollIsOver(form, page);
+}
+
+int currentTab(DetailsForm& form) { return form.findChild<QTabWidget*>("SSTab1")->currentIndex(); }
+
 }  // namespace
 
 class CaptionsTest : public PageSuite {
@@ -264,13 +274,8 @@ private slots:
         const Shown& expected = kShown[row];
         QVERIFY(projector_.started());
         DetailsForm& form = window();
-        if (expected.page >= 0) {
-            QTabBar* tabs = form.findChild<QTabWidget*>("SSTab1")->tabBar();
-            if (tabs->currentIndex() != expected.page) {
-                QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(expected.page).center());
-                QCOMPARE(tabs->currentIndex(), expected.page);
-                QVERIFY(pollIsOver(form, expected.page));
-            }
+        if (expected.page >= 0 && currentTab(form) != expected.page) {
+            QVERIFY(clickTab(form, expected.page));
         }
         QWidget* control = form.objectName() == expected.name
                                ? &form
@@ -281,6 +286,31 @@ private slots:
         const bool picture = button != nullptr && button->text().isEmpty();
         QVERIFY2(!shown::CutOff(control), "text cut off");
         QCOMPARE(picture ? drawnArrow(button) : shown::Text(control), QString(expected.text));
+    }
+
+    void errorStatusText_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        const char* const texts[] = {
+            "Normal",        "Cover Error",    "Fan Error",  "Lamp Error",   "Temp Error",
+            "Airflow Error", "Lamp Time Over", "Cool Error", "Filter Error", "Filter Missing"};
+        for (int status = 0; status < int(std::size(texts)); ++status) {
+            QTest::addRow("%d", status) << status << QString(texts[status]);
+        }
+    }
+    void errorStatusText() {
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        QVERIFY(projector_->setValue(0x6020, std::uint16_t(status)));
+        DetailsForm& form = window();
+        if (currentTab(form) == kOption) {
+            QVERIFY(clickTab(form, kAuto));  // so that selecting OPTION reads it again
+        }
+        QVERIFY(clickTab(form, kOption));
+        auto* label = form.findChild<QLabel*>("lblErrorStatus");
+        QVERIFY(label);
+        QVERIFY2(!shown::CutOff(label), "text cut off");
+        QCOMPARE(label->text(), text);
     }
 
 private:
