@@ -130,6 +130,12 @@ void ConfigForm::createConnectionPage() {
     cmbSerial->setObjectName(QStringLiteral("cmbSerial"));
     cmbSerial->addItems(SerialPortNames());
     Place(cmbSerial, Twips(1440, 630, 975, 300).translated(origin));
+    // At the designed width a desktop font cuts "COM30" to what reads as "COM3": the list grows
+    // to its longest name, as far as the free row to its right allows.
+    const int roomToTheRight = width() - cmbSerial->x() - 8;
+    const int longestName = cmbSerial->sizeHint().width();
+    cmbSerial->resize(std::clamp(longestName, cmbSerial->width(), roomToTheRight),
+                      cmbSerial->height());
 
     optTCP = new QRadioButton(QStringLiteral("&TCP"), page);
     optTCP->setObjectName(QStringLiteral("optTCP"));
