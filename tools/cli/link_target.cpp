@@ -115,8 +115,8 @@ LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named)
     if (connection == LinkTarget::Network) {
         const std::optional<std::string> host = settings->text("TCP", "IPAddress");
         if (!host) throw UsageError(origin + " chooses TCP but has no TCP/IPAddress");
-        const std::string portText = settings->text("TCP", "PortNo").value_or("23");
-        return Network(*host, ParsePort(portText, origin + ": TCP/PortNo"), origin);
+        // An unusable port number falls back to the default, as the desktop program does.
+        return Network(*host, settings->port("TCP", "PortNo").value_or(23), origin);
     }
     throw UsageError(origin + " chooses no link (GENERAL/Connection=" + std::to_string(connection) +
                      "); give --serial PORT or --tcp HOST[:PORT]");
