@@ -121,6 +121,15 @@ TEST_F(LinkChoice, SettingsFileOfAnInstalledProgram) {
                     HasSubstr((row.chosen / "Varnix.txt").string() + " chooses no link"))
             << row.name << ": " << finished.err;
     }
+    // There but unreadable: a usage error rather than the default port.
+    fs::remove(bin / "Varnix.txt");
+    fs::remove(config / "varnex" / "Varnix.txt");
+    fs::create_directory(config / "varnex" / "Varnix.txt");
+    const Finished unreadable =
+        cli_testing::Run({"/usr/bin/env", "XDG_CONFIG_HOME=" + config.string(),
+                          (bin / "zolvane").string(), "get", "power"});
+    EXPECT_EQ(unreadable.status, 2);
+    EXPECT_THAT(unreadable.err, HasSubstr("cannot read settings file"));
 }
 
 TEST_F(LinkChoice, MalformedAddressesAreUsageErrors) {

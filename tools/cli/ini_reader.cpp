@@ -6,6 +6,9 @@
 namespace zolvane::cli {
 
 std::optional<IniReader> IniReader::Open(const std::filesystem::path& file) {
+    // A folder opens like a file here and reads as an empty one.
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error)) return std::nullopt;
     std::ifstream in(file, std::ios::binary);
     if (!in) return std::nullopt;
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -14,7 +14,7 @@ namespace zolvane::cli {
 
 class IniReader {
   public:
-    // Empty when the file cannot be read.
+    // Empty when the file is missing or cannot be read (a folder, say).
     static std::optional<IniReader> Open(const std::filesystem::path& file);
 
     // The trimmed value; empty when the key is missing or its value is blank.

@@ -102,7 +102,11 @@ LinkTarget NetworkTarget(std::string_view hostAndPort) {
 LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named) {
     const std::optional<IniReader> settings = IniReader::Open(file);
     const std::string origin = "settings file " + file.string();
-    if (!settings && named) throw UsageError("cannot read settings file " + file.string());
+    std::error_code error;
+    // A file that is there but cannot be read is no reason to talk to COM1.
+    if (!settings && (named || std::filesystem::exists(file, error))) {
+        throw UsageError("cannot read settings file " + file.string());
+    }
     if (!settings) {
         return {LinkTarget::Serial, "COM1", 0,
                 "the default serial port (there is no settings file " + file.string() + ")"};
