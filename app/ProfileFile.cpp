@@ -16,8 +16,9 @@ ProfileFile::ProfileFile(QString path) : path_(std::move(path)) {
     QFile file(path_);
     if (!file.exists()) return;
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
-    readable_ = file.isOpen() && file.error() == QFileDevice::NoError;
+    if (file.open(QIODevice::ReadOnly)) bytes = file.read(qint64(settings_text::kMaxFileSize) + 1);
+    readable_ = file.isOpen() && file.error() == QFileDevice::NoError &&
+                size_t(bytes.size()) <= settings_text::kMaxFileSize;
     if (readable_) document_ = settings_text::Document(View(bytes));
 }
 

@@ -128,6 +128,7 @@ void SettingsFileTest::saveReplacesTheFileAsAWhole() {
     QVERIFY(file.save());
     QCOMPARE(apptest::ReadFile(old), QByteArray("[TCP]\r\nPortNo=1\r\n"));
     QVERIFY(!ProfileFile(old + QStringLiteral("/Varnix.txt")).save());
+    QVERIFY(!ProfileFile(QStringLiteral("/dev/zero")).save());  // read in bounds, never saved
 }
 
 void SettingsFileTest::noFileGivesDefaultsAndTheSerialLink() {

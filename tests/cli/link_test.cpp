@@ -40,9 +40,12 @@ TEST_F(LinkChoice, SettingsFileOfTheDesktopProgramChoosesTheLink) {
     ASSERT_EQ(projector().frames().size(), 1u);
     EXPECT_EQ(projector().frames()[0].link, emu::Link::Pty);
 
-    const Finished missing = Zolvane({"--settings", (scratch() / "none.txt").string(), "status"});
-    EXPECT_EQ(missing.status, 2);
-    EXPECT_THAT(missing.err, HasSubstr("cannot read settings file"));
+    for (const std::string& unreadable :
+         {(scratch() / "none.txt").string(), std::string("/dev/zero")}) {
+        const Finished missing = Zolvane({"--settings", unreadable, "status"});
+        EXPECT_EQ(missing.status, 2) << unreadable;
+        EXPECT_THAT(missing.err, HasSubstr("cannot read settings file")) << unreadable;
+    }
 }
 
 // The file as people and other editors leave it, read as the desktop program reads it. "PORT"

@@ -1,7 +1,6 @@
 #include "ini_reader.h"
 
 #include <fstream>
-#include <iterator>
 
 namespace zolvane::cli {
 
@@ -11,8 +10,10 @@ std::optional<IniReader> IniReader::Open(const std::filesystem::path& file) {
     if (std::filesystem::is_directory(file, error)) return std::nullopt;
     std::ifstream in(file, std::ios::binary);
     if (!in) return std::nullopt;
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return std::nullopt;
+    std::string bytes(settings_text::kMaxFileSize + 1, '\0');
+    in.read(bytes.data(), std::streamsize(bytes.size()));
+    bytes.resize(std::size_t(in.gcount()));
+    if (in.bad() || bytes.size() > settings_text::kMaxFileSize) return std::nullopt;
     IniReader reader;
     reader.document_ = settings_text::Document(bytes);
     return reader;

@@ -6,6 +6,7 @@
 // byte-order mark it had and every line ending in CR LF.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +14,11 @@
 #include <vector>
 
 namespace settings_text {
+
+// A settings file is a few hundred bytes; a longer one is not read (nor, by the desktop program,
+// saved over), so that a device that never ends (/dev/zero named as the file) cannot fill the
+// memory.
+constexpr std::size_t kMaxFileSize = std::size_t(1) << 20;
 
 class Document {
   public:
