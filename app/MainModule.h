@@ -62,8 +62,8 @@ inline QString SettingsFile;
 // the configuration dialog without waiting for it.
 void StartUp();
 
-// "Varnix.txt" beside the program when it is there or that folder is writable, else in the
-// user's configuration folder.
+// "Varnix.txt" beside the program when that file is there, else in the user's configuration
+// folder ($XDG_CONFIG_HOME/varnex/Varnix.txt, ~/.config/varnex/Varnix.txt without it).
 QString DefaultSettingsFile();
 
 // Removes the notification-area icon and leaves the event loop, so the program ends; nothing
@@ -71,9 +71,10 @@ QString DefaultSettingsFile();
 void EndProgram();
 
 // Fill the shared state from SettingsFile / write it back. Neither shows anything; a save that
-// cannot be written keeps the values for this session only.
+// cannot be written (or would go over a file that could not be read) returns false and keeps
+// the values for this session only.
 void LoadSettings();
-void SaveSettings();
+bool SaveSettings();
 
 // Hands the chosen link to the library: (1, port, "") or (2, address, port number); no call
 // when no link is chosen. The library's answer is not looked at.

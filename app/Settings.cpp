@@ -61,16 +61,26 @@ int16_t LinkKind(int number) {
     return int16_t(number);
 }
 
+// $XDG_CONFIG_HOME, or ~/.config when it names no absolute folder: the same rule as the
+// command-line tool's, so that both find the same file.
+QString UserConfigFolder() {
+#ifdef Q_OS_WIN
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#else
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (QDir::isAbsolutePath(xdg)) return xdg;
+    return QDir(QDir::homePath()).filePath(QStringLiteral(".config"));
+#endif
+}
+
 }  // namespace
 
 QString DefaultSettingsFile() {
-    QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(kFileName);
-    if (QFileInfo::exists(beside) ||
-        QFileInfo(QCoreApplication::applicationDirPath()).isWritable()) {
-        return beside;
-    }
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return QDir(config).filePath(QStringLiteral("varnex/") + kFileName);
+    // A program unpacked into a folder of its own keeps its file there; an installed one never
+    // writes into the system's program folder.
+    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(kFileName);
+    if (QFileInfo::exists(beside)) return beside;
+    return QDir(UserConfigFolder()).filePath(QStringLiteral("varnex/") + kFileName);
 }
 
 void ApplyConnection() {
@@ -87,13 +97,16 @@ void LoadSettings() {
     for (const TextKey& row : kTextKeys) {
         *row.value = file.readString(row.section, row.key, QString::fromLatin1(row.fallback));
     }
+    // The library would take a number beyond 65535 modulo 65536 and reach another port.
+    const auto port = settings_text::PortNumber(TcpPortNo.toStdString());
+    TcpPortNo = QString::number(port.value_or(23));
     ConnectionType = LinkKind(file.readInt("GENERAL", "Connection", 1));
     ApplyConnection();
     for (const ToolbarKey& row : kToolbarKeys)
         *row.shown = file.readInt("TOOLBAR", row.key, 1) != 0;
 }
 
-void SaveSettings() {
+bool SaveSettings() {
     ProfileFile file(SettingsFile);
     file.writeString("GENERAL", "Connection", QString::number(ConnectionType));
     for (const TextKey& row : kTextKeys) {
@@ -102,7 +115,7 @@ void SaveSettings() {
     for (const ToolbarKey& row : kToolbarKeys) {
         if (row.saved) file.writeString("TOOLBAR", row.key, *row.shown ? "1" : "0");
     }
-    file.save();
+    return file.save();
 }
 
 }  // namespace MainModule

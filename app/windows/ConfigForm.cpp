@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -128,7 +129,7 @@ void ConfigForm::createConnectionPage() {
 
     cmbSerial = new QComboBox(page);
     cmbSerial->setObjectName(QStringLiteral("cmbSerial"));
-    cmbSerial->addItems(SerialPortNames());
+    for (const QString& name : SerialPortNames()) cmbSerial->addItem(name, name);
     Place(cmbSerial, Twips(1440, 630, 975, 300).translated(origin));
     // At the designed width a desktop font cuts "COM30" to what reads as "COM3": the list grows
     // to its longest name, as far as the free row to its right allows.
@@ -211,7 +212,7 @@ void ConfigForm::showSettings() {
         optSerial->setChecked(true);
         chooseSerial();
     }
-    cmbSerial->setCurrentIndex(std::max(0, cmbSerial->findText(SerialPortName)));
+    selectPort(SerialPortName);
     // A name set by hand in the settings file may be longer than anyone would type; it is
     // shown whole, so that OK does not store it cut short.
     txtIPAddress->setMaxLength(int(std::max<qsizetype>(15, TcpAddress.size())));
@@ -219,6 +220,30 @@ void ConfigForm::showSettings() {
     txtPortNo->setMaxLength(int(std::max<qsizetype>(5, TcpPortNo.size())));
     txtPortNo->setText(TcpPortNo);
     for (const ShowBox& row : kShowBoxes) (this->*row.box)->setChecked(*row.shown);
+}
+
+// A stored port that the list does not hold (an adapter unplugged at start-up, a pseudo-
+// terminal, COM31) joins the list and stays chosen, so that OK does not store another one. A
+// device path that is not there is marked so; the entry's data keeps the name itself.
+void ConfigForm::selectPort(const QString& name) {
+    if (name.isEmpty()) {
+        cmbSerial->setCurrentIndex(0);
+        return;
+    }
+    // COMn names are the system's and are the same in any case; device paths are not.
+    static const QRegularExpression kComName(QStringLiteral("^COM\\d+$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    const bool comName = kComName.match(name).hasMatch();
+    for (int i = 0; i < cmbSerial->count(); ++i) {
+        const QString entry = cmbSerial->itemData(i).toString();
+        if (entry.compare(name, comName ? Qt::CaseInsensitive : Qt::CaseSensitive) == 0) {
+            cmbSerial->setCurrentIndex(i);
+            return;
+        }
+    }
+    const bool missing = name.startsWith(QLatin1Char('/')) && !QFileInfo::exists(name);
+    cmbSerial->addItem(missing ? name + QStringLiteral(" (not present)") : name, name);
+    cmbSerial->setCurrentIndex(cmbSerial->count() - 1);
 }
 
 void ConfigForm::chooseSerial() {
@@ -234,7 +259,7 @@ void ConfigForm::chooseTcp() {
 void ConfigForm::confirm() {
     if (optSerial->isChecked()) {
         ConnectionType = 1;
-        SerialPortName = cmbSerial->currentText();
+        SerialPortName = cmbSerial->currentData().toString();
         ApplyConnection();
     } else if (optTCP->isChecked()) {
         if (txtIPAddress->text().trimmed().isEmpty()) {
@@ -246,7 +271,8 @@ void ConfigForm::confirm() {
         ApplyConnection();
     }
     for (const ShowBox& row : kShowBoxes) *row.shown = (this->*row.box)->isChecked();
-    SaveSettings();
+    // The choices apply for this session even when they cannot be kept.
+    if (!SaveSettings()) ShowErrorBox(this, QStringLiteral("Settings save Error!!"));
 
     MainForm* main = MainForm::instance();
     if (!main->isVisible()) {

@@ -56,6 +56,7 @@ class ConfigForm : public QDialog {
     void createButtonsPage();
     void createButtons();
     void showSettings();
+    void selectPort(const QString& name);
 
     void chooseSerial();
     void chooseTcp();

@@ -64,10 +64,13 @@ void SettingsFileTest::read_data() {
     row("word", "[TCP]\r\nPortNo=port\r\n", "port", 0);
     row("number then word", "[TCP]\r\nPortNo=-12ab", "-12ab", -12);
     row("beyond int", "[TCP]\r\nPortNo=99999999999999999999", "99999999999999999999", INT_MAX);
-    row("empty value", "[TCP]\r\nPortNo=  \r\n", "none", 7);
+    row("empty value: the text's fallback, the number 0", "[TCP]\r\nPortNo=  \r\n", "none", 0);
     row("in another section", "PortNo=1\r\n[SERIAL]\r\nPortNo=1\r\n[TCP\r\nPortNo=1", "none", 7);
     row("first of two sections", "[TCP]\r\nPortNo=5\r\n;x\r\n[TCP]\r\nPortNo=6\r\n", "5", 5);
     row("binary bytes", QByteArray("\0\xff\r\n[TCP]\r\n\xfe\0=\x80\r\nPortNo=5\r\n\0", 28), "5", 5);
+    row("byte-order mark", "\xEF\xBB\xBF[TCP]\r\nPortNo=5\r\n", "5", 5);
+    row("CR line ends", "[X]\rPortNo=1\r[TCP]\rPortNo=5\r", "5", 5);
+    row("mixed line ends", "[X]\nPortNo=1\r[TCP]\r\n\r\rPortNo=5", "5", 5);
     row("300 characters", "[TCP]\r\nPortNo=" + QByteArray(300, '9'), QByteArray(255, '9'), INT_MAX);
 }
 
@@ -95,6 +98,12 @@ void SettingsFileTest::write_data() {
         << QByteArray("[TCP]\r\nA=1\r\nPortNo=5\r\n\r\n[X]\r\n");
     QTest::newRow("section appended")
         << QByteArray("[X]\r\nB=2") << QByteArray("[X]\r\nB=2\r\n[TCP]\r\nPortNo=5\r\n");
+    QTest::newRow("byte-order mark kept, no second section")
+        << QByteArray("\xEF\xBB\xBF[TCP]\r\nPortNo=1\r\n")
+        << QByteArray("\xEF\xBB\xBF[TCP]\r\nPortNo=5\r\n");
+    QTest::newRow("CR line ends: in place, CR LF")
+        << QByteArray("[A]\rB=1\r[TCP]\rPortNo=1\r\rC=\xff")
+        << QByteArray("[A]\r\nB=1\r\n[TCP]\r\nPortNo=5\r\n\r\nC=\xff\r\n");
 }
 
 void SettingsFileTest::write() {
@@ -119,6 +128,7 @@ void SettingsFileTest::saveReplacesTheFileAsAWhole() {
     QVERIFY(file.save());
     QCOMPARE(apptest::ReadFile(old), QByteArray("[TCP]\r\nPortNo=1\r\n"));
     QVERIFY(!ProfileFile(old + QStringLiteral("/Varnix.txt")).save());
+    QVERIFY(!ProfileFile(QStringLiteral("/dev/zero")).save());  // read in bounds, never saved
 }
 
 void SettingsFileTest::noFileGivesDefaultsAndTheSerialLink() {
@@ -137,21 +147,30 @@ void SettingsFileTest::noFileGivesDefaultsAndTheSerialLink() {
 
 void SettingsFileTest::linkKindDecidesTheLibraryCall_data() {
     QTest::addColumn<QByteArray>("connection");
+    QTest::addColumn<QByteArray>("portNo");
     QTest::addColumn<QString>("link");
-    QTest::newRow("serial") << QByteArray("1") << "1 COM3 ";
-    QTest::newRow("network") << QByteArray("2") << "2 10.1.2.3 2323";
+    QTest::newRow("serial") << QByteArray("1") << QByteArray("2323") << "1 COM3 ";
+    QTest::newRow("network") << QByteArray("2") << QByteArray("2323") << "2 10.1.2.3 2323";
+    QTest::newRow("highest port") << QByteArray("2") << QByteArray("65535") << "2 10.1.2.3 65535";
+    // An unusable port number is the default one, never a number cut to 16 bits.
+    for (const char* unusable : {"112157", "65536", "0", "-23", "23x", " "}) {
+        QTest::addRow("port '%s'", unusable)
+            << QByteArray("2") << QByteArray(unusable) << "2 10.1.2.3 23";
+    }
     // No call: the library keeps what it had.
-    for (const char* none : {"0", "3", "tcp", "65537"})
-        QTest::newRow(none) << QByteArray(none) << "2 before 1";
+    for (const char* none : {"0", "3", "tcp", "65537", ""})
+        QTest::addRow("link '%s'", none) << QByteArray(none) << QByteArray("1") << "2 before 1";
 }
 
 void SettingsFileTest::linkKindDecidesTheLibraryCall() {
     QFETCH(QByteArray, connection);
+    QFETCH(QByteArray, portNo);
     QFETCH(QString, link);
     ZV_SetConnection(2, "before", "1");
     apptest::WriteFile(SettingsFile, "[GENERAL]\r\nConnection=" + connection +
                                          "\r\n[SERIAL]\r\nPort=COM3\r\n[TCP]\r\n"
-                                         "IPAddress=10.1.2.3\r\nPortNo=2323\r\n");
+                                         "IPAddress=10.1.2.3\r\nPortNo=" +
+                                         portNo + "\r\n");
     LoadSettings();
     QCOMPARE(LibraryLink(), link);
 }
@@ -159,7 +178,7 @@ void SettingsFileTest::linkKindDecidesTheLibraryCall() {
 void SettingsFileTest::savesKeepHandSetKeys() {
     const QByteArray handSet =
         "; room 4\r\n[TCP]\r\nPortNo=2323\r\n[TOOLBAR]\r\nHelp=0\r\n"
-        "Configuration=0\r\nAdvanced=0\r\nPower=word\r\nOwn=7\r\n";
+        "Configuration=0\r\nAdvanced=0\r\nPower=\r\nOwn=7\r\n";
     apptest::WriteFile(SettingsFile, handSet);
     LoadSettings();
     QVERIFY(!ShowPowerButton && !ShowHelpButton);

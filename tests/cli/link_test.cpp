@@ -40,23 +40,99 @@ TEST_F(LinkChoice, SettingsFileOfTheDesktopProgramChoosesTheLink) {
     ASSERT_EQ(projector().frames().size(), 1u);
     EXPECT_EQ(projector().frames()[0].link, emu::Link::Pty);
 
-    const struct {
-        std::string text;
-        const char* message;
-    } unusable[] = {
-        {"[GENERAL]\r\nConnection=0\r\n", "chooses no link"},
-        {"[GENERAL]\r\nConnection=2\r\n[TCP]\r\nIPAddress=\r\n", "no TCP/IPAddress"},
-        {"[GENERAL]\r\nConnection=2\r\n[TCP]\r\nIPAddress=10.0.0.1\r\nPortNo=99999\r\n",
-         "TCP/PortNo '99999'"},
-    };
-    for (const auto& bad : unusable) {
-        const Finished finished = Zolvane({"--settings", settingsFile(bad.text), "get", "power"});
-        EXPECT_EQ(finished.status, 2) << bad.message;
-        EXPECT_THAT(finished.err, HasSubstr(bad.message));
+    for (const std::string& unreadable :
+         {(scratch() / "none.txt").string(), std::string("/dev/zero")}) {
+        const Finished missing = Zolvane({"--settings", unreadable, "status"});
+        EXPECT_EQ(missing.status, 2) << unreadable;
+        EXPECT_THAT(missing.err, HasSubstr("cannot read settings file")) << unreadable;
     }
-    const Finished missing = Zolvane({"--settings", (scratch() / "none.txt").string(), "status"});
-    EXPECT_EQ(missing.status, 2);
-    EXPECT_THAT(missing.err, HasSubstr("cannot read settings file"));
+}
+
+// The file as people and other editors leave it, read as the desktop program reads it. "PORT"
+// stands for the projector's port.
+TEST_F(LinkChoice, SettingsFileFormat) {
+    const struct {
+        const char* name;
+        std::string text;
+        int status;
+        const char* output;  // in the standard output or the error output
+    } rows[] = {
+        {"byte-order mark",
+         "\xEF\xBB\xBF[GENERAL]\r\nConnection=2\r\n[TCP]\r\nIPAddress=127.0.0.1\r\n"
+         "PortNo=PORT\r\n",
+         0, "1\n"},
+        {"CR line ends", "[GENERAL]\rConnection=2\r[TCP]\rIPAddress=127.0.0.1\rPortNo=PORT\r", 0,
+         "1\n"},
+        {"mixed line ends", "[GENERAL]\nConnection=2\r[TCP]\r\nIPAddress=127.0.0.1\nPortNo=PORT", 0,
+         "1\n"},
+        {"no link", "[GENERAL]\r\nConnection=0\r\n", 2, "chooses no link"},
+        {"empty link kind reads 0", "[GENERAL]\r\nConnection=\r\n", 2, "chooses no link"},
+        {"no address", "[GENERAL]\r\nConnection=2\r\n[TCP]\r\nIPAddress=\r\n", 2,
+         "no TCP/IPAddress"},
+        // An unusable port number is the default one; nothing listens there.
+        {"port beyond 65535",
+         "[GENERAL]\r\nConnection=2\r\n[TCP]\r\nIPAddress=127.0.0.1\r\n"
+         "PortNo=112157\r\n",
+         3, "tcp 127.0.0.1:23"},
+        {"port 0", "[GENERAL]\r\nConnection=2\r\n[TCP]\r\nIPAddress=127.0.0.1\r\nPortNo=0", 3,
+         "tcp 127.0.0.1:23"},
+    };
+    for (const auto& row : rows) {
+        std::string text = row.text;
+        if (const std::size_t at = text.find("PORT"); at != std::string::npos) {
+            text.replace(at, 4, std::to_string(projector().tcpPort()));
+        }
+        const Finished finished = Zolvane({"--settings", settingsFile(text), "get", "power"});
+        EXPECT_EQ(finished.status, row.status) << row.name << ": " << finished.err;
+        EXPECT_THAT(finished.out + finished.err, HasSubstr(row.output)) << row.name;
+    }
+}
+
+// The program copied into an installed layout (bin/ beside lib/): it takes Varnix.txt from its
+// own folder only when that file is there, else the user's file.
+TEST_F(LinkChoice, SettingsFileOfAnInstalledProgram) {
+    namespace fs = std::filesystem;
+    const fs::path bin = scratch() / "install" / "bin";
+    fs::create_directories(bin);
+    fs::copy_file(ZOLVANE_CLI, bin / "zolvane");
+    fs::create_directory_symlink(fs::absolute(fs::path(ZOLVANE_CLI)).parent_path() / ".." / "lib",
+                                 scratch() / "install" / "lib");
+    const fs::path config = scratch() / "config";
+    fs::create_directories(config / "varnex");
+    const std::string noLink = "[GENERAL]\r\nConnection=0\r\n";
+    writeFile(config / "varnex" / "Varnix.txt", noLink);
+    const struct {
+        const char* name;
+        bool beside;
+        std::string variable;
+        fs::path chosen;
+    } rows[] = {
+        {"user's file", false, "XDG_CONFIG_HOME=" + config.string(), config / "varnex"},
+        {"user's file without XDG_CONFIG_HOME", false, "HOME=" + scratch().string(),
+         scratch() / ".config" / "varnex"},
+        {"file beside the program", true, "XDG_CONFIG_HOME=" + config.string(), fs::canonical(bin)},
+    };
+    fs::create_directories(scratch() / ".config" / "varnex");
+    writeFile(scratch() / ".config" / "varnex" / "Varnix.txt", noLink);
+    for (const auto& row : rows) {
+        if (row.beside) writeFile(bin / "Varnix.txt", noLink);
+        const Finished finished =
+            cli_testing::Run({"/usr/bin/env", "-u", "XDG_CONFIG_HOME", row.variable,
+                              (bin / "zolvane").string(), "get", "power"});
+        EXPECT_EQ(finished.status, 2) << row.name;
+        EXPECT_THAT(finished.err,
+                    HasSubstr((row.chosen / "Varnix.txt").string() + " chooses no link"))
+            << row.name << ": " << finished.err;
+    }
+    // There but unreadable: a usage error rather than the default port.
+    fs::remove(bin / "Varnix.txt");
+    fs::remove(config / "varnex" / "Varnix.txt");
+    fs::create_directory(config / "varnex" / "Varnix.txt");
+    const Finished unreadable =
+        cli_testing::Run({"/usr/bin/env", "XDG_CONFIG_HOME=" + config.string(),
+                          (bin / "zolvane").string(), "get", "power"});
+    EXPECT_EQ(unreadable.status, 2);
+    EXPECT_THAT(unreadable.err, HasSubstr("cannot read settings file"));
 }
 
 TEST_F(LinkChoice, MalformedAddressesAreUsageErrors) {

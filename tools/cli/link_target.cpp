@@ -102,7 +102,11 @@ LinkTarget NetworkTarget(std::string_view hostAndPort) {
 LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named) {
     const std::optional<IniReader> settings = IniReader::Open(file);
     const std::string origin = "settings file " + file.string();
-    if (!settings && named) throw UsageError("cannot read settings file " + file.string());
+    std::error_code error;
+    // A file that is there but cannot be read is no reason to talk to COM1.
+    if (!settings && (named || std::filesystem::exists(file, error))) {
+        throw UsageError("cannot read settings file " + file.string());
+    }
     if (!settings) {
         return {LinkTarget::Serial, "COM1", 0,
                 "the default serial port (there is no settings file " + file.string() + ")"};
@@ -115,8 +119,8 @@ LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named)
     if (connection == LinkTarget::Network) {
         const std::optional<std::string> host = settings->text("TCP", "IPAddress");
         if (!host) throw UsageError(origin + " chooses TCP but has no TCP/IPAddress");
-        const std::string portText = settings->text("TCP", "PortNo").value_or("23");
-        return Network(*host, ParsePort(portText, origin + ": TCP/PortNo"), origin);
+        // An unusable port number falls back to the default, as the desktop program does.
+        return Network(*host, settings->port("TCP", "PortNo").value_or(23), origin);
     }
     throw UsageError(origin + " chooses no link (GENERAL/Connection=" + std::to_string(connection) +
                      "); give --serial PORT or --tcp HOST[:PORT]");

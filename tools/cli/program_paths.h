@@ -9,9 +9,6 @@ namespace zolvane::cli {
 // The folder that holds this program's file; empty when the system does not say.
 std::filesystem::path ProgramFolder();
 
-// Whether this user may create files in the folder.
-bool FolderWritable(const std::filesystem::path& folder);
-
 // The per-user folder where programs keep their settings; relative when the environment names
 // none.
 std::filesystem::path UserSettingsFolder();

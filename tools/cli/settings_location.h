@@ -5,9 +5,9 @@
 
 namespace zolvane::cli {
 
-// Varnix.txt beside the programs when it exists there or that folder is writable, else in the
-// user's settings folder: $XDG_CONFIG_HOME/varnex/Varnix.txt (~/.config without it), or
-// %APPDATA%\varnex\Varnix.txt on Windows.
+// Varnix.txt beside the programs when it exists there, else in the user's settings folder:
+// $XDG_CONFIG_HOME/varnex/Varnix.txt (~/.config without it), or %APPDATA%\varnex\Varnix.txt
+// on Windows.
 std::filesystem::path DefaultSettingsFile();
 
 }  // namespace zolvane::cli

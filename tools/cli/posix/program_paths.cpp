@@ -1,7 +1,5 @@
 #include "program_paths.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <system_error>
 
@@ -11,10 +9,6 @@ std::filesystem::path ProgramFolder() {
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::filesystem::path() : program.parent_path();
-}
-
-bool FolderWritable(const std::filesystem::path& folder) {
-    return ::access(folder.c_str(), W_OK) == 0;
 }
 
 std::filesystem::path UserSettingsFolder() {

@@ -21,25 +21,6 @@ std::filesystem::path ProgramFolder() {
     return {};
 }
 
-bool FolderWritable(const std::filesystem::path& folder) {
-    // The read-only attribute says nothing about a folder, and the access lists are hard to
-    // judge from outside, so a file is created there and goes again when its handle closes.
-    const std::wstring stem = L".zolvane-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-";
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        const std::filesystem::path probe = folder / (stem + std::to_wstring(attempt));
-        const HANDLE handle =
-            CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
-            return true;
-        }
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-    }
-    return false;
-}
-
 std::filesystem::path UserSettingsFolder() {
     // The wide form keeps user names outside the system's code page intact.
     if (const wchar_t* appData = _wgetenv(L"APPDATA"); appData != nullptr && *appData != L'\0') {
