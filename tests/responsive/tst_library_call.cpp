@@ -1,10 +1,15 @@
 // A library call that waits for a silent projector keeps the window alive, and holds back what
 // a blocked program would only have handled afterwards.
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 
 #include "Define.h"
@@ -32,6 +37,43 @@ protected:
 
 private:
     std::function<void(int)> onTick_;
+};
+
+qint64 ResidentBytes(qint64 pid) {
+    QFile statm(QStringLiteral("/proc/%1/statm").arg(pid));
+    if (!statm.open(QIODevice::ReadOnly)) return 0;
+    return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
+}
+
+// An X server of its own with a notification area on it.
+class NotificationArea {
+public:
+    ~NotificationArea() {
+        for (QProcess* process : {&tray_, &server_}) {
+            process->terminate();
+            process->waitForFinished(3000);
+        }
+    }
+    bool start() {
+        server_.start("Xvfb",
+                      {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+        if (!server_.waitForStarted(3000) ||
+            !QTest::qWaitFor([&] { return server_.canReadLine(); }, 10000)) {
+            return false;
+        }
+        display_ = ":" + QString::fromLatin1(server_.readLine()).trimmed();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", display_);
+        tray_.setProcessEnvironment(environment);
+        tray_.start("trayer", {"--edge", "top", "--widthtype", "request"});
+        return tray_.waitForStarted(3000);
+    }
+    QString display() const { return display_; }
+
+private:
+    QProcess server_;
+    QProcess tray_;
+    QString display_;
 };
 
 }  // namespace
@@ -83,18 +125,50 @@ private slots:
         QTRY_COMPARE(clickedAfterReturn, QList<bool>{true});
     }
 
-    void endingTheProgramDuringACallDoesNotWaitForIt() {
+    // The user ends the program while a status query waits for a silent projector: it ends at
+    // once, with its icon gone, and its memory stays flat meanwhile.
+    void endingTheProgramDuringACall_data() {
+        QTest::addColumn<bool>("tray");
+        QTest::addColumn<QString>("how");
+        QTest::newRow("&Exit, notification area") << true << "menu";
+        QTest::newRow("&Exit, no notification area") << false << "menu";
+        QTest::newRow("close box, no notification area") << false << "closebox";
+    }
+    void endingTheProgramDuringACall() {
+        QFETCH(bool, tray);
+        QFETCH(QString, how);
         projector_.setFault({.kind = emu::FaultKind::NoReply, .onlyType = {}, .frameCount = {}});
+        NotificationArea area;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", tray ? "xcb" : "offscreen");
+        if (tray) {
+            if (!area.start()) QSKIP("needs Xvfb and trayer for a notification area");
+            environment.insert("DISPLAY", area.display());
+        }
         QProcess program;
+        program.setProcessEnvironment(environment);
         program.start(QCoreApplication::applicationDirPath() + "/exit_during_call",
-                      {QString::number(projector_.tcpPort())});
+                      {QString::number(projector_.tcpPort()), how});
         QVERIFY(program.waitForStarted());
+        QByteArray said;
+        QVERIFY(QTest::qWaitFor(
+            [&] { return (said += program.readAllStandardOutput()).contains("ending"); }, 10000));
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(program.waitForFinished(10000));
-        QCOMPARE(program.exitCode(), 3);
-        // The projector would have kept the call waiting 3000 ms.
+        const qint64 before = ResidentBytes(program.processId());
+        qint64 most = before;
+        while (program.state() != QProcess::NotRunning && clock.elapsed() < 5000) {
+            most = std::max(most, ResidentBytes(program.processId()));
+            program.waitForFinished(50);
+        }
+        said += program.readAllStandardOutput();
+        QCOMPARE(program.state(), QProcess::NotRunning);
+        // The projector would have kept the query waiting 3000 ms.
         QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(most - before < 30'000'000, qPrintable(QString::number(most - before)));
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(said.contains(tray ? "tray 1" : "tray 0"), said.constData());
+        QVERIFY2(said.contains("icon 0"), said.constData());
     }
 
 private:
