@@ -16,6 +16,7 @@
 #include "windows/MainForm.h"
 #include "windows/Timers.h"
 #include "windows/ToolbarButton.h"
+#include "windows/WaitForm.h"
 
 using namespace MainModule;
 using ProjectorPower = zolvane::emulator::PowerState;
@@ -42,7 +43,7 @@ QTimer* PollTimer() { return Timers::instance().StatusCheckTimer; }
 class MainWindowTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void init();
     void cleanup() { apptest::ResetProgram(); }
     void hiddenButtonsNarrowTheWindow();
@@ -54,9 +55,11 @@ class MainWindowTest : public QObject {
     void exitEndsTheProgram();
     void positionForm_data();
     void positionForm();
+    void formInsideTheScreenWithItsFrame_data();
+    void formInsideTheScreenWithItsFrame();
     void delayHandlesEvents();
 
-  private:
+private:
     MainForm* main_ = nullptr;
 };
 
@@ -272,6 +275,62 @@ void MainWindowTest::positionForm() {
     window.setFixedSize(dialog);
     PositionForm(&window);
     QCOMPARE(window.pos(), expected);
+}
+
+// The window system puts its frame around a window only as it is first shown: the window
+// placed over a main window in a corner of the screen ends there with its frame inside it.
+void MainWindowTest::formInsideTheScreenWithItsFrame_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<bool>("bottomRight");  // else the top left corner
+    QTest::newRow("About, bottom right") << "About" << true;
+    QTest::newRow("About, top left") << "About" << false;
+    QTest::newRow("wait, bottom right") << "Wait" << true;
+    // The main window hidden and never shown yet: no frame to go by before the first show.
+    QTest::newRow("start-up dialog, bottom right") << "Config" << true;
+}
+
+void MainWindowTest::formInsideTheScreenWithItsFrame() {
+    QFETCH(QString, form);
+    QFETCH(bool, bottomRight);
+    const QRect screen = main_->screen()->availableGeometry();
+    if (form == QLatin1String("Config")) {
+        apptest::ResetProgram();
+        main_ = MainForm::instance();
+    } else {
+        QTRY_VERIFY(main_->frameGeometry() != main_->geometry());
+    }
+    main_->move(bottomRight ? screen.bottomRight() - main_->frameGeometry().bottomRight() +
+                                  main_->frameGeometry().topLeft()
+                            : screen.topLeft());
+    QRect placed;
+    apptest::ModalHand hand;
+    hand.onOtherModal = [&](QWidget* modal) {
+        placed = modal->frameGeometry();
+        modal->close();
+    };
+    if (form == QLatin1String("About")) {
+        main_->button(QStringLiteral("About"))->click();
+    } else if (form == QLatin1String("Config")) {
+        auto* dialog = new ConfigForm();
+        dialog->show();
+        QTRY_VERIFY(dialog->frameGeometry() != dialog->geometry());
+        QTRY_VERIFY(screen.contains(dialog->frameGeometry()));
+        placed = dialog->frameGeometry();
+    } else {
+        WaitForm::showWaiting();
+        QWidget* wait = WaitForm::current();
+        QTRY_VERIFY(wait->frameGeometry() != wait->geometry());
+        placed = wait->frameGeometry();
+        WaitForm::dismiss();
+    }
+    QVERIFY2(screen.contains(placed), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                     .arg(placed.x())
+                                                     .arg(placed.y())
+                                                     .arg(placed.width())
+                                                     .arg(placed.height())));
+    // Taller than the main window, so pushed against the screen's edge.
+    QCOMPARE(bottomRight ? placed.bottom() : placed.top(),
+             bottomRight ? screen.bottom() : screen.top());
 }
 
 void MainWindowTest::delayHandlesEvents() {
