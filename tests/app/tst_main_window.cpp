@@ -12,6 +12,7 @@
 #include "AppTest.h"
 #include "MainModule.h"
 #include "advanced/DetailsForm.h"
+#include "windows/AboutForm.h"
 #include "windows/ConfigForm.h"
 #include "windows/MainForm.h"
 #include "windows/Timers.h"
@@ -277,60 +278,35 @@ void MainWindowTest::positionForm() {
     QCOMPARE(window.pos(), expected);
 }
 
-// The window system puts its frame around a window only as it is first shown: the window
-// placed over a main window in a corner of the screen ends there with its frame inside it.
+// The window system adds a window's frame only as the window is first shown: a window placed
+// over the main window in the bottom right corner of the screen ends inside it, frame and all.
 void MainWindowTest::formInsideTheScreenWithItsFrame_data() {
     QTest::addColumn<QString>("form");
-    QTest::addColumn<bool>("bottomRight");  // else the top left corner
-    QTest::newRow("About, bottom right") << "About" << true;
-    QTest::newRow("About, top left") << "About" << false;
-    QTest::newRow("wait, bottom right") << "Wait" << true;
-    // The main window hidden and never shown yet: no frame to go by before the first show.
-    QTest::newRow("start-up dialog, bottom right") << "Config" << true;
+    QTest::addColumn<bool>("mainShown");  // else never shown yet: no frame to go by
+    QTest::newRow("About") << "About" << true;
+    QTest::newRow("wait") << "Wait" << true;
+    QTest::newRow("start-up dialog") << "Config" << false;
 }
 
 void MainWindowTest::formInsideTheScreenWithItsFrame() {
     QFETCH(QString, form);
-    QFETCH(bool, bottomRight);
-    const QRect screen = main_->screen()->availableGeometry();
-    if (form == QLatin1String("Config")) {
+    QFETCH(bool, mainShown);
+    if (!mainShown) {
         apptest::ResetProgram();
         main_ = MainForm::instance();
-    } else {
-        QTRY_VERIFY(main_->frameGeometry() != main_->geometry());
     }
-    main_->move(bottomRight ? screen.bottomRight() - main_->frameGeometry().bottomRight() +
-                                  main_->frameGeometry().topLeft()
-                            : screen.topLeft());
-    QRect placed;
-    apptest::ModalHand hand;
-    hand.onOtherModal = [&](QWidget* modal) {
-        placed = modal->frameGeometry();
-        modal->close();
-    };
-    if (form == QLatin1String("About")) {
-        main_->button(QStringLiteral("About"))->click();
-    } else if (form == QLatin1String("Config")) {
-        auto* dialog = new ConfigForm();
-        dialog->show();
-        QTRY_VERIFY(dialog->frameGeometry() != dialog->geometry());
-        QTRY_VERIFY(screen.contains(dialog->frameGeometry()));
-        placed = dialog->frameGeometry();
-    } else {
-        WaitForm::showWaiting();
-        QWidget* wait = WaitForm::current();
-        QTRY_VERIFY(wait->frameGeometry() != wait->geometry());
-        placed = wait->frameGeometry();
-        WaitForm::dismiss();
-    }
-    QVERIFY2(screen.contains(placed), qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                                     .arg(placed.x())
-                                                     .arg(placed.y())
-                                                     .arg(placed.width())
-                                                     .arg(placed.height())));
-    // Taller than the main window, so pushed against the screen's edge.
-    QCOMPARE(bottomRight ? placed.bottom() : placed.top(),
-             bottomRight ? screen.bottom() : screen.top());
+    QTRY_COMPARE(main_->frameGeometry() != main_->geometry(), mainShown);
+    const QRect screen = main_->screen()->availableGeometry();
+    main_->move(screen.bottomRight() - main_->frameGeometry().bottomRight() + main_->pos());
+    if (form == "Wait") WaitForm::showWaiting();
+    QWidget* window = form == "Wait"    ? static_cast<QWidget*>(WaitForm::current())
+                      : form == "About" ? static_cast<QWidget*>(new AboutForm(main_))
+                                        : new ConfigForm();
+    window->show();
+    // Taller than the main window, so its frame ends on the screen's bottom edge.
+    QTRY_COMPARE(window->frameGeometry().bottom(), screen.bottom());
+    QCOMPARE(screen.united(window->frameGeometry()), screen);
+    QVERIFY(window->frameGeometry() != window->geometry());
 }
 
 void MainWindowTest::delayHandlesEvents() {

@@ -1,8 +1,7 @@
-// The program's main window on a projector that keeps the status poll's first query waiting;
-// 300 ms into that wait the user ends the program: "menu" chooses "&Exit" in the notification
-// icon's menu with a mouse click, "closebox" closes the main window as its close box does.
-// Prints "tray N" once it knows whether a notification area exists, "ending" as it acts, and
-// "icon N" when the action has been handled (N: whether the icon is still shown).
+// The main window on a projector that keeps the status poll's first query waiting; 300 ms into
+// the wait the user ends the program: "menu" clicks "&Exit" in the notification icon's menu,
+// "closebox" closes the main window as its close box does. Prints its process number, whether
+// a notification area exists, "ending" as it acts and whether the icon is still shown after.
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -17,12 +16,12 @@
 
 namespace {
 
-void Say(const char* text, int value) {
-    std::printf("%s %d\n", text, value);
+void Say(const char* text, long long value) {
+    std::printf("%s %lld\n", text, value);
     std::fflush(stdout);
 }
 
-// A plain object timer: it keeps running during the call, as the window system's input does.
+// A plain object timer keeps running during the call, as the window system's input does.
 class User : public QObject {
 public:
     explicit User(bool byMenu) : byMenu_(byMenu) { startTimer(100); }
@@ -30,15 +29,12 @@ public:
 protected:
     void timerEvent(QTimerEvent*) override {
         MainForm* main = MainForm::instance();
+        QMenu* menu = main->mnuPopup;
         if (++ticks_ == 3) {
             Say("ending", 0);
-            if (byMenu_) {
-                main->mnuPopup->popup(main->geometry().center());
-                return;
-            }
+            if (byMenu_) return menu->popup(main->geometry().center());
             main->windowHandle()->close();  // what the window system does for the close box
         } else if (ticks_ == 4 && byMenu_) {
-            QMenu* menu = main->mnuPopup;
             QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {},
                               menu->actionGeometry(main->menuExit).center());
         } else {
@@ -58,19 +54,17 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 3) return 2;
     app.setQuitOnLastWindowClosed(false);
+    Say("pid", QCoreApplication::applicationPid());
     // A notification area started just before may take a moment to claim its place.
     for (int i = 0; i < 30 && !QSystemTrayIcon::isSystemTrayAvailable(); ++i) QTest::qWait(100);
     Say("tray", QSystemTrayIcon::isSystemTrayAvailable());
 
-    using namespace MainModule;
-    ConnectionType = 2;
-    TcpAddress = QStringLiteral("127.0.0.1");
-    TcpPortNo = QString::fromLatin1(argv[1]);
-    ShowPowerButton = ShowBlankButton = ShowMuteButton = true;
-    ApplyConnection();
-    MainForm* main = MainForm::instance();
-    main->show();
+    MainModule::ConnectionType = 2;
+    MainModule::TcpAddress = QStringLiteral("127.0.0.1");
+    MainModule::TcpPortNo = QString::fromLatin1(argv[1]);
+    MainModule::ApplyConnection();
+    MainForm::instance()->show();
     Timers::instance().StatusCheckTimer->start(0);
-    new User(qstrcmp(argv[2], "menu") == 0);
+    User user(qstrcmp(argv[2], "menu") == 0);
     return app.exec();
 }
