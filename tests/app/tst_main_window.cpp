@@ -303,10 +303,10 @@ void MainWindowTest::formInsideTheScreenWithItsFrame() {
                       : form == "About" ? static_cast<QWidget*>(new AboutForm(main_))
                                         : new ConfigForm();
     window->show();
+    QTRY_VERIFY(window->frameGeometry() != window->geometry());
     // Taller than the main window, so its frame ends on the screen's bottom edge.
     QTRY_COMPARE(window->frameGeometry().bottom(), screen.bottom());
     QCOMPARE(screen.united(window->frameGeometry()), screen);
-    QVERIFY(window->frameGeometry() != window->geometry());
 }
 
 void MainWindowTest::delayHandlesEvents() {
