@@ -78,19 +78,25 @@ bool IsUserInput(QEvent::Type type) {
     }
 }
 
-// The pop-up menu and the icon of the notification area answer during a call.
-bool AnswersDuringCall(QObject* receiver) {
-    const auto* window = qobject_cast<QWindow*>(receiver);
-    const QWidget* widget = nullptr;
-    if (window != nullptr) {
+std::function<bool(const QWidget*)> tClosingEndsProgram;
+
+const QWidget* WidgetOf(QObject* receiver) {
+    if (const auto* window = qobject_cast<QWindow*>(receiver)) {
         for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (top->windowHandle() == window) widget = top;
+            if (top->windowHandle() == window) return top;
         }
-    } else {
-        widget = qobject_cast<QWidget*>(receiver);
+        return nullptr;
     }
+    return qobject_cast<QWidget*>(receiver);
+}
+
+// The pop-up menu and the icon of the notification area answer during a call, and so does the
+// close of a window whose closing ends the program: ending does not wait for the projector.
+bool AnswersDuringCall(QObject* receiver, QEvent::Type type) {
+    const QWidget* widget = WidgetOf(receiver);
     if (widget == nullptr) return false;
     const QWidget* top = widget->window();
+    if (type == QEvent::Close) return tClosingEndsProgram && tClosingEndsProgram(top);
     return qobject_cast<const QMenu*>(top) != nullptr ||
            QByteArray(top->metaObject()->className()).contains("SystemTray");
 }
@@ -131,8 +137,11 @@ protected:
         // Held at the window, where the toolkit first sees it, so that it is routed to the
         // right widget again when it is handed back.
         if (IsUserInput(event->type()) && qobject_cast<QWindow*>(receiver) != nullptr &&
-            !AnswersDuringCall(receiver)) {
+            !AnswersDuringCall(receiver, event->type())) {
             input_.emplace_back(receiver, std::unique_ptr<QEvent>(event->clone()));
+            // A close held back has not closed anything yet: whoever asked for it (closing
+            // every window, say) must not take the window for closed and ask again.
+            if (event->type() == QEvent::Close) event->ignore();
             return true;
         }
         return false;
@@ -147,6 +156,10 @@ constexpr int kCallFinished = 0x2A5A;
 bool tWaiting = false;
 
 }  // namespace
+
+void SetClosingEndsProgram(std::function<bool(const QWidget*)> endsProgram) {
+    tClosingEndsProgram = std::move(endsProgram);
+}
 
 int32_t RunLibraryCall(const std::function<int32_t()>& call) {
     const bool onUserInterfaceThread = qobject_cast<QApplication*>(QCoreApplication::instance()) &&

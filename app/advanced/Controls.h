@@ -88,6 +88,7 @@ private:
     QSlider* slider_;
     QPushButton* increment_;
     int lastAccepted_;
+    bool endingPress_ = false;
 };
 
 class ValueLabelControl : public Control {

@@ -67,11 +67,18 @@ void ListControl::showIndex(int index) {
     suppress = wasSuppressed;
 }
 
+// Available: the window background; unavailable: the button face. Styles paint a list that
+// cannot be edited as a button, from the Button role, and an editable one from Base, so both
+// roles carry the colour, in every colour group (an unavailable list is drawn disabled).
 void ListControl::setAvailable(bool available) {
     box_->setEnabled(available);
     QPalette palette = box_->palette();
     const QPalette& system = QApplication::palette();
-    palette.setColor(QPalette::Base, system.color(available ? QPalette::Base : QPalette::Button));
+    const QColor background =
+        system.color(QPalette::Active, available ? QPalette::Base : QPalette::Button);
+    for (const QPalette::ColorRole role : {QPalette::Base, QPalette::Button}) {
+        palette.setColor(role, background);
+    }
     box_->setPalette(palette);
 }
 

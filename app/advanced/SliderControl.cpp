@@ -1,7 +1,10 @@
 #include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <algorithm>
+#include <utility>
 
 #include "Controls.h"
 #include "PageEngine.h"
@@ -13,13 +16,55 @@ QString sliderSuffix(const char* name) {
     return QString::fromUtf8(name).mid(3);  // "sldX" -> "X"
 }
 
+// A slider whose press can be ended by the program. A refused movement shows a modal box, which
+// takes the mouse: the release never reaches the slider, which would otherwise go on repeating
+// its page step (or following the mouse) as if the button were still held.
+class Slider : public QSlider {
+public:
+    using QSlider::QSlider;
+
+    // Ends the press now and, when the press is still being handled, once more after it: a
+    // press on the groove starts its repeat only after its first step has been answered.
+    void endPress() {
+        release();
+        endAfterPress_ = pressing_;
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        const QPointer<Slider> self(this);
+        pressing_ = true;
+        QSlider::mousePressEvent(event);
+        if (self.isNull()) {
+            return;
+        }
+        pressing_ = false;
+        if (std::exchange(endAfterPress_, false)) {
+            release();
+        }
+    }
+
+private:
+    void release() {
+        setRepeatAction(SliderNoAction);
+        // The release the slider never got: it forgets the pressed part (groove or handle).
+        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(), QPointF(), Qt::LeftButton,
+                       Qt::NoButton, Qt::NoModifier);
+        QSlider::mouseReleaseEvent(&up);
+        setSliderDown(false);
+    }
+
+    bool pressing_ = false;
+    bool endAfterPress_ = false;
+};
+
 }  // namespace
 
 SliderControl::SliderControl(PageEngine& page, const SliderRow& row)
     : Control(page, row.caption),
       row_(row),
       decrement_(addButton(("cmdDec" + sliderSuffix(row.name)).toUtf8().constData(), "-")),
-      slider_(new QSlider(Qt::Horizontal, cell())),
+      slider_(new Slider(Qt::Horizontal, cell())),
       increment_(addButton(("cmdInc" + sliderSuffix(row.name)).toUtf8().constData(), "+")),
       lastAccepted_(row.position) {
     setObjectName(QString::fromUtf8(row.name));
@@ -55,6 +100,9 @@ void SliderControl::read() {
 }
 
 void SliderControl::moved(int /*action*/) {
+    if (endingPress_) {
+        return;  // the release of a refused press: its position goes back below
+    }
     const int position = slider_->sliderPosition();
     if (page_.updating() || page_.suppressEvents()) {
         putBack();
@@ -67,6 +115,10 @@ void SliderControl::moved(int /*action*/) {
         lastAccepted_ = position;
         return;
     }
+    // One press sends at most one refused value: the press ends before the box takes the mouse.
+    endingPress_ = true;
+    static_cast<Slider*>(slider_)->endPress();
+    endingPress_ = false;
     if (report(row_.message)) {
         putBack();
     }

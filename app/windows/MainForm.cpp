@@ -9,6 +9,7 @@
 #include <QToolBar>
 
 #include "Define.h"
+#include "LibraryCall.h"
 #include "MainModule.h"
 #include "advanced/DetailsForm.h"
 #include "windows/AboutForm.h"
@@ -100,6 +101,10 @@ MainForm::MainForm() : QWidget(nullptr, Qt::Tool | Qt::MSWindowsFixedSizeDialogH
     buildToolbar();
     ExitRequested = false;
     addTrayIcon();
+    Define::SetClosingEndsProgram([](const QWidget* window) {
+        return window == theMainForm &&
+               (theMainForm->ExitRequested || !QSystemTrayIcon::isSystemTrayAvailable());
+    });
     // Until a window is shown over it, the main window stands where a new window would: in the
     // middle of the screen.
     move(CentredOn(QRect(screen()->availableGeometry().center(), QSize(0, 0)), size(),
@@ -325,9 +330,11 @@ void MainForm::showHideChosen() {
 
 void MainForm::exitChosen() {
     ExitRequested = true;
-    // Closes the open dialogs and, when it is shown, this window, which ends the program.
+    // Closes the open dialogs and, when it is shown, this window. During a library call the
+    // windows close only when it is over (their closes wait), so the program ends here all the
+    // same: the call is not waited for.
     QApplication::closeAllWindows();
-    close();
+    endProgram();
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {

@@ -121,6 +121,9 @@ BoxAnswerer::BoxAnswerer(QList<QMessageBox::StandardButton> answers)
 void BoxAnswerer::look() {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         seen.append({box->windowTitle(), box->text(), box->icon()});
+        if (whileShown) {
+            whileShown();
+        }
         const QMessageBox::StandardButton answer =
             answers_.isEmpty() ? QMessageBox::Ok : answers_.takeFirst();
         if (QAbstractButton* button = box->button(answer)) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "projector_emulator/emulator.h"
@@ -83,6 +84,8 @@ class BoxAnswerer : public QObject {
 public:
     explicit BoxAnswerer(QList<QMessageBox::StandardButton> answers = {});
     QList<BoxSeen> seen;
+    // Runs while each box is shown, before it is answered.
+    std::function<void()> whileShown;
 
 private:
     void look();

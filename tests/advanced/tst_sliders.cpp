@@ -3,7 +3,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
+#include <QWindow>
 
 #include "Harness.h"
 #include "MainModule.h"
@@ -128,6 +131,21 @@ QString shownBy(QWidget* display) {
     return static_cast<QLabel*>(display)->text();
 }
 
+// A point on the slider's groove, at a share of its width, as the slider's style draws it.
+QPoint onGroove(const QSlider* slider, double at) {
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = option.sliderValue = slider->value();
+    option.tickPosition = slider->tickPosition();
+    option.tickInterval = slider->tickInterval();
+    const QRect groove = slider->style()->subControlRect(QStyle::CC_Slider, &option,
+                                                         QStyle::SC_SliderGroove, slider);
+    return {int(slider->width() * at), groove.center().y()};
+}
+
 template <typename Row>
 void addRows(const QList<Row>& rows) {
     QTest::addColumn<int>("row");
@@ -213,6 +231,50 @@ private slots:
         QTest::keyClick(volume, Qt::Key_PageUp);
         QCOMPARE(projector.sent(), QStringList({set(0x2001, 11), set(0x2001, 12), set(0x2001, 13),
                                                 set(0x2001, 14), set(0x2001, 19)}));
+    }
+
+    // A press on the groove that the projector refuses, its release taken by the error box as
+    // the window system does: one value sent, one box, and the window still takes a click.
+    void refusedPressOnTheGroove_data() {
+        QTest::addColumn<QString>("slider");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<double>("at");  // where on the groove, as a share of its width
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("volume, right of the handle")
+            << "sldVolume" << 0x2001 << 10 << 0.9 << 15 << "Volume setting Error!!";
+        QTest::newRow("magnify, left of the handle")
+            << "sldMagnify" << 0x3007 << 20 << 0.1 << 15 << "Magnify setting Error!!";
+    }
+    void refusedPressOnTheGroove() {
+        QFETCH(QString, slider);
+        QFETCH(int, type);
+        QFETCH(int, before);
+        QFETCH(double, at);
+        QFETCH(int, sent);
+        QFETCH(QString, message);
+        Projector projector;
+        DetailsForm& form = window();
+        QVERIFY(projector->setValue(type, before));
+        QVERIFY(showPage(form, kOption));
+        auto* groove = form.findChild<QSlider*>(slider);
+        projector->refuseSet(type);
+        projector.clear();
+        QWindow* screen = form.windowHandle();
+        const QPoint point = groove->mapTo(&form, onGroove(groove, at));
+        BoxAnswerer answerer;
+        answerer.whileShown = [&] { QTest::mouseRelease(screen, Qt::LeftButton, {}, point); };
+        QTest::mousePress(screen, Qt::LeftButton, {}, point);
+        QTest::qWait(1500);  // three times as long as the slider waits before it repeats
+        QCOMPARE(projector.sent(), QStringList({set(type, sent)}));
+        QCOMPARE(answerer.seen.size(), 1);
+        QCOMPARE(answerer.seen[0].text, message);
+        QCOMPARE(groove->value(), before);
+        auto* close = form.findChild<QPushButton*>("cmdClose");
+        QTest::mouseClick(screen, Qt::LeftButton, {}, close->mapTo(&form, close->rect().center()));
+        QTRY_VERIFY(form.isHidden());
+        closeWindow();
     }
 
     void movementDuringPollIsNotSent() {

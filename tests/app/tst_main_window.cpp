@@ -12,10 +12,12 @@
 #include "AppTest.h"
 #include "MainModule.h"
 #include "advanced/DetailsForm.h"
+#include "windows/AboutForm.h"
 #include "windows/ConfigForm.h"
 #include "windows/MainForm.h"
 #include "windows/Timers.h"
 #include "windows/ToolbarButton.h"
+#include "windows/WaitForm.h"
 
 using namespace MainModule;
 using ProjectorPower = zolvane::emulator::PowerState;
@@ -42,7 +44,7 @@ QTimer* PollTimer() { return Timers::instance().StatusCheckTimer; }
 class MainWindowTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void init();
     void cleanup() { apptest::ResetProgram(); }
     void hiddenButtonsNarrowTheWindow();
@@ -54,9 +56,11 @@ class MainWindowTest : public QObject {
     void exitEndsTheProgram();
     void positionForm_data();
     void positionForm();
+    void formInsideTheScreenWithItsFrame_data();
+    void formInsideTheScreenWithItsFrame();
     void delayHandlesEvents();
 
-  private:
+private:
     MainForm* main_ = nullptr;
 };
 
@@ -272,6 +276,37 @@ void MainWindowTest::positionForm() {
     window.setFixedSize(dialog);
     PositionForm(&window);
     QCOMPARE(window.pos(), expected);
+}
+
+// The window system adds a window's frame only as the window is first shown: a window placed
+// over the main window in the bottom right corner of the screen ends inside it, frame and all.
+void MainWindowTest::formInsideTheScreenWithItsFrame_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<bool>("mainShown");  // else never shown yet: no frame to go by
+    QTest::newRow("About") << "About" << true;
+    QTest::newRow("wait") << "Wait" << true;
+    QTest::newRow("start-up dialog") << "Config" << false;
+}
+
+void MainWindowTest::formInsideTheScreenWithItsFrame() {
+    QFETCH(QString, form);
+    QFETCH(bool, mainShown);
+    if (!mainShown) {
+        apptest::ResetProgram();
+        main_ = MainForm::instance();
+    }
+    QTRY_COMPARE(main_->frameGeometry() != main_->geometry(), mainShown);
+    const QRect screen = main_->screen()->availableGeometry();
+    main_->move(screen.bottomRight() - main_->frameGeometry().bottomRight() + main_->pos());
+    if (form == "Wait") WaitForm::showWaiting();
+    QWidget* window = form == "Wait"    ? static_cast<QWidget*>(WaitForm::current())
+                      : form == "About" ? static_cast<QWidget*>(new AboutForm(main_))
+                                        : new ConfigForm();
+    window->show();
+    QTRY_VERIFY(window->frameGeometry() != window->geometry());
+    // Taller than the main window, so its frame ends on the screen's bottom edge.
+    QTRY_COMPARE(window->frameGeometry().bottom(), screen.bottom());
+    QCOMPARE(screen.united(window->frameGeometry()), screen);
 }
 
 void MainWindowTest::delayHandlesEvents() {
