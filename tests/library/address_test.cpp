@@ -4,11 +4,14 @@
 #include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "child_process.h"
 #include "emulated_projector.h"
 #include "host_address.h"
+#include "host_lookup.h"
 
 namespace {
 
@@ -47,6 +50,46 @@ TEST(NumericHost, EachPartIsDecimal) {
             EXPECT_EQ(reading.address, c.address) << c.text;
         }
     }
+}
+
+std::atomic<bool> gReleaseLookup{false};
+std::atomic<int> gLookupsEnded{0};
+
+bool Answers(const std::string&, uint32_t& address) {
+    address = htonl(INADDR_LOOPBACK);
+    return true;
+}
+bool Fails(const std::string&, uint32_t&) { return false; }
+bool Hangs(const std::string&, uint32_t& address) {
+    while (!gReleaseLookup) std::this_thread::sleep_for(1ms);
+    address = 1;
+    ++gLookupsEnded;
+    return true;
+}
+
+TEST(HostLookup, GivesUpAtTheDeadlineAndLeavesTheLookupToEndAlone) {
+    const struct {
+        zolvane::HostResolver resolve;
+        bool found;
+        long long atLeastMs;
+    } cases[] = {{Answers, true, 0}, {Fails, false, 0}, {Hangs, false, 290}};
+    for (const auto& c : cases) {
+        uint32_t address = 0;
+        const zolvane::Deadline deadline(300ms);
+        bool found = false;
+        const long long ms = Elapsed(
+            [&] { found = zolvane::LookUpHost("projector-room1", deadline, c.resolve, address); });
+        EXPECT_EQ(found, c.found) << ms;
+        EXPECT_GE(ms, c.atLeastMs);
+        EXPECT_LT(ms, 3000);
+        if (c.found) {
+            EXPECT_EQ(address, htonl(INADDR_LOOPBACK));
+        }
+    }
+    // The abandoned lookup still finishes, on state of its own.
+    gReleaseLookup = true;
+    for (int i = 0; i < 500 && gLookupsEnded == 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(gLookupsEnded, 1);
 }
 
 cli_testing::Finished Tool(const std::vector<std::string>& args) {
