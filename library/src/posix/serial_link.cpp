@@ -207,7 +207,13 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
     ConfigureLine(tio);  // the read and write time-outs are the deadlines kept below
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return ResultPortSetStateFailed;
 
-    // The answer to an earlier frame that gave up on it may still be on its way.
+    LineErrors errors(fd);
+    if (!errors.reset()) return ResultPortError;
+    SetModemLine(fd, TIOCMBIC, TIOCM_RTS);  // RTS held low: no hardware handshake
+    if (!SetModemLine(fd, TIOCMBIS, TIOCM_DTR)) return ResultPortDtrFailed;
+
+    // The answer to an earlier frame that gave up on it may still be on its way; the line is
+    // ready as for sending while it is drained.
     const std::string key = LinkKey(fd);
     if (const Milliseconds left = LateReplyWindowLeft(key); left.count() > 0) {
         if (!DrainLateReply(left, [fd](int ms) { return DiscardInput(fd, ms); })) {
@@ -215,11 +221,6 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
         }
         ::tcflush(fd, TCIFLUSH);
     }
-
-    LineErrors errors(fd);
-    if (!errors.reset()) return ResultPortError;
-    SetModemLine(fd, TIOCMBIC, TIOCM_RTS);  // RTS held low: no hardware handshake
-    if (!SetModemLine(fd, TIOCMBIS, TIOCM_DTR)) return ResultPortDtrFailed;
 
     errors.reset();
     ResultCode result = ResultPortWriteFailed;

@@ -148,7 +148,12 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
     // plus 500 ms.
     COMMTIMEOUTS timeouts{100, 10, 500, 10, 500};
     if (!::SetCommTimeouts(handle, &timeouts)) return ResultPortTimeoutsFailed;
-    // The answer to an earlier frame that gave up on it may still be on its way.
+    DWORD errors = 0;
+    if (!::ClearCommError(handle, &errors, nullptr)) return ResultPortError;
+    if (!::EscapeCommFunction(handle, SETDTR)) return ResultPortDtrFailed;
+
+    // The answer to an earlier frame that gave up on it may still be on its way; the line is
+    // ready as for sending while it is drained.
     const std::string key = LinkKey(name);
     if (const Milliseconds left = LateReplyWindowLeft(key); left.count() > 0) {
         if (!DrainLateReply(left, [handle](int ms) { return DiscardInput(handle, ms); })) {
@@ -156,9 +161,6 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
         }
         ::PurgeComm(handle, PURGE_RXCLEAR);
     }
-    DWORD errors = 0;
-    if (!::ClearCommError(handle, &errors, nullptr)) return ResultPortError;
-    if (!::EscapeCommFunction(handle, SETDTR)) return ResultPortDtrFailed;
 
     // Once more just before the frame goes out, unchecked: noise picked up while DTR rose is
     // not the reply's fault.
