@@ -34,6 +34,10 @@ void NoteUnansweredExchange(const std::string& key) {
 
 Milliseconds LateReplyWindowLeft(const std::string& key) {
     long long end = SharedWindowEnd(key);
+    if (end != 0 && (end <= NowMs() || end > NowMs() + kLateReplyWindow.count())) {
+        ForgetSharedWindow(key);
+        end = 0;
+    }
     {
         Marks& marks = ProcessMarks();
         std::lock_guard guard(marks.lock);
@@ -44,8 +48,7 @@ Milliseconds LateReplyWindowLeft(const std::string& key) {
             if (found->second <= NowMs()) marks.windowEnd.erase(found);
         }
     }
-    // A shared record from another boot, or one that claims more than a window, is not
-    // believed beyond one window from now.
+    // A shared record from another boot that claims more than a window is not believed.
     const long long left = std::clamp<long long>(end - NowMs(), 0, kLateReplyWindow.count());
     return Milliseconds(left);
 }

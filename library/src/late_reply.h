@@ -31,8 +31,10 @@ Milliseconds LateReplyWindowLeft(const std::string& key);
 
 // The record shared between processes (posix/ and win32/ each give theirs): the end of the
 // window on the steady clock, in milliseconds, or nothing.
+// A record whose window has passed is removed when it is next read.
 void StoreSharedWindowEnd(const std::string& key, long long endMs);
 long long SharedWindowEnd(const std::string& key);
+void ForgetSharedWindow(const std::string& key);
 
 // Discards input until the window has passed and kQuietGap has gone by without a byte.
 // waitAndDiscard(ms) waits up to ms for input and throws away what came: it returns how many

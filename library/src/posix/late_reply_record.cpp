@@ -55,4 +55,6 @@ long long SharedWindowEnd(const std::string& key) {
     return n > 0 ? std::strtoll(text, nullptr, 10) : 0;
 }
 
+void ForgetSharedWindow(const std::string& key) { ::unlink(RecordPath(key).c_str()); }
+
 }  // namespace zolvane

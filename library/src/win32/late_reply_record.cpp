@@ -6,5 +6,6 @@ namespace zolvane {
 
 void StoreSharedWindowEnd(const std::string&, long long) {}
 long long SharedWindowEnd(const std::string&) { return 0; }
+void ForgetSharedWindow(const std::string&) {}
 
 }  // namespace zolvane
