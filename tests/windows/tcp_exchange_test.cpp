@@ -93,8 +93,11 @@ TEST_F(TcpExchange, PortTextKeepsOnlyItsLowSixteenBits) {
 
 TEST_F(TcpExchange, HostsAreDottedAddressesOrNames) {
     uint16_t value;
-    useNetwork(port_, "localhost");
-    EXPECT_EQ(ZV_GetPower(&value), 1);
+    // Each part of a dotted address is decimal, leading zeros included.
+    for (const char* host : {"localhost", "127.000.000.001"}) {
+        useNetwork(port_, host);
+        EXPECT_EQ(ZV_GetPower(&value), 1) << host;
+    }
     for (const char* host : {"no-such-projector.invalid", ""}) {
         useNetwork(port_, host);
         EXPECT_EQ(ZV_GetPower(&value), 0) << '"' << host << '"';

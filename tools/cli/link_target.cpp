@@ -1,5 +1,6 @@
 #include "link_target.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
@@ -13,6 +14,8 @@ namespace {
 // or reach something else.
 constexpr std::size_t kMaxLinkText = 255;
 
+// Four decimal parts of one to three digits, each at most 255; leading zeros are decimal too
+// ("192.168.001.010" is 192.168.1.10), as the library reads the address.
 bool DottedQuad(std::string_view host) {
     int parts = 0;
     while (true) {
@@ -56,8 +59,12 @@ uint16_t ParsePort(std::string_view text, const std::string& what) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
         throw UsageError(quoted + " is not a TCP port number (1 to 65535)");
     }
-    const unsigned long port = text.size() > 5 ? 0 : std::stoul(std::string(text));
-    if (port < 1 || port > 65535) throw UsageError(quoted + " is out of the range 1 to 65535");
+    // Leading zeros are allowed however many there are; the value decides.
+    const std::string_view digits = text.substr(std::min(text.find_first_not_of('0'), text.size()));
+    if (digits.empty() || digits.size() > 5 || std::stoul(std::string(digits)) > 65535) {
+        throw UsageError(quoted + " is out of the range 1 to 65535");
+    }
+    const unsigned long port = std::stoul(std::string(digits));
     return static_cast<uint16_t>(port);
 }
 

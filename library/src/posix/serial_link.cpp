@@ -5,6 +5,8 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "late_reply.h"
 #include "links.h"
 #include "poll_one.h"
 
@@ -155,6 +158,32 @@ ResultCode AwaitReply(int fd, const LineErrors& errors, uint8_t* reply, std::siz
     }
 }
 
+// The device itself, whichever name opened it (COMn, a by-id link, the device path).
+std::string LinkKey(int fd) {
+    struct stat device {};
+    if (::fstat(fd, &device) != 0) return "tty";
+    if (S_ISCHR(device.st_mode)) {
+        return "tty." + std::to_string(major(device.st_rdev)) + "." +
+               std::to_string(minor(device.st_rdev));
+    }
+    return "file." + std::to_string(device.st_dev) + "." + std::to_string(device.st_ino);
+}
+
+// Reads and throws away what the line brings within ms; see DrainLateReply.
+int DiscardInput(int fd, int ms) {
+    const int ready = PollOne(fd, POLLIN, ms);
+    if (ready <= 0) return ready;
+    if (!(ready & POLLIN)) return -1;  // the device went away
+    uint8_t sink[kReplyBufferSize];
+    const ssize_t n = ::read(fd, sink, sizeof sink);
+    if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    return static_cast<int>(n);
+}
+
+bool ReplyWhole(const uint8_t* reply, std::size_t received) {
+    return received > 0 && received >= ExpectedReplyLength(reply[0]);
+}
+
 }  // namespace
 
 ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t frameLength,
@@ -183,9 +212,24 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
     SetModemLine(fd, TIOCMBIC, TIOCM_RTS);  // RTS held low: no hardware handshake
     if (!SetModemLine(fd, TIOCMBIS, TIOCM_DTR)) return ResultPortDtrFailed;
 
+    // The answer to an earlier frame that gave up on it may still be on its way; the line is
+    // ready as for sending while it is drained.
+    const std::string key = LinkKey(fd);
+    if (const Milliseconds left = LateReplyWindowLeft(key); left.count() > 0) {
+        if (!DrainLateReply(left, [fd](int ms) { return DiscardInput(fd, ms); })) {
+            return ResultPortReadFailed;
+        }
+        ::tcflush(fd, TCIFLUSH);
+    }
+
     errors.reset();
-    if (!WriteAll(fd, frame, frameLength)) return ResultPortWriteFailed;
-    return AwaitReply(fd, errors, reply, replySize, received);
+    ResultCode result = ResultPortWriteFailed;
+    if (WriteAll(fd, frame, frameLength)) {
+        result = AwaitReply(fd, errors, reply, replySize, received);
+    }
+    // Still holding the port: nobody else can send before the mark is there.
+    if (result != ResultOk || !ReplyWhole(reply, received)) NoteUnansweredExchange(key);
+    return result;
 }
 
 }  // namespace zolvane

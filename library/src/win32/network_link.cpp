@@ -1,11 +1,15 @@
-// One command over one TCP connection. Every phase has its own deadline (connect, send and
-// receive, 3000 ms each), kept with a non-blocking socket and select() instead of watchdog
-// threads, so the socket belongs to this exchange alone and is closed exactly once.
+// One command over one TCP connection. Every phase has its own deadline (name lookup and
+// connect together, send, receive: 3000 ms each), kept with a non-blocking socket and select()
+// instead of watchdog threads, so the socket belongs to this exchange alone and is closed exactly
+// once.
 #define WIN32_LEAN_AND_MEAN
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include "deadline.h"
+#include "host_address.h"
+#include "host_lookup.h"
+#include "late_reply.h"
 #include "links.h"
 #include "port_number.h"
 #include "socket_wait.h"
@@ -32,29 +36,41 @@ private:
     SOCKET socket_;
 };
 
-// Dotted address first (with the classic inet_addr rules); anything that is not one, including
-// "255.255.255.255" whose conversion cannot be told from a failure, goes to the resolver.
-bool ResolveHost(const char* host, in_addr& address) {
-    // Windows reads an empty name as this computer itself; an empty setting names no projector.
-    if (*host == '\0') return false;
-    const unsigned long dotted = ::inet_addr(host);
-    if (dotted != INADDR_NONE) {
-        address.s_addr = dotted;
-        return true;
-    }
+// Runs on the lookup's helper thread, which may outlive the exchange: it holds a WinSock
+// reference of its own for as long as it needs the socket layer.
+bool ResolveName(const std::string& host, uint32_t& address) {
+    WSADATA data{};
+    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-    ::freeaddrinfo(found);
+    const bool ok = ::getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr;
+    if (ok) address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    if (found != nullptr) ::freeaddrinfo(found);
+    ::WSACleanup();
+    return ok;
+}
+
+// A numeric address is read here, as decimal; only a name goes to the resolver, and only for
+// as long as the connect deadline allows. An empty text is no address either (Windows would
+// read an empty name as this computer itself).
+bool ResolveHost(const char* host, const Deadline& deadline, in_addr& address) {
+    const HostReading numeric = ReadNumericHost(host);
+    if (numeric.kind == NumericHost::Address) {
+        address.s_addr = ::htonl(numeric.address);
+        return true;
+    }
+    if (numeric.kind == NumericHost::Malformed) return false;
+    uint32_t found = 0;
+    if (!LookUpHost(host, deadline, ResolveName, found)) return false;
+    address.s_addr = found;
     return true;
 }
 
 bool WouldBlock() { return ::WSAGetLastError() == WSAEWOULDBLOCK; }
 
-bool Connect(SOCKET socket, const in_addr& address, uint16_t port) {
+bool Connect(SOCKET socket, const in_addr& address, uint16_t port, const Deadline& deadline) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr = address;
@@ -62,8 +78,7 @@ bool Connect(SOCKET socket, const in_addr& address, uint16_t port) {
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return true;
     if (!WouldBlock()) return false;
     bool failed = false;
-    if (WaitForSocket(socket, SocketWait::Writable, static_cast<int>(kConnectLimit.count()),
-                      &failed) <= 0 ||
+    if (WaitForSocket(socket, SocketWait::Writable, deadline.remainingMs(), &failed) <= 0 ||
         failed) {
         return false;
     }
@@ -113,7 +128,33 @@ ResultCode Receive(SOCKET socket, uint8_t* reply, std::size_t replySize, std::si
     return ResultOk;
 }
 
+// The projector behind an address and port; a serial-to-network bridge in front of one keeps
+// forwarding a late reply to whoever connects next.
+std::string LinkKey(const in_addr& address, uint16_t port) {
+    const uint32_t a = ::ntohl(address.s_addr);
+    return "tcp." + std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 0xFF) + "." +
+           std::to_string(a >> 8 & 0xFF) + "." + std::to_string(a & 0xFF) + "." +
+           std::to_string(port);
+}
+
+int DiscardInput(SOCKET socket, int ms) {
+    const int ready = WaitForSocket(socket, SocketWait::Readable, ms);
+    if (ready <= 0) return ready;
+    char sink[kReplyBufferSize];
+    const int n = ::recv(socket, sink, sizeof sink, 0);
+    if (n > 0) return n;
+    if (n == SOCKET_ERROR && WouldBlock()) return 0;
+    return -1;  // closed or failed: no reply can come on this connection
+}
+
 }  // namespace
+
+// Pinned: the module is never unloaded, whatever FreeLibrary calls follow.
+void KeepLibraryLoaded() {
+    HMODULE self = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                         reinterpret_cast<LPCWSTR>(&KeepLibraryLoaded), &self);
+}
 
 ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* frame,
                            std::size_t frameLength, uint8_t* reply, std::size_t replySize,
@@ -123,15 +164,26 @@ ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* fr
     const SOCKET handle = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (handle == INVALID_SOCKET) return ResultSocketFailed;
     Socket socket(handle);
-    if (!ResolveHost(host, address)) return ResultHostNotFound;
+    const Deadline connectDeadline(kConnectLimit);
+    if (!ResolveHost(host, connectDeadline, address)) return ResultHostNotFound;
     u_long nonBlocking = 1;
     if (::ioctlsocket(handle, FIONBIO, &nonBlocking) != 0) return ResultSocketFailed;
-    if (!Connect(handle, address, ParsePortNumber(port))) return ResultConnectFailed;
+    const uint16_t portNumber = ParsePortNumber(port);
+    if (!Connect(handle, address, portNumber, connectDeadline)) return ResultConnectFailed;
     const BOOL noDelay = TRUE;
     ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
                  sizeof noDelay);
-    if (const ResultCode sent = Send(handle, frame, frameLength); sent != ResultOk) return sent;
-    return Receive(handle, reply, replySize, received);
+
+    const std::string key = LinkKey(address, portNumber);
+    if (const Milliseconds left = LateReplyWindowLeft(key); left.count() > 0) {
+        if (!DrainLateReply(left, [handle](int ms) { return DiscardInput(handle, ms); })) {
+            return ResultReceiveFailed;
+        }
+    }
+    ResultCode result = Send(handle, frame, frameLength);
+    if (result == ResultOk) result = Receive(handle, reply, replySize, received);
+    if (result != ResultOk) NoteUnansweredExchange(key);
+    return result;
 }
 
 }  // namespace zolvane

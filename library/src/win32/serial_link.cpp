@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "late_reply.h"
 #include "links.h"
 
 namespace zolvane {
@@ -81,6 +82,38 @@ ResultCode AwaitReply(HANDLE port, uint8_t* reply, std::size_t replySize, std::s
     return received > 0 ? ResultOk : ResultPortReplyTimeout;
 }
 
+// Reads and throws away what the line brings within ms; see DrainLateReply.
+int DiscardInput(HANDLE port, int ms) {
+    const Deadline deadline{Milliseconds(ms)};
+    do {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(port, &errors, &status)) return -1;
+        if (status.cbInQue > 0) {
+            uint8_t sink[kReplyBufferSize];
+            DWORD read = 0;
+            const DWORD wanted = status.cbInQue < sizeof sink ? status.cbInQue : sizeof sink;
+            if (!::ReadFile(port, sink, wanted, &read, nullptr)) return -1;
+            return static_cast<int>(read);
+        }
+        ::Sleep(1);
+    } while (!deadline.expired());
+    return 0;
+}
+
+// Port names are not case-sensitive: com3 is COM3.
+std::string LinkKey(const char* name) {
+    std::string key = "tty.";
+    for (const char* p = name; *p != '\0'; ++p) {
+        key += (*p >= 'a' && *p <= 'z') ? static_cast<char>(*p - 'a' + 'A') : *p;
+    }
+    return key;
+}
+
+bool ReplyWhole(const uint8_t* reply, std::size_t received) {
+    return received > 0 && received >= ExpectedReplyLength(reply[0]);
+}
+
 }  // namespace
 
 std::string SerialDevicePath(const char* port) {
@@ -119,12 +152,26 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
     if (!::ClearCommError(handle, &errors, nullptr)) return ResultPortError;
     if (!::EscapeCommFunction(handle, SETDTR)) return ResultPortDtrFailed;
 
+    // The answer to an earlier frame that gave up on it may still be on its way; the line is
+    // ready as for sending while it is drained.
+    const std::string key = LinkKey(name);
+    if (const Milliseconds left = LateReplyWindowLeft(key); left.count() > 0) {
+        if (!DrainLateReply(left, [handle](int ms) { return DiscardInput(handle, ms); })) {
+            return ResultPortReadFailed;
+        }
+        ::PurgeComm(handle, PURGE_RXCLEAR);
+    }
+
     // Once more just before the frame goes out, unchecked: noise picked up while DTR rose is
     // not the reply's fault.
     ::ClearCommError(handle, &errors, nullptr);
     ::EscapeCommFunction(handle, SETDTR);
-    if (!WriteFrame(handle, frame, frameLength)) return ResultPortWriteFailed;
-    return AwaitReply(handle, reply, replySize, received);
+    ResultCode result = ResultPortWriteFailed;
+    if (WriteFrame(handle, frame, frameLength)) {
+        result = AwaitReply(handle, reply, replySize, received);
+    }
+    if (result != ResultOk || !ReplyWhole(reply, received)) NoteUnansweredExchange(key);
+    return result;
 }
 
 }  // namespace zolvane
