@@ -6,6 +6,12 @@
 #include <string>
 
 namespace zolvane::emulator {
+namespace {
+
+// Times of up to a day: a mistyped value is refused with integer limits in its message.
+const CLI::Range kMilliseconds(0LL, 86'400'000LL);
+
+}  // namespace
 
 std::optional<int> parseCommandLine(int argc, char** argv, ProgramSettings& settings) {
     Options& options = settings.options;
@@ -41,16 +47,16 @@ std::optional<int> parseCommandLine(int argc, char** argv, ProgramSettings& sett
         ->type_name("on|off")
         ->default_str("on");
     app.add_option("--cooling-ms", coolingMs, "Cooling-down time after switching off")
-        ->check(CLI::NonNegativeNumber)
+        ->check(kMilliseconds)
         ->capture_default_str();
     app.add_option("--delay", delayMs, "Wait this many ms before every reply")
-        ->check(CLI::NonNegativeNumber);
+        ->check(kMilliseconds);
     app.add_option("--fault", fault.kind, "Misbehaviour of every reply")
         ->transform(CLI::CheckedTransformer(faultKinds, CLI::ignore_case).description(""))
         ->type_name("none|no-reply|nak|garbage|split|trickle|close|overlong")
         ->default_str("none");
     app.add_option("--pause", pauseMs, "Pause between the pieces of a split or trickled reply")
-        ->check(CLI::NonNegativeNumber)
+        ->check(kMilliseconds)
         ->capture_default_str();
     app.add_option("--fault-frames", faultFrames, "Misbehave for this many frames only")
         ->check(CLI::Range(1u, std::numeric_limits<unsigned>::max()));
