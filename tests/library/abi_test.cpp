@@ -1,13 +1,19 @@
 // Every command export, bound by name as a calling program binds to it, against the type codes
 // and actions of the protocol's command table (kept here on their own, apart from the library's
-// catalogue, so that a slip in either shows).
+// catalogue, so that a slip in either shows), and the catalogue the library describes itself
+// with against the same table.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <chrono>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include "projector_emulator/emulator.h"
+#include "zolvane_catalogue.h"
 
 namespace {
 
@@ -228,6 +234,35 @@ protected:
 };
 
 TEST_F(Abi, TheTableHasEveryCommandExport) { EXPECT_EQ(std::size(kExports), 188u); }
+
+// The catalogue the library describes itself with, read through its own exports, against this
+// table: each export here is an operation the catalogue gives, with the same type code.
+TEST_F(Abi, TheCatalogueDescribesEveryCommandExport) {
+    const auto find = bind<const zv_setting* (*)(const char*)>("zv_catalogue_find");
+    const auto size = bind<size_t (*)()>("zv_catalogue_size");
+    const auto entry = bind<const zv_setting* (*)(size_t)>("zv_catalogue_entry");
+    ASSERT_TRUE(find != nullptr && size != nullptr && entry != nullptr);
+    const struct {
+        std::string_view word;
+        uint32_t bit;
+    } kWords[] = {{"ZV_Get", ZV_OP_GET},           {"ZV_Set", ZV_OP_SET},
+                  {"ZV_Increment", ZV_OP_INCREMENT}, {"ZV_Decrement", ZV_OP_DECREMENT},
+                  {"ZV_Reset", ZV_OP_RESET},       {"ZV_Execute", ZV_OP_EXECUTE}};
+    size_t described = 0;
+    for (const Export& e : kExports) {
+        SCOPED_TRACE(e.name);
+        const std::string_view name = e.name;
+        const auto* word = std::find_if(std::begin(kWords), std::end(kWords),
+                                        [name](const auto& w) { return name.starts_with(w.word); });
+        ASSERT_NE(word, std::end(kWords));
+        const zv_setting* s = find(std::string(name.substr(word->word.size())).c_str());
+        ASSERT_NE(s, nullptr);
+        EXPECT_NE(s->operations & word->bit, 0u);
+        EXPECT_EQ(word->bit == ZV_OP_RESET ? s->reset_type : s->type, e.type);
+    }
+    for (size_t i = 0; i < size(); ++i) described += std::popcount(entry(i)->operations);
+    EXPECT_EQ(described, std::size(kExports)) << "the catalogue gives no export beyond these";
+}
 
 TEST_F(Abi, EveryCommandExportSendsItsOwnFrame) {
     emu::Emulator projector;

@@ -2,16 +2,21 @@
 # ZOLVANE.DLL exports exactly the functions its header declares, each under its plain name (no
 # stdcall @n decoration), and imports nothing but system DLLs: the compiler's runtime DLLs
 # (lib*.dll) must not be needed beside it.
-# Usage: check_exports.sh ZOLVANE.DLL zolvane.h [objdump]
+# Usage: check_exports.sh ZOLVANE.DLL HEADER-OR-FOLDER [objdump]
 dll=$1
 header=$2
+# The functions declared in a header, or in every header of a folder.
+declared_in() {
+    if [ -d "$1" ]; then set -- "$1"/*.h; fi
+    cat "$@" | grep -oE 'ZV_CALL (ZV|zv)_[A-Za-z0-9_]+\(' | sed -E 's/ZV_CALL ([A-Za-z0-9_]+)\(/\1/'
+}
 objdump=${3:-x86_64-w64-mingw32-objdump}
 
 table=$("$objdump" -p "$dll") || exit 1
 exported=$(printf '%s\n' "$table" |
     sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
     sed -nE 's/^[[:space:]]*\[[[:space:]]*[0-9]+\][[:space:]]+([^[:space:]]+).*/\1/p' | sort)
-declared=$(grep -oE 'ZV_CALL ZV_[A-Za-z0-9]+\(' "$header" | sed -E 's/ZV_CALL (ZV_[A-Za-z0-9]+)\(/\1/' |
+declared=$(declared_in "$header" |
     sort)
 status=0
 if [ "$exported" != "$declared" ]; then

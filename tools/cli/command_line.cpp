@@ -27,6 +27,7 @@ struct Arguments {
     std::string value;
     std::string action;
     std::optional<std::string> frameValue;
+    bool names = false;
     std::string file;
     bool json = false;
     RestoreChoice restore;
@@ -67,9 +68,14 @@ CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* descrip
         command->add_option("value", arguments.value, "Decimal, 0x hex, or a value name")
             ->required();
     }
+    if (operation == Operation::Get) {
+        command->add_flag("--names", arguments.names,
+                          "Print a named value as its name and number: Normal (16)");
+    }
     command->callback([&arguments, &action, operation] {
         action = [&arguments, operation](CommandContext& context) {
-            return RunSettingCommand(context, operation, arguments.setting, arguments.value);
+            return RunSettingCommand(context, operation, arguments.setting, arguments.value,
+                                     arguments.names);
         };
     });
     return command;

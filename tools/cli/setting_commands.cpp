@@ -1,17 +1,23 @@
 #include "setting_commands.h"
 
+#include <string>
+
 #include "value_text.h"
 
 namespace zolvane::cli {
 
 int RunSettingCommand(CommandContext& context, Operation operation, std::string_view setting,
-                      std::string_view valueText) {
+                      std::string_view valueText, bool names) {
     const SettingRow& row = RequireSetting(setting, operation);
-    const Command command{&row, operation,
-                          operation == Operation::Set ? ParseValue(row, valueText) : uint16_t{0}};
+    const uint16_t value = operation == Operation::Set ? ParseValue(row, valueText) : 0;
+    if (operation == Operation::Set) RequireSettable(row, value);
+    const Command command{&row, operation, value};
     const Outcome outcome = context.session().run(command);
     if (!outcome.ok()) return context.report(command, outcome);
-    if (operation == Operation::Get) context.out << outcome.value << '\n';
+    if (operation == Operation::Get) {
+        context.out << (names ? NamedValue(row, outcome.value) : std::to_string(outcome.value))
+                    << '\n';
+    }
     return ExitOk;
 }
 

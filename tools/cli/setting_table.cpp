@@ -52,6 +52,12 @@ bool SettingRow::supports(Operation operation) const {
     return false;
 }
 
+const zv_setting& SettingRow::described() const {
+    // Every row comes from the catalogue the library describes, so the lookup cannot fail;
+    // name points into a string literal and so ends in a zero.
+    return *zv_catalogue_find(name.data());
+}
+
 std::span<const SettingRow> SettingTable() { return kSettings; }
 
 const SettingRow* FindSetting(std::string_view nameOrLabel) {

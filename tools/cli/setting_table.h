@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "zolvane.h"
+#include "zolvane_catalogue.h"
 
 namespace zolvane::cli {
 
@@ -30,6 +31,8 @@ struct SettingRow {
     CommandFunction execute;
 
     bool supports(Operation operation) const;
+    // The library's description of this setting: its range and the names of its values.
+    const zv_setting& described() const;
 };
 
 std::span<const SettingRow> SettingTable();

@@ -14,13 +14,13 @@
 namespace zolvane::cli {
 namespace {
 
-enum class Shown { Plain, Hours, Hex };
+enum class Shown { Plain, Hours, Code };
 
 struct StatusItem {
     const char* key;    // in the JSON output
     const char* title;  // in the text output
     const char* setting;
-    Shown shown;  // in the text output, unless the value has a name
+    Shown shown;  // in the text output: Code shows a name with its number, Cover Error (1)
 };
 
 // Power comes first: whether the projector is on explains why the others may not answer.
@@ -31,7 +31,7 @@ constexpr StatusItem kItems[] = {
     {"mute", "Mute", "Mute", Shown::Plain},
     {"lampTime", "Lamp time", "LampTime", Shown::Hours},
     {"filterTime", "Filter time", "FilterTime", Shown::Hours},
-    {"errorStatus", "Error status", "ErrorStatus", Shown::Hex},
+    {"errorStatus", "Error status", "ErrorStatus", Shown::Code},
 };
 
 struct Reading {
@@ -48,12 +48,16 @@ std::string Text(const Reading& reading) {
         return std::string("unreadable: ") + ZV_GetResultText(reading.outcome.result);
     }
     const std::string_view name = ValueName(*reading.row, reading.outcome.value);
+    if (reading.item->shown == Shown::Code) {
+        // A state the catalogue does not name is shown as the projector sent it.
+        return name.empty() ? HexCode(reading.outcome.value)
+                            : NamedValue(*reading.row, reading.outcome.value);
+    }
     if (!name.empty()) return std::string(name);
     switch (reading.item->shown) {
         case Shown::Hours:
             return std::to_string(reading.outcome.value) + " h";
-        case Shown::Hex:
-            return HexCode(reading.outcome.value);
+        case Shown::Code:
         case Shown::Plain:
             break;
     }

@@ -9,31 +9,10 @@
 namespace zolvane::cli {
 namespace {
 
-struct NamedValue {
-    std::string_view name;
-    uint16_t value;
-};
-
-constexpr NamedValue kOnOff[] = {{"off", 0}, {"on", 1}};
-constexpr NamedValue kPower[] = {{"off", 0}, {"on", 1}, {"cooling-down", 2}};
-constexpr NamedValue kInputs[] = {{"rgb", 0},  {"video", 1}, {"s-video", 2},
-                                  {"m1-d", 3}, {"bnc", 4},   {"component", 5}};
-
-struct SettingValueNames {
-    std::string_view setting;
-    std::span<const NamedValue> names;
-};
-
-constexpr SettingValueNames kValueNames[] = {
-    {"Power", kPower}, {"InputSource", kInputs}, {"Blank", kOnOff},
-    {"Mute", kOnOff},  {"Freeze", kOnOff},
-};
-
-std::span<const NamedValue> NamesOf(const SettingRow& row) {
-    for (const SettingValueNames& entry : kValueNames) {
-        if (entry.setting == row.name) return entry.names;
-    }
-    return {};
+std::span<const zv_named_value> NamesOf(const SettingRow& row) {
+    const zv_setting& setting = row.described();
+    if (setting.names == nullptr) return {};
+    return {setting.names, setting.name_count};
 }
 
 bool AllDigits(std::string_view text, bool hex) {
@@ -73,8 +52,9 @@ uint16_t ParseNumber(std::string_view text, std::string_view what) {
 }
 
 uint16_t ParseValue(const SettingRow& row, std::string_view text) {
-    for (const NamedValue& named : NamesOf(row)) {
-        if (EqualIgnoringCase(named.name, text)) return named.value;
+    uint16_t named = 0;
+    if (zv_value_from_name(&row.described(), std::string(text).c_str(), &named) == 1) {
+        return named;
     }
     const std::string what = "value for " + std::string(row.name);
     const std::string names = ValueNameList(row);
@@ -85,20 +65,46 @@ uint16_t ParseValue(const SettingRow& row, std::string_view text) {
     return ParseNumber(text, what);
 }
 
+void RequireSettable(const SettingRow& row, uint16_t value) {
+    if (zv_value_valid(&row.described(), value) == 1) return;
+    throw UsageError("value " + std::to_string(value) + " for " + std::string(row.name) +
+                     " is not one it takes: " + ValuesText(row));
+}
+
 std::string_view ValueName(const SettingRow& row, uint16_t value) {
-    for (const NamedValue& named : NamesOf(row)) {
-        if (named.value == value) return named.name;
-    }
-    return {};
+    const char* name = zv_value_name(&row.described(), value);
+    return name != nullptr ? name : std::string_view{};
+}
+
+std::string NamedValue(const SettingRow& row, uint16_t value) {
+    const std::string_view name = ValueName(row, value);
+    if (name.empty()) return std::to_string(value);
+    return std::string(name) + " (" + std::to_string(value) + ")";
 }
 
 std::string ValueNameList(const SettingRow& row) {
     std::string list;
-    for (const NamedValue& named : NamesOf(row)) {
+    for (const zv_named_value& named : NamesOf(row)) {
+        if (zv_value_valid(&row.described(), named.value) != 1) continue;
         if (!list.empty()) list += '|';
         list += named.name;
     }
     return list;
+}
+
+std::string ValuesText(const SettingRow& row) {
+    const zv_setting& setting = row.described();
+    std::string text;
+    if (setting.has_range != 0) {
+        text = std::to_string(setting.min) + ".." + std::to_string(setting.max);
+        if (setting.step != 1) text += " step " + std::to_string(setting.step);
+    }
+    std::string names;
+    for (const zv_named_value& named : NamesOf(row)) {
+        names += (names.empty() ? "" : ", ") + std::to_string(named.value) + " " + named.name;
+    }
+    if (!text.empty() && !names.empty()) text += "; ";
+    return text + names;
 }
 
 }  // namespace zolvane::cli

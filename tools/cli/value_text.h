@@ -1,5 +1,5 @@
-// Values as people type them: decimal, 0x hex, or a name for the everyday settings (power, input,
-// blank, mute, freeze).
+// Values as people type them and read them: decimal, 0x hex, or the value's name where the
+// library's catalogue names the setting's values ("16:9", "on", "S-Video").
 #pragma once
 
 #include <cstdint>
@@ -14,13 +14,25 @@ namespace zolvane::cli {
 // or does not fit 16 bits.
 uint16_t ParseNumber(std::string_view text, std::string_view what);
 
-// A value for this setting: a number as above or, where the setting has them, a value name.
+// A value for this setting: one of its value names (any case, '-', '_' and ' ' alike) or a
+// number as above.
 uint16_t ParseValue(const SettingRow& row, std::string_view text);
 
-// The name of this value of this setting ("on", "s-video"); empty when it has none.
+// UsageError, naming what may be set instead, when the catalogue says this setting does not
+// take this value.
+void RequireSettable(const SettingRow& row, uint16_t value);
+
+// The name of this value of this setting ("on", "S-Video"); empty when it has none.
 std::string_view ValueName(const SettingRow& row, uint16_t value);
 
-// "off|on", for messages and help; empty for settings without value names.
+// "Normal (16)" for a named value, "16" otherwise.
+std::string NamedValue(const SettingRow& row, uint16_t value);
+
+// The names a set may use, "off|on"; empty for settings without value names.
 std::string ValueNameList(const SettingRow& row);
+
+// What the catalogue knows of the values: "96..160", "0..1; 0 off, 1 on, 2 cooling down",
+// "0 4:3, 1 16:9, 16 Normal, 2 Small"; empty when it knows nothing.
+std::string ValuesText(const SettingRow& row);
 
 }  // namespace zolvane::cli
