@@ -61,6 +61,33 @@ TEST_F(SettingCommands, EverydayCommandsTakeNames) {
     EXPECT_EQ(projector().power(), emu::PowerState::On);
 }
 
+TEST_F(SettingCommands, ValuesByNameAndNamesShown) {
+    const struct {
+        const char* setting;
+        const char* written;
+        uint16_t type;
+        uint16_t value;
+        const char* shown;  // by get --names
+    } cases[] = {
+        {"Aspect", "normal", 0x2008, 16, "Normal (16)"},
+        {"aspect", "16:9", 0x2008, 1, "16:9 (1)"},
+        {"Mirror", "h&v_inverse", 0x3001, 3, "H&V Inverse (3)"},
+        {"Language", "JAPANESE", 0x3005, 8, "Japanese (8)"},
+        {"Blank Color", "original", 0x3000, 0x40, "Original (64)"},
+        {"Power Up Input", "last input", 0x2018, 16, "Last Input (16)"},
+        {"CustomUserR", "70", 0x30B1, 3, "70 (3)"},
+        {"Brightness", "0x9A", 0x2003, 154, "154"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zolvane({"set", c.setting, c.written}).status, 0) << c.written;
+        EXPECT_EQ(projector().value(c.type), c.value) << c.written;
+        EXPECT_EQ(zolvane({"get", c.setting, "--names"}).out, std::string(c.shown) + "\n");
+        EXPECT_EQ(zolvane({"get", c.setting}).out, std::to_string(c.value) + "\n");
+    }
+    projector().setValue(0x6020, 1);
+    EXPECT_EQ(zolvane({"get", "ErrorStatus", "--names"}).out, "Cover Error (1)\n");
+}
+
 TEST_F(SettingCommands, RefusedAndUnreadableExitOneWithTheReason) {
     projector().refuseSet(0x2003);
     const Finished refused = zolvane({"set", "brightness", "140"});
@@ -111,6 +138,12 @@ TEST_F(SettingCommands, BadInputIsAUsageErrorAndSendsNothing) {
         {{"set", "brightness", "-1"}, "out of the 16-bit range"},
         {{"set", "brightness", "12abc"}, "not a number"},
         {{"set", "power", "maybe"}, "neither a number nor one of off|on"},
+        {{"set", "aspect", "huge"}, "neither a number nor one of 4:3|16:9|Normal|Small"},
+        {{"set", "brightness", "161"}, "value 161 for Brightness is not one it takes: 96..160"},
+        {{"set", "brightness", "95"}, "96..160"},
+        {{"set", "aspect", "3"}, "not one it takes: 0 4:3, 1 16:9, 16 Normal, 2 Small"},
+        {{"set", "power", "cooling down"}, "value 2 for Power is not one it takes: 0..1"},
+        {{"set", "SlotkeepLoad", "4"}, "0..3"},
         {{"get", "SlotkeepLoad"}, "SlotkeepLoad has no get"},
         {{"inc", "Aspect"}, "Aspect has no inc"},
         {{"exec", "Brightness"}, "Brightness has no exec"},
@@ -174,7 +207,8 @@ TEST_F(SettingCommands, TraceShowsEachFrameAndReply) {
     EXPECT_THAT(read.err, HasSubstr("> BE EF 03 06 00 19 D3 02 00 00 60 00 00"));
     EXPECT_THAT(read.err, HasSubstr("< 1D 01 00"));
 
-    const Finished refused = zolvane({"set", "brightness", "300", "--trace"});
+    projector().refuseSet(0x2003);
+    const Finished refused = zolvane({"set", "brightness", "140", "--trace"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_THAT(refused.err, HasSubstr("failed: projector refused"));
 }

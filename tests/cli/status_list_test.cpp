@@ -22,7 +22,7 @@ TEST_F(StatusAndList, StatusReadsTheProjectorInOneGo) {
     const Finished text = zolvane({"status"});
     EXPECT_EQ(text.status, 0);
     EXPECT_THAT(text.out, HasSubstr("Power:        on\n"));
-    EXPECT_THAT(text.out, HasSubstr("Input:        s-video\n"));
+    EXPECT_THAT(text.out, HasSubstr("Input:        S-Video\n"));
     EXPECT_THAT(text.out, HasSubstr("Lamp time:    4321 h\n"));
 
     const Finished finished = zolvane({"status", "--json"});
@@ -31,12 +31,33 @@ TEST_F(StatusAndList, StatusReadsTheProjectorInOneGo) {
     EXPECT_EQ(status["power"]["value"], 1);
     EXPECT_EQ(status["power"]["name"], "on");
     EXPECT_EQ(status["input"]["value"], 2);
-    EXPECT_EQ(status["input"]["name"], "s-video");
+    EXPECT_EQ(status["input"]["name"], "S-Video");
     EXPECT_EQ(status["blank"]["name"], "off");
     EXPECT_EQ(status["mute"]["name"], "on");
     EXPECT_EQ(status["lampTime"]["value"], 4321);
     EXPECT_EQ(status["filterTime"]["value"], 567);
     EXPECT_EQ(status["errorStatus"]["value"], 0x0102);
+}
+
+TEST_F(StatusAndList, ErrorStatusIsNamedWithItsCode) {
+    const struct {
+        uint16_t code;
+        const char* text;
+        const char* name;  // in the JSON output, null when absent
+    } cases[] = {
+        {0, "Normal (0)", "Normal"},
+        {1, "Cover Error (1)", "Cover Error"},
+        {9, "Filter Missing (9)", "Filter Missing"},
+        {0x0102, "0x0102", nullptr},
+    };
+    for (const auto& c : cases) {
+        projector().setValue(0x6020, c.code);
+        EXPECT_THAT(zolvane({"status"}).out, HasSubstr(std::string("Error status: ") + c.text + "\n"));
+        const json error = json::parse(zolvane({"status", "--json"}).out)["errorStatus"];
+        EXPECT_EQ(error["value"], c.code) << c.text;
+        EXPECT_EQ(error.contains("name") ? error["name"] : json(nullptr),
+                  c.name != nullptr ? json(c.name) : json(nullptr));
+    }
 }
 
 TEST_F(StatusAndList, SwitchedOffProjectorIsNoFailure) {
@@ -86,6 +107,14 @@ TEST_F(StatusAndList, ListHasEveryCatalogueRowAndNeedsNoLink) {
             EXPECT_EQ(row["reset"], 0x7000);
             EXPECT_EQ(row["label"], "Brightness");
         }
+        if (row["name"] == "Brightness") {
+            EXPECT_EQ(row["range"], json({{"min", 96}, {"max", 160}, {"step", 1}}));
+            EXPECT_EQ(row["values"], json::array());
+        }
+        if (row["name"] == "Aspect") {
+            EXPECT_TRUE(row["range"].is_null());
+            EXPECT_EQ(row["values"][2], json({{"value", 16}, {"name", "Normal"}}));
+        }
         if (row["name"] == "SlotkeepSave") {
             EXPECT_EQ(row["operations"], json({"set"}));
             EXPECT_TRUE(row["reset"].is_null());
@@ -98,7 +127,10 @@ TEST_F(StatusAndList, ListHasEveryCatalogueRowAndNeedsNoLink) {
 
     const Finished text = Zolvane({"list"});
     EXPECT_THAT(text.out,
-                HasSubstr("LampTime          0x1090  get reset               0x7030  Lamp Time"));
+                HasSubstr("LampTime          0x1090  get reset               0x7030  Lamp Time\n"));
+    EXPECT_THAT(text.out, HasSubstr("Brightness         96..160\n"));
+    EXPECT_THAT(text.out, HasSubstr("Aspect             0 4:3, 1 16:9, 16 Normal, 2 Small\n"));
+    EXPECT_THAT(text.out, HasSubstr("Power              0..1; 0 off, 1 on, 2 cooling down\n"));
 }
 
 }  // namespace
