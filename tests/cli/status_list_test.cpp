@@ -52,7 +52,8 @@ TEST_F(StatusAndList, ErrorStatusIsNamedWithItsCode) {
     };
     for (const auto& c : cases) {
         projector().setValue(0x6020, c.code);
-        EXPECT_THAT(zolvane({"status"}).out, HasSubstr(std::string("Error status: ") + c.text + "\n"));
+        EXPECT_THAT(zolvane({"status"}).out,
+                    HasSubstr(std::string("Error status: ") + c.text + "\n"));
         const json error = json::parse(zolvane({"status", "--json"}).out)["errorStatus"];
         EXPECT_EQ(error["value"], c.code) << c.text;
         EXPECT_EQ(error.contains("name") ? error["name"] : json(nullptr),

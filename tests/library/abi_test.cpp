@@ -245,9 +245,12 @@ TEST_F(Abi, TheCatalogueDescribesEveryCommandExport) {
     const struct {
         std::string_view word;
         uint32_t bit;
-    } kWords[] = {{"ZV_Get", ZV_OP_GET},           {"ZV_Set", ZV_OP_SET},
-                  {"ZV_Increment", ZV_OP_INCREMENT}, {"ZV_Decrement", ZV_OP_DECREMENT},
-                  {"ZV_Reset", ZV_OP_RESET},       {"ZV_Execute", ZV_OP_EXECUTE}};
+    } kWords[] = {{"ZV_Get", ZV_OP_GET},
+                  {"ZV_Set", ZV_OP_SET},
+                  {"ZV_Increment", ZV_OP_INCREMENT},
+                  {"ZV_Decrement", ZV_OP_DECREMENT},
+                  {"ZV_Reset", ZV_OP_RESET},
+                  {"ZV_Execute", ZV_OP_EXECUTE}};
     size_t described = 0;
     for (const Export& e : kExports) {
         SCOPED_TRACE(e.name);

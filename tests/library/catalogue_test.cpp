@@ -65,23 +65,20 @@ TEST_P(CatalogueLookup, FindsByNameOrLabelInAnyCase) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CatalogueLookup,
-                         testing::Values(Lookup{"Brightness", "Brightness"},
-                                         Lookup{"bRIGHTNESS", "Brightness"},
-                                         Lookup{"COLOR BAL R", "ColorBalanceR"},
-                                         Lookup{"3dyc", "3DYC"}, Lookup{"3d-ycs", "3DYC"},
-                                         Lookup{"speaker", "InternalSpeaker"},
-                                         Lookup{"autoadjust", "AutoAdjust"},
-                                         Lookup{"Auto Adjust", "AutoAdjustEnable"},
-                                         Lookup{"errorstatus", "ErrorStatus"},
-                                         Lookup{"Brightnes", nullptr}, Lookup{"", nullptr},
-                                         Lookup{nullptr, nullptr}));
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CatalogueLookup,
+    testing::Values(Lookup{"Brightness", "Brightness"}, Lookup{"bRIGHTNESS", "Brightness"},
+                    Lookup{"COLOR BAL R", "ColorBalanceR"}, Lookup{"3dyc", "3DYC"},
+                    Lookup{"3d-ycs", "3DYC"}, Lookup{"speaker", "InternalSpeaker"},
+                    Lookup{"autoadjust", "AutoAdjust"}, Lookup{"Auto Adjust", "AutoAdjustEnable"},
+                    Lookup{"errorstatus", "ErrorStatus"}, Lookup{"Brightnes", nullptr},
+                    Lookup{"", nullptr}, Lookup{nullptr, nullptr}));
 
 struct Named {
     const char* setting;
     uint16_t value;
-    const char* name;    // as the catalogue spells it
-    const char* spelt;   // as a caller may write it
+    const char* name;   // as the catalogue spells it
+    const char* spelt;  // as a caller may write it
 };
 
 class ValueNames : public testing::TestWithParam<Named> {};

@@ -107,9 +107,9 @@ std::vector<Setting> fromCatalogue() {
                          [&entry](const Behaviour& b) { return b.name == entry.name; });
         const Behaviour plain{entry.name, 0, kNone};
         const Behaviour& own = behaviour != std::end(kBehaviours) ? *behaviour : plain;
-        table.push_back({entry.type, entry.label[0] != '\0' ? entry.label : entry.name,
-                         own.initial, acceptedBy(entry), commandsOf(entry), entry.reset_type,
-                         own.traits, own.role});
+        table.push_back({entry.type, entry.label[0] != '\0' ? entry.label : entry.name, own.initial,
+                         acceptedBy(entry), commandsOf(entry), entry.reset_type, own.traits,
+                         own.role});
     }
     return table;
 }
