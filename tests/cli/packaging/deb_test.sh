@@ -23,6 +23,7 @@ echo "Depends: $depends"
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 for file in usr/bin/zolvane usr/bin/projector-emulator usr/include/zolvane.h \
+    usr/include/zolvane_catalogue.h \
     usr/share/man/man1/zolvane.1; do
     [ -e "$root/$file" ] || fail "$file is not in the package"
 done

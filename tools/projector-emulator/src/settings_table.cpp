@@ -18,10 +18,6 @@ AcceptedValues range(std::uint16_t min, std::uint16_t max, std::uint16_t step) {
     return {min, max, step, {}};
 }
 
-AcceptedValues oneOf(std::initializer_list<std::uint16_t> choices) {
-    return {0, 0, 1, std::vector<std::uint16_t>(choices)};
-}
-
 AcceptedValues anyValue() { return range(0, 0xFFFF); }
 
 namespace {
@@ -77,6 +73,15 @@ constexpr Behaviour kBehaviours[] = {
     {"AutoAdjust",          0, kNone},
 };
 // clang-format on
+
+constexpr bool namesASetting(const Behaviour& behaviour) {
+    return std::any_of(
+        zolvane::Catalogue().begin(), zolvane::Catalogue().end(),
+        [&behaviour](const zv_setting& entry) { return behaviour.name == entry.name; });
+}
+static_assert(std::all_of(std::begin(kBehaviours), std::end(kBehaviours), namesASetting) &&
+                  std::size(kBehaviours) == zolvane::Catalogue().size(),
+              "one behaviour row for each setting of the catalogue");
 
 AcceptedValues acceptedBy(const zv_setting& entry) {
     if (entry.has_range != 0) return range(entry.min, entry.max, entry.step);

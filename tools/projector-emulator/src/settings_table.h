@@ -1,8 +1,8 @@
-// Every setting the projector knows, with the values it accepts and the commands it takes.
+// Every setting the projector knows, with the values it accepts and the commands it takes: the
+// library's catalogue, with the emulator's starting values and behaviour added.
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -19,7 +19,6 @@ struct AcceptedValues {
 };
 
 AcceptedValues range(std::uint16_t min, std::uint16_t max, std::uint16_t step = 1);
-AcceptedValues oneOf(std::initializer_list<std::uint16_t> choices);
 AcceptedValues anyValue();
 
 // The commands a setting takes. Increment and decrement always come together.
