@@ -11,6 +11,7 @@
 #include "list_command.h"
 #include "setting_commands.h"
 #include "status_command.h"
+#include "value_text.h"
 
 namespace zolvane::cli {
 namespace {
@@ -81,16 +82,14 @@ CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* descrip
     return command;
 }
 
+// A set of one setting under a command of its own; the value names come from the catalogue and
+// are read as set reads them.
 void AddEverydayCommand(CLI::App& app, const char* name, const char* description,
-                        const char* setting, const std::vector<std::string>& choices,
-                        Arguments& arguments, Action& action) {
+                        const char* setting, Arguments& arguments, Action& action) {
     CLI::App* command = app.add_subcommand(name, description);
-    std::string names;
-    for (const std::string& choice : choices) names += (names.empty() ? "" : "|") + choice;
     command->add_option("value", arguments.value)
         ->required()
-        ->check(CLI::IsMember(choices, CLI::ignore_case))
-        ->type_name(names);
+        ->type_name(ValueNameList(RequireSetting(setting, Operation::Set)));
     command->callback([&arguments, &action, setting] {
         action = [&arguments, setting](CommandContext& context) {
             return RunSettingCommand(context, Operation::Set, setting, arguments.value);
@@ -115,14 +114,12 @@ void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
                       Operation::Reset, arguments, action);
     AddSettingCommand(app, "exec", "Run a one-shot command: AutoAdjust", Operation::Execute,
                       arguments, action);
-    AddEverydayCommand(app, "power", "Switch the projector on or off", "Power", {"on", "off"},
-                       arguments, action);
-    AddEverydayCommand(app, "input", "Select the input source", "InputSource",
-                       {"rgb", "video", "s-video", "m1-d", "bnc", "component"}, arguments, action);
-    AddEverydayCommand(app, "blank", "Blank the picture or show it again", "Blank", {"on", "off"},
-                       arguments, action);
-    AddEverydayCommand(app, "mute", "Mute the sound or turn it on again", "Mute", {"on", "off"},
-                       arguments, action);
+    AddEverydayCommand(app, "power", "Switch the projector on or off", "Power", arguments, action);
+    AddEverydayCommand(app, "input", "Select the input source", "InputSource", arguments, action);
+    AddEverydayCommand(app, "blank", "Blank the picture or show it again", "Blank", arguments,
+                       action);
+    AddEverydayCommand(app, "mute", "Mute the sound or turn it on again", "Mute", arguments,
+                       action);
 
     CLI::App* status = app.add_subcommand(
         "status", "Power, input, blank, mute, lamp time, filter time and error status");
