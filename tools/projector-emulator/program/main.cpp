@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <iostream>
 
@@ -21,8 +22,17 @@ int main(int argc, char** argv) {
     sigaddset(&endSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
 
+    // Thousands of clients need thousands of descriptors: take what the hard limit allows.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
+
     Emulator emulator(settings.options);
-    emulator.setFault(settings.fault);
+    for (std::size_t i = 0; i < emulator.count(); ++i) {
+        emulator.setFault(settings.fault, i);
+    }
     std::string error;
     if (!emulator.start(&error)) {
         std::cerr << "projector-emulator: " << error << std::endl;
@@ -30,11 +40,11 @@ int main(int argc, char** argv) {
     }
 
     // Whoever started us waits for these lines instead of guessing how long start-up takes.
-    if (settings.options.tcp) {
-        std::cout << "tcp " << settings.options.host << ':' << emulator.tcpPort() << '\n';
+    for (std::size_t i = 0; settings.options.tcp && i < emulator.count(); ++i) {
+        std::cout << "tcp " << settings.options.host << ':' << emulator.tcpPort(i) << '\n';
     }
-    if (settings.options.pty) {
-        std::cout << "pty " << emulator.ptyPath() << '\n';
+    for (std::size_t i = 0; settings.options.pty && i < emulator.count(); ++i) {
+        std::cout << "pty " << emulator.ptyPath(i) << '\n';
     }
     std::cout << "ready" << std::endl;
 
