@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -231,11 +232,13 @@ void EventLoop::refuseOne(int listener) {
     spare_ = openSpare();
 }
 
-// Closes the client that has been silent longest, unless every client is mid-reply.
+// Closes the client that has been silent longest. A client mid-reply, or whose frame has arrived
+// but not yet been read, is not silent and stays.
 bool EventLoop::dropQuietest() {
     for (const Id id : quietOrder_) {
         Entry& entry = entries_.at(id);
-        if (!entry.replying) {
+        int waiting = 0;
+        if (!entry.replying && ::ioctl(entry.fd, FIONREAD, &waiting) == 0 && waiting == 0) {
             close(entry);
             return true;
         }

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <random>
 
 namespace zolvane::emulator {
 namespace {
@@ -99,19 +101,25 @@ std::vector<UniqueFd> listenOnPorts(const std::string& host, std::uint16_t first
     if (firstPort != 0) {
         return listenOnRun(host, firstPort, count, error);
     }
+    if (count == 1) {
+        return listenOnRun(host, 0, 1, error);
+    }
+    // Clients take their ports from the ephemeral range, so a run of free ports is sought just
+    // below it, where nobody's connections come and go.
+    unsigned ephemeralLow = 32768;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> ephemeralLow;
+    const unsigned lowest = ephemeralLow > 16384 + 1024 ? ephemeralLow - 16384 : 1024;
+    if (ephemeralLow <= lowest + count) {
+        error = "no room for " + std::to_string(count) + " ports below the ephemeral range";
+        return {};
+    }
+    std::minstd_rand random(std::random_device{}());
+    std::uniform_int_distribution<unsigned> start(lowest, ephemeralLow - 1 - count);
     for (int attempt = 0; attempt < kRunAttempts; ++attempt) {
-        UniqueFd first = listenOn(host, 0, error);
-        if (!first.valid()) {
-            return {};
-        }
-        const std::uint16_t port = boundPort(first.get());
-        if (port == 0 || port + count - 1 > 0xFFFF) {
-            continue;
-        }
-        std::vector<UniqueFd> rest = listenOnRun(host, port + 1, count - 1, error);
-        if (rest.size() == count - 1) {
-            rest.insert(rest.begin(), std::move(first));
-            return rest;
+        std::vector<UniqueFd> run =
+            listenOnRun(host, static_cast<std::uint16_t>(start(random)), count, error);
+        if (!run.empty()) {
+            return run;
         }
     }
     error = "found no run of " + std::to_string(count) + " free ports";
