@@ -35,7 +35,7 @@ constexpr std::uint16_t kFirstLampTime = 1234;
 
 // projector-emulator in a child process, with resource limits set before exec.
 class Program {
-  public:
+public:
     Program(std::vector<std::string> args, rlim_t files = 0, rlim_t addressSpace = 0) {
         args.insert(args.begin(), {ZOLVANE_EMULATOR_PROGRAM, "--port", "0"});
         std::vector<char*> argv;
@@ -73,8 +73,8 @@ class Program {
 
     bool alive() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
     std::size_t threads() const {
-        const auto tasks = std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) +
-                                                               "/task");
+        const auto tasks =
+            std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task");
         return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
     }
     long residentKb() const {
@@ -91,7 +91,7 @@ class Program {
     std::vector<std::uint16_t> ports;
     std::vector<std::string> ptys;
 
-  private:
+private:
     void readReadiness(int fd) {
         std::string text;
         const auto deadline = Clock::now() + std::chrono::seconds{20};
@@ -147,7 +147,9 @@ void sendGarbage(std::uint16_t port, std::size_t total) {
     }
 }
 
-Bytes lampTime(std::uint16_t port) { return Connection::tcp(port).exchange(makeFrame(kGet, kLampTime)); }
+Bytes lampTime(std::uint16_t port) {
+    return Connection::tcp(port).exchange(makeFrame(kGet, kLampTime));
+}
 
 // One row per way of mistreating the program; after each, every projector still answers.
 struct Survival {
@@ -197,14 +199,13 @@ TEST_P(SurvivalTest, NextGoodClientIsAnswered) {
 
 INSTANTIATE_TEST_SUITE_P(
     Program, SurvivalTest,
-    ::testing::Values(
-        Survival{"ManyIdleClients", {}, 1, 1200, 0, 0, 0, 0},
-        Survival{"SmallFdLimit", {}, 1, 70, 64, 0, 0, 0},
-        Survival{"AddressSpaceLimit", {}, 1, 60, 0, 300UL << 20, 0, 0},
-        Survival{"ConnectionLimit", {"--max-connections", "16"}, 2, 40, 0, 0, 0, 0},
-        // Without a cap the log of 8 MB of garbage alone would take some 60 MB.
-        Survival{"GarbageFlood", {}, 1, 0, 0, 0, 8UL << 20, 24 * 1024},
-        Survival{"FleetOf200With50ClientsEach", {}, 200, 50, 0, 0, 0, 64 * 1024}),
+    ::testing::Values(Survival{"ManyIdleClients", {}, 1, 1200, 0, 0, 0, 0},
+                      Survival{"SmallFdLimit", {}, 1, 70, 64, 0, 0, 0},
+                      Survival{"AddressSpaceLimit", {}, 1, 60, 0, 300UL << 20, 0, 0},
+                      Survival{"ConnectionLimit", {"--max-connections", "16"}, 2, 40, 0, 0, 0, 0},
+                      // Without a cap the log of 8 MB of garbage alone would take some 60 MB.
+                      Survival{"GarbageFlood", {}, 1, 0, 0, 0, 8UL << 20, 24 * 1024},
+                      Survival{"FleetOf200With50ClientsEach", {}, 200, 50, 0, 0, 0, 64 * 1024}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FleetProgram, PrintsOneLinePerProjectorAndKeepsThemApart) {

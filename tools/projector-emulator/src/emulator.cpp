@@ -45,7 +45,7 @@ struct Unit {
 };
 
 class Emulator::Impl {
-  public:
+public:
     using Clock = Projector::Clock;
 
     explicit Impl(Options options) : options_(std::move(options)) {

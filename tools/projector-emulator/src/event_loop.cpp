@@ -130,8 +130,8 @@ void EventLoop::stop() {
 void EventLoop::run() {
     epoll_event events[kEventBatch];
     for (;;) {
-        const int count = ::epoll_wait(epoll_.get(), events, kEventBatch,
-                                       waitMilliseconds(Clock::now()));
+        const int count =
+            ::epoll_wait(epoll_.get(), events, kEventBatch, waitMilliseconds(Clock::now()));
         if (count < 0 && errno != EINTR) {
             return;
         }
@@ -251,7 +251,8 @@ bool EventLoop::receive(Entry& entry) {
     if (entry.kind == Kind::Socket) {
         const ssize_t count = ::recv(entry.fd, entry.frame.data() + entry.received,
                                      entry.frame.size() - entry.received, 0);
-        if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        if (count == 0 ||
+            (count < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
             close(entry);  // the client is done; an unfinished frame goes with it
             return false;
         }
@@ -295,8 +296,8 @@ bool EventLoop::proceed(Entry& entry) {
         if (!frame) {
             break;
         }
-        entry.plan = handler_(entry.projector,
-                              entry.kind == Kind::Socket ? Link::Tcp : Link::Pty, *frame);
+        entry.plan =
+            handler_(entry.projector, entry.kind == Kind::Socket ? Link::Tcp : Link::Pty, *frame);
         entry.replying = true;
         entry.nextPiece = 0;
         entry.paused = false;
@@ -318,8 +319,8 @@ bool EventLoop::continueReply(Entry& entry) {
                     return false;
                 case Flush::Blocked: {
                     // A socket client that stops reading its replies is given the idle time.
-                    const auto patience = entry.kind == Kind::Terminal ? kTerminalWriteTimeout
-                                                                       : limits_.idleTimeout;
+                    const auto patience =
+                        entry.kind == Kind::Terminal ? kTerminalWriteTimeout : limits_.idleTimeout;
                     if (patience.count() > 0) {
                         schedule(entry, Clock::now() + patience);
                     }

@@ -4,7 +4,8 @@
 // One emulator serves Options::count independent projectors, each with its own state, fault and
 // frame log, from one thread. Projector i listens on port tcpPort(0) + i and its lamp time starts
 // at the table's default plus i, so that a client can tell which one answered. Members that take
-// an index address that projector; without one they address projector 0.
+// an index address that projector; without one they address projector 0. An index past the
+// last projector reads as nothing and changes nothing.
 //
 // Threads: start(), stop() and destruction belong to the thread that owns the emulator; every
 // other member may be called from any thread while it runs, and a change made through them is
@@ -40,8 +41,9 @@ struct Options {
     // each with its own pseudo-terminal when pty is set. With more than one, linkPath gets the
     // index appended ("PATH-0", "PATH-1", ...).
     std::size_t count = 1;
-    // Client connections over all projectors. A new client beyond it takes the place of the one
-    // that has been silent longest; only when every one is mid-reply is the new one closed.
+    // Client connections over all projectors. A new client beyond it, or one that arrives when
+    // the process is out of descriptors, takes the place of the one silent longest (never one
+    // mid-reply or with a frame waiting); only when none can make way is the new one closed.
     std::size_t maxConnections = 16384;
     // A client that sends nothing for this long is disconnected; 0 never.
     std::chrono::milliseconds idleTimeout{30000};
