@@ -167,8 +167,8 @@ class SurvivalTest : public ::testing::TestWithParam<Survival> {};
 
 TEST_P(SurvivalTest, NextGoodClientIsAnswered) {
     const Survival& row = GetParam();
-    if (kSanitized && (row.addressSpace != 0 || row.residentLimitKb != 0)) {
-        GTEST_SKIP() << "the sanitizers' own memory hides what this row measures";
+    if (kSanitized && row.addressSpace != 0) {
+        GTEST_SKIP() << "the sanitizers reserve more address space than this row allows";
     }
     std::vector<std::string> args = row.args;
     args.insert(args.end(), {"--count", std::to_string(row.projectors)});
@@ -189,7 +189,7 @@ TEST_P(SurvivalTest, NextGoodClientIsAnswered) {
     }
     EXPECT_TRUE(program.alive());
     EXPECT_LE(program.threads(), 2U) << "the main thread and the loop";
-    if (row.residentLimitKb != 0) {
+    if (row.residentLimitKb != 0 && !kSanitized) {  // their own memory would hide it
         EXPECT_LT(program.residentKb(), row.residentLimitKb);
     }
     for (const int fd : idle) {
