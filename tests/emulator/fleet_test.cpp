@@ -28,6 +28,12 @@ constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
 #endif
+// The thread sanitizer runs a background thread of its own in the program.
+#if defined(__SANITIZE_THREAD__)
+constexpr std::size_t kRuntimeThreads = 1;
+#else
+constexpr std::size_t kRuntimeThreads = 0;
+#endif
 
 constexpr std::uint16_t kLampTime = 0x1090;
 constexpr std::uint16_t kBrightness = 0x2003;
@@ -188,7 +194,7 @@ TEST_P(SurvivalTest, NextGoodClientIsAnswered) {
         ASSERT_EQ(lampTime(program.ports[i]), valueReply(kFirstLampTime + i)) << "projector " << i;
     }
     EXPECT_TRUE(program.alive());
-    EXPECT_LE(program.threads(), 2U) << "the main thread and the loop";
+    EXPECT_LE(program.threads(), 2U + kRuntimeThreads) << "the main thread and the loop";
     if (row.residentLimitKb != 0 && !kSanitized) {  // their own memory would hide it
         EXPECT_LT(program.residentKb(), row.residentLimitKb);
     }
