@@ -169,7 +169,19 @@ struct Survival {
     long residentLimitKb;  // 0: not checked
 };
 
-class SurvivalTest : public ::testing::TestWithParam<Survival> {};
+void PrintTo(const Survival& row, std::ostream* out) { *out << row.name; }
+
+class SurvivalTest : public ::testing::TestWithParam<Survival> {
+  protected:
+    // The fleet row holds 10 000 client sockets here.
+    static void SetUpTestSuite() {
+        rlimit files{};
+        if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+            files.rlim_cur = files.rlim_max;
+            ::setrlimit(RLIMIT_NOFILE, &files);
+        }
+    }
+};
 
 TEST_P(SurvivalTest, NextGoodClientIsAnswered) {
     const Survival& row = GetParam();
@@ -186,6 +198,7 @@ TEST_P(SurvivalTest, NextGoodClientIsAnswered) {
         const std::vector<int> more = connectIdle(port, row.idlePerProjector);
         idle.insert(idle.end(), more.begin(), more.end());
     }
+    ASSERT_EQ(idle.size(), row.projectors * row.idlePerProjector);
     if (row.garbageBytes > 0) {
         sendGarbage(program.ports[0], row.garbageBytes);
     }
