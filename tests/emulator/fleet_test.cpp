@@ -172,7 +172,7 @@ struct Survival {
 void PrintTo(const Survival& row, std::ostream* out) { *out << row.name; }
 
 class SurvivalTest : public ::testing::TestWithParam<Survival> {
-  protected:
+protected:
     // The fleet row holds 10 000 client sockets here.
     static void SetUpTestSuite() {
         rlimit files{};

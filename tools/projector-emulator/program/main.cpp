@@ -8,12 +8,9 @@
 
 using namespace zolvane::emulator;
 
-int main(int argc, char** argv) {
-    ProgramSettings settings;
-    if (auto exitStatus = parseCommandLine(argc, argv, settings)) {
-        return *exitStatus;
-    }
+namespace {
 
+int serve(const ProgramSettings& settings) {
     // Blocked before any thread starts, so that every thread inherits the mask and the
     // signals reach only the sigwait below.
     sigset_t endSignals;
@@ -53,4 +50,20 @@ int main(int argc, char** argv) {
     }
     emulator.stop();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ProgramSettings settings;
+    if (auto exitStatus = parseCommandLine(argc, argv, settings)) {
+        return *exitStatus;
+    }
+    try {
+        return serve(settings);
+    } catch (const std::exception& failure) {
+        // Only setting up can get here (the serving loop keeps its failures to one client).
+        std::cerr << "projector-emulator: " << failure.what() << std::endl;
+        return 1;
+    }
 }

@@ -79,11 +79,17 @@ bool Emulator::Impl::start(std::string& error) {
         error = "neither TCP nor the pseudo-terminal is enabled";
         return false;
     }
-    if (!startServing(error)) {
-        stop();
-        return false;
+    bool started = false;
+    try {
+        started = startServing(error);
+    } catch (const std::exception& failure) {
+        // Short of memory, or of room for the loop's thread.
+        error = failure.what();
     }
-    return true;
+    if (!started) {
+        stop();
+    }
+    return started;
 }
 
 bool Emulator::Impl::startServing(std::string& error) {
