@@ -245,16 +245,20 @@ bool Emulator::setValue(std::uint16_t type, std::uint16_t value, std::size_t ind
     return unit->projector.forceValue(type, value, Impl::Clock::now());
 }
 
-PowerState Emulator::power() const {
-    Unit& unit = *impl_->units_.front();
-    std::lock_guard lock(unit.mutex);
-    return unit.projector.power(Impl::Clock::now());
+PowerState Emulator::power(std::size_t index) const {
+    const Unit* unit = impl_->unit(index);
+    if (unit == nullptr) {
+        return PowerState::Off;
+    }
+    std::lock_guard lock(unit->mutex);
+    return unit->projector.power(Impl::Clock::now());
 }
 
-void Emulator::setPower(PowerState state) {
-    Unit& unit = *impl_->units_.front();
-    std::lock_guard lock(unit.mutex);
-    unit.projector.setPower(state, Impl::Clock::now());
+void Emulator::setPower(PowerState state, std::size_t index) {
+    if (Unit* unit = impl_->unit(index)) {
+        std::lock_guard lock(unit->mutex);
+        unit->projector.setPower(state, Impl::Clock::now());
+    }
 }
 
 void Emulator::setFault(FaultConfig fault, std::size_t index) {
@@ -264,18 +268,20 @@ void Emulator::setFault(FaultConfig fault, std::size_t index) {
     }
 }
 
-void Emulator::clearFault() { setFault({}); }
+void Emulator::clearFault(std::size_t index) { setFault({}, index); }
 
-void Emulator::refuseSet(std::uint16_t type, bool refuse) {
-    Unit& unit = *impl_->units_.front();
-    std::lock_guard lock(unit.mutex);
-    unit.projector.refuseChanges(type, refuse);
+void Emulator::refuseSet(std::uint16_t type, bool refuse, std::size_t index) {
+    if (Unit* unit = impl_->unit(index)) {
+        std::lock_guard lock(unit->mutex);
+        unit->projector.refuseChanges(type, refuse);
+    }
 }
 
-void Emulator::failGet(std::uint16_t type, bool fail) {
-    Unit& unit = *impl_->units_.front();
-    std::lock_guard lock(unit.mutex);
-    unit.projector.failGets(type, fail);
+void Emulator::failGet(std::uint16_t type, bool fail, std::size_t index) {
+    if (Unit* unit = impl_->unit(index)) {
+        std::lock_guard lock(unit->mutex);
+        unit->projector.failGets(type, fail);
+    }
 }
 
 std::vector<FrameRecord> Emulator::frames(std::size_t index) const {

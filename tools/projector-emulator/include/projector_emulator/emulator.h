@@ -117,17 +117,17 @@ class Emulator {
     // Forces a stored value without any range check (read-only settings included). For 0x6000
     // it is setPower(). Returns false for unknown type codes.
     bool setValue(std::uint16_t type, std::uint16_t value, std::size_t index = 0);
-    PowerState power() const;
+    PowerState power(std::size_t index = 0) const;
     // CoolingDown starts the cooling time from now.
-    void setPower(PowerState state);
+    void setPower(PowerState state, std::size_t index = 0);
 
     void setFault(FaultConfig fault, std::size_t index = 0);
-    void clearFault();
+    void clearFault(std::size_t index = 0);
     // Refuses (0x15) every frame other than a get whose type code is this one: sets,
     // increments, decrements, and executes of a reset type code.
-    void refuseSet(std::uint16_t type, bool refuse = true);
+    void refuseSet(std::uint16_t type, bool refuse = true, std::size_t index = 0);
     // Refuses (0x15) gets of this type code.
-    void failGet(std::uint16_t type, bool fail = true);
+    void failGet(std::uint16_t type, bool fail = true, std::size_t index = 0);
 
     // A frame is logged before the first byte of its reply is sent, so a client that has read
     // a reply always finds its frame here.
