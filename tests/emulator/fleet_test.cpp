@@ -284,14 +284,15 @@ TEST(FleetEmulator, KeepsEachProjectorsStateAndCapsItsLog) {
     EXPECT_EQ(fleet.value(kBrightness, 1), 111);
     EXPECT_EQ(fleet.value(kBrightness, 0), 128);
     EXPECT_EQ(fleet.value(kLampTime, 1), kFirstLampTime + 1);
-    fleet.setPower(zolvane::emulator::PowerState::Off, 1);
-    EXPECT_EQ(connection.exchange(makeFrame(kGet, 0x6000)), valueReply(0));
-    EXPECT_EQ(fleet.power(0), zolvane::emulator::PowerState::On);
     EXPECT_TRUE(fleet.frames(0).empty());
     const auto kept = fleet.frames(1);
     ASSERT_EQ(kept.size(), 5U) << "only the newest frames";
     EXPECT_EQ(kept.back().value, 111);
     EXPECT_TRUE(fleet.waitForFrames(12, std::chrono::milliseconds{0}, 1)) << "dropped ones count";
+
+    fleet.setPower(zolvane::emulator::PowerState::Off, 1);
+    EXPECT_EQ(connection.exchange(makeFrame(kGet, 0x6000)), valueReply(0));
+    EXPECT_EQ(fleet.power(0), zolvane::emulator::PowerState::On);
 }
 
 }  // namespace
