@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <string>
@@ -26,6 +27,8 @@ std::optional<int> parseCommandLine(int argc, char** argv, ProgramSettings& sett
     long long delayMs = 0;
     long long pauseMs = fault.pause.count();
     unsigned faultFrames = 0;
+    long long idleMs = options.idleTimeout.count();
+    std::size_t logLimit = 10'000;
     std::uint16_t faultType = 0;
 
     const std::map<std::string, PowerState> powerStates{{"on", PowerState::On},
@@ -40,6 +43,20 @@ std::optional<int> parseCommandLine(int argc, char** argv, ProgramSettings& sett
     app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
     app.add_flag("--no-tcp", noTcp, "Do not listen on TCP");
     app.add_flag("--pty", options.pty, "Serve a pseudo-terminal as the serial port");
+    app.add_option("--count", options.count,
+                   "Projectors to emulate, on consecutive ports from --port (and a pty each)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{4096}))
+        ->capture_default_str();
+    app.add_option("--max-connections", options.maxConnections,
+                   "Clients served at once; a new one beyond it replaces the quietest")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}))
+        ->capture_default_str();
+    app.add_option("--idle-timeout", idleMs, "Disconnect a client silent this many ms; 0 never")
+        ->check(kMilliseconds)
+        ->capture_default_str();
+    app.add_option("--log-limit", logLimit, "Frames kept in memory, over all projectors")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{10'000'000}))
+        ->capture_default_str();
     app.add_option("--link", options.linkPath,
                    "Symbolic link to the pseudo-terminal (implies --pty)");
     app.add_option("--power", options.initialPower, "Power state at start: on or off")
@@ -72,6 +89,8 @@ std::optional<int> parseCommandLine(int argc, char** argv, ProgramSettings& sett
     options.tcp = !noTcp;
     options.pty = options.pty || !options.linkPath.empty();
     options.coolingTime = std::chrono::milliseconds{coolingMs};
+    options.idleTimeout = std::chrono::milliseconds{idleMs};
+    options.frameLogLimit = std::max<std::size_t>(1, logLimit / options.count);
     fault.delay = std::chrono::milliseconds{delayMs};
     fault.pause = std::chrono::milliseconds{pauseMs};
     if (app.count("--fault-frames") > 0) {

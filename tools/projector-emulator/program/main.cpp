@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <iostream>
 
@@ -7,12 +8,9 @@
 
 using namespace zolvane::emulator;
 
-int main(int argc, char** argv) {
-    ProgramSettings settings;
-    if (auto exitStatus = parseCommandLine(argc, argv, settings)) {
-        return *exitStatus;
-    }
+namespace {
 
+int serve(const ProgramSettings& settings) {
     // Blocked before any thread starts, so that every thread inherits the mask and the
     // signals reach only the sigwait below.
     sigset_t endSignals;
@@ -21,8 +19,17 @@ int main(int argc, char** argv) {
     sigaddset(&endSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
 
+    // Thousands of clients need thousands of descriptors: take what the hard limit allows.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
+
     Emulator emulator(settings.options);
-    emulator.setFault(settings.fault);
+    for (std::size_t i = 0; i < emulator.count(); ++i) {
+        emulator.setFault(settings.fault, i);
+    }
     std::string error;
     if (!emulator.start(&error)) {
         std::cerr << "projector-emulator: " << error << std::endl;
@@ -30,11 +37,11 @@ int main(int argc, char** argv) {
     }
 
     // Whoever started us waits for these lines instead of guessing how long start-up takes.
-    if (settings.options.tcp) {
-        std::cout << "tcp " << settings.options.host << ':' << emulator.tcpPort() << '\n';
+    for (std::size_t i = 0; settings.options.tcp && i < emulator.count(); ++i) {
+        std::cout << "tcp " << settings.options.host << ':' << emulator.tcpPort(i) << '\n';
     }
-    if (settings.options.pty) {
-        std::cout << "pty " << emulator.ptyPath() << '\n';
+    for (std::size_t i = 0; settings.options.pty && i < emulator.count(); ++i) {
+        std::cout << "pty " << emulator.ptyPath(i) << '\n';
     }
     std::cout << "ready" << std::endl;
 
@@ -43,4 +50,20 @@ int main(int argc, char** argv) {
     }
     emulator.stop();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ProgramSettings settings;
+    if (auto exitStatus = parseCommandLine(argc, argv, settings)) {
+        return *exitStatus;
+    }
+    try {
+        return serve(settings);
+    } catch (const std::exception& failure) {
+        // Only setting up can get here (the serving loop keeps its failures to one client).
+        std::cerr << "projector-emulator: " << failure.what() << std::endl;
+        return 1;
+    }
 }

@@ -1,47 +1,77 @@
 #include "projector_emulator/emulator.h"
 
+#include <algorithm>
 #include <iostream>
+#include <memory>
 #include <mutex>
 
+#include "event_loop.h"
 #include "frame_description.h"
 #include "frame_log.h"
+#include "listeners.h"
 #include "projector.h"
-#include "pty_server.h"
+#include "pty_device.h"
 #include "reply_plan.h"
-#include "stop_signal.h"
-#include "tcp_server.h"
 
 namespace zolvane::emulator {
+namespace {
 
-class Emulator::Impl {
-  public:
+constexpr std::uint16_t kLampTime = 0x1090;
+
+}  // namespace
+
+// One projector of the fleet: its state, its misbehaviour and its witness.
+struct Unit {
     using Clock = Projector::Clock;
 
-    explicit Impl(Options options)
-        : options_(std::move(options)),
-          projector_(options_.initialPower, options_.coolingTime, Clock::now()) {}
+    Unit(const Options& options, std::size_t index)
+        : projector(options.initialPower, options.coolingTime, Clock::now()),
+          log(options.frameLogLimit) {
+        // The lamp time tells the projectors apart.
+        if (const Setting* lamp = findSetting(kLampTime); lamp != nullptr) {
+            projector.forceValue(kLampTime, static_cast<std::uint16_t>(lamp->initial + index),
+                                 Clock::now());
+        }
+    }
+
+    FaultConfig takeFault(std::uint16_t type);
+
+    mutable std::mutex mutex;  // guards projector and fault
+    Projector projector;
+    FaultConfig fault;
+    FrameLog log;
+    std::uint16_t port = 0;
+    std::unique_ptr<PtyDevice> pty;  // while serving a pseudo-terminal
+};
+
+class Emulator::Impl {
+public:
+    using Clock = Projector::Clock;
+
+    explicit Impl(Options options) : options_(std::move(options)) {
+        options_.count = std::max<std::size_t>(options_.count, 1);
+        for (std::size_t i = 0; i < options_.count; ++i) {
+            units_.push_back(std::make_unique<Unit>(options_, i));
+        }
+    }
 
     ~Impl() { stop(); }
 
     bool start(std::string& error);
+    bool startServing(std::string& error);
     void stop();
-    ReplyPlan exchange(const RawFrame& raw, Link link);
-    FaultConfig takeFault(std::uint16_t type);
+    ReplyPlan exchange(std::size_t index, Link link, const RawFrame& raw);
+    Unit* unit(std::size_t index) const {
+        return index < units_.size() ? units_[index].get() : nullptr;
+    }
 
     Options options_;
-    mutable std::mutex stateMutex_;  // guards projector_ and fault_
-    Projector projector_;
-    FaultConfig fault_;
-    FrameLog log_;
-
-    std::unique_ptr<StopSignal> stop_;
-    std::unique_ptr<TcpServer> tcp_;
-    std::unique_ptr<PtyServer> pty_;
-    std::mutex traceMutex_;
+    std::vector<std::unique_ptr<Unit>> units_;
+    std::unique_ptr<EventLoop> loop_;
 };
 
 bool Emulator::Impl::start(std::string& error) {
-    if (stop_) {
+    if (loop_) {
         error = "already running";
         return false;
     }
@@ -49,80 +79,100 @@ bool Emulator::Impl::start(std::string& error) {
         error = "neither TCP nor the pseudo-terminal is enabled";
         return false;
     }
-    stop_ = std::make_unique<StopSignal>();
-    if (!stop_->open(error)) {
-        stop_.reset();
+    bool started = false;
+    try {
+        started = startServing(error);
+    } catch (const std::exception& failure) {
+        // Short of memory, or of room for the loop's thread.
+        error = failure.what();
+    }
+    if (!started) {
+        stop();
+    }
+    return started;
+}
+
+bool Emulator::Impl::startServing(std::string& error) {
+    loop_ = std::make_unique<EventLoop>(
+        [this](std::size_t index, Link link, const RawFrame& raw) {
+            return exchange(index, link, raw);
+        },
+        EventLoop::Limits{options_.maxConnections, options_.idleTimeout});
+    if (!loop_->open(error)) {
         return false;
     }
     if (options_.tcp) {
-        tcp_ = std::make_unique<TcpServer>(
-            [this](const RawFrame& raw) { return exchange(raw, Link::Tcp); }, *stop_);
-        if (!tcp_->listen(options_.host, options_.port, error)) {
-            stop();
+        std::vector<UniqueFd> listeners =
+            listenOnPorts(options_.host, options_.port, units_.size(), error);
+        if (listeners.empty()) {
             return false;
+        }
+        for (std::size_t i = 0; i < units_.size(); ++i) {
+            units_[i]->port = boundPort(listeners[i].get());
+            if (!loop_->addListener(std::move(listeners[i]), i, error)) {
+                return false;
+            }
         }
     }
     if (options_.pty) {
-        pty_ = std::make_unique<PtyServer>(
-            [this](const RawFrame& raw) { return exchange(raw, Link::Pty); }, *stop_);
-        if (!pty_->open(options_.linkPath, error)) {
-            stop();
-            return false;
+        for (std::size_t i = 0; i < units_.size(); ++i) {
+            std::string link = options_.linkPath;
+            if (!link.empty() && units_.size() > 1) {
+                link += "-" + std::to_string(i);
+            }
+            units_[i]->pty = std::make_unique<PtyDevice>();
+            if (!units_[i]->pty->open(link, error) ||
+                !loop_->addTerminal(units_[i]->pty->master(), i, error)) {
+                return false;
+            }
         }
     }
-    if (tcp_) {
-        tcp_->start();
-    }
-    if (pty_) {
-        pty_->start();
-    }
+    loop_->start();
     return true;
 }
 
 void Emulator::Impl::stop() {
-    if (!stop_) {
+    if (!loop_) {
         return;
     }
-    stop_->raise();
-    if (tcp_) {
-        tcp_->join();
+    loop_->stop();
+    loop_.reset();
+    // Closes the terminals and removes their links.
+    for (auto& unit : units_) {
+        unit->pty.reset();
+        unit->port = 0;
     }
-    if (pty_) {
-        pty_->join();
-    }
-    tcp_.reset();
-    pty_.reset();
-    stop_.reset();
 }
 
 // Returns the fault that shapes the reply to a frame of this type and uses up one of its
 // frames; a fault that does not apply comes back as the default, harmless one.
-FaultConfig Emulator::Impl::takeFault(std::uint16_t type) {
-    const bool active = (fault_.kind != FaultKind::None || fault_.delay.count() > 0) &&
-                        fault_.frameCount.value_or(1) > 0;
-    if (!active || (fault_.onlyType && *fault_.onlyType != type)) {
+FaultConfig Unit::takeFault(std::uint16_t type) {
+    const bool active = (fault.kind != FaultKind::None || fault.delay.count() > 0) &&
+                        fault.frameCount.value_or(1) > 0;
+    if (!active || (fault.onlyType && *fault.onlyType != type)) {
         return {};
     }
-    FaultConfig applied = fault_;
-    if (fault_.frameCount) {
-        if (*fault_.frameCount <= 1) {
-            fault_ = {};
+    FaultConfig applied = fault;
+    if (fault.frameCount) {
+        if (*fault.frameCount <= 1) {
+            fault = {};
         } else {
-            --*fault_.frameCount;
+            --*fault.frameCount;
         }
     }
     return applied;
 }
 
-ReplyPlan Emulator::Impl::exchange(const RawFrame& raw, Link link) {
+ReplyPlan Emulator::Impl::exchange(std::size_t index, Link link, const RawFrame& raw) {
+    Unit& target = *units_.at(index);
     const CommandFrame frame = decodeFrame(raw);
     FaultConfig fault;
     ReplyPlan plan;
     {
-        std::lock_guard lock(stateMutex_);
-        fault = takeFault(frame.type);
-        Reply reply =
-            fault.kind == FaultKind::Nak ? nakReply() : projector_.handle(frame, Clock::now());
+        std::lock_guard lock(target.mutex);
+        fault = target.takeFault(frame.type);
+        Reply reply = fault.kind == FaultKind::Nak ? nakReply()
+                                                   : target.projector.handle(frame, Clock::now());
         plan = planReply(fault, std::move(reply));
     }
 
@@ -136,10 +186,13 @@ ReplyPlan Emulator::Impl::exchange(const RawFrame& raw, Link link) {
     record.checksumValid = frame.checksumValid;
     record.reply = plan.allBytes();
     record.fault = fault.kind;
-    log_.append(std::move(record));
+    target.log.append(std::move(record));
 
     if (options_.verbose) {
-        std::lock_guard lock(traceMutex_);
+        // One thread serves every projector, so the lines of two frames never mix.
+        if (units_.size() > 1) {
+            std::cerr << '#' << index << ' ';
+        }
         std::cerr << describeReceived(frame) << '\n' << describeSent(plan, fault.kind) << std::endl;
     }
     return plan;
@@ -160,57 +213,92 @@ bool Emulator::start(std::string* error) {
 
 void Emulator::stop() { impl_->stop(); }
 
-bool Emulator::running() const { return impl_->stop_ != nullptr; }
+bool Emulator::running() const { return impl_->loop_ != nullptr; }
 
-std::uint16_t Emulator::tcpPort() const { return impl_->tcp_ ? impl_->tcp_->port() : 0; }
+std::size_t Emulator::count() const { return impl_->units_.size(); }
 
-std::string Emulator::ptyPath() const {
-    return impl_->pty_ ? impl_->pty_->devicePath() : std::string();
+std::uint16_t Emulator::tcpPort(std::size_t index) const {
+    const Unit* unit = impl_->unit(index);
+    return unit != nullptr ? unit->port : 0;
 }
 
-std::optional<std::uint16_t> Emulator::value(std::uint16_t type) const {
-    std::lock_guard lock(impl_->stateMutex_);
-    return impl_->projector_.value(type, Impl::Clock::now());
+std::string Emulator::ptyPath(std::size_t index) const {
+    const Unit* unit = impl_->unit(index);
+    return unit != nullptr && unit->pty ? unit->pty->devicePath() : std::string();
 }
 
-bool Emulator::setValue(std::uint16_t type, std::uint16_t value) {
-    std::lock_guard lock(impl_->stateMutex_);
-    return impl_->projector_.forceValue(type, value, Impl::Clock::now());
+std::optional<std::uint16_t> Emulator::value(std::uint16_t type, std::size_t index) const {
+    const Unit* unit = impl_->unit(index);
+    if (unit == nullptr) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(unit->mutex);
+    return unit->projector.value(type, Impl::Clock::now());
 }
 
-PowerState Emulator::power() const {
-    std::lock_guard lock(impl_->stateMutex_);
-    return impl_->projector_.power(Impl::Clock::now());
+bool Emulator::setValue(std::uint16_t type, std::uint16_t value, std::size_t index) {
+    Unit* unit = impl_->unit(index);
+    if (unit == nullptr) {
+        return false;
+    }
+    std::lock_guard lock(unit->mutex);
+    return unit->projector.forceValue(type, value, Impl::Clock::now());
 }
 
-void Emulator::setPower(PowerState state) {
-    std::lock_guard lock(impl_->stateMutex_);
-    impl_->projector_.setPower(state, Impl::Clock::now());
+PowerState Emulator::power(std::size_t index) const {
+    const Unit* unit = impl_->unit(index);
+    if (unit == nullptr) {
+        return PowerState::Off;
+    }
+    std::lock_guard lock(unit->mutex);
+    return unit->projector.power(Impl::Clock::now());
 }
 
-void Emulator::setFault(FaultConfig fault) {
-    std::lock_guard lock(impl_->stateMutex_);
-    impl_->fault_ = std::move(fault);
+void Emulator::setPower(PowerState state, std::size_t index) {
+    if (Unit* unit = impl_->unit(index)) {
+        std::lock_guard lock(unit->mutex);
+        unit->projector.setPower(state, Impl::Clock::now());
+    }
 }
 
-void Emulator::clearFault() { setFault({}); }
-
-void Emulator::refuseSet(std::uint16_t type, bool refuse) {
-    std::lock_guard lock(impl_->stateMutex_);
-    impl_->projector_.refuseChanges(type, refuse);
+void Emulator::setFault(FaultConfig fault, std::size_t index) {
+    if (Unit* unit = impl_->unit(index)) {
+        std::lock_guard lock(unit->mutex);
+        unit->fault = std::move(fault);
+    }
 }
 
-void Emulator::failGet(std::uint16_t type, bool fail) {
-    std::lock_guard lock(impl_->stateMutex_);
-    impl_->projector_.failGets(type, fail);
+void Emulator::clearFault(std::size_t index) { setFault({}, index); }
+
+void Emulator::refuseSet(std::uint16_t type, bool refuse, std::size_t index) {
+    if (Unit* unit = impl_->unit(index)) {
+        std::lock_guard lock(unit->mutex);
+        unit->projector.refuseChanges(type, refuse);
+    }
 }
 
-std::vector<FrameRecord> Emulator::frames() const { return impl_->log_.frames(); }
+void Emulator::failGet(std::uint16_t type, bool fail, std::size_t index) {
+    if (Unit* unit = impl_->unit(index)) {
+        std::lock_guard lock(unit->mutex);
+        unit->projector.failGets(type, fail);
+    }
+}
 
-void Emulator::clearFrames() { impl_->log_.clear(); }
+std::vector<FrameRecord> Emulator::frames(std::size_t index) const {
+    const Unit* unit = impl_->unit(index);
+    return unit != nullptr ? unit->log.frames() : std::vector<FrameRecord>{};
+}
 
-bool Emulator::waitForFrames(std::size_t count, std::chrono::milliseconds timeout) const {
-    return impl_->log_.waitFor(count, timeout);
+void Emulator::clearFrames(std::size_t index) {
+    if (Unit* unit = impl_->unit(index)) {
+        unit->log.clear();
+    }
+}
+
+bool Emulator::waitForFrames(std::size_t count, std::chrono::milliseconds timeout,
+                             std::size_t index) const {
+    const Unit* unit = impl_->unit(index);
+    return unit != nullptr && unit->log.waitFor(count, timeout);
 }
 
 }  // namespace zolvane::emulator

@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -12,15 +14,21 @@ namespace zolvane::emulator {
 
 class FrameLog {
   public:
+    // limit: records kept, the oldest dropped first; 0 keeps all.
+    explicit FrameLog(std::size_t limit = 0) : limit_(limit) {}
+
     void append(FrameRecord record);
     std::vector<FrameRecord> frames() const;
     void clear();
+    // Counts every frame appended since clear(), kept or already dropped.
     bool waitFor(std::size_t count, std::chrono::milliseconds timeout) const;
 
   private:
+    std::size_t limit_;
     mutable std::mutex mutex_;
     mutable std::condition_variable grown_;
-    std::vector<FrameRecord> records_;
+    std::deque<FrameRecord> records_;
+    std::size_t appended_ = 0;
 };
 
 }  // namespace zolvane::emulator

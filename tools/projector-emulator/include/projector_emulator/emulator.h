@@ -1,5 +1,11 @@
-// A projector that answers command frames over TCP and a pseudo-terminal, for tests and for
-// trying the desktop program without hardware. Misbehaviour can be switched on at run time.
+// Projectors that answer command frames over TCP and pseudo-terminals, for tests and for trying
+// the desktop program without hardware. Misbehaviour can be switched on at run time.
+//
+// One emulator serves Options::count independent projectors, each with its own state, fault and
+// frame log, from one thread. Projector i listens on port tcpPort(0) + i and its lamp time starts
+// at the table's default plus i, so that a client can tell which one answered. Members that take
+// an index address that projector; without one they address projector 0. An index past the
+// last projector reads as nothing and changes nothing.
 //
 // Threads: start(), stop() and destruction belong to the thread that owns the emulator; every
 // other member may be called from any thread while it runs, and a change made through them is
@@ -31,6 +37,18 @@ struct Options {
     bool verbose = false;
     PowerState initialPower = PowerState::On;
     std::chrono::milliseconds coolingTime{3000};
+    // Number of projectors, on consecutive TCP ports from port (port 0: a free run of ports),
+    // each with its own pseudo-terminal when pty is set. With more than one, linkPath gets the
+    // index appended ("PATH-0", "PATH-1", ...).
+    std::size_t count = 1;
+    // Client connections over all projectors. A new client beyond it, or one that arrives when
+    // the process is out of descriptors, takes the place of the one silent longest (never one
+    // mid-reply or with a frame waiting); only when none can make way is the new one closed.
+    std::size_t maxConnections = 16384;
+    // A client that sends nothing for this long is disconnected; 0 never.
+    std::chrono::milliseconds idleTimeout{30000};
+    // Frames kept per projector, the oldest dropped first; 0 keeps every frame.
+    std::size_t frameLogLimit = 0;
 };
 
 enum class FaultKind {
@@ -90,32 +108,35 @@ class Emulator {
     void stop();
     bool running() const;
 
-    std::uint16_t tcpPort() const;
-    std::string ptyPath() const;
+    std::size_t count() const;
+    std::uint16_t tcpPort(std::size_t index = 0) const;
+    std::string ptyPath(std::size_t index = 0) const;
 
     // The stored value of a setting; for 0x6000 the power state. Empty for unknown type codes.
-    std::optional<std::uint16_t> value(std::uint16_t type) const;
+    std::optional<std::uint16_t> value(std::uint16_t type, std::size_t index = 0) const;
     // Forces a stored value without any range check (read-only settings included). For 0x6000
     // it is setPower(). Returns false for unknown type codes.
-    bool setValue(std::uint16_t type, std::uint16_t value);
-    PowerState power() const;
+    bool setValue(std::uint16_t type, std::uint16_t value, std::size_t index = 0);
+    PowerState power(std::size_t index = 0) const;
     // CoolingDown starts the cooling time from now.
-    void setPower(PowerState state);
+    void setPower(PowerState state, std::size_t index = 0);
 
-    void setFault(FaultConfig fault);
-    void clearFault();
+    void setFault(FaultConfig fault, std::size_t index = 0);
+    void clearFault(std::size_t index = 0);
     // Refuses (0x15) every frame other than a get whose type code is this one: sets,
     // increments, decrements, and executes of a reset type code.
-    void refuseSet(std::uint16_t type, bool refuse = true);
+    void refuseSet(std::uint16_t type, bool refuse = true, std::size_t index = 0);
     // Refuses (0x15) gets of this type code.
-    void failGet(std::uint16_t type, bool fail = true);
+    void failGet(std::uint16_t type, bool fail = true, std::size_t index = 0);
 
     // A frame is logged before the first byte of its reply is sent, so a client that has read
     // a reply always finds its frame here.
-    std::vector<FrameRecord> frames() const;
-    void clearFrames();
-    // True once at least count frames have been logged since the last clearFrames().
-    bool waitForFrames(std::size_t count, std::chrono::milliseconds timeout) const;
+    std::vector<FrameRecord> frames(std::size_t index = 0) const;
+    void clearFrames(std::size_t index = 0);
+    // True once at least count frames have been logged since the last clearFrames(), also
+    // when the log limit has dropped some of them since.
+    bool waitForFrames(std::size_t count, std::chrono::milliseconds timeout,
+                       std::size_t index = 0) const;
 
   private:
     class Impl;

@@ -1,4 +1,4 @@
-#include "pty_server.h"
+#include "pty_device.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -8,9 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include "frame_assembler.h"
-#include "reply_sender.h"
 
 namespace zolvane::emulator {
 namespace {
@@ -36,12 +33,13 @@ bool makeLink(const std::string& target, const std::string& linkPath, std::strin
 
 }  // namespace
 
-PtyServer::PtyServer(FrameHandler handler, const StopSignal& stop)
-    : handler_(std::move(handler)), stop_(stop) {}
+PtyDevice::~PtyDevice() {
+    if (!linkPath_.empty()) {
+        ::unlink(linkPath_.c_str());
+    }
+}
 
-PtyServer::~PtyServer() { join(); }
-
-bool PtyServer::open(const std::string& linkPath, std::string& error) {
+bool PtyDevice::open(const std::string& linkPath, std::string& error) {
     master_.reset(::posix_openpt(O_RDWR | O_NOCTTY));
     if (!master_.valid()) {
         error = failure("posix_openpt");
@@ -80,53 +78,6 @@ bool PtyServer::open(const std::string& linkPath, std::string& error) {
         linkPath_ = linkPath;
     }
     return true;
-}
-
-void PtyServer::start() {
-    thread_ = std::thread([this] { serve(); });
-}
-
-void PtyServer::join() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-    if (!linkPath_.empty()) {
-        ::unlink(linkPath_.c_str());
-        linkPath_.clear();
-    }
-    deviceHold_.reset();
-    master_.reset();
-}
-
-void PtyServer::serve() {
-    FrameAssembler assembler;
-    std::uint8_t buffer[256];
-    for (;;) {
-        const WaitResult wait = stop_.waitFor(master_.get(), POLLIN);
-        if (wait == WaitResult::Stopped || wait == WaitResult::Failed) {
-            return;
-        }
-        const ssize_t count = ::read(master_.get(), buffer, sizeof buffer);
-        if (count <= 0) {
-            if (count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
-                continue;
-            }
-            // Should the line report a hang-up after all, poll would say so at once: slow down.
-            if (!stop_.pause(std::chrono::milliseconds{20})) {
-                return;
-            }
-            continue;
-        }
-        const auto frames =
-            assembler.feed({buffer, static_cast<std::size_t>(count)}, FrameAssembler::Clock::now());
-        for (const RawFrame& frame : frames) {
-            // A close on a serial line can only be silence, so the result does not matter here.
-            sendReply(master_.get(), LinkKind::Terminal, handler_(frame), stop_);
-            if (stop_.raised()) {
-                return;
-            }
-        }
-    }
 }
 
 }  // namespace zolvane::emulator
