@@ -82,8 +82,8 @@ ResultCode Link::exchange(bool isGet, const uint8_t* frame, std::size_t frameLen
         }
         const LinkTimes limits = times();
         if (type == ConnectionSerial) {
-            result = SerialExchange(string1, limits, frame, frameLength, reply, sizeof reply,
-                                    received);
+            result =
+                SerialExchange(string1, limits, frame, frameLength, reply, sizeof reply, received);
         } else {
             result = NetworkExchange(NetworkTarget{string1, string2, ipv6}, limits, frame,
                                      frameLength, reply, sizeof reply, received);

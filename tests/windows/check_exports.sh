@@ -11,8 +11,10 @@ table=$("$objdump" -p "$dll") || exit 1
 exported=$(printf '%s\n' "$table" |
     sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
     sed -nE 's/^[[:space:]]*\[[[:space:]]*[0-9]+\][[:space:]]+([^[:space:]]+).*/\1/p' | sort)
-declared=$(grep -oE 'ZV_CALL ZV_[A-Za-z0-9]+\(' "$header" | sed -E 's/ZV_CALL (ZV_[A-Za-z0-9]+)\(/\1/' |
-    sort)
+# The header named and every public header installed beside it (zolvane_*.h).
+declared=$(cat "$header" "$(dirname "$header")"/zolvane_*.h 2>/dev/null |
+    grep -oE 'ZV_CALL (ZV|zv)_[A-Za-z0-9_]+\(' | sed -E 's/ZV_CALL ((ZV|zv)_[A-Za-z0-9_]+)\(/\1/' |
+    sort -u)
 status=0
 if [ "$exported" != "$declared" ]; then
     echo "exported and declared functions differ:"

@@ -24,7 +24,6 @@
 namespace zolvane {
 namespace {
 
-
 class Socket {
 public:
     explicit Socket(int fd) : fd_(fd) {}
@@ -197,8 +196,8 @@ ResultCode NetworkExchange(const NetworkTarget& target, const LinkTimes& times,
                            const uint8_t* frame, std::size_t frameLength, uint8_t* reply,
                            std::size_t replySize, std::size_t& received) {
     received = 0;
-    const int fd = ::socket(target.ipv6 ? AF_INET6 : AF_INET,
-                            SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd =
+        ::socket(target.ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return ResultSocketFailed;
     Socket socket(fd);
     const Deadline connectDeadline(times.connect);

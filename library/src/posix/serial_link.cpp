@@ -20,9 +20,7 @@
 #include "poll_one.h"
 
 namespace zolvane {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 std::string SerialDevicePath(const char* port) {
     if (strncasecmp(port, "COM", 3) == 0 && port[3] != '\0') {

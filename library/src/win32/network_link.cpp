@@ -19,7 +19,6 @@
 namespace zolvane {
 namespace {
 
-
 class Socket {
 public:
     explicit Socket(SOCKET socket) : socket_(socket) {}
