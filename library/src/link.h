@@ -17,6 +17,13 @@ class Link {
 public:
     static constexpr std::size_t kStringSize = 256;
 
+    Link() = default;
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+    ~Link() {
+        if (holdsSocketLayer) ReleaseSocketLayer();
+    }
+
     // The time-out and gap options, in milliseconds.
     enum Option { OptionConnect, OptionSend, OptionReceive, OptionGap, OptionCount };
 
@@ -39,6 +46,8 @@ public:
     char string1[kStringSize] = {};
     char string2[kStringSize] = {};
     bool ipv6 = false;
+    // A handle's own reference on the socket layer (AcquireSocketLayer).
+    bool holdsSocketLayer = false;
 
 private:
     LinkTimes times() const;

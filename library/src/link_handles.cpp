@@ -85,7 +85,10 @@ extern "C" ZV_API zv_link* ZV_CALL zv_link_open(const char* address, zv_result* 
     link->ipv6 = read.ipv6;
     std::memcpy(link->string1, read.where.data(), read.where.size());
     std::memcpy(link->string2, read.port.data(), read.port.size());
-    if (read.network && !StartSocketLayer()) return refuse(ResultSocketFailed);
+    if (read.network) {
+        if (!AcquireSocketLayer()) return refuse(ResultSocketFailed);
+        link->holdsSocketLayer = true;
+    }
 
     Registry& registry = Links();
     uintptr_t id;

@@ -61,6 +61,12 @@ std::string SerialDevicePath(const char* port);
 bool StartSocketLayer();
 void StopSocketLayer();
 
+// A reference of its own on the socket layer, for a link handle that lives apart from the
+// connection above: taken when the handle is opened, given back when its last exchange is over.
+// WinSock counts these references; elsewhere there is nothing to do. Any thread may call them.
+bool AcquireSocketLayer();
+void ReleaseSocketLayer();
+
 // How many reply bytes a reply that starts with `first` has: the single acknowledge bytes
 // 06 and 15 stand alone, every other reply carries two more bytes.
 inline std::size_t ExpectedReplyLength(uint8_t first) {

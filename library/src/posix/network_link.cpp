@@ -184,6 +184,8 @@ void KeepLibraryLoaded() {
 // Sockets here need no start-up and hold nothing between exchanges.
 bool StartSocketLayer() { return true; }
 void StopSocketLayer() {}
+bool AcquireSocketLayer() { return true; }
+void ReleaseSocketLayer() {}
 
 ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* frame,
                            std::size_t frameLength, uint8_t* reply, std::size_t replySize,
