@@ -130,7 +130,7 @@ TEST_P(DeadBesideLive, TheLiveLinkKeepsItsPace) {
     silent.kind = emu::FaultKind::NoReply;
     dead.emulator->setFault(silent);
     const LinkPtr deadLink = Open(dead.address()), liveLink = Open(live.address());
-    constexpr int kWaitMs = 2500;
+    constexpr int kWaitMs = 1500;
     ASSERT_EQ(zv_link_set_option(deadLink.get(), ZV_LINK_RECEIVE_TIMEOUT_MS, kWaitMs),
               ZV_RESULT_OK);
 
