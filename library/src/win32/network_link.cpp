@@ -1,5 +1,5 @@
 // One command over one TCP connection. Every phase has its own deadline (name lookup and
-// connect together, send, receive: 3000 ms each), kept with a non-blocking socket and select()
+// connect together, send, receive: by default 3000 ms each), kept with a non-blocking socket and select()
 // instead of watchdog threads, so the socket belongs to this exchange alone and is closed exactly
 // once.
 #define WIN32_LEAN_AND_MEAN
