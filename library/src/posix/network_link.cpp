@@ -1,6 +1,6 @@
 // One command over one TCP connection. Every phase has its own deadline (name lookup and
-// connect together, send, receive: by default 3000 ms each), kept with non-blocking sockets and poll()
-// instead of watchdog threads, so the socket belongs to this exchange alone and is closed
+// connect together, send, receive: by default 3000 ms each), kept with non-blocking sockets and
+// poll() instead of watchdog threads, so the socket belongs to this exchange alone and is closed
 // exactly once.
 #include <arpa/inet.h>
 #include <dlfcn.h>

@@ -1,7 +1,7 @@
 // One command over one TCP connection. Every phase has its own deadline (name lookup and
-// connect together, send, receive: by default 3000 ms each), kept with a non-blocking socket and select()
-// instead of watchdog threads, so the socket belongs to this exchange alone and is closed exactly
-// once.
+// connect together, send, receive: by default 3000 ms each), kept with a non-blocking socket and
+// select() instead of watchdog threads, so the socket belongs to this exchange alone and is
+// closed exactly once.
 #define WIN32_LEAN_AND_MEAN
 #include <winsock2.h>
 #include <ws2tcpip.h>
