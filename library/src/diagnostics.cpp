@@ -35,6 +35,9 @@ constexpr ResultText kResultTexts[] = {
     {ResultSendFailed, "sending the command failed (connection reset?)"},
     {ResultReceiveFailed, "connection closed or reset before the reply was complete"},
     {ResultNetworkTimeout, "no reply from the projector within 3000 ms"},
+    {ResultBadArgument, "null link or pointer, or an option out of range: nothing was sent"},
+    {ResultLinkClosed, "the link is closed or was never opened: nothing was sent"},
+    {ResultBadAddress, "the projector's address cannot be read"},
 };
 
 }  // namespace

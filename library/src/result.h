@@ -29,6 +29,10 @@ enum ResultCode : uint32_t {
     ResultSendFailed = 0x80000015,
     ResultReceiveFailed = 0x80000016,
     ResultNetworkTimeout = 0x80000017,
+    // Refused by the link calls before anything is sent.
+    ResultBadArgument = 0x80000018,
+    ResultLinkClosed = 0x80000019,
+    ResultBadAddress = 0x8000001A,
 };
 
 }  // namespace zolvane

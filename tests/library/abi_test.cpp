@@ -310,4 +310,25 @@ TEST_F(Abi, EveryCommandExportSendsItsOwnFrame) {
     projector.stop();
 }
 
+// The link handles bind by name too, and a link opened through them reaches the projector.
+TEST_F(Abi, LinkExportsBindByName) {
+    for (const char* name :
+         {"zv_link_open", "zv_link_close", "zv_link_set_option", "zv_link_get_option", "zv_get",
+          "zv_set", "zv_increment", "zv_decrement", "zv_execute"}) {
+        EXPECT_NE(::dlsym(library_, name), nullptr) << name;
+    }
+    emu::Emulator projector;
+    ASSERT_TRUE(projector.start());
+    const auto open = bind<void* (*)(const char*, uint32_t*)>("zv_link_open");
+    const auto get = bind<uint32_t (*)(void*, uint16_t, uint16_t*)>("zv_get");
+    const auto close = bind<void (*)(void*)>("zv_link_close");
+    ASSERT_TRUE(open && get && close);
+    void* link = open(("tcp://127.0.0.1:" + std::to_string(projector.tcpPort())).c_str(), nullptr);
+    uint16_t power = 0xBEEF;
+    EXPECT_EQ(get(link, 0x6000, &power), 0u);
+    EXPECT_NE(power, 0xBEEF);
+    close(link);
+    projector.stop();
+}
+
 }  // namespace

@@ -20,15 +20,7 @@
 #include "poll_one.h"
 
 namespace zolvane {
-namespace {
-
-// 100 polls 10 ms apart: the projector has about one second to answer.
-constexpr Milliseconds kReplyLimit{100 * 10};
-// Write time-out: 10 ms per byte plus 500 ms.
-constexpr int kWritePerByteMs = 10;
-constexpr int kWriteConstantMs = 500;
-
-}  // namespace
+namespace {}  // namespace
 
 std::string SerialDevicePath(const char* port) {
     if (strncasecmp(port, "COM", 3) == 0 && port[3] != '\0') {
@@ -112,9 +104,9 @@ bool SetModemLine(int fd, unsigned long request, int line) {
     return ::ioctl(fd, request, &line) == 0 || NotSupported(errno);
 }
 
-bool WriteAll(int fd, const uint8_t* data, std::size_t length) {
-    const Deadline deadline(
-        Milliseconds(kWritePerByteMs * static_cast<int>(length) + kWriteConstantMs));
+// The write limit is the link's send time (by default 10 ms per frame byte plus 500 ms).
+bool WriteAll(int fd, const uint8_t* data, std::size_t length, Milliseconds limit) {
+    const Deadline deadline(limit);
     std::size_t written = 0;
     while (written < length) {
         const ssize_t n = ::write(fd, data + written, length - written);
@@ -129,9 +121,10 @@ bool WriteAll(int fd, const uint8_t* data, std::size_t length) {
     return true;
 }
 
+// By default the projector has about one second (100 polls 10 ms apart) to answer.
 ResultCode AwaitReply(int fd, const LineErrors& errors, uint8_t* reply, std::size_t replySize,
-                      std::size_t& received) {
-    const Deadline deadline(kReplyLimit);
+                      std::size_t& received, Milliseconds limit) {
+    const Deadline deadline(limit);
     for (;;) {
         if (errors.occurred()) return ResultPortError;
         int waiting = 0;
@@ -188,6 +181,12 @@ bool ReplyWhole(const uint8_t* reply, std::size_t received) {
 
 ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t frameLength,
                           uint8_t* reply, std::size_t replySize, std::size_t& received) {
+    return SerialExchange(port, kSerialTimes, frame, frameLength, reply, replySize, received);
+}
+
+ResultCode SerialExchange(const char* port, const LinkTimes& times, const uint8_t* frame,
+                          std::size_t frameLength, uint8_t* reply, std::size_t replySize,
+                          std::size_t& received) {
     received = 0;
     char name[256] = {};
     std::strncpy(name, port, sizeof name - 1);
@@ -224,8 +223,8 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
 
     errors.reset();
     ResultCode result = ResultPortWriteFailed;
-    if (WriteAll(fd, frame, frameLength)) {
-        result = AwaitReply(fd, errors, reply, replySize, received);
+    if (WriteAll(fd, frame, frameLength, times.send)) {
+        result = AwaitReply(fd, errors, reply, replySize, received, times.receive);
     }
     // Still holding the port: nobody else can send before the mark is there.
     if (result != ResultOk || !ReplyWhole(reply, received)) NoteUnansweredExchange(key);

@@ -1,10 +1,12 @@
 // One command over one TCP connection. Every phase has its own deadline (name lookup and
-// connect together, send, receive: 3000 ms each), kept with a non-blocking socket and select()
-// instead of watchdog threads, so the socket belongs to this exchange alone and is closed exactly
-// once.
+// connect together, send, receive: by default 3000 ms each), kept with a non-blocking socket and
+// select() instead of watchdog threads, so the socket belongs to this exchange alone and is
+// closed exactly once.
 #define WIN32_LEAN_AND_MEAN
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <cstring>
 
 #include "deadline.h"
 #include "host_address.h"
@@ -16,10 +18,6 @@
 
 namespace zolvane {
 namespace {
-
-constexpr Milliseconds kConnectLimit{3000};
-constexpr Milliseconds kSendLimit{3000};
-constexpr Milliseconds kReceiveLimit{3000};
 
 class Socket {
 public:
@@ -52,30 +50,54 @@ bool ResolveName(const std::string& host, uint32_t& address) {
     return ok;
 }
 
+// The address of one projector, IPv4 or IPv6.
+struct Endpoint {
+    sockaddr_storage address{};
+    int length = 0;
+};
+
 // A numeric address is read here, as decimal; only a name goes to the resolver, and only for
 // as long as the connect deadline allows. An empty text is no address either (Windows would
-// read an empty name as this computer itself).
-bool ResolveHost(const char* host, const Deadline& deadline, in_addr& address) {
-    const HostReading numeric = ReadNumericHost(host);
+// read an empty name as this computer itself). An IPv6 target is a numeric address only.
+bool ResolveHost(const NetworkTarget& target, const Deadline& deadline, uint16_t port,
+                 Endpoint& to) {
+    if (target.ipv6) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET6;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICHOST;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(target.host, nullptr, &hints, &found) != 0 || found == nullptr) {
+            return false;
+        }
+        std::memcpy(&to.address, found->ai_addr, found->ai_addrlen);
+        to.length = static_cast<int>(found->ai_addrlen);
+        ::freeaddrinfo(found);
+        reinterpret_cast<sockaddr_in6*>(&to.address)->sin6_port = ::htons(port);
+        return true;
+    }
+    auto& v4 = *reinterpret_cast<sockaddr_in*>(&to.address);
+    v4.sin_family = AF_INET;
+    v4.sin_port = ::htons(port);
+    to.length = sizeof v4;
+    const HostReading numeric = ReadNumericHost(target.host);
     if (numeric.kind == NumericHost::Address) {
-        address.s_addr = ::htonl(numeric.address);
+        v4.sin_addr.s_addr = ::htonl(numeric.address);
         return true;
     }
     if (numeric.kind == NumericHost::Malformed) return false;
     uint32_t found = 0;
-    if (!LookUpHost(host, deadline, ResolveName, found)) return false;
-    address.s_addr = found;
+    if (!LookUpHost(target.host, deadline, ResolveName, found)) return false;
+    v4.sin_addr.s_addr = found;
     return true;
 }
 
 bool WouldBlock() { return ::WSAGetLastError() == WSAEWOULDBLOCK; }
 
-bool Connect(SOCKET socket, const in_addr& address, uint16_t port, const Deadline& deadline) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr = address;
-    to.sin_port = ::htons(port);
-    if (::connect(socket, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return true;
+bool Connect(SOCKET socket, const Endpoint& to, const Deadline& deadline) {
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&to.address), to.length) == 0) {
+        return true;
+    }
     if (!WouldBlock()) return false;
     bool failed = false;
     if (WaitForSocket(socket, SocketWait::Writable, deadline.remainingMs(), &failed) <= 0 ||
@@ -89,8 +111,8 @@ bool Connect(SOCKET socket, const in_addr& address, uint16_t port, const Deadlin
            error == 0;
 }
 
-ResultCode Send(SOCKET socket, const uint8_t* frame, std::size_t length) {
-    const Deadline deadline(kSendLimit);
+ResultCode Send(SOCKET socket, const uint8_t* frame, std::size_t length, Milliseconds limit) {
+    const Deadline deadline(limit);
     std::size_t sent = 0;
     while (sent < length) {
         const int n = ::send(socket, reinterpret_cast<const char*>(frame + sent),
@@ -107,8 +129,9 @@ ResultCode Send(SOCKET socket, const uint8_t* frame, std::size_t length) {
     return ResultOk;
 }
 
-ResultCode Receive(SOCKET socket, uint8_t* reply, std::size_t replySize, std::size_t& received) {
-    const Deadline deadline(kReceiveLimit);
+ResultCode Receive(SOCKET socket, uint8_t* reply, std::size_t replySize, std::size_t& received,
+                   Milliseconds limit) {
+    const Deadline deadline(limit);
     std::size_t wanted = 1;
     while (received < wanted) {
         const int n = ::recv(socket, reinterpret_cast<char*>(reply + received),
@@ -130,11 +153,22 @@ ResultCode Receive(SOCKET socket, uint8_t* reply, std::size_t replySize, std::si
 
 // The projector behind an address and port; a serial-to-network bridge in front of one keeps
 // forwarding a late reply to whoever connects next.
-std::string LinkKey(const in_addr& address, uint16_t port) {
-    const uint32_t a = ::ntohl(address.s_addr);
+std::string LinkKey(const Endpoint& to) {
+    if (to.address.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(to.address);
+        std::string key = "tcp6.";
+        static const char kHex[] = "0123456789abcdef";
+        for (int i = 0; i < 16; ++i) {
+            key += kHex[v6.sin6_addr.s6_addr[i] >> 4];
+            key += kHex[v6.sin6_addr.s6_addr[i] & 0xF];
+        }
+        return key + "." + std::to_string(::ntohs(v6.sin6_port));
+    }
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(to.address);
+    const uint32_t a = ::ntohl(v4.sin_addr.s_addr);
     return "tcp." + std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 0xFF) + "." +
            std::to_string(a >> 8 & 0xFF) + "." + std::to_string(a & 0xFF) + "." +
-           std::to_string(port);
+           std::to_string(::ntohs(v4.sin_port));
 }
 
 int DiscardInput(SOCKET socket, int ms) {
@@ -159,29 +193,37 @@ void KeepLibraryLoaded() {
 ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* frame,
                            std::size_t frameLength, uint8_t* reply, std::size_t replySize,
                            std::size_t& received) {
+    return NetworkExchange(NetworkTarget{host, port}, kNetworkTimes, frame, frameLength, reply,
+                           replySize, received);
+}
+
+ResultCode NetworkExchange(const NetworkTarget& target, const LinkTimes& times,
+                           const uint8_t* frame, std::size_t frameLength, uint8_t* reply,
+                           std::size_t replySize, std::size_t& received) {
     received = 0;
-    in_addr address{};
-    const SOCKET handle = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const SOCKET handle = ::socket(target.ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (handle == INVALID_SOCKET) return ResultSocketFailed;
     Socket socket(handle);
-    const Deadline connectDeadline(kConnectLimit);
-    if (!ResolveHost(host, connectDeadline, address)) return ResultHostNotFound;
+    const Deadline connectDeadline(times.connect);
+    Endpoint to;
+    if (!ResolveHost(target, connectDeadline, ParsePortNumber(target.port), to)) {
+        return ResultHostNotFound;
+    }
     u_long nonBlocking = 1;
     if (::ioctlsocket(handle, FIONBIO, &nonBlocking) != 0) return ResultSocketFailed;
-    const uint16_t portNumber = ParsePortNumber(port);
-    if (!Connect(handle, address, portNumber, connectDeadline)) return ResultConnectFailed;
+    if (!Connect(handle, to, connectDeadline)) return ResultConnectFailed;
     const BOOL noDelay = TRUE;
     ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
                  sizeof noDelay);
 
-    const std::string key = LinkKey(address, portNumber);
+    const std::string key = LinkKey(to);
     if (const Milliseconds left = LateReplyWindowLeft(key); left.count() > 0) {
         if (!DrainLateReply(left, [handle](int ms) { return DiscardInput(handle, ms); })) {
             return ResultReceiveFailed;
         }
     }
-    ResultCode result = Send(handle, frame, frameLength);
-    if (result == ResultOk) result = Receive(handle, reply, replySize, received);
+    ResultCode result = Send(handle, frame, frameLength, times.send);
+    if (result == ResultOk) result = Receive(handle, reply, replySize, received, times.receive);
     if (result != ResultOk) NoteUnansweredExchange(key);
     return result;
 }

@@ -4,6 +4,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -15,8 +16,7 @@ namespace {
 
 constexpr DWORD kQueueSize = 4096;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-// 100 polls 10 ms apart: the projector has about one second to answer.
-constexpr int kReplyPolls = 100;
+// Polls 10 ms apart: by default 100 of them, so the projector has about one second to answer.
 constexpr DWORD kPollPauseMs = 10;
 
 class Port {
@@ -57,8 +57,10 @@ bool WriteFrame(HANDLE port, const uint8_t* frame, std::size_t length) {
            written == length;
 }
 
-ResultCode AwaitReply(HANDLE port, uint8_t* reply, std::size_t replySize, std::size_t& received) {
-    for (int poll = 0; poll < kReplyPolls; ++poll) {
+ResultCode AwaitReply(HANDLE port, uint8_t* reply, std::size_t replySize, std::size_t& received,
+                      Milliseconds limit) {
+    const long long polls = std::max<long long>(1, limit.count() / kPollPauseMs);
+    for (long long poll = 0; poll < polls; ++poll) {
         DWORD errors = 0;
         COMSTAT status{};
         if (!::ClearCommError(port, &errors, &status) || errors != 0) return ResultPortError;
@@ -127,6 +129,12 @@ std::string SerialDevicePath(const char* port) {
 
 ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t frameLength,
                           uint8_t* reply, std::size_t replySize, std::size_t& received) {
+    return SerialExchange(port, kSerialTimes, frame, frameLength, reply, replySize, received);
+}
+
+ResultCode SerialExchange(const char* port, const LinkTimes& times, const uint8_t* frame,
+                          std::size_t frameLength, uint8_t* reply, std::size_t replySize,
+                          std::size_t& received) {
     received = 0;
     char name[256] = {};
     std::strncpy(name, port, sizeof name - 1);
@@ -145,8 +153,11 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
     ConfigureLine(dcb);
     if (!::SetCommState(handle, &dcb)) return ResultPortSetStateFailed;
     // Read: 100 ms between bytes, 10 ms per byte plus 500 ms in all; write: 10 ms per byte
-    // plus 500 ms.
-    COMMTIMEOUTS timeouts{100, 10, 500, 10, 500};
+    // plus 500 ms
+    // (the write's constant part follows the link's send time, 630 ms by default).
+    const long long writeConstant =
+        std::max<long long>(0, times.send.count() - 10 * static_cast<long long>(frameLength));
+    COMMTIMEOUTS timeouts{100, 10, 500, 10, static_cast<DWORD>(writeConstant)};
     if (!::SetCommTimeouts(handle, &timeouts)) return ResultPortTimeoutsFailed;
     DWORD errors = 0;
     if (!::ClearCommError(handle, &errors, nullptr)) return ResultPortError;
@@ -168,7 +179,7 @@ ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t fr
     ::EscapeCommFunction(handle, SETDTR);
     ResultCode result = ResultPortWriteFailed;
     if (WriteFrame(handle, frame, frameLength)) {
-        result = AwaitReply(handle, reply, replySize, received);
+        result = AwaitReply(handle, reply, replySize, received, times.receive);
     }
     if (result != ResultOk || !ReplyWhole(reply, received)) NoteUnansweredExchange(key);
     return result;

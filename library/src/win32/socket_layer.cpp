@@ -28,6 +28,13 @@ void StopSocketLayer() {
     gStarted = false;
 }
 
+bool AcquireSocketLayer() {
+    WSADATA data{};
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void ReleaseSocketLayer() { ::WSACleanup(); }
+
 }  // namespace zolvane
 
 // A library unloaded while its program goes on gives its reference back. At process exit the

@@ -1,0 +1,136 @@
+// Exchanges per second over link handles with 1, 8 and 64 links in parallel (one thread and
+// one projector per link) over loopback TCP, and one exchange on one link against a minimal
+// client doing the same connect-send-receive-close by hand.
+//
+// The projectors are 64 in-process emulators. With ZOLVANE_EMULATOR naming a projector-emulator
+// program that serves a fleet (--count N), that one process serves them instead.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "projector_emulator/emulator.h"
+#include "zolvane_link.h"
+
+namespace {
+
+namespace emu = zolvane::emulator;
+
+constexpr int kProjectors = 64;
+constexpr uint16_t kPower = 0x6000;
+// get power, as worked out by hand
+constexpr uint8_t kGetPower[13] = {0xBE, 0xEF, 0x03, 0x06, 0x00, 0x19, 0xD3,
+                                   0x02, 0x00, 0x00, 0x60, 0x00, 0x00};
+
+// "tcp 127.0.0.1:PORT" lines, one per projector, then "ready".
+std::vector<uint16_t> FleetProcess(const char* program) {
+    const std::string command =
+        std::string(program) + " --count " + std::to_string(kProjectors) + " --port 0";
+    FILE* out = ::popen(command.c_str(), "r");  // left running until the benchmark ends
+    std::vector<uint16_t> ports;
+    char line[256];
+    while (out != nullptr && std::fgets(line, sizeof line, out) != nullptr) {
+        unsigned port = 0;
+        if (std::sscanf(line, "tcp 127.0.0.1:%u", &port) == 1) ports.push_back(port);
+        if (std::string(line).rfind("ready", 0) == 0) break;
+    }
+    return ports;
+}
+
+const std::vector<uint16_t>& Ports() {
+    static const std::vector<uint16_t> ports = [] {
+        if (const char* program = std::getenv("ZOLVANE_EMULATOR")) {
+            std::vector<uint16_t> fleet = FleetProcess(program);
+            if (fleet.size() == kProjectors) return fleet;
+        }
+        std::vector<uint16_t> local;
+        for (int i = 0; i < kProjectors; ++i) {
+            auto* projector = new emu::Emulator();  // lives as long as the process
+            if (!projector->start()) std::abort();
+            local.push_back(projector->tcpPort());
+        }
+        return local;
+    }();
+    return ports;
+}
+
+std::string Address(int index) {
+    return "tcp://127.0.0.1:" + std::to_string(Ports()[static_cast<size_t>(index)]);
+}
+
+// Each benchmark thread exchanges on a link of its own, to a projector of its own.
+void BM_ParallelLinks(benchmark::State& state) {
+    zv_link* link = zv_link_open(Address(state.thread_index()).c_str(), nullptr);
+    uint16_t value = 0;
+    for (auto _ : state) {
+        if (zv_get(link, kPower, &value) != ZV_RESULT_OK) {
+            state.SkipWithError("exchange failed");
+            break;
+        }
+    }
+    zv_link_close(link);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ParallelLinks)->Threads(1)->Threads(8)->Threads(64)->UseRealTime();
+
+void BM_OneLink(benchmark::State& state) {
+    zv_link* link = zv_link_open(Address(0).c_str(), nullptr);
+    uint16_t value = 0;
+    for (auto _ : state) {
+        if (zv_get(link, kPower, &value) != ZV_RESULT_OK) {
+            state.SkipWithError("exchange failed");
+            break;
+        }
+    }
+    zv_link_close(link);
+}
+BENCHMARK(BM_OneLink)->UseRealTime();
+
+bool ReadExactly(int fd, uint8_t* to, size_t count) {
+    size_t got = 0;
+    while (got < count) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 2000) <= 0) return false;
+        const ssize_t n = ::read(fd, to + got, count - got);
+        if (n <= 0) return false;
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void BM_OneRawClient(benchmark::State& state) {
+    const uint16_t port = Ports()[0];
+    for (auto _ : state) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        uint8_t reply[3];
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                        ::send(fd, kGetPower, sizeof kGetPower, MSG_NOSIGNAL) == sizeof kGetPower &&
+                        ReadExactly(fd, reply, 3) && reply[0] == 0x1D;
+        ::shutdown(fd, SHUT_RDWR);
+        ::close(fd);
+        if (!ok) {
+            state.SkipWithError("exchange failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_OneRawClient)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
