@@ -2,15 +2,19 @@
 // one projector per link) over loopback TCP, and one exchange on one link against a minimal
 // client doing the same connect-send-receive-close by hand.
 //
-// The projectors are 64 in-process emulators. With ZOLVANE_EMULATOR naming a projector-emulator
-// program that serves a fleet (--count N), that one process serves them instead.
+// The 64 projectors are one projector-emulator process serving a fleet (--count 64): the one
+// built beside this benchmark, or the program ZOLVANE_EMULATOR names. Where neither starts,
+// 64 emulators inside this process stand in, and the first line of output says so.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,14 +35,29 @@ constexpr uint16_t kPower = 0x6000;
 constexpr uint8_t kGetPower[13] = {0xBE, 0xEF, 0x03, 0x06, 0x00, 0x19, 0xD3,
                                    0x02, 0x00, 0x00, 0x60, 0x00, 0x00};
 
-// "tcp 127.0.0.1:PORT" lines, one per projector, then "ready".
+// Starts the fleet and reads its "tcp 127.0.0.1:PORT" lines, one per projector, up to "ready".
+// The process ends with this one, whichever way this one ends.
 std::vector<uint16_t> FleetProcess(const char* program) {
-    const std::string command =
-        std::string(program) + " --count " + std::to_string(kProjectors) + " --port 0";
-    FILE* out = ::popen(command.c_str(), "r");  // left running until the benchmark ends
+    int out[2];
+    if (::pipe(out) != 0) return {};
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(1);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        const std::string count = std::to_string(kProjectors);
+        ::execl(program, program, "--count", count.c_str(), "--port", "0",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
     std::vector<uint16_t> ports;
+    FILE* lines = child > 0 ? ::fdopen(out[0], "r") : nullptr;  // kept open while it runs
     char line[256];
-    while (out != nullptr && std::fgets(line, sizeof line, out) != nullptr) {
+    while (lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr) {
         unsigned port = 0;
         if (std::sscanf(line, "tcp 127.0.0.1:%u", &port) == 1) ports.push_back(port);
         if (std::string(line).rfind("ready", 0) == 0) break;
@@ -48,10 +67,11 @@ std::vector<uint16_t> FleetProcess(const char* program) {
 
 const std::vector<uint16_t>& Ports() {
     static const std::vector<uint16_t> ports = [] {
-        if (const char* program = std::getenv("ZOLVANE_EMULATOR")) {
-            std::vector<uint16_t> fleet = FleetProcess(program);
-            if (fleet.size() == kProjectors) return fleet;
-        }
+        const char* program = std::getenv("ZOLVANE_EMULATOR");
+        std::vector<uint16_t> fleet = FleetProcess(program ? program : ZOLVANE_EMULATOR_PATH);
+        if (fleet.size() == kProjectors) return fleet;
+        std::fprintf(stderr, "no fleet emulator: %d projectors in this process instead\n",
+                     kProjectors);
         std::vector<uint16_t> local;
         for (int i = 0; i < kProjectors; ++i) {
             auto* projector = new emu::Emulator();  // lives as long as the process
