@@ -103,6 +103,11 @@ TEST_F(SettingCommands, RefusedAndUnreadableExitOneWithTheReason) {
 
     EXPECT_EQ(zolvane({"set", "sharpness", "130"}).status, 0);
     EXPECT_EQ(zolvane({"inc", "sharpness"}).status, 1) << "a step past the end is refused";
+
+    // Past the range the tool knows, only when asked: the projector has the last word.
+    projector().clearFrames();
+    EXPECT_EQ(zolvane({"set", "--unchecked", "brightness", "161"}).status, 1);
+    EXPECT_EQ(projector().frames().size(), 1u);
 }
 
 TEST_F(SettingCommands, LinkFailuresExitThree) {

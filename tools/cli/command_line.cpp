@@ -29,6 +29,7 @@ struct Arguments {
     std::string action;
     std::optional<std::string> frameValue;
     bool names = false;
+    bool unchecked = false;
     std::string file;
     bool json = false;
     RestoreChoice restore;
@@ -68,6 +69,9 @@ CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* descrip
     if (operation == Operation::Set) {
         command->add_option("value", arguments.value, "Decimal, 0x hex, or a value name")
             ->required();
+        command->add_flag("--unchecked", arguments.unchecked,
+                          "Send a number outside the range that zolvane list shows, for a "
+                          "projector that takes more");
     }
     if (operation == Operation::Get) {
         command->add_flag("--names", arguments.names,
@@ -76,7 +80,7 @@ CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* descrip
     command->callback([&arguments, &action, operation] {
         action = [&arguments, operation](CommandContext& context) {
             return RunSettingCommand(context, operation, arguments.setting, arguments.value,
-                                     arguments.names);
+                                     arguments.names, arguments.unchecked);
         };
     });
     return command;

@@ -7,10 +7,10 @@
 namespace zolvane::cli {
 
 int RunSettingCommand(CommandContext& context, Operation operation, std::string_view setting,
-                      std::string_view valueText, bool names) {
+                      std::string_view valueText, bool names, bool unchecked) {
     const SettingRow& row = RequireSetting(setting, operation);
     const uint16_t value = operation == Operation::Set ? ParseValue(row, valueText) : 0;
-    if (operation == Operation::Set) RequireSettable(row, value);
+    if (operation == Operation::Set && !unchecked) RequireSettable(row, value);
     const Command command{&row, operation, value};
     const Outcome outcome = context.session().run(command);
     if (!outcome.ok()) return context.report(command, outcome);

@@ -9,9 +9,10 @@
 namespace zolvane::cli {
 
 // valueText is read only for a set, which refuses a value the catalogue says the setting does
-// not take before anything is sent. A get prints the value in decimal, or with names as
+// not take before anything is sent, unless unchecked. A get prints the value in decimal, or with names as
 // "Normal (16)" where the value has a name.
 int RunSettingCommand(CommandContext& context, Operation operation, std::string_view setting,
-                      std::string_view valueText = {}, bool names = false);
+                      std::string_view valueText = {}, bool names = false,
+                      bool unchecked = false);
 
 }  // namespace zolvane::cli

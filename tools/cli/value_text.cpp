@@ -68,7 +68,8 @@ uint16_t ParseValue(const SettingRow& row, std::string_view text) {
 void RequireSettable(const SettingRow& row, uint16_t value) {
     if (zv_value_valid(&row.described(), value) == 1) return;
     throw UsageError("value " + std::to_string(value) + " for " + std::string(row.name) +
-                     " is not one it takes: " + ValuesText(row));
+                     " is not one it takes: " + ValuesText(row) +
+                     " (set --unchecked sends it all the same)");
 }
 
 std::string_view ValueName(const SettingRow& row, uint16_t value) {
