@@ -1,13 +1,8 @@
 // One get exchange against the emulated projector: through the library, and through a minimal
 // client doing the same open-send-receive-close by hand, in the same run, over loopback TCP and
 // over a pseudo-terminal.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,15 +10,15 @@
 #include <string>
 
 #include "projector_emulator/emulator.h"
+#include "raw_client.h"
 #include "zolvane.h"
 
 namespace {
 
 namespace emu = zolvane::emulator;
-
-// get power, as worked out by hand
-constexpr uint8_t kGetPower[13] = {0xBE, 0xEF, 0x03, 0x06, 0x00, 0x19, 0xD3,
-                                   0x02, 0x00, 0x00, 0x60, 0x00, 0x00};
+using zolvane::bench::kGetPower;
+using zolvane::bench::ReadExactly;
+using zolvane::bench::RawTcpGet;
 
 emu::Emulator& Projector() {
     static emu::Emulator* projector = [] {
@@ -34,35 +29,6 @@ emu::Emulator& Projector() {
         return p;
     }();
     return *projector;
-}
-
-bool ReadExactly(int fd, uint8_t* to, size_t count) {
-    size_t got = 0;
-    while (got < count) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 2000) <= 0) return false;
-        const ssize_t n = ::read(fd, to + got, count - got);
-        if (n <= 0) return false;
-        got += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool RawTcpGet(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    uint8_t reply[3];
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
-                    ::send(fd, kGetPower, sizeof kGetPower, MSG_NOSIGNAL) == sizeof kGetPower &&
-                    ReadExactly(fd, reply, 3) && reply[0] == 0x1D;
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
-    return ok;
 }
 
 bool RawSerialGet(const std::string& device) {

@@ -5,13 +5,8 @@
 // The 64 projectors are one projector-emulator process serving a fleet (--count 64): the one
 // built beside this benchmark, or the program ZOLVANE_EMULATOR names. Where neither starts,
 // 64 emulators inside this process stand in, and the first line of output says so.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -23,6 +18,7 @@
 #include <vector>
 
 #include "projector_emulator/emulator.h"
+#include "raw_client.h"
 #include "zolvane_link.h"
 
 namespace {
@@ -31,10 +27,6 @@ namespace emu = zolvane::emulator;
 
 constexpr int kProjectors = 64;
 constexpr uint16_t kPower = 0x6000;
-// get power, as worked out by hand
-constexpr uint8_t kGetPower[13] = {0xBE, 0xEF, 0x03, 0x06, 0x00, 0x19, 0xD3,
-                                   0x02, 0x00, 0x00, 0x60, 0x00, 0x00};
-
 // Starts the fleet and reads its "tcp 127.0.0.1:PORT" lines, one per projector, up to "ready".
 // The process ends with this one, whichever way this one ends.
 std::vector<uint16_t> FleetProcess(const char* program) {
@@ -87,7 +79,8 @@ std::string Address(int index) {
     return "tcp://127.0.0.1:" + std::to_string(Ports()[static_cast<size_t>(index)]);
 }
 
-// Each benchmark thread exchanges on a link of its own, to a projector of its own.
+// Each benchmark thread exchanges on a link of its own, to a projector of its own; with one
+// thread this is the time of one exchange on one link.
 void BM_ParallelLinks(benchmark::State& state) {
     zv_link* link = zv_link_open(Address(state.thread_index()).c_str(), nullptr);
     uint16_t value = 0;
@@ -102,48 +95,11 @@ void BM_ParallelLinks(benchmark::State& state) {
 }
 BENCHMARK(BM_ParallelLinks)->Threads(1)->Threads(8)->Threads(64)->UseRealTime();
 
-void BM_OneLink(benchmark::State& state) {
-    zv_link* link = zv_link_open(Address(0).c_str(), nullptr);
-    uint16_t value = 0;
-    for (auto _ : state) {
-        if (zv_get(link, kPower, &value) != ZV_RESULT_OK) {
-            state.SkipWithError("exchange failed");
-            break;
-        }
-    }
-    zv_link_close(link);
-}
-BENCHMARK(BM_OneLink)->UseRealTime();
-
-bool ReadExactly(int fd, uint8_t* to, size_t count) {
-    size_t got = 0;
-    while (got < count) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 2000) <= 0) return false;
-        const ssize_t n = ::read(fd, to + got, count - got);
-        if (n <= 0) return false;
-        got += static_cast<size_t>(n);
-    }
-    return true;
-}
-
+// The same exchange as BM_ParallelLinks/threads:1, by hand, for the 1.2x comparison.
 void BM_OneRawClient(benchmark::State& state) {
     const uint16_t port = Ports()[0];
     for (auto _ : state) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        uint8_t reply[3];
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
-                        ::send(fd, kGetPower, sizeof kGetPower, MSG_NOSIGNAL) == sizeof kGetPower &&
-                        ReadExactly(fd, reply, 3) && reply[0] == 0x1D;
-        ::shutdown(fd, SHUT_RDWR);
-        ::close(fd);
-        if (!ok) {
+        if (!zolvane::bench::RawTcpGet(port)) {
             state.SkipWithError("exchange failed");
             break;
         }
