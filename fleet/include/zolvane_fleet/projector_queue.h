@@ -1,0 +1,82 @@
+// One queue per projector. Every front end (the HTTP API, the broker, the PJLink gateway, the
+// command-line tool) puts its commands on the projector's queue and nothing else talks to the
+// projector's link, so exchanges never interleave and a slow or dead projector holds up only
+// its own queue. The queue's own thread runs the commands in order, one at a time, and polls
+// the projector between them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "zolvane_catalogue.h"
+#include "zolvane_fleet/inventory.h"
+#include "zolvane_fleet/state.h"
+#include "zolvane_link.h"
+
+namespace zolvane::fleet {
+
+enum class Operation { Get, Set, Increment, Decrement, Reset, Execute };
+
+struct Command {
+    Operation operation = Operation::Get;
+    const zv_setting* setting = nullptr;  // from the catalogue; never null on the queue
+    std::int32_t value = 0;               // for Set: already checked with zv_value_valid
+};
+
+struct CommandResult {
+    zv_result result = 0;                // ZV_RESULT_ code; 0 success
+    std::optional<std::uint16_t> value;  // Get: the value read; Set of Power: the power now
+    // Set of Power to on: how long it waited for the cool-down to end (0 when it did not).
+    std::chrono::milliseconds waited{0};
+    // Empty on success; else what went wrong in words ("no reply within 3000 ms", "still
+    // cooling down after 120 s", "refused by the projector", "the service is stopping").
+    std::string reason;
+    bool ok() const { return result == 0; }
+};
+
+class ProjectorQueue {
+  public:
+    // Called on the queue's thread after every poll or command that changed the state's
+    // version; must not block for long and must not call back into this queue's run().
+    using Watcher = std::function<void(const ProjectorState&)>;
+
+    // Opens the projector's link with its timing; starts neither polling nor its thread.
+    // Throws std::invalid_argument when the address cannot be read (the inventory checks that).
+    explicit ProjectorQueue(ProjectorEntry entry, Watcher watcher = {});
+    ~ProjectorQueue();  // stop()
+    ProjectorQueue(const ProjectorQueue&) = delete;
+    ProjectorQueue& operator=(const ProjectorQueue&) = delete;
+
+    const ProjectorEntry& entry() const;
+
+    // Starts the thread. With polling, the first poll runs at once and then every
+    // pollInterval (slow values every slowPollInterval); a projector in standby is asked only
+    // its power. Without polling (the command-line tool) the thread only runs commands.
+    void start(bool polling = true);
+    // Refuses what is still queued ("the service is stopping"), lets the running exchange
+    // end, joins the thread. Safe to call twice.
+    void stop();
+
+    // Queues a command; the future is ready when it has run. A power-on finding the projector
+    // cooling down asks its power every second until it may be switched on, for at most
+    // Timing::coolingWait, then switches it on; commands behind it wait meanwhile. A Set or
+    // Get of a polled value updates the state (and tells the watcher) at once.
+    std::future<CommandResult> run(Command command);
+
+    // A copy of the state now.
+    ProjectorState state() const;
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The reason for a result code in words, for results without a more precise reason.
+std::string resultReason(zv_result result);
+
+}  // namespace zolvane::fleet

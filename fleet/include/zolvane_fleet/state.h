@@ -1,0 +1,51 @@
+// What the service knows of one projector: its last known state and whether it answers.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zolvane::fleet {
+
+enum class Reach {
+    Unknown,  // not polled yet
+    Online,   // the last poll was answered
+    Offline,  // Timing::offlineAfter polls in a row failed
+};
+std::string_view reachName(Reach reach);  // "unknown", "online", "offline"
+
+// Values as the frames carry them; empty until first read, and kept (as last known) while the
+// projector is offline. Input, blank and mute are not answered in standby and keep their last
+// value then.
+struct ProjectorState {
+    Reach reach = Reach::Unknown;
+    std::optional<std::uint16_t> power;  // 0 off, 1 on, 2 cooling down
+    std::optional<std::uint16_t> input;
+    std::optional<std::uint16_t> blank;
+    std::optional<std::uint16_t> mute;
+    std::optional<std::uint16_t> lampHours;
+    std::optional<std::uint16_t> filterHours;
+    std::optional<std::uint16_t> errorStatus;
+
+    std::chrono::system_clock::time_point lastSeen{};  // epoch: never answered
+    std::string lastFailure;                           // reason of the latest failed poll
+    unsigned failedPolls = 0;                          // in a row
+
+    // Counters for the metrics.
+    std::uint64_t polls = 0;
+    std::uint64_t pollFailures = 0;
+    std::chrono::nanoseconds lastPollDuration{0};
+    std::chrono::nanoseconds pollDurationSum{0};
+
+    // Grows by one with every change of reach, a value, failedPolls reaching offlineAfter or
+    // lastFailure; not with lastSeen or the counters, which move on every poll. A watcher is
+    // told of a projector when its version grows.
+    std::uint64_t version = 0;
+
+    // Equal in reach, the values and lastFailure.
+    bool sameAs(const ProjectorState& other) const;
+};
+
+}  // namespace zolvane::fleet
