@@ -279,9 +279,20 @@ public:
             fault(key.source(), "\"projector\" must be an array of tables ([[projector]])");
             return;
         }
-        std::map<std::string, int> names;  // the line of each name's first use
+        std::map<std::string, int> names;      // the line of each name's first use
+        std::map<std::string, int> addresses;  // and of each address's
         for (const toml::node& item : *list) {
             auto [entry, sound] = projector(*item.as_table(), defaults);
+            // Two entries for one projector would let two queues talk to it at once.
+            if (!entry.address.empty()) {
+                const auto [first, added] = addresses.emplace(entry.address, entry.line);
+                if (!added) {
+                    fault(item.source(), "address " + inQuotes(entry.address) +
+                                             " is used twice (first on line " +
+                                             std::to_string(first->second) + ")");
+                    sound = false;
+                }
+            }
             if (!entry.name.empty()) {
                 const auto [first, added] = names.emplace(entry.name, entry.line);
                 if (!added) {
@@ -361,6 +372,13 @@ LoadResult loadInventory(const std::filesystem::path& file) {
     if (std::filesystem::is_directory(file, ignored)) {
         LoadResult result;
         result.faults.push_back(Fault{0, 0, "cannot be read: it is a folder"});
+        return result;
+    }
+    constexpr std::uintmax_t kLargest = 16 * 1024 * 1024;
+    if (const auto size = std::filesystem::file_size(file, ignored);
+        size != static_cast<std::uintmax_t>(-1) && size > kLargest) {
+        LoadResult result;
+        result.faults.push_back(Fault{0, 0, "is larger than 16 MiB: not an inventory"});
         return result;
     }
     errno = 0;

@@ -413,6 +413,7 @@ private:
             if (asked == 0 && power != kCoolingDown) return result(0, {});
             if (asked == 0) seenCooling = true;
             if (asked != 0) lastFailure = reason(asked);
+            publish(state);  // watchers see the cool-down as it goes
             const Clock::time_point now = Clock::now();
             if (now >= deadline) {
                 std::string why = "still cooling down after " + inWords(entry_.timing.coolingWait);
