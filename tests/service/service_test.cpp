@@ -87,8 +87,14 @@ class Service : public ::testing::Test {
         for (const char* name : {"p0", "p1", "p2"}) ASSERT_TRUE(waitForReach(name, "online"));
     }
 
+    // Every run ends cleanly, and a sanitizer build of the service found nothing on the way.
     void TearDown() override {
-        if (service_) service_->signal(SIGTERM);
+        if (service_) {
+            service_->signal(SIGTERM);
+            EXPECT_EQ(service_->wait(10s), 0);
+            EXPECT_EQ(service_->log().find("Sanitizer"), std::string::npos) << service_->log();
+            EXPECT_EQ(service_->log().find("runtime error"), std::string::npos);
+        }
         std::filesystem::remove_all(folder_);
     }
 
