@@ -2,7 +2,11 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -74,6 +78,14 @@ class HttpApi::Impl {
         server_.set_read_timeout(options_.ioTimeout);
         server_.set_write_timeout(options_.ioTimeout);
         server_.set_keep_alive_timeout(options_.ioTimeout.count());
+        // The listening socket: SO_REUSEADDR only. The server's own default adds SO_REUSEPORT,
+        // with which a second service started on the same port shares it without a word and
+        // takes half the requests.
+        server_.set_socket_options([this](socket_t socket) {
+            const int yes = 1;
+            ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            listening_ = socket;
+        });
         server_.set_error_handler([this](const Request& request, Response& response) {
             // Statuses the server sets itself (413, 400 of an unreadable request): JSON too.
             if (response.body.empty()) fail(request, response, response.status, {});
@@ -121,6 +133,9 @@ class HttpApi::Impl {
             }
             return {};
         }
+        // The server's backlog of 5 makes a burst of new clients wait for SYN retries, a second
+        // and more each, while the threads are busy: a longer one, as the system allows.
+        if (listening_ >= 0) ::listen(listening_, SOMAXCONN);
         return static_cast<std::uint16_t>(bound);
     }
 
@@ -425,6 +440,7 @@ class HttpApi::Impl {
     std::vector<Route> routes_;
     std::atomic<bool> stopping_{false};
     std::uint64_t watcher_ = 0;
+    socket_t listening_ = -1;
 };
 
 HttpApi::HttpApi(fleet::Fleet& fleet, ApiOptions options)

@@ -2,7 +2,10 @@
 // loopback, spoken to over HTTP.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -339,13 +342,46 @@ TEST_F(Service, AProjectorThatStopsAnsweringGoesOfflineAndComesBack) {
     EXPECT_TRUE(service_->waitForLog("<6>p2 online", 5s));
 }
 
-TEST_F(Service, SigtermEndsPromptlyWithAnOpenEventStream) {
-    EventStream events(*service_->port());
-    ASSERT_TRUE(events.waitFor("event: state\n", 3, 10s));
+TEST_F(Service, EventStreamsAreCappedAndSigtermEndsThemPromptly) {
+    std::vector<std::unique_ptr<EventStream>> streams;
+    for (int i = 0; i < 32; ++i) {
+        streams.push_back(std::make_unique<EventStream>(*service_->port()));
+        ASSERT_TRUE(streams.back()->waitFor("event: state\n", 3, 10s)) << i;
+    }
+    get("/api/events", 503);
+    EXPECT_EQ(get("/api/projectors/p0")["name"], "p0");  // requests still have threads
+
     service_->signal(SIGTERM);
     EXPECT_EQ(service_->wait(5s), 0) << service_->log();
-    EXPECT_TRUE(events.waitForEnd(5s));
+    for (const auto& stream : streams) EXPECT_TRUE(stream->waitForEnd(5s));
     EXPECT_NE(service_->log().find("<6>stopped\n"), std::string::npos);
+}
+
+TEST_F(Service, ItsPortTakesAFloodOfClientsButNoSecondService) {
+    const cli_testing::Finished second = cli_testing::Run(
+        {ZOLVANED, "--inventory", inventory_.string(), "--listen",
+         "127.0.0.1:" + std::to_string(*service_->port())},
+        std::chrono::seconds(20));
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("<3>not started: cannot listen on"), std::string::npos) << second.err;
+
+    std::vector<int> sockets;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(*service_->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 200; ++i) {  // more than the service has threads, each half a request
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << i;
+        ASSERT_EQ(::write(fd, "GET /api/pro", 12), 12);
+        sockets.push_back(fd);
+    }
+    for (std::size_t i = 0; i < emulator_->count(); ++i) {
+        emulator_->clearFrames(i);
+        EXPECT_TRUE(emulator_->waitForFrames(4, 5s, i)) << i;  // a poll every 200 ms goes on
+    }
+    for (const int fd : sockets) ::close(fd);
+    EXPECT_EQ(get("/api/projectors/p1")["reach"], "online");
 }
 
 TEST(ServiceStart, CheckAndRefusalsAtStart) {
