@@ -4,9 +4,9 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <filesystem>
@@ -41,15 +41,15 @@ void write(const std::filesystem::path& file, const std::string& text) {
 }
 
 std::string inventoryText(const Emulator& emulator, const std::filesystem::path& token) {
-    std::string text = "[service]\nlisten = \"127.0.0.1:8470\"\ntoken_file = \"" +
-                       token.string() +
+    std::string text = "[service]\nlisten = \"127.0.0.1:8470\"\ntoken_file = \"" + token.string() +
                        "\"\nmax_body_bytes = 4096\n\n[defaults]\npoll_interval_ms = 200\n"
                        "slow_poll_interval_ms = 1000\nconnect_timeout_ms = 300\n"
                        "receive_timeout_ms = 300\noffline_after = 2\n";
     const char* groups[] = {"[\"halls\"]", "[\"halls\"]", "[\"lobby\"]"};
     for (std::size_t i = 0; i < emulator.count(); ++i) {
-        text += "\n[[projector]]\nname = \"p" + std::to_string(i) + "\"\naddress = \"tcp://127.0.0.1:" +
-                std::to_string(emulator.tcpPort(i)) + "\"\ngroups = " + groups[i] + "\n";
+        text += "\n[[projector]]\nname = \"p" + std::to_string(i) +
+                "\"\naddress = \"tcp://127.0.0.1:" + std::to_string(emulator.tcpPort(i)) +
+                "\"\ngroups = " + groups[i] + "\n";
     }
     return text;
 }
@@ -70,7 +70,7 @@ std::size_t changeFrames(const Emulator& emulator) {
 }
 
 class Service : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         zolvane::emulator::Options options;
         options.count = 3;
@@ -140,7 +140,7 @@ class Service : public ::testing::Test {
 
 // The event stream, read on a thread of its own until the test has what it waits for.
 class EventStream {
-  public:
+public:
     explicit EventStream(int port) : client_("127.0.0.1", port) {
         client_.set_read_timeout(30s);
         thread_ = std::thread([this] {
@@ -166,15 +166,16 @@ class EventStream {
     // Waits until the stream holds text `count` times, or has ended.
     bool waitFor(const std::string& text, std::size_t count, std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex_);
-        return grown_.wait_for(lock, timeout, [&] { return occurrences(text) >= count || ended_; }) &&
-               occurrences(text) >= count;
+        return grown_.wait_for(lock, timeout, [&] {
+            return occurrences(text) >= count || ended_;
+        }) && occurrences(text) >= count;
     }
     bool waitForEnd(std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex_);
         return grown_.wait_for(lock, timeout, [&] { return ended_; });
     }
 
-  private:
+private:
     std::size_t occurrences(const std::string& text) const {
         std::size_t count = 0;
         for (auto at = text_.find(text); at != std::string::npos; at = text_.find(text, at + 1)) {
@@ -218,7 +219,8 @@ TEST_F(Service, EveryReadingEndpointAnswers) {
         EXPECT_EQ(answer->status, 200) << row.path << ": " << answer->body;
         EXPECT_TRUE(answer->get_header_value("Content-Type").starts_with(row.contentType))
             << row.path;
-        EXPECT_NE(answer->body.find(row.holds), std::string::npos) << row.path << ": " << answer->body;
+        EXPECT_NE(answer->body.find(row.holds), std::string::npos)
+            << row.path << ": " << answer->body;
     }
     const json one = get("/api/projectors/p0");
     EXPECT_EQ(one["state"]["power"], (json{{"value", 1}, {"name", "on"}}));
@@ -255,8 +257,8 @@ TEST_F(Service, BadRequestsAreRefusedAndSendNothing) {
         {"PUT", "/api/projectors/p0/settings/Brightness", R"({"value":-1})", kToken, 422, "-1"},
         {"POST", "/api/projectors/p0/commands", R"({"command":"input","value":"Laserdisc"})",
          kToken, 422, "Laserdisc"},
-        {"POST", "/api/projectors/p0/commands",
-         R"({"command":"increment","setting":"Power"})", kToken, 422, "increment"},
+        {"POST", "/api/projectors/p0/commands", R"({"command":"increment","setting":"Power"})",
+         kToken, 422, "increment"},
         {"POST", "/api/projectors/p0/commands",
          R"({"command":"set","setting":"LampTime","value":0})", kToken, 422, "set"},
         {"POST", "/api/projectors/p0/commands", blank + std::string(5000, ' '), kToken, 413,
@@ -358,10 +360,10 @@ TEST_F(Service, EventStreamsAreCappedAndSigtermEndsThemPromptly) {
 }
 
 TEST_F(Service, ItsPortTakesAFloodOfClientsButNoSecondService) {
-    const cli_testing::Finished second = cli_testing::Run(
-        {ZOLVANED, "--inventory", inventory_.string(), "--listen",
-         "127.0.0.1:" + std::to_string(*service_->port())},
-        std::chrono::seconds(20));
+    const cli_testing::Finished second =
+        cli_testing::Run({ZOLVANED, "--inventory", inventory_.string(), "--listen",
+                          "127.0.0.1:" + std::to_string(*service_->port())},
+                         std::chrono::seconds(20));
     EXPECT_EQ(second.status, 1);
     EXPECT_NE(second.err.find("<3>not started: cannot listen on"), std::string::npos) << second.err;
 
@@ -395,9 +397,10 @@ TEST(ServiceStart, CheckAndRefusalsAtStart) {
     const std::string good =
         "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:9\"\ngroups = [\"x\", \"y\"]\n"
         "[[projector]]\nname = \"b\"\naddress = \"serial:///dev/ttyUSB0\"\n";
-    const std::string bad = "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:9\"\n"
-                            "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:10\"\n"
-                            "colour = 3\n";
+    const std::string bad =
+        "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:9\"\n"
+        "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:10\"\n"
+        "colour = 3\n";
     const std::string file = (folder / "inventory.toml").string();
     const Row rows[] = {
         {good, {"--check", file}, 0, file + ": ok, 2 projectors in 2 groups\n"},
@@ -406,7 +409,9 @@ TEST(ServiceStart, CheckAndRefusalsAtStart) {
         {"", {"--check", file}, 1, file + ": "},
         {bad, {"--inventory", file}, 1, "<3>" + file + ":4:"},
         {"[service]\ntoken_file = \"" + (folder / "none").string() + "\"\n" + good,
-         {"--inventory", file}, 1, "<3>not started: the token file"},
+         {"--inventory", file},
+         1,
+         "<3>not started: the token file"},
         {good, {"--inventory", file, "--listen", "nowhere"}, 2, "HOST:PORT"},
         {good, {"--help"}, 0, "--inventory"},
     };
