@@ -33,8 +33,9 @@ const CARD_ACTIONS = [
 ];
 
 const GROUP_ACTIONS = [
-  {action: 'group-power-on', text: 'All on', value: 'on', doing: 'Switching on'},
-  {action: 'group-power-off', text: 'All off', value: 'off', doing: 'Switching off'},
+  {action: 'group-power-on', text: 'All on', card: 'Power on', value: 'on', doing: 'Switching on'},
+  {action: 'group-power-off', text: 'All off', card: 'Power off', value: 'off',
+   doing: 'Switching off'},
 ];
 
 const model = {
@@ -167,8 +168,8 @@ async function write(method, path, payload) {
 // Commands and their outcome on the cards
 
 function describeResult(result) {
-  const parts = [result.result, result.reason].filter((part) => part);
-  return parts.length ? parts.join(': ') : 'failed';
+  // The reason says it in words; the result code ("time-out", "refused") is the fallback.
+  return result.reason || result.result || 'no reason given';
 }
 
 function setMessage(node, text, kind) {
@@ -239,7 +240,7 @@ async function groupCommand(group, spec, messageNode) {
       'POST', `/api/groups/${encodeURIComponent(group)}/commands`,
       {command: 'power', value: spec.value});
   if (body && Array.isArray(body.results)) {
-    const succeeded = showResults(spec.text, body);
+    const succeeded = showResults(spec.card, body);
     const failed = body.results.length - succeeded;
     setMessage(messageNode,
                failed ? `${spec.text}: ${failed} of ${body.results.length} failed`
