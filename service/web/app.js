@@ -89,6 +89,7 @@ function isOn(projector, key) {
 function ago(iso) {
   if (!iso) return 'never';
   const seconds = Math.max(0, Math.round((Date.now() - Date.parse(iso)) / 1000));
+  if (seconds < 5) return 'just now';
   if (seconds < 60) return `${seconds} s ago`;
   if (seconds < 3600) return `${Math.floor(seconds / 60)} min ago`;
   if (seconds < 86400) return `${Math.floor(seconds / 3600)} h ago`;
@@ -262,12 +263,13 @@ function field(label, key) {
                  element('dd', {'data-field': key}));
 }
 
-function makeCard(projector, groupName) {
+function makeCard(projector, sectionIndex) {
   const name = projector.name;
   const title = element('h3', {class: 'card-label', 'data-field': 'label'});
   const header = element('header', {class: 'card-head'},
                          element('div', {class: 'card-names'}, title,
-                                 element('span', {class: 'card-name', text: name})),
+                                 element('span', {class: 'card-name', text: name,
+                                                  title: projector.address})),
                          element('span', {class: 'badge reach', 'data-field': 'reach'}));
   const reachDetail = element('p', {class: 'reach-detail', 'data-field': 'seen'});
   const failure = element('p', {class: 'reach-failure', 'data-field': 'last-failure'});
@@ -287,7 +289,7 @@ function makeCard(projector, groupName) {
     button.addEventListener('click', () => projectorCommand(name, spec));
     buttons.append(button);
   }
-  const selectId = `input-${groupName}-${name}`.replace(/[^A-Za-z0-9_-]/g, '_');
+  const selectId = `input-${sectionIndex}-${name}`;
   const select = element('select', {id: selectId, 'data-action': 'input'});
   select.append(element('option', {value: '', text: '—', disabled: true}));
   for (const input of INPUTS) select.append(element('option', {value: input, text: input}));
@@ -397,10 +399,10 @@ function render() {
   const main = document.getElementById('fleet');
   model.cards.clear();
   const children = [];
-  for (const section of sections()) {
+  // Element ids go by the section's place, since group names need not make valid ids.
+  for (const [index, section] of sections().entries()) {
     const heading = section.name === null ? 'Ungrouped' : section.name;
-    const headingId = `group-${section.name === null ? '-ungrouped' : section.name}`
-                          .replace(/[^A-Za-z0-9_-]/g, '_');
+    const headingId = `group-${index}`;
     const head = element('header', {class: 'group-head'},
                          element('h2', {id: headingId, text: heading},
                                  element('span', {class: 'count',
@@ -423,7 +425,7 @@ function render() {
     for (const name of section.members) {
       const projector = model.projectors.get(name);
       if (!projector) continue;
-      const card = makeCard(projector, heading);
+      const card = makeCard(projector, index);
       updateCard(card, projector);
       if (!model.cards.has(name)) model.cards.set(name, []);
       model.cards.get(name).push(card);
