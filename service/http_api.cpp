@@ -78,6 +78,11 @@ class HttpApi::Impl {
             // Statuses the server sets itself (413, 400 of an unreadable request): JSON too.
             if (response.body.empty()) fail(request, response, response.status, {});
         });
+        server_.set_logger([](const Request& request, const Response& response) {
+            if (!logs(Level::Debug)) return;
+            log(Level::Debug, request.method + " " + request.path + " from " + who(request) +
+                                  ": " + std::to_string(response.status));
+        });
         server_.set_exception_handler(
             [this](const Request& request, Response& response, std::exception_ptr) {
                 fail(request, response, 500, "the request failed inside the service");
