@@ -201,10 +201,17 @@ function showResults(label, body) {
   return succeeded;
 }
 
+// A power-on sent while the lamp cools down waits for it to end, which can take minutes.
+function doing(spec, projector) {
+  const on = spec.action === 'power-on' || spec.action === 'group-power-on';
+  return on && valueOf(projector, 'power') === 2 ? 'Waiting for the cool-down, then switching on'
+                                                 : spec.doing;
+}
+
 async function projectorCommand(name, spec) {
   const projector = model.projectors.get(name);
   if (!projector) return;
-  showOnCards(name, `${spec.doing}…`, 'busy');
+  showOnCards(name, `${doing(spec, projector)}…`, 'busy');
   const {status, body} =
       await write('POST', `/api/projectors/${encodeURIComponent(name)}/commands`, spec.body(projector));
   if (body && Array.isArray(body.results)) {
@@ -236,7 +243,10 @@ async function groupCommand(group, spec, messageNode) {
       ? [...model.projectors.keys()]
       : ((model.groups.find((g) => g.name === group) || {}).projectors || []);
   setMessage(messageNode, `${spec.doing}…`, 'busy');
-  for (const name of members) showOnCards(name, `${spec.doing}…`, 'busy');
+  for (const name of members) {
+    const projector = model.projectors.get(name);
+    if (projector) showOnCards(name, `${doing(spec, projector)}…`, 'busy');
+  }
   const {status, body} = await write(
       'POST', `/api/groups/${encodeURIComponent(group)}/commands`,
       {command: 'power', value: spec.value});

@@ -397,6 +397,9 @@ INSTANTIATE_TEST_SUITE_P(Page, PageClicks, ::testing::Values(
     Click{"Input", {}, {}, {R"([data-group="east"] [data-projector="hall-a"] select[data-action="input"])",
                             R"([data-group="east"] [data-projector="hall-a"] option[value="S-Video"])"},
           {{0, kInput, 2, "input", "S-Video"}, {1, kInput, 0, "input", "RGB"}}},
+    Click{"PowerOnWaitsOutTheCoolDown", [](Emulator& e) { e.setPower(PowerState::CoolingDown, 2); }, {},
+          {R"([data-projector="lobby"] [data-action="power-on"])"},
+          {{2, kPower, 1, "power", "On"}}, "Power on done after waiting"},
     Click{"RefusalShownOnTheCard", [](Emulator& e) { e.refuseSet(kPower, true, 1); }, {},
           {R"([data-group="halls"] [data-projector="hall-b"] [data-action="power-off"])"},
           {{1, kPower, 1, "power", "On"}}, "Power off failed: refused"}),
@@ -555,6 +558,7 @@ TEST_P(Layout, FitsTheScreen) {
 
 INSTANTIATE_TEST_SUITE_P(Page, Layout,
                          ::testing::Values(Screen{"Phone", 390, 844, 1, 1},
+                                           Screen{"SmallPhone", 320, 640, 1, 1},
                                            Screen{"Desktop", 1280, 900, 2, 6}),
                          [](const auto& info) { return std::string(info.param.name); });
 
