@@ -334,7 +334,9 @@ class HttpApi::Impl {
     void groupCommand(const Request& request, Response& response, const std::smatch& match) {
         const std::string group = match[1];
         const std::vector<fleet::ProjectorQueue*> targets = fleet_.group(group);
-        if (targets.empty()) return fail(request, response, 404, "no group \"" + group + "\"");
+        if (targets.empty() && group != "all") {  // "all" of a site with none yet is empty
+            return fail(request, response, 404, "no group \"" + group + "\"");
+        }
         run(request, response, targets, commandFromBody(request.body), group);
     }
 

@@ -202,6 +202,8 @@ TEST_F(Service, EveryReadingEndpointAnswers) {
         {"/api/projectors/p0/settings", "application/json", R"("Aspect":{"name":)"},
         {"/api/projectors/p0/settings/color%20bal%20r", "application/json",
          R"("setting":"ColorBalanceR")"},
+        {"/", "text/html", "<"},
+        {"/app.js", "", "/api/events"},
         {"/metrics", "text/plain", "zolvaned_projector_up{projector=\"p2\"} 1\n"},
         {"/metrics", "text/plain", "# TYPE zolvaned_projector_poll_duration_seconds summary\n"},
         {"/metrics", "text/plain",
