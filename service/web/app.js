@@ -531,6 +531,36 @@ function bindAllButtons() {
   }
 }
 
+// The event stream tells of changes only, and a projector that answers every poll with the same
+// state sends none, so its last-seen time is read again now and then.
+const REFRESH_MS = 15000;
+
+async function refresh() {
+  if (document.body.dataset.stream !== 'up') return;  // connect() reads everything anyway
+  let body;
+  try {
+    const response = await fetch('/api/projectors', {cache: 'no-store'});
+    if (!response.ok) return;
+    body = await response.json();
+  } catch (error) {
+    return;
+  }
+  const names = body.projectors.map((p) => p.name);
+  if (names.length !== model.projectors.size || names.some((n) => !model.projectors.has(n))) {
+    model.projectors = new Map(body.projectors.map((p) => [p.name, p]));
+    model.groups = body.groups || [];
+    render();
+    return;
+  }
+  for (const projector of body.projectors) {
+    const known = model.projectors.get(projector.name);
+    if (known.version > projector.version) continue;  // the stream has told of a newer state
+    model.projectors.set(projector.name, projector);
+    updateCards(projector);
+  }
+  updateSummary();
+}
+
 function tick() {
   for (const node of document.querySelectorAll('[data-field="seen"]')) {
     node.textContent = `Last seen ${ago(node.dataset.when)}`;
@@ -541,4 +571,5 @@ document.addEventListener('DOMContentLoaded', () => {
   bindAllButtons();
   connect();
   setInterval(tick, 5000);
+  setInterval(refresh, REFRESH_MS);
 });
