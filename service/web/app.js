@@ -73,7 +73,9 @@ function svgIcon(kind) {
   };
   const span = document.createElement('span');
   span.className = 'icon-wrap';
-  span.innerHTML = `<svg class="icon" viewBox="0 0 24 24" aria-hidden="true">${shapes[kind] || ''}</svg>`;
+  // The shapes are the constants above, never text from the service.
+  span.innerHTML =
+      `<svg class="icon" viewBox="0 0 24 24" aria-hidden="true">${shapes[kind] || ''}</svg>`;
   return span;
 }
 
@@ -202,22 +204,22 @@ function showResults(label, body) {
 }
 
 // A power-on sent while the lamp cools down waits for it to end, which can take minutes.
-function doing(spec, projector) {
-  const on = spec.action === 'power-on' || spec.action === 'group-power-on';
+function doing(entry, projector) {
+  const on = entry.action === 'power-on' || entry.action === 'group-power-on';
   return on && valueOf(projector, 'power') === 2 ? 'Waiting for the cool-down, then switching on'
-                                                 : spec.doing;
+                                                 : entry.doing;
 }
 
-async function projectorCommand(name, spec) {
+async function projectorCommand(name, entry) {
   const projector = model.projectors.get(name);
   if (!projector) return;
-  showOnCards(name, `${doing(spec, projector)}…`, 'busy');
-  const {status, body} =
-      await write('POST', `/api/projectors/${encodeURIComponent(name)}/commands`, spec.body(projector));
+  showOnCards(name, `${doing(entry, projector)}…`, 'busy');
+  const {status, body} = await write(
+      'POST', `/api/projectors/${encodeURIComponent(name)}/commands`, entry.body(projector));
   if (body && Array.isArray(body.results)) {
-    showResults(spec.text, body);
+    showResults(entry.text, body);
   } else {
-    showOnCards(name, `${spec.text} failed: ${(body && body.error) || `status ${status}`}`,
+    showOnCards(name, `${entry.text} failed: ${(body && body.error) || `status ${status}`}`,
                 'failure');
   }
 }
@@ -238,28 +240,28 @@ async function inputCommand(name, input) {
   if (projector) updateCards(projector);
 }
 
-async function groupCommand(group, spec, messageNode) {
+async function groupCommand(group, entry, messageNode) {
   const members = group === 'all'
       ? [...model.projectors.keys()]
       : ((model.groups.find((g) => g.name === group) || {}).projectors || []);
-  setMessage(messageNode, `${spec.doing}…`, 'busy');
+  setMessage(messageNode, `${entry.doing}…`, 'busy');
   for (const name of members) {
     const projector = model.projectors.get(name);
-    if (projector) showOnCards(name, `${doing(spec, projector)}…`, 'busy');
+    if (projector) showOnCards(name, `${doing(entry, projector)}…`, 'busy');
   }
   const {status, body} = await write(
       'POST', `/api/groups/${encodeURIComponent(group)}/commands`,
-      {command: 'power', value: spec.value});
+      {command: 'power', value: entry.value});
   if (body && Array.isArray(body.results)) {
-    const succeeded = showResults(spec.card, body);
+    const succeeded = showResults(entry.card, body);
     const failed = body.results.length - succeeded;
     setMessage(messageNode,
-               failed ? `${spec.text}: ${failed} of ${body.results.length} failed`
-                      : `${spec.text}: done for ${succeeded}`,
+               failed ? `${entry.text}: ${failed} of ${body.results.length} failed`
+                      : `${entry.text}: done for ${succeeded}`,
                failed ? 'failure' : 'done');
   } else {
     const reason = (body && body.error) || `status ${status}`;
-    setMessage(messageNode, `${spec.text} failed: ${reason}`, 'failure');
+    setMessage(messageNode, `${entry.text} failed: ${reason}`, 'failure');
     for (const name of members) showOnCards(name, '', '');
   }
 }
@@ -292,11 +294,11 @@ function makeCard(projector, sectionIndex) {
 
   const buttons = element('div', {class: 'card-actions', role: 'group',
                                   'aria-label': `Commands for ${projector.label || name}`});
-  for (const spec of CARD_ACTIONS) {
-    const button = element('button', {type: 'button', 'data-action': spec.action,
-                                      'aria-pressed': spec.toggle ? 'false' : null},
-                           spec.text);
-    button.addEventListener('click', () => projectorCommand(name, spec));
+  for (const entry of CARD_ACTIONS) {
+    const button = element('button', {type: 'button', 'data-action': entry.action,
+                                      'aria-pressed': entry.toggle ? 'false' : null},
+                           entry.text);
+    button.addEventListener('click', () => projectorCommand(name, entry));
     buttons.append(button);
   }
   const selectId = `input-${sectionIndex}-${name}`;
@@ -359,7 +361,9 @@ function updateCard(card, p) {
   lampNode.replaceChildren();
   if (worn) lampNode.append(svgIcon('warning'));
   lampNode.append(lamp === null ? 'Unknown' : `${lamp} h`);
-  if (worn) lampNode.append(element('span', {class: 'note', text: ` (due at ${model.lampWarningHours} h)`}));
+  if (worn) {
+    lampNode.append(element('span', {class: 'note', text: ` (due at ${model.lampWarningHours} h)`}));
+  }
   lampNode.classList.toggle('warning', worn);
   card.classList.toggle('lamp-worn', worn);
   const filter = valueOf(p, 'filter_hours');
@@ -422,11 +426,11 @@ function render() {
                                       'aria-label': `Group ${heading}`});
       const message = element('p', {class: 'group-message', 'data-role': 'message',
                                     role: 'status'});
-      for (const spec of GROUP_ACTIONS) {
-        const button = element('button', {type: 'button', 'data-action': spec.action,
-                                          'aria-label': `${spec.text} in ${heading}`},
-                               spec.text);
-        button.addEventListener('click', () => groupCommand(section.name, spec, message));
+      for (const entry of GROUP_ACTIONS) {
+        const button = element('button', {type: 'button', 'data-action': entry.action,
+                                          'aria-label': `${entry.text} in ${heading}`},
+                               entry.text);
+        button.addEventListener('click', () => groupCommand(section.name, entry, message));
         actions.append(button);
       }
       head.append(actions, message);
@@ -441,12 +445,15 @@ function render() {
       model.cards.get(name).push(card);
       grid.append(card);
     }
-    children.push(element('section', {class: 'group', 'data-group': section.name === null ? '' : section.name,
+    children.push(element('section', {class: 'group',
+                                      'data-group': section.name === null ? '' : section.name,
                                       'data-ungrouped': section.name === null ? 'true' : null,
                                       'aria-labelledby': headingId},
                           head, grid));
   }
-  if (!children.length) children.push(element('p', {class: 'empty', text: 'The inventory names no projector.'}));
+  if (!children.length) {
+    children.push(element('p', {class: 'empty', text: 'The inventory names no projector.'}));
+  }
   main.replaceChildren(...children);
   main.setAttribute('aria-busy', 'false');
   updateSummary();
@@ -519,15 +526,16 @@ async function connect() {
     banner('');
     document.body.dataset.stream = 'up';
   });
-  stream.addEventListener('error', () => scheduleReconnect('the connection to the service was lost'));
+  stream.addEventListener('error',
+                          () => scheduleReconnect('the connection to the service was lost'));
 }
 
 function bindAllButtons() {
   const bar = document.querySelector('.top [data-group="all"]');
   const message = document.querySelector('.top [data-role="message"]');
-  for (const spec of GROUP_ACTIONS) {
-    bar.querySelector(`[data-action="${spec.action}"]`)
-        .addEventListener('click', () => groupCommand('all', spec, message));
+  for (const entry of GROUP_ACTIONS) {
+    bar.querySelector(`[data-action="${entry.action}"]`)
+        .addEventListener('click', () => groupCommand('all', entry, message));
   }
 }
 
