@@ -62,8 +62,26 @@ struct ServiceSettings {
     std::size_t maxBodyBytes = 65536;
 };
 
+// The broker connection; present only when the file has an [mqtt] table (see docs/mqtt.md).
+struct MqttSettings {
+    std::string host;
+    std::uint16_t port = 1883;
+    std::string clientId;  // "zolvaned-" + site when the file gives none
+    std::string username;
+    std::string passwordFile;  // its first line is the password; needs username
+    std::string caFile;        // TLS when set
+    std::string topicPrefix = "zolvane";
+    std::string site;  // the host name when the file gives none
+    int qos = 1;
+    bool discovery = true;
+    std::string discoveryPrefix = "homeassistant";
+    std::chrono::seconds keepalive{30};
+    int line = 0;  // where the table starts
+};
+
 struct Inventory {
     ServiceSettings service;
+    std::optional<MqttSettings> mqtt;
     std::vector<ProjectorEntry> projectors;  // in file order
 
     const ProjectorEntry* find(std::string_view name) const;

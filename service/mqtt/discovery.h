@@ -1,0 +1,34 @@
+// Home Assistant's MQTT discovery: one device per projector, one entity per common control and
+// reading, all derived from one table of entities.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zolvane_fleet/inventory.h"
+
+namespace zolvane::service::mqtt {
+
+struct Message {
+    std::string topic;
+    std::string payload;
+    bool retain = true;
+};
+
+// "zolvane_SITE_NAME": the device identifier and the node id of its discovery topics. Characters
+// Home Assistant does not take in ids ('.') become '_'.
+std::string nodeId(const fleet::MqttSettings& mqtt, std::string_view projector);
+
+// The retained discovery messages of one projector, one per entity (docs/mqtt.md).
+std::vector<Message> discoveryMessages(const fleet::MqttSettings& mqtt,
+                                       const fleet::ProjectorEntry& projector);
+
+// The subscription that brings back this service's retained discovery messages, and for one of
+// those topics the node id it belongs to when it is one of this site's (else empty). The bridge
+// clears (empty retained payload) every such topic whose node is not in the inventory any more.
+std::string discoveryFilter(const fleet::MqttSettings& mqtt);
+std::optional<std::string> discoveredNode(const fleet::MqttSettings& mqtt, std::string_view topic);
+
+}  // namespace zolvane::service::mqtt
