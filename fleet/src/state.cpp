@@ -6,12 +6,12 @@ namespace zolvane::fleet {
 
 std::string_view reachName(Reach reach) {
     switch (reach) {
-    case Reach::Online:
-        return "online";
-    case Reach::Offline:
-        return "offline";
-    case Reach::Unknown:
-        break;
+        case Reach::Online:
+            return "online";
+        case Reach::Offline:
+            return "offline";
+        case Reach::Unknown:
+            break;
     }
     return "unknown";
 }

@@ -1,0 +1,409 @@
+#include "zolvane_fleet/inventory.h"
+
+#include <arpa/inet.h>
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "zolvane.h"
+#include "zolvane_link.h"
+
+namespace zolvane::fleet {
+namespace {
+
+constexpr std::int64_t kSecond = 1000;
+constexpr std::int64_t kDay = 24 * 3600 * kSecond;
+
+// Every timing key: where it goes and what it may hold (time-outs as the link takes them).
+struct TimingKey {
+    std::string_view key;
+    std::int64_t min;
+    std::int64_t max;
+    void (*store)(Timing&, std::int64_t);
+};
+
+constexpr TimingKey kTimingKeys[] = {
+    {"poll_interval_ms", 100, kDay,
+     [](Timing& t, std::int64_t v) { t.pollInterval = Milliseconds(v); }},
+    {"slow_poll_interval_ms", 100, kDay,
+     [](Timing& t, std::int64_t v) { t.slowPollInterval = Milliseconds(v); }},
+    {"connect_timeout_ms", 1, 600000,
+     [](Timing& t, std::int64_t v) { t.connectTimeout = Milliseconds(v); }},
+    {"send_timeout_ms", 1, 600000,
+     [](Timing& t, std::int64_t v) { t.sendTimeout = Milliseconds(v); }},
+    {"receive_timeout_ms", 1, 600000,
+     [](Timing& t, std::int64_t v) { t.receiveTimeout = Milliseconds(v); }},
+    {"gap_ms", 0, 60000, [](Timing& t, std::int64_t v) { t.gap = Milliseconds(v); }},
+    {"cooling_wait_ms", 0, 3600 * kSecond,
+     [](Timing& t, std::int64_t v) { t.coolingWait = Milliseconds(v); }},
+    {"offline_after", 1, 100,
+     [](Timing& t, std::int64_t v) { t.offlineAfter = static_cast<unsigned>(v); }},
+};
+
+const TimingKey* findTimingKey(std::string_view key) {
+    for (const TimingKey& entry : kTimingKeys) {
+        if (entry.key == key) return &entry;
+    }
+    return nullptr;
+}
+
+bool validName(std::string_view name) {
+    if (name.empty() || name.size() > 64) return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '_' || c == '.';
+    });
+}
+
+bool validHostName(std::string_view host) {
+    if (host.empty() || host.size() > 253) return false;
+    return std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '.';
+    });
+}
+
+std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// Reads one file into faults and values; every check records its fault and goes on.
+class Reader {
+public:
+    std::vector<Fault> faults;
+
+    void fault(const toml::source_region& where, std::string reason) {
+        faults.push_back(Fault{static_cast<int>(where.begin.line),
+                               static_cast<int>(where.begin.column), std::move(reason)});
+    }
+
+    void unknownKey(const toml::key& key, const toml::node& node, std::string_view where) {
+        const bool table = node.is_table() || node.is_array_of_tables();
+        fault(key.source(), std::string(table ? "unknown table " : "unknown key ") +
+                                inQuotes(key.str()) + std::string(where));
+    }
+
+    const toml::table* table(const toml::key& key, const toml::node& node) {
+        if (const toml::table* t = node.as_table()) return t;
+        fault(key.source(), inQuotes(key.str()) + " must be a table");
+        return nullptr;
+    }
+
+    std::optional<std::string> string(const toml::key& key, const toml::node& node) {
+        if (const auto* s = node.as_string()) return s->get();
+        fault(node.source(), inQuotes(key.str()) + " must be a string");
+        return std::nullopt;
+    }
+
+    std::optional<std::int64_t> integer(const toml::key& key, const toml::node& node,
+                                        std::int64_t min, std::int64_t max) {
+        const auto* i = node.as_integer();
+        if (i == nullptr) {
+            fault(node.source(), inQuotes(key.str()) + " must be an integer");
+            return std::nullopt;
+        }
+        if (i->get() < min || i->get() > max) {
+            fault(node.source(), inQuotes(key.str()) + " is " + std::to_string(i->get()) +
+                                     ", out of range " + std::to_string(min) + ".." +
+                                     std::to_string(max));
+            return std::nullopt;
+        }
+        return i->get();
+    }
+
+    // A timing key; false when the key is none.
+    bool timing(const toml::key& key, const toml::node& node, Timing& timing) {
+        const TimingKey* entry = findTimingKey(key.str());
+        if (entry == nullptr) return false;
+        if (const auto value = integer(key, node, entry->min, entry->max)) {
+            entry->store(timing, *value);
+        }
+        return true;
+    }
+
+    void defaults(const toml::table& table, Timing& timing) {
+        for (const auto& [key, node] : table) {
+            if (!this->timing(key, node, timing)) unknownKey(key, node, " in [defaults]");
+        }
+    }
+
+    void service(const toml::table& table, ServiceSettings& service) {
+        for (const auto& [key, node] : table) {
+            const std::string_view name = key.str();
+            if (name == "listen") {
+                if (const auto text = string(key, node)) listen(node, *text, service);
+            } else if (name == "token_file") {
+                if (const auto text = string(key, node)) {
+                    if (text->empty()) fault(node.source(), "\"token_file\" must not be empty");
+                    service.tokenFile = *text;
+                }
+            } else if (name == "lamp_warning_hours") {
+                if (const auto v = integer(key, node, 0, 65535)) {
+                    service.lampWarningHours = static_cast<unsigned>(*v);
+                }
+            } else if (name == "max_body_bytes") {
+                if (const auto v = integer(key, node, 16, 16 * 1024 * 1024)) {
+                    service.maxBodyBytes = static_cast<std::size_t>(*v);
+                }
+            } else {
+                unknownKey(key, node, " in [service]");
+            }
+        }
+    }
+
+    // "host:port", the host a dotted IPv4 address, a host name or an IPv6 address in brackets.
+    void listen(const toml::node& node, const std::string& text, ServiceSettings& service) {
+        const auto bad = [&](std::string why) {
+            fault(node.source(), "listen address " + inQuotes(text) + " " + why +
+                                     " (host:port, e.g. \"127.0.0.1:8470\" or \"[::1]:8470\")");
+        };
+        std::string host;
+        std::string_view rest;
+        if (!text.empty() && text.front() == '[') {
+            const auto close = text.find(']');
+            if (close == std::string::npos) return bad("lacks its closing ']'");
+            host = text.substr(1, close - 1);
+            in6_addr address{};
+            if (::inet_pton(AF_INET6, host.c_str(), &address) != 1) {
+                return bad("has no IPv6 address in its brackets");
+            }
+            rest = std::string_view(text).substr(close + 1);
+        } else {
+            const auto colon = text.rfind(':');
+            if (colon == std::string::npos) return bad("has no port");
+            host = text.substr(0, colon);
+            rest = std::string_view(text).substr(colon);
+            const bool numeric = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+                return (c >= '0' && c <= '9') || c == '.';
+            });
+            in_addr address{};
+            if (numeric ? ::inet_pton(AF_INET, host.c_str(), &address) != 1
+                        : !validHostName(host)) {
+                return bad("has no valid host");
+            }
+        }
+        if (rest.size() < 2 || rest.front() != ':' || rest.size() > 6) return bad("has no port");
+        unsigned port = 0;
+        for (const char c : rest.substr(1)) {
+            if (c < '0' || c > '9') return bad("has no port");
+            port = port * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (port < 1 || port > 65535) return bad("has a port outside 1..65535");
+        service.listenHost = host;
+        service.listenPort = static_cast<std::uint16_t>(port);
+    }
+
+    void groups(const toml::node& node, ProjectorEntry& entry) {
+        const toml::array* list = node.as_array();
+        if (list == nullptr) {
+            fault(node.source(), "\"groups\" must be an array of strings");
+            return;
+        }
+        for (const toml::node& item : *list) {
+            const auto* s = item.as_string();
+            if (s == nullptr) {
+                fault(item.source(), "a group must be a string");
+            } else if (s->get() == "all") {
+                fault(item.source(), "\"all\" cannot be a group name: it means every projector");
+            } else if (!validName(s->get())) {
+                fault(item.source(), "bad group name " + inQuotes(s->get()) +
+                                         ": 1 to 64 letters, digits, '-', '_' or '.'");
+            } else if (std::find(entry.groups.begin(), entry.groups.end(), s->get()) ==
+                       entry.groups.end()) {
+                entry.groups.push_back(s->get());
+            }
+        }
+    }
+
+    void address(const toml::node& node, const std::string& text) {
+        zv_result why = 0;
+        zv_link* link = zv_link_open(text.c_str(), &why);
+        if (link != nullptr) {
+            zv_link_close(link);
+            return;
+        }
+        fault(node.source(), "address " + inQuotes(text) +
+                                 " cannot be used: " + ZV_GetResultText(why) +
+                                 " (\"tcp://HOST[:PORT]\" or \"serial://DEVICE\")");
+    }
+
+    // The entry as read, and whether it is sound.
+    std::pair<ProjectorEntry, bool> projector(const toml::table& table, const Timing& defaults) {
+        ProjectorEntry entry;
+        entry.timing = defaults;
+        entry.line = static_cast<int>(table.source().begin.line);
+        bool named = false;
+        bool addressed = false;
+        const std::size_t faultsBefore = faults.size();
+        for (const auto& [key, node] : table) {
+            const std::string_view name = key.str();
+            if (name == "name") {
+                named = true;
+                if (const auto text = string(key, node)) {
+                    if (!validName(*text)) {
+                        fault(node.source(), "bad projector name " + inQuotes(*text) +
+                                                 ": 1 to 64 letters, digits, '-', '_' or '.'");
+                    }
+                    entry.name = *text;
+                }
+            } else if (name == "address") {
+                addressed = true;
+                if (const auto text = string(key, node)) {
+                    address(node, *text);
+                    entry.address = *text;
+                }
+            } else if (name == "label") {
+                if (const auto text = string(key, node)) entry.label = *text;
+            } else if (name == "groups") {
+                groups(node, entry);
+            } else if (!timing(key, node, entry.timing)) {
+                unknownKey(key, node, " in [[projector]]");
+            }
+        }
+        if (!named) fault(table.source(), "projector without a \"name\"");
+        if (!addressed) fault(table.source(), "projector without an \"address\"");
+        if (entry.label.empty()) entry.label = entry.name;
+        const bool sound = faults.size() == faultsBefore;
+        return {std::move(entry), sound};
+    }
+
+    void projectors(const toml::key& key, const toml::node& node, const Timing& defaults,
+                    Inventory& inventory) {
+        const toml::array* list = node.as_array();
+        if (list == nullptr || !list->is_array_of_tables()) {
+            fault(key.source(), "\"projector\" must be an array of tables ([[projector]])");
+            return;
+        }
+        std::map<std::string, int> names;      // the line of each name's first use
+        std::map<std::string, int> addresses;  // and of each address's
+        for (const toml::node& item : *list) {
+            auto [entry, sound] = projector(*item.as_table(), defaults);
+            // Two entries for one projector would let two queues talk to it at once.
+            if (!entry.address.empty()) {
+                const auto [first, added] = addresses.emplace(entry.address, entry.line);
+                if (!added) {
+                    fault(item.source(), "address " + inQuotes(entry.address) +
+                                             " is used twice (first on line " +
+                                             std::to_string(first->second) + ")");
+                    sound = false;
+                }
+            }
+            if (!entry.name.empty()) {
+                const auto [first, added] = names.emplace(entry.name, entry.line);
+                if (!added) {
+                    fault(item.source(), "projector name " + inQuotes(entry.name) +
+                                             " is used twice (first on line " +
+                                             std::to_string(first->second) + ")");
+                    sound = false;
+                }
+            }
+            if (sound) inventory.projectors.push_back(std::move(entry));
+        }
+    }
+};
+
+}  // namespace
+
+const ProjectorEntry* Inventory::find(std::string_view name) const {
+    for (const ProjectorEntry& entry : projectors) {
+        if (entry.name == name) return &entry;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> Inventory::groups() const {
+    std::set<std::string> all;
+    for (const ProjectorEntry& entry : projectors)
+        all.insert(entry.groups.begin(), entry.groups.end());
+    return {all.begin(), all.end()};
+}
+
+LoadResult parseInventory(std::string_view text) {
+    LoadResult result;
+    toml::table root;
+    try {
+        root = toml::parse(text);
+    } catch (const toml::parse_error& error) {
+        result.faults.push_back(Fault{static_cast<int>(error.source().begin.line),
+                                      static_cast<int>(error.source().begin.column),
+                                      std::string(error.description())});
+        return result;
+    }
+
+    Reader reader;
+    Inventory inventory;
+    // Defaults first, wherever the file puts them, so that every projector inherits them.
+    Timing defaults;
+    for (const auto& [key, node] : root) {
+        if (key.str() == "defaults") {
+            if (const toml::table* table = reader.table(key, node))
+                reader.defaults(*table, defaults);
+        }
+    }
+    for (const auto& [key, node] : root) {
+        const std::string_view name = key.str();
+        if (name == "defaults") continue;
+        if (name == "service") {
+            if (const toml::table* table = reader.table(key, node)) {
+                reader.service(*table, inventory.service);
+            }
+        } else if (name == "projector") {
+            reader.projectors(key, node, defaults, inventory);
+        } else {
+            reader.unknownKey(key, node, "");
+        }
+    }
+    result.faults = std::move(reader.faults);
+    std::stable_sort(result.faults.begin(), result.faults.end(),
+                     [](const Fault& a, const Fault& b) {
+                         return a.line != b.line ? a.line < b.line : a.column < b.column;
+                     });
+    if (result.faults.empty()) result.inventory = std::move(inventory);
+    return result;
+}
+
+LoadResult loadInventory(const std::filesystem::path& file) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(file, ignored)) {
+        LoadResult result;
+        result.faults.push_back(Fault{0, 0, "cannot be read: it is a folder"});
+        return result;
+    }
+    constexpr std::uintmax_t kLargest = 16 * 1024 * 1024;
+    if (const auto size = std::filesystem::file_size(file, ignored);
+        size != static_cast<std::uintmax_t>(-1) && size > kLargest) {
+        LoadResult result;
+        result.faults.push_back(Fault{0, 0, "is larger than 16 MiB: not an inventory"});
+        return result;
+    }
+    errno = 0;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        const int error = errno;
+        LoadResult result;
+        result.faults.push_back(
+            Fault{0, 0, std::string("cannot be read: ") + std::strerror(error ? error : ENOENT)});
+        return result;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        LoadResult result;
+        result.faults.push_back(Fault{0, 0, "cannot be read"});
+        return result;
+    }
+    return parseInventory(text.str());
+}
+
+std::string describe(const std::filesystem::path& file, const Fault& fault) {
+    if (fault.line <= 0) return file.string() + ": " + fault.reason;
+    return file.string() + ":" + std::to_string(fault.line) + ":" + std::to_string(fault.column) +
+           ": " + fault.reason;
+}
+
+}  // namespace zolvane::fleet

@@ -1,0 +1,458 @@
+#include "zolvane_fleet/projector_queue.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace zolvane::fleet {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint16_t kPower = 0x6000;
+constexpr std::uint16_t kPowerOn = 1;
+constexpr std::uint16_t kCoolingDown = 2;
+constexpr std::chrono::seconds kCoolingAskEvery{1};
+constexpr const char* kStopping = "the service is stopping";
+
+// The values the poll keeps, by type code.
+struct PolledValue {
+    std::uint16_t type;
+    std::optional<std::uint16_t> ProjectorState::*member;
+};
+constexpr PolledValue kFastValues[] = {
+    {0x2000, &ProjectorState::input},  // InputSource
+    {0x3020, &ProjectorState::blank},  // Blank
+    {0x2002, &ProjectorState::mute},   // Mute
+};
+constexpr PolledValue kSlowValues[] = {
+    {0x1090, &ProjectorState::lampHours},    // LampTime
+    {0x10A0, &ProjectorState::filterHours},  // FilterTime
+    {0x6020, &ProjectorState::errorStatus},  // ErrorStatus
+};
+
+std::optional<std::uint16_t> ProjectorState::*stateMember(std::uint16_t type) {
+    if (type == kPower) return &ProjectorState::power;
+    for (const auto* table : {&kFastValues, &kSlowValues}) {
+        for (const PolledValue& entry : *table) {
+            if (entry.type == type) return entry.member;
+        }
+    }
+    return nullptr;
+}
+
+std::string inWords(Milliseconds time) {
+    if (time.count() % 1000 == 0) return std::to_string(time.count() / 1000) + " s";
+    return std::to_string(time.count()) + " ms";
+}
+
+// Whether the projector took part: a refusal is an answer, a time-out or a dead line is not.
+bool answered(zv_result result) { return result == 0 || result == ZV_RESULT_BAD_REPLY; }
+
+struct OperationInfo {
+    Operation operation;
+    std::uint32_t bit;
+    const char* verb;
+};
+constexpr OperationInfo kOperations[] = {
+    {Operation::Get, ZV_OP_GET, "read"},
+    {Operation::Set, ZV_OP_SET, "set"},
+    {Operation::Increment, ZV_OP_INCREMENT, "increased"},
+    {Operation::Decrement, ZV_OP_DECREMENT, "decreased"},
+    {Operation::Reset, ZV_OP_RESET, "reset"},
+    {Operation::Execute, ZV_OP_EXECUTE, "executed"},
+};
+
+const OperationInfo& operationInfo(Operation operation) {
+    for (const OperationInfo& info : kOperations) {
+        if (info.operation == operation) return info;
+    }
+    return kOperations[0];
+}
+
+}  // namespace
+
+std::string resultReason(zv_result result) {
+    if (result == 0) return {};
+    if (result == ZV_RESULT_BAD_REPLY) return "refused by the projector";
+    return ZV_GetResultText(result);
+}
+
+class ProjectorQueue::Impl {
+public:
+    Impl(ProjectorEntry entry, Watcher watcher)
+        : entry_(std::move(entry)), watcher_(std::move(watcher)) {
+        zv_result why = 0;
+        link_ = zv_link_open(entry_.address.c_str(), &why);
+        if (link_ == nullptr) {
+            throw std::invalid_argument("address \"" + entry_.address +
+                                        "\" cannot be used: " + resultReason(why));
+        }
+        const Timing& t = entry_.timing;
+        const struct {
+            int32_t option;
+            Milliseconds value;
+        } options[] = {
+            {ZV_LINK_CONNECT_TIMEOUT_MS, t.connectTimeout},
+            {ZV_LINK_SEND_TIMEOUT_MS, t.sendTimeout},
+            {ZV_LINK_RECEIVE_TIMEOUT_MS, t.receiveTimeout},
+            {ZV_LINK_GAP_MS, t.gap},
+        };
+        for (const auto& [option, value] : options) {
+            if (zv_link_set_option(link_, option, static_cast<int32_t>(value.count())) != 0) {
+                zv_link_close(link_);
+                throw std::invalid_argument("timing of \"" + entry_.name +
+                                            "\" is out of the link's range");
+            }
+        }
+    }
+
+    ~Impl() {
+        stop();
+        zv_link_close(link_);
+    }
+
+    const ProjectorEntry& entry() const { return entry_; }
+
+    void start(bool polling) {
+        std::lock_guard lock(mutex_);
+        if (thread_.joinable() || stopping_) return;
+        polling_ = polling;
+        thread_ = std::thread([this] { loop(); });
+    }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        std::thread thread;
+        {
+            std::lock_guard lock(mutex_);
+            thread = std::move(thread_);
+            // Called from a watcher on the queue's own thread: it ends when the watcher returns
+            // and is joined by the next stop() from elsewhere.
+            if (thread.get_id() == std::this_thread::get_id()) {
+                thread_ = std::move(thread);
+                return;
+            }
+        }
+        if (thread.joinable()) thread.join();
+        refuseQueued();
+    }
+
+    std::future<CommandResult> run(Command command) {
+        std::promise<CommandResult> promise;
+        std::future<CommandResult> future = promise.get_future();
+        {
+            std::lock_guard lock(mutex_);
+            if (!stopping_) {
+                queue_.push_back(Pending{command, std::move(promise)});
+                wake_.notify_all();
+                return future;
+            }
+        }
+        promise.set_value(CommandResult{ZV_RESULT_LINK_CLOSED, {}, {}, kStopping});
+        return future;
+    }
+
+    ProjectorState state() const {
+        std::lock_guard lock(stateMutex_);
+        return state_;
+    }
+
+private:
+    struct Pending {
+        Command command;
+        std::promise<CommandResult> promise;
+    };
+
+    void refuseQueued() {
+        std::deque<Pending> left;
+        {
+            std::lock_guard lock(mutex_);
+            left.swap(queue_);
+        }
+        for (Pending& pending : left) {
+            pending.promise.set_value(CommandResult{ZV_RESULT_LINK_CLOSED, {}, {}, kStopping});
+        }
+    }
+
+    void loop() {
+        Clock::time_point nextPoll = Clock::now();
+        Clock::time_point nextSlow = nextPoll;
+        std::unique_lock lock(mutex_);
+        while (!stopping_) {
+            if (!queue_.empty()) {
+                Pending pending = std::move(queue_.front());
+                queue_.pop_front();
+                lock.unlock();
+                CommandResult result;
+                try {
+                    result = execute(pending.command);
+                } catch (const std::exception& error) {
+                    result = CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, error.what()};
+                }
+                pending.promise.set_value(std::move(result));
+                lock.lock();
+                continue;
+            }
+            if (polling_ && Clock::now() >= nextPoll) {
+                lock.unlock();
+                const Clock::time_point began = Clock::now();
+                poll(began >= nextSlow, nextSlow);
+                // Keep the beat; a poll held up by commands starts a new beat rather than
+                // catching up on the ones missed.
+                nextPoll += entry_.timing.pollInterval;
+                if (nextPoll < began) nextPoll = began + entry_.timing.pollInterval;
+                lock.lock();
+                continue;
+            }
+            if (polling_) {
+                wake_.wait_until(lock, nextPoll, [this] { return stopping_ || !queue_.empty(); });
+            } else {
+                wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            }
+        }
+    }
+
+    // The words for a failed exchange on this link, with its own time-outs.
+    std::string reason(zv_result result) const {
+        const Timing& t = entry_.timing;
+        switch (result) {
+            case ZV_RESULT_NETWORK_TIMEOUT:
+            case ZV_RESULT_PORT_REPLY_TIMEOUT:
+                return "no reply within " + std::to_string(t.receiveTimeout.count()) + " ms";
+            case ZV_RESULT_CONNECT_FAILED:
+                return "connection refused or not made within " +
+                       std::to_string(t.connectTimeout.count()) + " ms";
+            default:
+                return resultReason(result);
+        }
+    }
+
+    // One exchange on the link and its mark on the working copy of the state.
+    zv_result exchange(ProjectorState& state, zv_result result) {
+        if (answered(result)) {
+            state.reach = Reach::Online;
+            state.failedPolls = 0;
+            state.lastSeen = std::chrono::system_clock::now();
+        }
+        return result;
+    }
+
+    zv_result get(ProjectorState& state, std::uint16_t type, std::uint16_t& value) {
+        const zv_result result = exchange(state, zv_get(link_, type, &value));
+        if (result == 0) {
+            if (auto member = stateMember(type)) state.*member = value;
+        }
+        return result;
+    }
+
+    void poll(bool slowDue, Clock::time_point& nextSlow) {
+        const Clock::time_point began = Clock::now();
+        ProjectorState state = this->state();
+        // Coming back is worth a fresh look at the slow values too.
+        slowDue = slowDue || state.reach != Reach::Online;
+        std::uint16_t value = 0;
+        zv_result failure = get(state, kPower, value);
+        if (failure == 0 && value == kPowerOn) {
+            for (const PolledValue& entry : kFastValues) {
+                const zv_result result = get(state, entry.type, value);
+                if (!answered(result)) {
+                    failure = result;
+                    break;
+                }
+            }
+        }
+        if (failure == 0 && slowDue) {
+            for (const PolledValue& entry : kSlowValues) {
+                const zv_result result = get(state, entry.type, value);
+                if (!answered(result)) {
+                    failure = result;
+                    break;
+                }
+            }
+            if (failure == 0) nextSlow = began + entry_.timing.slowPollInterval;
+        }
+        if (failure != 0) {
+            state.lastFailure = reason(failure);
+            ++state.pollFailures;
+            ++state.failedPolls;
+            if (state.failedPolls >= entry_.timing.offlineAfter) state.reach = Reach::Offline;
+        }
+        ++state.polls;
+        state.lastPollDuration = Clock::now() - began;
+        state.pollDurationSum += state.lastPollDuration;
+        publish(std::move(state));
+    }
+
+    // Stores the working copy; a visible change bumps the version and tells the watcher.
+    void publish(ProjectorState state) {
+        bool changed = false;
+        {
+            std::lock_guard lock(stateMutex_);
+            changed = !state.sameAs(state_);
+            state.version = state_.version + (changed ? 1 : 0);
+            state_ = state;
+        }
+        if (changed && watcher_) {
+            try {
+                watcher_(state);
+            } catch (...) {
+                // A watcher's fault is its own; the queue goes on.
+            }
+        }
+    }
+
+    CommandResult execute(const Command& command) {
+        const zv_setting* setting = command.setting;
+        if (setting == nullptr) return {ZV_RESULT_BAD_ARGUMENT, {}, {}, "no setting given"};
+        const OperationInfo& info = operationInfo(command.operation);
+        if ((setting->operations & info.bit) == 0) {
+            return {ZV_RESULT_BAD_ARGUMENT,
+                    {},
+                    {},
+                    std::string(setting->name) + " cannot be " + info.verb};
+        }
+        if (command.operation == Operation::Set && zv_value_valid(setting, command.value) == 0) {
+            return {ZV_RESULT_BAD_ARGUMENT,
+                    {},
+                    {},
+                    std::to_string(command.value) + " is not a value of " + setting->name};
+        }
+        if (command.operation == Operation::Set && setting->type == kPower &&
+            command.value == kPowerOn) {
+            return powerOn();
+        }
+        ProjectorState state = this->state();
+        CommandResult out;
+        switch (command.operation) {
+            case Operation::Get: {
+                std::uint16_t value = 0;
+                out.result = get(state, setting->type, value);
+                if (out.result == 0) out.value = value;
+                break;
+            }
+            case Operation::Set:
+                out.result = exchange(state, zv_set(link_, setting->type, command.value));
+                if (out.result == 0) {
+                    const auto sent = static_cast<std::uint16_t>(command.value);
+                    if (auto member = stateMember(setting->type)) state.*member = sent;
+                    if (setting->type == kPower) {
+                        // Switching off starts the cool-down: say what the projector says now.
+                        std::uint16_t now = sent;
+                        if (get(state, kPower, now) != 0) now = sent;
+                        out.value = now;
+                    }
+                }
+                break;
+            case Operation::Increment:
+                out.result = exchange(state, zv_increment(link_, setting->type));
+                break;
+            case Operation::Decrement:
+                out.result = exchange(state, zv_decrement(link_, setting->type));
+                break;
+            case Operation::Reset:
+                out.result = exchange(state, zv_execute(link_, setting->reset_type));
+                break;
+            case Operation::Execute:
+                out.result = exchange(state, zv_execute(link_, setting->type));
+                break;
+        }
+        if (out.result != 0) out.reason = reason(out.result);
+        publish(std::move(state));
+        return out;
+    }
+
+    // Switches on, first waiting out a cool-down: the power is asked every second until the
+    // projector may be struck again, for at most coolingWait.
+    CommandResult powerOn() {
+        ProjectorState state = this->state();
+        CommandResult out;
+        bool cooling = state.power == kCoolingDown;
+        if (!cooling) {
+            out.result = exchange(state, zv_set(link_, kPower, kPowerOn));
+            if (out.result == ZV_RESULT_BAD_REPLY) {
+                std::uint16_t power = 0;
+                cooling = get(state, kPower, power) == 0 && power == kCoolingDown;
+            }
+        }
+        if (cooling) {
+            out = waitForCoolDown(state);
+            if (out.result == 0) out.result = exchange(state, zv_set(link_, kPower, kPowerOn));
+        }
+        if (out.result == 0) {
+            state.power = kPowerOn;
+            out.value = kPowerOn;
+        } else if (out.reason.empty()) {
+            out.reason = reason(out.result);
+        }
+        publish(std::move(state));
+        return out;
+    }
+
+    // Asks the power until the projector is no longer cooling down; waited is how long it was.
+    CommandResult waitForCoolDown(ProjectorState& state) {
+        const Clock::time_point began = Clock::now();
+        const Clock::time_point deadline = began + entry_.timing.coolingWait;
+        std::string lastFailure;
+        bool seenCooling = false;
+        const auto result = [&](zv_result code, std::string why) {
+            CommandResult out{code, {}, {}, std::move(why)};
+            if (seenCooling)
+                out.waited = std::chrono::duration_cast<Milliseconds>(Clock::now() - began);
+            return out;
+        };
+        for (;;) {
+            std::uint16_t power = 0;
+            const zv_result asked = get(state, kPower, power);
+            if (asked == 0 && power != kCoolingDown) return result(0, {});
+            if (asked == 0) seenCooling = true;
+            if (asked != 0) lastFailure = reason(asked);
+            publish(state);  // watchers see the cool-down as it goes
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) {
+                std::string why = "still cooling down after " + inWords(entry_.timing.coolingWait);
+                if (!lastFailure.empty()) why += " (last asked: " + lastFailure + ")";
+                return result(ZV_RESULT_BAD_REPLY, why);
+            }
+            std::unique_lock lock(mutex_);
+            if (wake_.wait_until(lock, std::min(now + kCoolingAskEvery, deadline),
+                                 [this] { return stopping_; })) {
+                return result(ZV_RESULT_LINK_CLOSED, kStopping);
+            }
+        }
+    }
+
+    const ProjectorEntry entry_;
+    const Watcher watcher_;
+    zv_link* link_ = nullptr;
+
+    mutable std::mutex mutex_;  // the queue, stopping_, thread_
+    std::condition_variable wake_;
+    std::deque<Pending> queue_;
+    bool stopping_ = false;
+    bool polling_ = true;
+    std::thread thread_;
+
+    // Written only on the queue's thread, read by anyone.
+    mutable std::mutex stateMutex_;
+    ProjectorState state_;
+};
+
+ProjectorQueue::ProjectorQueue(ProjectorEntry entry, Watcher watcher)
+    : impl_(std::make_unique<Impl>(std::move(entry), std::move(watcher))) {}
+
+ProjectorQueue::~ProjectorQueue() = default;
+
+const ProjectorEntry& ProjectorQueue::entry() const { return impl_->entry(); }
+void ProjectorQueue::start(bool polling) { impl_->start(polling); }
+void ProjectorQueue::stop() { impl_->stop(); }
+std::future<CommandResult> ProjectorQueue::run(Command command) { return impl_->run(command); }
+ProjectorState ProjectorQueue::state() const { return impl_->state(); }
+
+}  // namespace zolvane::fleet

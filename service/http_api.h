@@ -1,0 +1,48 @@
+// The HTTP API over the fleet: the projectors and their state, their settings, commands to one
+// projector, a group or all, the event stream of state changes, the metrics and the web page.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "zolvane_fleet/fleet.h"
+
+namespace zolvane::service {
+
+struct ApiOptions {
+    std::optional<std::string> token;  // write calls need it when set
+    std::size_t maxBodyBytes = 65536;
+    unsigned lampWarningHours = 3000;
+    std::size_t maxStreams = 32;       // open event streams; more are answered 503
+    std::size_t clients = 56;          // threads for requests beside the streams
+    std::chrono::seconds ioTimeout{5};  // a read or write of a slow client
+    std::chrono::milliseconds keepAlive{15000};  // comment line on an idle event stream
+};
+
+class HttpApi {
+  public:
+    // Subscribes to the fleet at once; the fleet must outlive the API.
+    HttpApi(fleet::Fleet& fleet, ApiOptions options);
+    ~HttpApi();
+    HttpApi(const HttpApi&) = delete;
+    HttpApi& operator=(const HttpApi&) = delete;
+
+    // Binds the listening socket; port 0 takes any free port. The port bound, or empty with the
+    // reason in *why.
+    std::optional<std::uint16_t> bind(const std::string& host, std::uint16_t port,
+                                      std::string* why);
+    // Serves until stop(); on the calling thread.
+    void serve();
+    // From any thread: refuses new commands, ends every event stream, stops the server. serve()
+    // returns once the requests being answered are done.
+    void stop();
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zolvane::service

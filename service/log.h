@@ -1,0 +1,18 @@
+// The service's log: one line per event on standard error, each prefixed with its syslog
+// priority ("<3>", "<4>", "<6>", "<7>") so that the journal records the level of every line.
+#pragma once
+
+#include <string_view>
+
+namespace zolvane::service {
+
+enum class Level { Error = 3, Warning = 4, Info = 6, Debug = 7 };
+
+// Writes "<N>message\n" in one write, so lines of different threads never mix. Line breaks
+// inside the message become spaces: one event is one line.
+void log(Level level, std::string_view message);
+
+// Lines below this level of detail are dropped; Info unless changed.
+void setLogLevel(Level most);
+
+}  // namespace zolvane::service

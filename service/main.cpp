@@ -1,0 +1,133 @@
+// zolvaned: watches and drives every projector of the inventory and answers the HTTP API.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "command_line.h"
+#include "http_api.h"
+#include "log.h"
+#include "token.h"
+#include "zolvane_fleet/fleet.h"
+
+namespace {
+
+using namespace zolvane;
+using service::Level;
+using service::log;
+
+int check(const std::string& file) {
+    const fleet::LoadResult loaded = fleet::loadInventory(file);
+    if (!loaded.inventory) {
+        for (const fleet::Fault& fault : loaded.faults) {
+            std::cout << fleet::describe(file, fault) << '\n';
+        }
+        return 1;
+    }
+    std::cout << file << ": ok, " << loaded.inventory->projectors.size() << " projectors in "
+              << loaded.inventory->groups().size() << " groups\n";
+    return 0;
+}
+
+// Logs each projector's change of reachability once, with the reason when it went offline.
+class ReachLog {
+  public:
+    void operator()(const std::string& name, const fleet::ProjectorState& state) {
+        std::lock_guard lock(mutex_);
+        fleet::Reach& known = reach_[name];
+        if (known == state.reach) return;
+        known = state.reach;
+        if (state.reach == fleet::Reach::Offline) {
+            log(Level::Warning, name + " offline: " + state.lastFailure);
+        } else if (state.reach == fleet::Reach::Online) {
+            log(Level::Info, name + " online");
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<std::string, fleet::Reach> reach_;
+};
+
+int run(const service::CommandLine& options) {
+    const fleet::LoadResult loaded = fleet::loadInventory(options.inventory);
+    if (!loaded.inventory) {
+        for (const fleet::Fault& fault : loaded.faults) {
+            log(Level::Error, fleet::describe(options.inventory, fault));
+        }
+        log(Level::Error, "not started: the inventory " + options.inventory + " has faults");
+        return 1;
+    }
+    const fleet::Inventory& inventory = *loaded.inventory;
+    service::ApiOptions api;
+    api.maxBodyBytes = inventory.service.maxBodyBytes;
+    api.lampWarningHours = inventory.service.lampWarningHours;
+    if (!inventory.service.tokenFile.empty()) {
+        std::string why;
+        api.token = service::readToken(inventory.service.tokenFile, &why);
+        if (!api.token) {
+            log(Level::Error, "not started: the token file " + why);
+            return 1;
+        }
+    }
+    const service::ListenAddress listen = options.listen.value_or(service::ListenAddress{
+        inventory.service.listenHost, inventory.service.listenPort});
+
+    // Signals are taken by one thread with sigwait(); every thread started from here on
+    // inherits the mask, so none is interrupted by them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    fleet::Fleet fleet(inventory);
+    ReachLog reachLog;
+    const auto reachWatcher = fleet.subscribe(std::ref(reachLog));
+    service::HttpApi http(fleet, api);
+    std::string why;
+    const auto port = http.bind(listen.host, listen.port, &why);
+    if (!port) {
+        log(Level::Error, "not started: " + why);
+        fleet.unsubscribe(reachWatcher);
+        return 1;
+    }
+    fleet.start();
+    const std::string shownHost =
+        listen.host.find(':') == std::string::npos ? listen.host : "[" + listen.host + "]";
+    log(Level::Info, "started with " + std::to_string(inventory.projectors.size()) +
+                         " projectors from " + options.inventory + (api.token ? "" : "; write calls need no token"));
+    log(Level::Info, "listening on " + shownHost + ":" + std::to_string(*port));
+    std::thread server([&http] { http.serve(); });
+
+    int received = 0;
+    while (sigwait(&stopSignals, &received) != 0) {
+    }
+    log(Level::Info, std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
+    http.stop();
+    server.join();
+    fleet.stop();
+    fleet.unsubscribe(reachWatcher);
+    log(Level::Info, "stopped");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const service::ParsedCommandLine parsed = service::parseCommandLine(argc, argv);
+    if (!parsed.options) return parsed.exitStatus;
+    if (!parsed.options->check.empty()) return check(parsed.options->check);
+    if (parsed.options->verbose) service::setLogLevel(Level::Debug);
+    try {
+        return run(*parsed.options);
+    } catch (const std::exception& error) {
+        log(Level::Error, std::string("stopped by an error: ") + error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,157 @@
+// The inventory reader: every kind of fault named with its line, and a sound file read whole.
+#include "zolvane_fleet/inventory.h"
+
+#include <gtest/gtest.h>
+
+using namespace zolvane::fleet;
+using std::chrono::milliseconds;
+
+namespace {
+
+struct BadFile {
+    const char* text;
+    int line;
+    const char* word;  // part of the reason
+};
+
+const std::string kGood = "address = \"tcp://127.0.0.1:2323\"\n";
+
+class BadInventory : public testing::TestWithParam<BadFile> {};
+
+TEST_P(BadInventory, IsRefusedWithLineAndReason) {
+    const LoadResult result = parseInventory(GetParam().text);
+    EXPECT_FALSE(result.inventory);
+    ASSERT_EQ(result.faults.size(), 1u) << result.faults.front().reason;
+    EXPECT_EQ(result.faults[0].line, GetParam().line) << result.faults[0].reason;
+    EXPECT_NE(result.faults[0].reason.find(GetParam().word), std::string::npos)
+        << result.faults[0].reason;
+}
+
+// Line 1 is always "[[projector]]" where a projector is needed.
+#define P "[[projector]]\nname = \"a\"\n"
+#define A "address = \"tcp://127.0.0.1\"\n"
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BadInventory,
+    testing::Values(BadFile{"[[projector]]\nname = \"a\n", 2, "string"},  // TOML itself
+                    BadFile{P A "colour = 3\n", 4, "unknown key \"colour\""},
+                    BadFile{P A "[projector.extra]\nx = 1\n", 4, "unknown table \"extra\""},
+                    BadFile{"[lights]\non = true\n", 1, "unknown table \"lights\""},
+                    BadFile{"projector = 3\n", 1, "array of tables"},
+                    BadFile{"[service]\nport = 1\n", 2, "unknown key \"port\""},
+                    BadFile{"[defaults]\nretries = 1\n", 2, "unknown key \"retries\""},
+                    BadFile{"defaults = 1\n", 1, "must be a table"},
+                    BadFile{P A "poll_interval_ms = \"5000\"\n", 4, "integer"},
+                    BadFile{P A "gap_ms = 1.5\n", 4, "integer"},
+                    BadFile{P A "groups = \"halls\"\n", 4, "array"},
+                    BadFile{P A "groups = [1]\n", 4, "string"},
+                    BadFile{P "address = 23\n", 3, "string"},
+                    BadFile{P A "[[projector]]\nname = \"a\"\naddress = \"tcp://h\"\n", 4,
+                            "used twice (first on line 1)"},
+                    BadFile{P A "[[projector]]\nname = \"b\"\n" A, 4,
+                            "address \"tcp://127.0.0.1\" is used twice"},
+                    BadFile{"[[projector]]\nname = \"hall a\"\n" A, 2, "bad projector name"},
+                    BadFile{"[[projector]]\nname = \"\"\n" A, 2, "bad projector name"},
+                    BadFile{P A "groups = [\"all\"]\n", 4, "\"all\" cannot be"},
+                    BadFile{P A "groups = [\"x/y\"]\n", 4, "bad group name"},
+                    BadFile{P "address = \"tcp://127.0.0.1:99999\"\n", 3, "cannot be used"},
+                    BadFile{P "address = \"ftp://host\"\n", 3, "cannot be used"},
+                    BadFile{"[[projector]]\n" A, 1, "without a \"name\""},
+                    BadFile{P, 1, "without an \"address\""},
+                    BadFile{P A "receive_timeout_ms = 0\n", 4, "out of range 1..600000"},
+                    BadFile{P A "connect_timeout_ms = 600001\n", 4, "out of range"},
+                    BadFile{P A "gap_ms = 60001\n", 4, "out of range 0..60000"},
+                    BadFile{P A "poll_interval_ms = 99\n", 4, "out of range 100..86400000"},
+                    BadFile{P A "slow_poll_interval_ms = 86400001\n", 4, "out of range"},
+                    BadFile{P A "offline_after = 0\n", 4, "out of range 1..100"},
+                    BadFile{P A "cooling_wait_ms = 3600001\n", 4, "out of range 0..3600000"},
+                    BadFile{"[defaults]\nsend_timeout_ms = -1\n", 2, "out of range"},
+                    BadFile{"[service]\nlisten = \"127.0.0.1\"\n", 2, "has no port"},
+                    BadFile{"[service]\nlisten = \"[::1:8470\"\n", 2, "closing"},
+                    BadFile{"[service]\nlisten = \"[nope]:8470\"\n", 2, "IPv6"},
+                    BadFile{"[service]\nlisten = \"1.2.3:8470\"\n", 2, "host"},
+                    BadFile{"[service]\nlisten = \"localhost:0\"\n", 2, "1..65535"},
+                    BadFile{"[service]\nlisten = \"localhost:84x0\"\n", 2, "port"},
+                    BadFile{"[service]\nlamp_warning_hours = 70000\n", 2, "out of range"},
+                    BadFile{"[service]\ntoken_file = \"\"\n", 2, "empty"}));
+#undef P
+#undef A
+
+TEST(Inventory, CollectsEveryFaultInLineOrder) {
+    const LoadResult result = parseInventory(
+        "[[projector]]\nname = \"b c\"\naddress = \"tcp://:1\"\n[service]\nlisten = 5\nx = 1\n");
+    std::vector<int> lines;
+    for (const Fault& fault : result.faults) lines.push_back(fault.line);
+    EXPECT_EQ(lines, (std::vector<int>{2, 3, 5, 6}));
+    EXPECT_EQ(describe("site.toml", result.faults[0]).rfind("site.toml:2:8: bad projector", 0), 0u);
+    EXPECT_EQ(describe("site.toml", Fault{0, 0, "cannot be read"}), "site.toml: cannot be read");
+    EXPECT_EQ(loadInventory("/nonexistent/site.toml").faults.at(0).line, 0);
+}
+
+TEST(Inventory, ReadsServiceDefaultsAndOverrides) {
+    const LoadResult result = parseInventory(R"(
+[service]
+listen = "[::1]:9000"
+token_file = "/etc/zolvaned/token"
+lamp_warning_hours = 2500
+max_body_bytes = 4096
+
+[[projector]]
+name = "hall-a"
+address = "tcp://10.0.0.21:23"
+groups = ["halls", "east", "halls"]
+label = "Hall A"
+receive_timeout_ms = 2000
+offline_after = 5
+
+[defaults]
+poll_interval_ms = 2000
+slow_poll_interval_ms = 30000
+connect_timeout_ms = 1500
+send_timeout_ms = 1600
+receive_timeout_ms = 1700
+gap_ms = 20
+cooling_wait_ms = 90000
+offline_after = 4
+
+[[projector]]
+name = "Room_1.b"
+address = "serial:///dev/ttyUSB0"
+)");
+    ASSERT_TRUE(result.inventory) << result.faults.front().reason;
+    const Inventory& inventory = *result.inventory;
+    EXPECT_EQ(inventory.service.listenHost, "::1");
+    EXPECT_EQ(inventory.service.listenPort, 9000);
+    EXPECT_EQ(inventory.service.tokenFile, "/etc/zolvaned/token");
+    EXPECT_EQ(inventory.service.lampWarningHours, 2500u);
+    EXPECT_EQ(inventory.service.maxBodyBytes, 4096u);
+    ASSERT_EQ(inventory.projectors.size(), 2u);
+
+    const ProjectorEntry& a = inventory.projectors[0];
+    EXPECT_EQ(a.name, "hall-a");
+    EXPECT_EQ(a.label, "Hall A");
+    EXPECT_EQ(a.address, "tcp://10.0.0.21:23");
+    EXPECT_EQ(a.groups, (std::vector<std::string>{"halls", "east"}));
+    EXPECT_EQ(a.line, 8);
+    EXPECT_EQ(a.timing.receiveTimeout, milliseconds(2000));
+    EXPECT_EQ(a.timing.offlineAfter, 5u);
+    EXPECT_EQ(a.timing.pollInterval, milliseconds(2000));  // from [defaults], written after it
+
+    const ProjectorEntry& b = inventory.projectors[1];
+    EXPECT_EQ(b.label, "Room_1.b");
+    EXPECT_TRUE(b.groups.empty());
+    const Timing& t = b.timing;
+    EXPECT_EQ(t.pollInterval, milliseconds(2000));
+    EXPECT_EQ(t.slowPollInterval, milliseconds(30000));
+    EXPECT_EQ(t.connectTimeout, milliseconds(1500));
+    EXPECT_EQ(t.sendTimeout, milliseconds(1600));
+    EXPECT_EQ(t.receiveTimeout, milliseconds(1700));
+    EXPECT_EQ(t.gap, milliseconds(20));
+    EXPECT_EQ(t.coolingWait, milliseconds(90000));
+    EXPECT_EQ(t.offlineAfter, 4u);
+
+    EXPECT_EQ(inventory.find("Room_1.b"), &b);
+    EXPECT_EQ(inventory.find("nobody"), nullptr);
+    EXPECT_EQ(inventory.groups(), (std::vector<std::string>{"east", "halls"}));
+}
+
+}  // namespace
