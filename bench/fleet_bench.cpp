@@ -28,10 +28,11 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -97,7 +98,8 @@ pid_t StartService(const std::string& program, const std::filesystem::path& inve
             ::dup2(::fileno(out), STDERR_FILENO);
             ::dup2(::fileno(out), STDOUT_FILENO);
         }
-        ::execl(program.c_str(), program.c_str(), inventory.c_str(), static_cast<char*>(nullptr));
+        ::execl(program.c_str(), program.c_str(), "--inventory", inventory.c_str(),
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
     return child;
@@ -253,11 +255,30 @@ struct Latency {
     std::vector<double> ms;
     long failures = 0;
     double seconds = 0;
+    double serviceCpu = 0;     // s, over the load
+    long listenOverflows = 0;  // connections the kernel dropped for a full listen queue
+    long rssAfter = 0;         // kB
 };
+
+// TcpExt ListenOverflows: SYNs dropped because a listen queue was full. The count is the network
+// namespace's, so other programs listening on this machine add to it.
+long ListenOverflows() {
+    std::ifstream in("/proc/net/netstat");
+    std::string names, values;
+    while (std::getline(in, names) && std::getline(in, values)) {
+        if (names.rfind("TcpExt:", 0) != 0) continue;
+        std::istringstream n(names), v(values);
+        std::string name, value;
+        while (n >> name && v >> value) {
+            if (name == "ListenOverflows") return std::atol(value.c_str());
+        }
+    }
+    return 0;
+}
 
 // kClients threads, each with a keep-alive connection of its own, sending one request after
 // another for the given time.
-Latency Load(uint16_t port, bool oneProjector) {
+Latency Load(pid_t service, uint16_t port, bool oneProjector) {
     std::vector<std::vector<double>> perClient(kClients);
     std::atomic<long> failures{0};
     std::atomic<int> ready{0};
@@ -267,6 +288,7 @@ Latency Load(uint16_t port, bool oneProjector) {
         clients.emplace_back([&, c] {
             httplib::Client client("127.0.0.1", port);
             client.set_keep_alive(true);
+            client.set_tcp_nodelay(true);  // as browsers do
             client.set_read_timeout(10, 0);
             unsigned next = static_cast<unsigned>(c) * 7919u;
             ++ready;
@@ -289,11 +311,17 @@ Latency Load(uint16_t port, bool oneProjector) {
         });
     }
     while (ready < kClients) std::this_thread::sleep_for(milliseconds(10));
+    Latency latency;
+    const double cpu = CpuSeconds(service);
+    const long overflows = ListenOverflows();
     const auto start = Clock::now();
     go = true;
     for (auto& client : clients) client.join();
-    Latency latency;
     latency.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    latency.serviceCpu = CpuSeconds(service) - cpu;
+    latency.listenOverflows = ListenOverflows() - overflows;
+    latency.rssAfter = StatusValue(service, "VmRSS");
+    std::this_thread::sleep_for(seconds(1));  // lets the polls held up by the load finish
     for (auto& samples : perClient)
         latency.ms.insert(latency.ms.end(), samples.begin(), samples.end());
     latency.failures = failures;
@@ -343,8 +371,9 @@ PowerOff PowerOffAll(const emu::Emulator& fleet, uint16_t port) {
 
 void Row(const char* measure, const std::string& value, const char* target = "",
          std::optional<bool> met = std::nullopt) {
-    std::printf("%-52s %-34s %-16s %s\n", measure, value.c_str(), target,
+    std::printf("%-48s %-50s %-12s %s\n", measure, value.c_str(), target,
                 met ? (*met ? "met" : "MISSED") : "");
+    std::fflush(stdout);
 }
 
 std::string Format(const char* format, auto... values) {
@@ -355,10 +384,17 @@ std::string Format(const char* format, auto... values) {
 
 void LatencyRow(const char* measure, const Latency& latency) {
     const double p99 = Quantile(latency.ms, 0.99);
+    const auto requests = static_cast<double>(latency.ms.size());
     Row(measure,
-        Format("median %.2f ms, p99 %.2f ms (%.0f/s, %ld failed)", Quantile(latency.ms, 0.5), p99,
-               static_cast<double>(latency.ms.size()) / latency.seconds, latency.failures),
+        Format("median %.2f, p99 %.2f, p99.9 %.0f, max %.0f ms; %ld failed",
+               Quantile(latency.ms, 0.5), p99, Quantile(latency.ms, 0.999),
+               Quantile(latency.ms, 1.0), latency.failures),
         "p99 < 10 ms", p99 < 10.0 && latency.failures == 0);
+    Row("  requests/s; service CPU per request",
+        Format("%.0f/s; %.0f us", requests / latency.seconds,
+               1e6 * latency.serviceCpu / std::max(requests, 1.0)));
+    Row("  SYNs dropped (listen queue full); VmRSS after",
+        Format("%ld; %.1f MB", latency.listenOverflows, latency.rssAfter / 1024.0));
 }
 
 void PollRows(const char* period, const char* time, const PollFigures& figures) {
@@ -407,8 +443,11 @@ int main() {
     httplib::Client api("127.0.0.1", port);
     api.set_read_timeout(10, 0);
 
-    std::printf("fleet_bench: %d emulated projectors, polled every %lld ms; %d API clients\n",
-                kProjectors, static_cast<long long>(kPollInterval.count()), kClients);
+    std::printf(
+        "fleet_bench: %d emulated projectors, polled every %lld ms; %d API clients; "
+        "zolvaned pid %d\n",
+        kProjectors, static_cast<long long>(kPollInterval.count()), kClients, service);
+    std::fflush(stdout);
     if (!WaitForReach(api, "online", kProjectors, seconds(30))) {
         std::fprintf(stderr, "the service did not see all %d projectors online (log: %s)\n",
                      kProjectors, (dir / "zolvaned.log").c_str());
@@ -433,8 +472,8 @@ int main() {
 
     PollRows("poll period, all 200 answering", "poll time, all 200 answering",
              WatchPolls(api, kSampleWindow, true));
-    LatencyRow("GET /api/projectors/{name}, all answering", Load(port, true));
-    LatencyRow("GET /api/projectors, all answering", Load(port, false));
+    LatencyRow("GET /api/projectors/{name}, all answering", Load(service, port, true));
+    LatencyRow("GET /api/projectors, all answering", Load(service, port, false));
 
     emu::FaultConfig noReply;
     noReply.kind = emu::FaultKind::NoReply;
@@ -447,8 +486,8 @@ int main() {
                                static_cast<double>(kSampleWindow.count());
     PollRows("poll period of the 180, 20 silent", "poll time of the 180, 20 silent", silent);
     Row("service CPU, 20 silent (with 1 API read/s)", Format("%.2f %% of one core", silentShare));
-    LatencyRow("GET /api/projectors/{name}, 20 silent", Load(port, true));
-    LatencyRow("GET /api/projectors, 20 silent", Load(port, false));
+    LatencyRow("GET /api/projectors/{name}, 20 silent", Load(service, port, true));
+    LatencyRow("GET /api/projectors, 20 silent", Load(service, port, false));
     const int offline = CountReach(api, "offline");
     Row("offline after the silent stretch", Format("%d", offline), "20", offline == 20);
 
