@@ -38,8 +38,8 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
                  "and a live web page.",
                  "zolvaned"};
     app.set_version_flag("--version", std::string("zolvaned ") + ZOLVANE_VERSION);
-    app.add_option("--inventory", options.inventory, "The inventory of projectors")
-        ->capture_default_str()
+    app.add_option("--inventory", options.inventory,
+                   "The inventory of projectors; " + options.inventory + " by default")
         ->option_text("FILE");
     app.add_option("--check", options.check,
                    "Check the inventory FILE, name every fault by line, and end")
@@ -48,7 +48,7 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
                    "Listen on HOST:PORT instead of the inventory's address (port 0: any free "
                    "port)")
         ->option_text("HOST:PORT");
-    app.add_flag("--verbose", options.verbose, "Log every poll and request (debug level)");
+    app.add_flag("--verbose", options.verbose, "Log every HTTP request too (debug level)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -78,6 +78,11 @@ class HttpApi::Impl {
             // Statuses the server sets itself (413, 400 of an unreadable request): JSON too.
             if (response.body.empty()) fail(request, response, response.status, {});
         });
+        server_.set_logger([](const Request& request, const Response& response) {
+            if (!logs(Level::Debug)) return;
+            log(Level::Debug, request.method + " " + request.path + " from " + who(request) +
+                                  ": " + std::to_string(response.status));
+        });
         server_.set_exception_handler(
             [this](const Request& request, Response& response, std::exception_ptr) {
                 fail(request, response, 500, "the request failed inside the service");
@@ -329,7 +334,9 @@ class HttpApi::Impl {
     void groupCommand(const Request& request, Response& response, const std::smatch& match) {
         const std::string group = match[1];
         const std::vector<fleet::ProjectorQueue*> targets = fleet_.group(group);
-        if (targets.empty()) return fail(request, response, 404, "no group \"" + group + "\"");
+        if (targets.empty() && group != "all") {  // "all" of a site with none yet is empty
+            return fail(request, response, 404, "no group \"" + group + "\"");
+        }
         run(request, response, targets, commandFromBody(request.body), group);
     }
 

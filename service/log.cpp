@@ -14,9 +14,10 @@ std::atomic<int> mostDetail{static_cast<int>(Level::Info)};
 }  // namespace
 
 void setLogLevel(Level most) { mostDetail = static_cast<int>(most); }
+bool logs(Level level) { return static_cast<int>(level) <= mostDetail; }
 
 void log(Level level, std::string_view message) {
-    if (static_cast<int>(level) > mostDetail) return;
+    if (!logs(level)) return;
     std::string line = "<" + std::to_string(static_cast<int>(level)) + ">";
     line.reserve(line.size() + message.size() + 1);
     for (const char c : message) line += (c == '\n' || c == '\r') ? ' ' : c;

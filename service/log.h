@@ -14,5 +14,6 @@ void log(Level level, std::string_view message);
 
 // Lines below this level of detail are dropped; Info unless changed.
 void setLogLevel(Level most);
+bool logs(Level level);
 
 }  // namespace zolvane::service

@@ -109,9 +109,11 @@ int run(const service::CommandLine& options) {
     while (sigwait(&stopSignals, &received) != 0) {
     }
     log(Level::Info, std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
+    // The fleet stops before the server is waited for: a request waiting on a queue (a
+    // power-on waiting out a cool-down) is then answered at once instead of holding up the stop.
     http.stop();
-    server.join();
     fleet.stop();
+    server.join();
     fleet.unsubscribe(reachWatcher);
     log(Level::Info, "stopped");
     return 0;

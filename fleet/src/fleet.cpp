@@ -105,13 +105,15 @@ public:
         }
     }
 
-    const Inventory inventory_;
-    std::vector<std::unique_ptr<ProjectorQueue>> queues_;
-
 private:
     std::mutex mutex_;
     std::map<std::uint64_t, std::shared_ptr<Subscription>> subscriptions_;
     std::uint64_t lastId_ = 0;
+
+public:
+    const Inventory inventory_;
+    // Last, so that the queues (whose threads tell the watchers) go first.
+    std::vector<std::unique_ptr<ProjectorQueue>> queues_;
 };
 
 Fleet::Fleet(const Inventory& inventory) : impl_(std::make_unique<Impl>(inventory)) {}

@@ -258,7 +258,18 @@ public:
                     entry.address = *text;
                 }
             } else if (name == "label") {
-                if (const auto text = string(key, node)) entry.label = *text;
+                if (const auto text = string(key, node)) {
+                    // Shown on the web page and written to the log: one plain line.
+                    const bool plain = std::none_of(text->begin(), text->end(), [](char c) {
+                        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+                    });
+                    if (!plain || text->size() > 128) {
+                        fault(node.source(),
+                              "\"label\" must be at most 128 characters, without control "
+                              "characters");
+                    }
+                    entry.label = *text;
+                }
             } else if (name == "groups") {
                 groups(node, entry);
             } else if (!timing(key, node, entry.timing)) {
@@ -275,7 +286,7 @@ public:
     void projectors(const toml::key& key, const toml::node& node, const Timing& defaults,
                     Inventory& inventory) {
         const toml::array* list = node.as_array();
-        if (list == nullptr || !list->is_array_of_tables()) {
+        if (list == nullptr || (!list->empty() && !list->is_array_of_tables())) {
             fault(key.source(), "\"projector\" must be an array of tables ([[projector]])");
             return;
         }

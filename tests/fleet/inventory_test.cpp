@@ -37,6 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{P A "[projector.extra]\nx = 1\n", 4, "unknown table \"extra\""},
                     BadFile{"[lights]\non = true\n", 1, "unknown table \"lights\""},
                     BadFile{"projector = 3\n", 1, "array of tables"},
+                    BadFile{"projector = [1]\n", 1, "array of tables"},
+                    BadFile{P A "label = \"a\\nb\"\n", 4, "control characters"},
                     BadFile{"[service]\nport = 1\n", 2, "unknown key \"port\""},
                     BadFile{"[defaults]\nretries = 1\n", 2, "unknown key \"retries\""},
                     BadFile{"defaults = 1\n", 1, "must be a table"},
@@ -85,6 +87,7 @@ TEST(Inventory, CollectsEveryFaultInLineOrder) {
     EXPECT_EQ(describe("site.toml", result.faults[0]).rfind("site.toml:2:8: bad projector", 0), 0u);
     EXPECT_EQ(describe("site.toml", Fault{0, 0, "cannot be read"}), "site.toml: cannot be read");
     EXPECT_EQ(loadInventory("/nonexistent/site.toml").faults.at(0).line, 0);
+    EXPECT_TRUE(parseInventory("projector = []\n").inventory);  // a site with none yet
 }
 
 TEST(Inventory, ReadsServiceDefaultsAndOverrides) {

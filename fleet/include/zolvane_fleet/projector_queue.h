@@ -55,8 +55,8 @@ class ProjectorQueue {
     const ProjectorEntry& entry() const;
 
     // Starts the thread. With polling, the first poll runs at once and then every
-    // pollInterval (slow values every slowPollInterval); a projector in standby is asked only
-    // its power. Without polling (the command-line tool) the thread only runs commands.
+    // pollInterval (slow values every slowPollInterval, and again when it comes back); input,
+    // blank and mute are asked only while it is on. Without polling (the command-line tool) the thread only runs commands.
     void start(bool polling = true);
     // Refuses what is still queued ("the service is stopping"), lets the running exchange
     // end, joins the thread. Safe to call twice.

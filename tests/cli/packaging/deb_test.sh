@@ -44,6 +44,17 @@ address=$(sed -n 's/^tcp //p' "$scratch/emulator.out")
 [ -n "$address" ] || fail "the packaged emulator did not start"
 [ "$("$root/usr/bin/zolvane" --tcp "$address" get power)" = 1 ] || fail "packaged zolvane get power"
 
+if [ -e "$root/usr/sbin/zolvaned" ]; then
+    # The fleet service: its unit names the packaged program, and the program reads an inventory.
+    grep -qx 'ExecStart=/usr/sbin/zolvaned --inventory /etc/zolvaned/inventory.toml' \
+        "$root/usr/lib/systemd/system/zolvaned.service" || fail "zolvaned.service ExecStart"
+    [ -e "$root/usr/share/man/man8/zolvaned.8" ] || fail "zolvaned.8 is not in the package"
+    printf '[[projector]]\nname = "a"\naddress = "tcp://%s"\n' "$address" >"$scratch/inventory.toml"
+    [ "$("$root/usr/sbin/zolvaned" --check "$scratch/inventory.toml")" = \
+        "$scratch/inventory.toml: ok, 1 projectors in 0 groups" ] || fail "packaged zolvaned --check"
+    echo "zolvaned --check ran from the package"
+fi
+
 if [ -e "$root/usr/bin/varnex" ]; then
     QT_QPA_PLATFORM=offscreen "$root/usr/bin/varnex" --help >"$scratch/varnex-help.txt" ||
         fail "packaged varnex --help"

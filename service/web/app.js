@@ -1,0 +1,531 @@
+// The fleet page: one card per projector under its groups, kept current by the service's event
+// stream, with the common commands. Everything is drawn with DOM calls and textContent, so no
+// label or reason from the service is ever read as markup.
+'use strict';
+
+const TOKEN_KEY = 'zolvaned-token';
+
+// The projector's inputs, as the catalogue names them (the values of InputSource).
+const INPUTS = ['RGB', 'Video', 'S-Video', 'M1-D', 'BNC', 'Component'];
+
+const POWER = [
+  {value: 0, text: 'Off', kind: 'off'},
+  {value: 1, text: 'On', kind: 'on'},
+  {value: 2, text: 'Cooling down', kind: 'cooling'},
+];
+
+const REACH = {
+  online: {text: 'Online', kind: 'online'},
+  offline: {text: 'Offline', kind: 'offline'},
+  unknown: {text: 'Not polled yet', kind: 'unknown'},
+};
+
+// What each card button sends, and how its outcome is worded.
+const CARD_ACTIONS = [
+  {action: 'power-on', text: 'Power on', body: () => ({command: 'power', value: 'on'}),
+   doing: 'Switching on'},
+  {action: 'power-off', text: 'Power off', body: () => ({command: 'power', value: 'off'}),
+   doing: 'Switching off'},
+  {action: 'blank', text: 'Blank', toggle: 'blank', doing: 'Blanking',
+   body: (p) => ({command: 'blank', value: isOn(p, 'blank') ? 'off' : 'on'})},
+  {action: 'mute', text: 'Mute', toggle: 'mute', doing: 'Muting',
+   body: (p) => ({command: 'mute', value: isOn(p, 'mute') ? 'off' : 'on'})},
+];
+
+const GROUP_ACTIONS = [
+  {action: 'group-power-on', text: 'All on', value: 'on', doing: 'Switching on'},
+  {action: 'group-power-off', text: 'All off', value: 'off', doing: 'Switching off'},
+];
+
+const model = {
+  projectors: new Map(),  // name -> projector object from the service
+  groups: [],             // [{name, projectors: [names]}]
+  lampWarningHours: 3000,
+  cards: new Map(),       // name -> [card elements], one per group the projector is in
+};
+
+// ---------------------------------------------------------------------------------------------
+// Small helpers
+
+function element(tag, attributes = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(attributes)) {
+    if (value === undefined || value === null || value === false) continue;
+    if (key === 'class') node.className = value;
+    else if (key === 'text') node.textContent = value;
+    else node.setAttribute(key, value === true ? '' : value);
+  }
+  for (const child of children) if (child) node.append(child);
+  return node;
+}
+
+function svgIcon(kind) {
+  // Shapes differ by state, so that state is never told by colour alone.
+  const shapes = {
+    on: '<circle cx="12" cy="12" r="7" class="fill"/>',
+    off: '<circle cx="12" cy="12" r="7"/>',
+    cooling: '<path d="M12 3v18M4.2 7.5l15.6 9M4.2 16.5l15.6-9"/>',
+    online: '<path d="M5 12.5l4.5 4.5L19 7.5"/>',
+    offline: '<path d="M6 6l12 12M18 6L6 18"/>',
+    unknown: '<circle cx="12" cy="12" r="2" class="fill"/>',
+    warning: '<path d="M12 3l10 18H2z"/><path d="M12 10v5M12 17.5v.5"/>',
+  };
+  const span = document.createElement('span');
+  span.className = 'icon-wrap';
+  span.innerHTML = `<svg class="icon" viewBox="0 0 24 24" aria-hidden="true">${shapes[kind] || ''}</svg>`;
+  return span;
+}
+
+function valueOf(projector, key) {
+  const entry = projector.state && projector.state[key];
+  return entry && entry.value !== null && entry.value !== undefined ? entry.value : null;
+}
+
+function isOn(projector, key) {
+  return valueOf(projector, key) === 1;
+}
+
+function ago(iso) {
+  if (!iso) return 'never';
+  const seconds = Math.max(0, Math.round((Date.now() - Date.parse(iso)) / 1000));
+  if (seconds < 60) return `${seconds} s ago`;
+  if (seconds < 3600) return `${Math.floor(seconds / 60)} min ago`;
+  if (seconds < 86400) return `${Math.floor(seconds / 3600)} h ago`;
+  return new Date(iso).toLocaleString();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The token: asked once when a write is refused with 401, kept in localStorage.
+
+let tokenPrompt = null;  // the one open question, shared by every write that needs it
+
+function askToken(reason) {
+  if (tokenPrompt) return tokenPrompt;
+  const dialog = document.getElementById('token-dialog');
+  const form = document.getElementById('token-form');
+  const input = document.getElementById('token-input');
+  document.getElementById('token-reason').textContent = reason;
+  input.value = '';
+  tokenPrompt = new Promise((resolve) => {
+    const finish = (token) => {
+      form.removeEventListener('submit', onSubmit);
+      cancel.removeEventListener('click', onCancel);
+      dialog.removeEventListener('cancel', onCancel);
+      if (dialog.open) dialog.close();
+      tokenPrompt = null;
+      resolve(token);
+    };
+    const onSubmit = (event) => {
+      event.preventDefault();
+      const token = input.value.trim();
+      if (!token) return;
+      localStorage.setItem(TOKEN_KEY, token);
+      finish(token);
+    };
+    const onCancel = (event) => {
+      event.preventDefault();
+      finish(null);
+    };
+    const cancel = document.getElementById('token-cancel');
+    form.addEventListener('submit', onSubmit);
+    cancel.addEventListener('click', onCancel);
+    dialog.addEventListener('cancel', onCancel);
+    dialog.showModal();
+    input.focus();
+  });
+  return tokenPrompt;
+}
+
+// A write call. Answers {status, body}; status 0 when the service could not be reached. A 401
+// asks for the token and tries once more with it.
+async function write(method, path, payload) {
+  for (let attempt = 0; ; ++attempt) {
+    const headers = {'Content-Type': 'application/json'};
+    const token = localStorage.getItem(TOKEN_KEY);
+    if (token) headers.Authorization = `Bearer ${token}`;
+    let response;
+    try {
+      response = await fetch(path, {method, headers, body: JSON.stringify(payload)});
+    } catch (error) {
+      return {status: 0, body: {error: 'the service cannot be reached'}};
+    }
+    let body = null;
+    try {
+      body = await response.json();
+    } catch (error) {
+      body = {error: `the service answered ${response.status} ${response.statusText}`};
+    }
+    if (response.status !== 401 || attempt > 0) return {status: response.status, body};
+    const reason = token ? 'The stored access token was refused. Enter the current one.'
+                         : 'This service needs an access token for commands.';
+    if (token) localStorage.removeItem(TOKEN_KEY);
+    if (!(await askToken(reason))) return {status: 401, body};
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands and their outcome on the cards
+
+function describeResult(result) {
+  const parts = [result.result, result.reason].filter((part) => part);
+  return parts.length ? parts.join(': ') : 'failed';
+}
+
+function setMessage(node, text, kind) {
+  node.textContent = text;
+  node.dataset.kind = kind || '';
+}
+
+function showOnCards(name, text, kind) {
+  for (const card of model.cards.get(name) || []) {
+    setMessage(card.querySelector('[data-role="message"]'), text, kind);
+  }
+}
+
+// Shows each projector's outcome on its cards; answers how many succeeded.
+function showResults(label, body) {
+  let succeeded = 0;
+  for (const result of (body && body.results) || []) {
+    if (result.ok) {
+      ++succeeded;
+      const waited = result.waited_ms ? ` after waiting ${(result.waited_ms / 1000).toFixed(1)} s`
+                                      : '';
+      showOnCards(result.projector, waited ? `${label} done${waited} for the cool-down` : '',
+                  'done');
+    } else {
+      showOnCards(result.projector, `${label} failed: ${describeResult(result)}`, 'failure');
+    }
+  }
+  return succeeded;
+}
+
+async function projectorCommand(name, spec) {
+  const projector = model.projectors.get(name);
+  if (!projector) return;
+  showOnCards(name, `${spec.doing}…`, 'busy');
+  const {status, body} =
+      await write('POST', `/api/projectors/${encodeURIComponent(name)}/commands`, spec.body(projector));
+  if (body && Array.isArray(body.results)) {
+    showResults(spec.text, body);
+  } else {
+    showOnCards(name, `${spec.text} failed: ${(body && body.error) || `status ${status}`}`,
+                'failure');
+  }
+}
+
+async function inputCommand(name, input) {
+  showOnCards(name, `Selecting ${input}…`, 'busy');
+  const {status, body} = await write(
+      'POST', `/api/projectors/${encodeURIComponent(name)}/commands`,
+      {command: 'input', value: input});
+  if (body && Array.isArray(body.results)) {
+    showResults(`Input ${input}`, body);
+  } else {
+    showOnCards(name, `Input ${input} failed: ${(body && body.error) || `status ${status}`}`,
+                'failure');
+  }
+  // Back to what the projector reported until the event stream says otherwise.
+  const projector = model.projectors.get(name);
+  if (projector) updateCards(projector);
+}
+
+async function groupCommand(group, spec, messageNode) {
+  const members = group === 'all'
+      ? [...model.projectors.keys()]
+      : ((model.groups.find((g) => g.name === group) || {}).projectors || []);
+  setMessage(messageNode, `${spec.doing}…`, 'busy');
+  for (const name of members) showOnCards(name, `${spec.doing}…`, 'busy');
+  const {status, body} = await write(
+      'POST', `/api/groups/${encodeURIComponent(group)}/commands`,
+      {command: 'power', value: spec.value});
+  if (body && Array.isArray(body.results)) {
+    const succeeded = showResults(spec.text, body);
+    const failed = body.results.length - succeeded;
+    setMessage(messageNode,
+               failed ? `${spec.text}: ${failed} of ${body.results.length} failed`
+                      : `${spec.text}: done for ${succeeded}`,
+               failed ? 'failure' : 'done');
+  } else {
+    const reason = (body && body.error) || `status ${status}`;
+    setMessage(messageNode, `${spec.text} failed: ${reason}`, 'failure');
+    for (const name of members) showOnCards(name, '', '');
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing
+
+function field(label, key) {
+  return element('div', {class: 'field'},
+                 element('dt', {text: label}),
+                 element('dd', {'data-field': key}));
+}
+
+function makeCard(projector, groupName) {
+  const name = projector.name;
+  const title = element('h3', {class: 'card-label', 'data-field': 'label'});
+  const header = element('header', {class: 'card-head'},
+                         element('div', {class: 'card-names'}, title,
+                                 element('span', {class: 'card-name', text: name})),
+                         element('span', {class: 'badge reach', 'data-field': 'reach'}));
+  const reachDetail = element('p', {class: 'reach-detail', 'data-field': 'seen'});
+  const failure = element('p', {class: 'reach-failure', 'data-field': 'last-failure'});
+
+  const fields = element('dl', {class: 'fields'},
+                         field('Power', 'power'), field('Input', 'input'),
+                         field('Blank', 'blank'), field('Mute', 'mute'),
+                         field('Lamp', 'lamp'), field('Filter', 'filter'),
+                         field('Status', 'error'));
+
+  const buttons = element('div', {class: 'card-actions', role: 'group',
+                                  'aria-label': `Commands for ${projector.label || name}`});
+  for (const spec of CARD_ACTIONS) {
+    const button = element('button', {type: 'button', 'data-action': spec.action,
+                                      'aria-pressed': spec.toggle ? 'false' : null},
+                           spec.text);
+    button.addEventListener('click', () => projectorCommand(name, spec));
+    buttons.append(button);
+  }
+  const selectId = `input-${groupName}-${name}`.replace(/[^A-Za-z0-9_-]/g, '_');
+  const select = element('select', {id: selectId, 'data-action': 'input'});
+  select.append(element('option', {value: '', text: '—', disabled: true}));
+  for (const input of INPUTS) select.append(element('option', {value: input, text: input}));
+  select.addEventListener('change', () => {
+    if (select.value) inputCommand(name, select.value);
+  });
+  buttons.append(element('label', {class: 'input-choice', for: selectId},
+                         element('span', {text: 'Input'}), select));
+
+  const card = element('article', {class: 'card', 'data-projector': name,
+                                   'aria-label': projector.label || name},
+                       header, reachDetail, failure, fields, buttons,
+                       element('p', {class: 'card-message', 'data-role': 'message',
+                                     role: 'status'}));
+  return card;
+}
+
+function setBadge(node, kind, text) {
+  node.replaceChildren(svgIcon(kind), document.createTextNode(text));
+  node.dataset.kind = kind;
+}
+
+function updateCard(card, p) {
+  const q = (key) => card.querySelector(`[data-field="${key}"]`);
+  q('label').textContent = p.label || p.name;
+  card.setAttribute('aria-label', p.label || p.name);
+
+  const reach = REACH[p.reach] || REACH.unknown;
+  setBadge(q('reach'), reach.kind, reach.text);
+  card.dataset.reach = reach.kind;
+  const seen = q('seen');
+  seen.textContent = `Last seen ${ago(p.last_seen)}`;
+  seen.dataset.when = p.last_seen || '';
+  if (p.last_seen) seen.title = new Date(p.last_seen).toLocaleString();
+  const failure = q('last-failure');
+  failure.textContent = p.last_failure ? `Last failure: ${p.last_failure}` : '';
+  failure.hidden = !p.last_failure;
+
+  const power = valueOf(p, 'power');
+  const powerKind = POWER.find((entry) => entry.value === power);
+  if (powerKind) setBadge(q('power'), powerKind.kind, powerKind.text);
+  else setBadge(q('power'), 'unknown', power === null ? 'Unknown' : `Code ${power}`);
+  card.dataset.power = powerKind ? powerKind.kind : 'unknown';
+
+  const named = (key, fallback) => {
+    const entry = p.state && p.state[key];
+    if (!entry || entry.value === null || entry.value === undefined) return 'Unknown';
+    return entry.name || fallback(entry.value);
+  };
+  q('input').textContent = named('input', (v) => INPUTS[v] || `Code ${v}`);
+  q('blank').textContent = named('blank', (v) => (v ? 'on' : 'off'));
+  q('mute').textContent = named('mute', (v) => (v ? 'on' : 'off'));
+
+  const lamp = valueOf(p, 'lamp_hours');
+  const lampNode = q('lamp');
+  const worn = lamp !== null && lamp >= model.lampWarningHours;
+  lampNode.replaceChildren();
+  if (worn) lampNode.append(svgIcon('warning'));
+  lampNode.append(lamp === null ? 'Unknown' : `${lamp} h`);
+  if (worn) lampNode.append(element('span', {class: 'note', text: ` (due at ${model.lampWarningHours} h)`}));
+  lampNode.classList.toggle('warning', worn);
+  card.classList.toggle('lamp-worn', worn);
+  const filter = valueOf(p, 'filter_hours');
+  q('filter').textContent = filter === null ? 'Unknown' : `${filter} h`;
+
+  const error = valueOf(p, 'error_status');
+  const errorNode = q('error');
+  const faulty = error !== null && error !== 0;
+  errorNode.replaceChildren();
+  if (faulty) errorNode.append(svgIcon('warning'));
+  errorNode.append(named('error_status', (v) => (v ? `Error ${v}` : 'Normal')));
+  errorNode.classList.toggle('fault', faulty);
+  card.classList.toggle('has-fault', faulty);
+
+  for (const key of ['blank', 'mute']) {
+    card.querySelector(`[data-action="${key}"]`).setAttribute('aria-pressed', String(isOn(p, key)));
+  }
+  const select = card.querySelector('select[data-action="input"]');
+  const input = valueOf(p, 'input');
+  select.value = input !== null && INPUTS[input] ? INPUTS[input] : '';
+}
+
+function updateCards(projector) {
+  for (const card of model.cards.get(projector.name) || []) updateCard(card, projector);
+}
+
+function updateSummary() {
+  const counts = {online: 0, offline: 0, unknown: 0};
+  for (const p of model.projectors.values()) counts[REACH[p.reach] ? p.reach : 'unknown'] += 1;
+  const parts = [`${model.projectors.size} projector${model.projectors.size === 1 ? '' : 's'}`,
+                 `${counts.online} online`];
+  if (counts.offline) parts.push(`${counts.offline} offline`);
+  if (counts.unknown) parts.push(`${counts.unknown} not polled yet`);
+  document.getElementById('summary').textContent = parts.join(' · ');
+}
+
+// The sections: every group in the service's order, then the projectors in no group.
+function sections() {
+  const list = model.groups.map((group) => ({name: group.name, members: group.projectors}));
+  const grouped = new Set(model.groups.flatMap((group) => group.projectors));
+  const loose = [...model.projectors.keys()].filter((name) => !grouped.has(name));
+  if (loose.length) list.push({name: null, members: loose});
+  return list;
+}
+
+function render() {
+  const main = document.getElementById('fleet');
+  model.cards.clear();
+  const children = [];
+  for (const section of sections()) {
+    const heading = section.name === null ? 'Ungrouped' : section.name;
+    const headingId = `group-${section.name === null ? '-ungrouped' : section.name}`
+                          .replace(/[^A-Za-z0-9_-]/g, '_');
+    const head = element('header', {class: 'group-head'},
+                         element('h2', {id: headingId, text: heading},
+                                 element('span', {class: 'count',
+                                                  text: ` ${section.members.length}`})));
+    if (section.name !== null) {
+      const actions = element('div', {class: 'group-actions', role: 'group',
+                                      'aria-label': `Group ${heading}`});
+      const message = element('p', {class: 'group-message', 'data-role': 'message',
+                                    role: 'status'});
+      for (const spec of GROUP_ACTIONS) {
+        const button = element('button', {type: 'button', 'data-action': spec.action,
+                                          'aria-label': `${spec.text} in ${heading}`},
+                               spec.text);
+        button.addEventListener('click', () => groupCommand(section.name, spec, message));
+        actions.append(button);
+      }
+      head.append(actions, message);
+    }
+    const grid = element('div', {class: 'cards'});
+    for (const name of section.members) {
+      const projector = model.projectors.get(name);
+      if (!projector) continue;
+      const card = makeCard(projector, heading);
+      updateCard(card, projector);
+      if (!model.cards.has(name)) model.cards.set(name, []);
+      model.cards.get(name).push(card);
+      grid.append(card);
+    }
+    children.push(element('section', {class: 'group', 'data-group': section.name === null ? '' : section.name,
+                                      'data-ungrouped': section.name === null ? 'true' : null,
+                                      'aria-labelledby': headingId},
+                          head, grid));
+  }
+  if (!children.length) children.push(element('p', {class: 'empty', text: 'The inventory names no projector.'}));
+  main.replaceChildren(...children);
+  main.setAttribute('aria-busy', 'false');
+  updateSummary();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading and the event stream
+
+let stream = null;
+let retryDelay = 1000;
+let retryTimer = null;
+
+function banner(text) {
+  const node = document.getElementById('banner');
+  node.textContent = text || '';
+  node.hidden = !text;
+}
+
+async function load() {
+  const response = await fetch('/api/projectors', {cache: 'no-store'});
+  if (!response.ok) throw new Error(`the service answered ${response.status}`);
+  const body = await response.json();
+  model.projectors = new Map(body.projectors.map((p) => [p.name, p]));
+  model.groups = body.groups || [];
+  if (Number.isFinite(body.lamp_warning_hours)) model.lampWarningHours = body.lamp_warning_hours;
+  render();
+}
+
+function onState(event) {
+  let projector;
+  try {
+    projector = JSON.parse(event.data);
+  } catch (error) {
+    return;
+  }
+  const known = model.projectors.get(projector.name);
+  if (known && projector.version !== undefined && known.version > projector.version) return;
+  model.projectors.set(projector.name, projector);
+  if (!model.cards.has(projector.name)) {
+    render();  // a projector the page has not drawn: the inventory has changed
+    return;
+  }
+  updateCards(projector);
+  updateSummary();
+}
+
+function scheduleReconnect(reason) {
+  if (stream) {
+    stream.close();
+    stream = null;
+  }
+  banner(`Live updates stopped (${reason}). Reconnecting…`);
+  document.body.dataset.stream = 'down';
+  clearTimeout(retryTimer);
+  retryTimer = setTimeout(connect, retryDelay);
+  retryDelay = Math.min(retryDelay * 2, 15000);
+}
+
+async function connect() {
+  try {
+    await load();
+  } catch (error) {
+    scheduleReconnect(`the service cannot be reached: ${error.message}`);
+    return;
+  }
+  stream = new EventSource('/api/events');
+  stream.addEventListener('state', onState);
+  stream.addEventListener('open', () => {
+    retryDelay = 1000;
+    banner('');
+    document.body.dataset.stream = 'up';
+  });
+  stream.addEventListener('error', () => scheduleReconnect('the connection to the service was lost'));
+}
+
+function bindAllButtons() {
+  const bar = document.querySelector('.top [data-group="all"]');
+  const message = document.querySelector('.top [data-role="message"]');
+  for (const spec of GROUP_ACTIONS) {
+    bar.querySelector(`[data-action="${spec.action}"]`)
+        .addEventListener('click', () => groupCommand('all', spec, message));
+  }
+}
+
+function tick() {
+  for (const node of document.querySelectorAll('[data-field="seen"]')) {
+    node.textContent = `Last seen ${ago(node.dataset.when)}`;
+  }
+}
+
+document.addEventListener('DOMContentLoaded', () => {
+  bindAllButtons();
+  connect();
+  setInterval(tick, 5000);
+});
