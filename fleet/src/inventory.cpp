@@ -116,10 +116,15 @@ public:
         return i->get();
     }
 
+    // Timing keys the file gives, in [defaults] or in the projector being read.
+    std::set<std::string_view> givenDefaults;
+    std::set<std::string_view> given;
+
     // A timing key; false when the key is none.
     bool timing(const toml::key& key, const toml::node& node, Timing& timing) {
         const TimingKey* entry = findTimingKey(key.str());
         if (entry == nullptr) return false;
+        given.insert(entry->key);
         if (const auto value = integer(key, node, entry->min, entry->max)) {
             entry->store(timing, *value);
         }
@@ -130,6 +135,8 @@ public:
         for (const auto& [key, node] : table) {
             if (!this->timing(key, node, timing)) unknownKey(key, node, " in [defaults]");
         }
+        givenDefaults.insert(given.begin(), given.end());
+        given.clear();
     }
 
     void service(const toml::table& table, ServiceSettings& service) {
@@ -237,6 +244,7 @@ public:
         ProjectorEntry entry;
         entry.timing = defaults;
         entry.line = static_cast<int>(table.source().begin.line);
+        given = givenDefaults;
         bool named = false;
         bool addressed = false;
         const std::size_t faultsBefore = faults.size();
@@ -279,6 +287,14 @@ public:
         if (!named) fault(table.source(), "projector without a \"name\"");
         if (!addressed) fault(table.source(), "projector without an \"address\"");
         if (entry.label.empty()) entry.label = entry.name;
+        // A serial projector answers within a frame's time or not at all: unless the file says
+        // otherwise, it gets the serial time-outs the link itself uses.
+        if (!entry.address.starts_with("tcp://")) {
+            if (!given.contains("send_timeout_ms")) entry.timing.sendTimeout = Milliseconds(630);
+            if (!given.contains("receive_timeout_ms")) {
+                entry.timing.receiveTimeout = Milliseconds(1000);
+            }
+        }
         const bool sound = faults.size() == faultsBefore;
         return {std::move(entry), sound};
     }

@@ -157,4 +157,28 @@ address = "serial:///dev/ttyUSB0"
     EXPECT_EQ(inventory.groups(), (std::vector<std::string>{"east", "halls"}));
 }
 
+// Without a word from the file each link keeps its own time-outs: a dead serial projector
+// costs one second a poll, not three.
+TEST(InventoryRead, SerialLinksKeepTheirOwnTimeOuts) {
+    const LoadResult result = parseInventory(R"(
+[[projector]]
+name = "net"
+address = "tcp://10.0.0.21"
+[[projector]]
+name = "wire"
+address = "serial:///dev/ttyS0"
+[[projector]]
+name = "told"
+address = "serial:///dev/ttyS1"
+receive_timeout_ms = 2500
+)");
+    ASSERT_TRUE(result.inventory);
+    const auto& p = result.inventory->projectors;
+    EXPECT_EQ(p[0].timing.receiveTimeout, milliseconds(3000));
+    EXPECT_EQ(p[1].timing.sendTimeout, milliseconds(630));
+    EXPECT_EQ(p[1].timing.receiveTimeout, milliseconds(1000));
+    EXPECT_EQ(p[2].timing.sendTimeout, milliseconds(630));
+    EXPECT_EQ(p[2].timing.receiveTimeout, milliseconds(2500));
+}
+
 }  // namespace

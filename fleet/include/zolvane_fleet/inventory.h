@@ -38,8 +38,8 @@ struct Timing {
     Milliseconds pollInterval{5000};       // power, input, blank, mute
     Milliseconds slowPollInterval{60000};  // lamp hours, filter hours, error status
     Milliseconds connectTimeout{3000};
-    Milliseconds sendTimeout{3000};
-    Milliseconds receiveTimeout{3000};
+    Milliseconds sendTimeout{3000};     // 630 for serial links unless the file says
+    Milliseconds receiveTimeout{3000};  // 1000 for serial links unless the file says
     Milliseconds gap{0};                   // least time between two exchanges
     Milliseconds coolingWait{120000};      // longest a power-on waits out a cool-down
     unsigned offlineAfter = 3;             // failed polls in a row before "offline"
