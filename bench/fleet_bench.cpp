@@ -6,7 +6,8 @@
 //   - poll period and poll time of the projectors that answer, with all answering and with 20
 //     of them silent (the period from the projectors' last_seen, the poll time from /metrics);
 //   - API latency of GET /api/projectors/{name} and GET /api/projectors under 50 keep-alive
-//     clients sending back to back, with all answering and with 20 silent;
+//     clients sending back to back (and of the list with each client reading 10 times a
+//     second), with all answering and with 20 silent;
 //   - the time from "power off group all" to every emulated projector off.
 //
 // zolvaned is the one built beside this benchmark, or the program ZOLVANED names. Its log goes
@@ -54,6 +55,8 @@ constexpr milliseconds kPollInterval{5000};
 constexpr seconds kCpuWindow{30};
 constexpr seconds kSampleWindow{20};
 constexpr seconds kLoadTime{5};
+// The paced clients: each reads every 100 ms, as a page refreshing itself might.
+constexpr milliseconds kPace{100};
 // Every tenth projector, 20 in all, stops answering in the second half.
 bool Silent(int index) { return index % 10 == 5; }
 
@@ -276,9 +279,9 @@ long ListenOverflows() {
     return 0;
 }
 
-// kClients threads, each with a keep-alive connection of its own, sending one request after
-// another for the given time.
-Latency Load(pid_t service, uint16_t port, bool oneProjector) {
+// kClients threads, each with a keep-alive connection of its own, for kLoadTime: sending one
+// request after another (period 0), or one every period, the clients' beats spread out.
+Latency Load(pid_t service, uint16_t port, bool oneProjector, milliseconds period = {}) {
     std::vector<std::vector<double>> perClient(kClients);
     std::atomic<long> failures{0};
     std::atomic<int> ready{0};
@@ -293,8 +296,14 @@ Latency Load(pid_t service, uint16_t port, bool oneProjector) {
             unsigned next = static_cast<unsigned>(c) * 7919u;
             ++ready;
             while (!go) std::this_thread::yield();
-            const auto end = Clock::now() + kLoadTime;
+            const auto began = Clock::now();
+            const auto end = began + kLoadTime;
+            auto beat = began + period * c / kClients;
             while (Clock::now() < end) {
+                if (period.count() > 0) {
+                    std::this_thread::sleep_until(beat);
+                    beat += period;
+                }
                 next = next * 1103515245u + 12345u;
                 const std::string path =
                     oneProjector ? "/api/projectors/" + Name(static_cast<int>(next >> 8) % 200)
@@ -474,6 +483,7 @@ int main() {
              WatchPolls(api, kSampleWindow, true));
     LatencyRow("GET /api/projectors/{name}, all answering", Load(service, port, true));
     LatencyRow("GET /api/projectors, all answering", Load(service, port, false));
+    LatencyRow("GET /api/projectors, all answering, 10/s each", Load(service, port, false, kPace));
 
     emu::FaultConfig noReply;
     noReply.kind = emu::FaultKind::NoReply;
@@ -488,6 +498,7 @@ int main() {
     Row("service CPU, 20 silent (with 1 API read/s)", Format("%.2f %% of one core", silentShare));
     LatencyRow("GET /api/projectors/{name}, 20 silent", Load(service, port, true));
     LatencyRow("GET /api/projectors, 20 silent", Load(service, port, false));
+    LatencyRow("GET /api/projectors, 20 silent, 10/s each", Load(service, port, false, kPace));
     const int offline = CountReach(api, "offline");
     Row("offline after the silent stretch", Format("%d", offline), "20", offline == 20);
 
