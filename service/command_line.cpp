@@ -34,9 +34,10 @@ std::optional<ListenAddress> parseListenAddress(std::string_view text) {
 ParsedCommandLine parseCommandLine(int argc, char** argv) {
     CommandLine options;
     std::string listen;
-    CLI::App app{"zolvaned: watches and drives a fleet of projectors, with a JSON API over HTTP "
-                 "and a live web page.",
-                 "zolvaned"};
+    CLI::App app{
+        "zolvaned: watches and drives a fleet of projectors, with a JSON API over HTTP "
+        "and a live web page.",
+        "zolvaned"};
     app.set_version_flag("--version", std::string("zolvaned ") + ZOLVANE_VERSION);
     app.add_option("--inventory", options.inventory,
                    "The inventory of projectors; " + options.inventory + " by default")

@@ -36,9 +36,7 @@ constexpr std::array shortForms{
     ShortForm{"mute", "Mute"},
 };
 
-CheckedCommand refused(int status, std::string reason) {
-    return {{}, {status, std::move(reason)}};
-}
+CheckedCommand refused(int status, std::string reason) { return {{}, {status, std::move(reason)}}; }
 
 std::optional<json> parsedObject(std::string_view body, CheckedCommand* fault) {
     json parsed = json::parse(body, nullptr, false);
@@ -67,9 +65,10 @@ CheckedCommand withValue(fleet::Command command, const json& body) {
         }
         command.value = named;
     } else if (value.is_number_integer()) {
-        const bool fits = value.is_number_unsigned()
-                              ? value.get<std::uint64_t>() <= std::numeric_limits<std::int32_t>::max()
-                              : value.get<std::int64_t>() >= std::numeric_limits<std::int32_t>::min();
+        const bool fits =
+            value.is_number_unsigned()
+                ? value.get<std::uint64_t>() <= std::numeric_limits<std::int32_t>::max()
+                : value.get<std::int64_t>() >= std::numeric_limits<std::int32_t>::min();
         if (!fits) return refused(422, setting + " does not take " + value.dump());
         command.value = static_cast<std::int32_t>(value.get<std::int64_t>());
     } else {
@@ -84,8 +83,8 @@ CheckedCommand withValue(fleet::Command command, const json& body) {
 CheckedCommand checked(fleet::Command command, const OperationWord& operation, const json& body) {
     command.operation = operation.operation;
     if ((command.setting->operations & operation.bit) == 0) {
-        return refused(422, std::string(command.setting->name) + " has no " +
-                                std::string(operation.word));
+        return refused(
+            422, std::string(command.setting->name) + " has no " + std::string(operation.word));
     }
     if (command.operation == fleet::Operation::Set) return withValue(command, body);
     return {command, {}};

@@ -2,7 +2,8 @@
 
 namespace zolvane::service {
 
-EventHub::EventHub(std::size_t maxStreams, std::size_t kept) : maxStreams_(maxStreams), kept_(kept) {}
+EventHub::EventHub(std::size_t maxStreams, std::size_t kept)
+    : maxStreams_(maxStreams), kept_(kept) {}
 
 std::string EventHub::block(std::uint64_t id, const std::string& data) {
     return "event: state\nid: " + std::to_string(id) + "\ndata: " + data + "\n\n";

@@ -15,7 +15,7 @@
 namespace zolvane::service {
 
 class EventHub {
-  public:
+public:
     explicit EventHub(std::size_t maxStreams = 32, std::size_t kept = 1024);
 
     // A change: the data line's JSON. Called on the fleet's queue threads; never blocks for long.
@@ -44,7 +44,7 @@ class EventHub {
     // One event block of the stream.
     static std::string block(std::uint64_t id, const std::string& data);
 
-  private:
+private:
     struct Change {
         std::uint64_t id;
         std::string block;

@@ -1,8 +1,11 @@
 #include "http_api.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -32,20 +35,20 @@ std::string who(const Request& request) {
 // What each status means when nothing more precise was said.
 std::string statusReason(int status) {
     switch (status) {
-    case 400:
-        return "the request cannot be read";
-    case 401:
-        return "this call needs the service's bearer token";
-    case 404:
-        return "no such path";
-    case 405:
-        return "the path does not take this method";
-    case 413:
-        return "the body is larger than the service takes";
-    case 503:
-        return "the service is stopping";
-    default:
-        return "the request failed";
+        case 400:
+            return "the request cannot be read";
+        case 401:
+            return "this call needs the service's bearer token";
+        case 404:
+            return "no such path";
+        case 405:
+            return "the path does not take this method";
+        case 413:
+            return "the body is larger than the service takes";
+        case 503:
+            return "the service is stopping";
+        default:
+            return "the request failed";
     }
 }
 
@@ -64,7 +67,7 @@ std::string describeCommand(const fleet::Command& command) {
 }  // namespace
 
 class HttpApi::Impl {
-  public:
+public:
     Impl(fleet::Fleet& fleet, ApiOptions options)
         : fleet_(fleet), options_(std::move(options)), hub_(options_.maxStreams) {
         buildRoutes();
@@ -74,14 +77,22 @@ class HttpApi::Impl {
         server_.set_read_timeout(options_.ioTimeout);
         server_.set_write_timeout(options_.ioTimeout);
         server_.set_keep_alive_timeout(options_.ioTimeout.count());
+        // The listening socket: SO_REUSEADDR only. The server's own default adds SO_REUSEPORT,
+        // with which a second service started on the same port shares it without a word and
+        // takes half the requests.
+        server_.set_socket_options([this](socket_t socket) {
+            const int yes = 1;
+            ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            listening_ = socket;
+        });
         server_.set_error_handler([this](const Request& request, Response& response) {
             // Statuses the server sets itself (413, 400 of an unreadable request): JSON too.
             if (response.body.empty()) fail(request, response, response.status, {});
         });
         server_.set_logger([](const Request& request, const Response& response) {
             if (!logs(Level::Debug)) return;
-            log(Level::Debug, request.method + " " + request.path + " from " + who(request) +
-                                  ": " + std::to_string(response.status));
+            log(Level::Debug, request.method + " " + request.path + " from " + who(request) + ": " +
+                                  std::to_string(response.status));
         });
         server_.set_exception_handler(
             [this](const Request& request, Response& response, std::exception_ptr) {
@@ -90,19 +101,20 @@ class HttpApi::Impl {
         for (const auto& add : {&httplib::Server::Get, &httplib::Server::Options}) {
             (server_.*add)(".*", [this](const Request& q, Response& r) { dispatch(q, r); });
         }
-        using Plain = httplib::Server& (httplib::Server::*)(const std::string&,
-                                                            httplib::Server::Handler);
-        for (const Plain add : {static_cast<Plain>(&httplib::Server::Post),
-                                static_cast<Plain>(&httplib::Server::Put),
-                                static_cast<Plain>(&httplib::Server::Patch),
-                                static_cast<Plain>(&httplib::Server::Delete)}) {
+        using Plain =
+            httplib::Server& (httplib::Server::*)(const std::string&, httplib::Server::Handler);
+        for (const Plain add :
+             {static_cast<Plain>(&httplib::Server::Post), static_cast<Plain>(&httplib::Server::Put),
+              static_cast<Plain>(&httplib::Server::Patch),
+              static_cast<Plain>(&httplib::Server::Delete)}) {
             (server_.*add)(".*", [this](const Request& q, Response& r) { dispatch(q, r); });
         }
-        watcher_ = fleet_.subscribe([this](const std::string& name, const fleet::ProjectorState& s) {
-            if (const fleet::ProjectorQueue* queue = fleet_.find(name)) {
-                hub_.publish(projectorJson(queue->entry(), s).dump());
-            }
-        });
+        watcher_ =
+            fleet_.subscribe([this](const std::string& name, const fleet::ProjectorState& s) {
+                if (const fleet::ProjectorQueue* queue = fleet_.find(name)) {
+                    hub_.publish(projectorJson(queue->entry(), s).dump());
+                }
+            });
     }
 
     ~Impl() {
@@ -121,6 +133,9 @@ class HttpApi::Impl {
             }
             return {};
         }
+        // The server's backlog of 5 makes a burst of new clients wait for SYN retries, a second
+        // and more each, while the threads are busy: a longer one, as the system allows.
+        if (listening_ >= 0) ::listen(listening_, SOMAXCONN);
         return static_cast<std::uint16_t>(bound);
     }
 
@@ -132,7 +147,7 @@ class HttpApi::Impl {
         server_.stop();
     }
 
-  private:
+private:
     using Handler = std::function<void(const Request&, Response&, const std::smatch&)>;
     struct Route {
         std::string method;
@@ -142,12 +157,12 @@ class HttpApi::Impl {
     };
 
     void buildRoutes() {
-        const auto bound = [this](void (Impl::*member)(const Request&, Response&,
-                                                       const std::smatch&)) {
-            return [this, member](const Request& q, Response& r, const std::smatch& m) {
-                (this->*member)(q, r, m);
+        const auto bound =
+            [this](void (Impl::*member)(const Request&, Response&, const std::smatch&)) {
+                return [this, member](const Request& q, Response& r, const std::smatch& m) {
+                    (this->*member)(q, r, m);
+                };
             };
-        };
         const std::string name = "([A-Za-z0-9._-]+)";
         const std::string setting = "([^/]+)";
         routes_ = {
@@ -310,9 +325,9 @@ class HttpApi::Impl {
         if (refuseWhileStopping(request, response)) return;
         const fleet::CommandResult result = read(*queue, setting);
         if (!result.ok() || !result.value) {
-            return fail(request, response, 502,
-                        queue->entry().name + " did not read " + setting->name + ": " +
-                            reasonOf(result));
+            return fail(
+                request, response, 502,
+                queue->entry().name + " did not read " + setting->name + ": " + reasonOf(result));
         }
         json shown = readJson(setting, *result.value);
         shown["setting"] = setting->name;
@@ -360,8 +375,7 @@ class HttpApi::Impl {
             summary += (summary.empty() ? "" : ", ") + outcome.projector + " " +
                        (outcome.result.ok() ? "ok" : reasonOf(outcome.result));
         }
-        log(Level::Info, "command from " + who(request) + ": " + describeCommand(command) +
-                             " to " +
+        log(Level::Info, "command from " + who(request) + ": " + describeCommand(command) + " to " +
                              (group.empty() ? targets.front()->entry().name : "group " + group) +
                              ": " + summary);
         answer(response, {{"ok", ok}, {"results", results}}, ok || !group.empty() ? 200 : 502);
@@ -413,7 +427,8 @@ class HttpApi::Impl {
         stream.after = hub_.newest();  // changes from here on follow, none is lost
         std::string text;
         for (const auto& queue : fleet_.projectors()) {
-            text += EventHub::block(stream.after, projectorJson(queue->entry(), queue->state()).dump());
+            text +=
+                EventHub::block(stream.after, projectorJson(queue->entry(), queue->state()).dump());
         }
         return sink.write(text.data(), text.size());
     }
@@ -425,6 +440,7 @@ class HttpApi::Impl {
     std::vector<Route> routes_;
     std::atomic<bool> stopping_{false};
     std::uint64_t watcher_ = 0;
+    socket_t listening_ = -1;
 };
 
 HttpApi::HttpApi(fleet::Fleet& fleet, ApiOptions options)

@@ -16,14 +16,14 @@ struct ApiOptions {
     std::optional<std::string> token;  // write calls need it when set
     std::size_t maxBodyBytes = 65536;
     unsigned lampWarningHours = 3000;
-    std::size_t maxStreams = 32;       // open event streams; more are answered 503
-    std::size_t clients = 56;          // threads for requests beside the streams
-    std::chrono::seconds ioTimeout{5};  // a read or write of a slow client
+    std::size_t maxStreams = 32;                 // open event streams; more are answered 503
+    std::size_t clients = 56;                    // threads for requests beside the streams
+    std::chrono::seconds ioTimeout{5};           // a read or write of a slow client
     std::chrono::milliseconds keepAlive{15000};  // comment line on an idle event stream
 };
 
 class HttpApi {
-  public:
+public:
     // Subscribes to the fleet at once; the fleet must outlive the API.
     HttpApi(fleet::Fleet& fleet, ApiOptions options);
     ~HttpApi();
@@ -40,7 +40,7 @@ class HttpApi {
     // returns once the requests being answered are done.
     void stop();
 
-  private:
+private:
     class Impl;
     std::unique_ptr<Impl> impl_;
 };

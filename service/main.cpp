@@ -35,7 +35,7 @@ int check(const std::string& file) {
 
 // Logs each projector's change of reachability once, with the reason when it went offline.
 class ReachLog {
-  public:
+public:
     void operator()(const std::string& name, const fleet::ProjectorState& state) {
         std::lock_guard lock(mutex_);
         fleet::Reach& known = reach_[name];
@@ -48,7 +48,7 @@ class ReachLog {
         }
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::map<std::string, fleet::Reach> reach_;
 };
@@ -74,8 +74,8 @@ int run(const service::CommandLine& options) {
             return 1;
         }
     }
-    const service::ListenAddress listen = options.listen.value_or(service::ListenAddress{
-        inventory.service.listenHost, inventory.service.listenPort});
+    const service::ListenAddress listen = options.listen.value_or(
+        service::ListenAddress{inventory.service.listenHost, inventory.service.listenPort});
 
     // Signals are taken by one thread with sigwait(); every thread started from here on
     // inherits the mask, so none is interrupted by them.
@@ -101,7 +101,8 @@ int run(const service::CommandLine& options) {
     const std::string shownHost =
         listen.host.find(':') == std::string::npos ? listen.host : "[" + listen.host + "]";
     log(Level::Info, "started with " + std::to_string(inventory.projectors.size()) +
-                         " projectors from " + options.inventory + (api.token ? "" : "; write calls need no token"));
+                         " projectors from " + options.inventory +
+                         (api.token ? "" : "; write calls need no token"));
     log(Level::Info, "listening on " + shownHost + ":" + std::to_string(*port));
     std::thread server([&http] { http.serve(); });
 

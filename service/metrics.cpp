@@ -39,16 +39,19 @@ double seconds(std::chrono::nanoseconds duration) {
     return std::chrono::duration<double>(duration).count();
 }
 
-auto gauge(std::optional<std::uint16_t> ProjectorState::* value) {
+auto gauge(std::optional<std::uint16_t> ProjectorState::*value) {
     return [value](const std::string& projector, const ProjectorState& state,
                    std::vector<Sample>& out) {
-        if (state.*value) out.push_back({"", label(projector), static_cast<double>(*(state.*value))});
+        if (state.*value)
+            out.push_back({"", label(projector), static_cast<double>(*(state.*value))});
     };
 }
 
 auto number(std::function<double(const ProjectorState&)> value) {
     return [value](const std::string& projector, const ProjectorState& state,
-                   std::vector<Sample>& out) { out.push_back({"", label(projector), value(state)}); };
+                   std::vector<Sample>& out) {
+        out.push_back({"", label(projector), value(state)});
+    };
 }
 
 void powerStates(const std::string& projector, const ProjectorState& state,
@@ -84,8 +87,7 @@ const std::vector<Family>& families() {
          number([](const ProjectorState& s) { return static_cast<double>(s.pollFailures); })},
         {"zolvaned_projector_poll_duration_seconds", "summary", "Time spent in polls",
          pollDurations},
-        {"zolvaned_projector_last_poll_duration_seconds", "gauge",
-         "How long the latest poll took",
+        {"zolvaned_projector_last_poll_duration_seconds", "gauge", "How long the latest poll took",
          number([](const ProjectorState& s) { return seconds(s.lastPollDuration); })},
     };
     return table;

@@ -24,8 +24,8 @@ json valueJson(const std::optional<std::uint16_t>& value, const char* setting) {
 
 json timeJson(std::chrono::system_clock::time_point when) {
     if (when.time_since_epoch().count() == 0) return nullptr;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        when.time_since_epoch()).count();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
     const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
     std::tm utc{};
     gmtime_r(&seconds, &utc);

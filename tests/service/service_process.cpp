@@ -20,7 +20,8 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     std::vector<char*> arguments;
-    for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : argv)
+        arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
     if (::posix_spawn(&pid_, arguments[0], &actions, nullptr, arguments.data(), environ) != 0) {
         pid_ = -1;

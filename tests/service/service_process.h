@@ -14,7 +14,7 @@
 namespace service_testing {
 
 class ServiceProcess {
-  public:
+public:
     explicit ServiceProcess(const std::vector<std::string>& argv);
     ~ServiceProcess();  // SIGKILL when still running
     ServiceProcess(const ServiceProcess&) = delete;
@@ -30,7 +30,7 @@ class ServiceProcess {
     // The exit status once it has ended; empty when still running after the time-out.
     std::optional<int> wait(std::chrono::milliseconds timeout);
 
-  private:
+private:
     pid_t pid_ = -1;
     int errFd_ = -1;
     std::thread reader_;

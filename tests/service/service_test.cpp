@@ -2,8 +2,11 @@
 // loopback, spoken to over HTTP.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -38,15 +41,15 @@ void write(const std::filesystem::path& file, const std::string& text) {
 }
 
 std::string inventoryText(const Emulator& emulator, const std::filesystem::path& token) {
-    std::string text = "[service]\nlisten = \"127.0.0.1:8470\"\ntoken_file = \"" +
-                       token.string() +
+    std::string text = "[service]\nlisten = \"127.0.0.1:8470\"\ntoken_file = \"" + token.string() +
                        "\"\nmax_body_bytes = 4096\n\n[defaults]\npoll_interval_ms = 200\n"
                        "slow_poll_interval_ms = 1000\nconnect_timeout_ms = 300\n"
                        "receive_timeout_ms = 300\noffline_after = 2\n";
     const char* groups[] = {"[\"halls\"]", "[\"halls\"]", "[\"lobby\"]"};
     for (std::size_t i = 0; i < emulator.count(); ++i) {
-        text += "\n[[projector]]\nname = \"p" + std::to_string(i) + "\"\naddress = \"tcp://127.0.0.1:" +
-                std::to_string(emulator.tcpPort(i)) + "\"\ngroups = " + groups[i] + "\n";
+        text += "\n[[projector]]\nname = \"p" + std::to_string(i) +
+                "\"\naddress = \"tcp://127.0.0.1:" + std::to_string(emulator.tcpPort(i)) +
+                "\"\ngroups = " + groups[i] + "\n";
     }
     return text;
 }
@@ -67,7 +70,7 @@ std::size_t changeFrames(const Emulator& emulator) {
 }
 
 class Service : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         zolvane::emulator::Options options;
         options.count = 3;
@@ -137,7 +140,7 @@ class Service : public ::testing::Test {
 
 // The event stream, read on a thread of its own until the test has what it waits for.
 class EventStream {
-  public:
+public:
     explicit EventStream(int port) : client_("127.0.0.1", port) {
         client_.set_read_timeout(30s);
         thread_ = std::thread([this] {
@@ -163,15 +166,16 @@ class EventStream {
     // Waits until the stream holds text `count` times, or has ended.
     bool waitFor(const std::string& text, std::size_t count, std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex_);
-        return grown_.wait_for(lock, timeout, [&] { return occurrences(text) >= count || ended_; }) &&
-               occurrences(text) >= count;
+        return grown_.wait_for(lock, timeout, [&] {
+            return occurrences(text) >= count || ended_;
+        }) && occurrences(text) >= count;
     }
     bool waitForEnd(std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex_);
         return grown_.wait_for(lock, timeout, [&] { return ended_; });
     }
 
-  private:
+private:
     std::size_t occurrences(const std::string& text) const {
         std::size_t count = 0;
         for (auto at = text_.find(text); at != std::string::npos; at = text_.find(text, at + 1)) {
@@ -215,7 +219,8 @@ TEST_F(Service, EveryReadingEndpointAnswers) {
         EXPECT_EQ(answer->status, 200) << row.path << ": " << answer->body;
         EXPECT_TRUE(answer->get_header_value("Content-Type").starts_with(row.contentType))
             << row.path;
-        EXPECT_NE(answer->body.find(row.holds), std::string::npos) << row.path << ": " << answer->body;
+        EXPECT_NE(answer->body.find(row.holds), std::string::npos)
+            << row.path << ": " << answer->body;
     }
     const json one = get("/api/projectors/p0");
     EXPECT_EQ(one["state"]["power"], (json{{"value", 1}, {"name", "on"}}));
@@ -252,8 +257,8 @@ TEST_F(Service, BadRequestsAreRefusedAndSendNothing) {
         {"PUT", "/api/projectors/p0/settings/Brightness", R"({"value":-1})", kToken, 422, "-1"},
         {"POST", "/api/projectors/p0/commands", R"({"command":"input","value":"Laserdisc"})",
          kToken, 422, "Laserdisc"},
-        {"POST", "/api/projectors/p0/commands",
-         R"({"command":"increment","setting":"Power"})", kToken, 422, "increment"},
+        {"POST", "/api/projectors/p0/commands", R"({"command":"increment","setting":"Power"})",
+         kToken, 422, "increment"},
         {"POST", "/api/projectors/p0/commands",
          R"({"command":"set","setting":"LampTime","value":0})", kToken, 422, "set"},
         {"POST", "/api/projectors/p0/commands", blank + std::string(5000, ' '), kToken, 413,
@@ -339,13 +344,46 @@ TEST_F(Service, AProjectorThatStopsAnsweringGoesOfflineAndComesBack) {
     EXPECT_TRUE(service_->waitForLog("<6>p2 online", 5s));
 }
 
-TEST_F(Service, SigtermEndsPromptlyWithAnOpenEventStream) {
-    EventStream events(*service_->port());
-    ASSERT_TRUE(events.waitFor("event: state\n", 3, 10s));
+TEST_F(Service, EventStreamsAreCappedAndSigtermEndsThemPromptly) {
+    std::vector<std::unique_ptr<EventStream>> streams;
+    for (int i = 0; i < 32; ++i) {
+        streams.push_back(std::make_unique<EventStream>(*service_->port()));
+        ASSERT_TRUE(streams.back()->waitFor("event: state\n", 3, 10s)) << i;
+    }
+    get("/api/events", 503);
+    EXPECT_EQ(get("/api/projectors/p0")["name"], "p0");  // requests still have threads
+
     service_->signal(SIGTERM);
     EXPECT_EQ(service_->wait(5s), 0) << service_->log();
-    EXPECT_TRUE(events.waitForEnd(5s));
+    for (const auto& stream : streams) EXPECT_TRUE(stream->waitForEnd(5s));
     EXPECT_NE(service_->log().find("<6>stopped\n"), std::string::npos);
+}
+
+TEST_F(Service, ItsPortTakesAFloodOfClientsButNoSecondService) {
+    const cli_testing::Finished second =
+        cli_testing::Run({ZOLVANED, "--inventory", inventory_.string(), "--listen",
+                          "127.0.0.1:" + std::to_string(*service_->port())},
+                         std::chrono::seconds(20));
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("<3>not started: cannot listen on"), std::string::npos) << second.err;
+
+    std::vector<int> sockets;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(*service_->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 200; ++i) {  // more than the service has threads, each half a request
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << i;
+        ASSERT_EQ(::write(fd, "GET /api/pro", 12), 12);
+        sockets.push_back(fd);
+    }
+    for (std::size_t i = 0; i < emulator_->count(); ++i) {
+        emulator_->clearFrames(i);
+        EXPECT_TRUE(emulator_->waitForFrames(4, 5s, i)) << i;  // a poll every 200 ms goes on
+    }
+    for (const int fd : sockets) ::close(fd);
+    EXPECT_EQ(get("/api/projectors/p1")["reach"], "online");
 }
 
 TEST(ServiceStart, CheckAndRefusalsAtStart) {
@@ -359,9 +397,10 @@ TEST(ServiceStart, CheckAndRefusalsAtStart) {
     const std::string good =
         "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:9\"\ngroups = [\"x\", \"y\"]\n"
         "[[projector]]\nname = \"b\"\naddress = \"serial:///dev/ttyUSB0\"\n";
-    const std::string bad = "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:9\"\n"
-                            "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:10\"\n"
-                            "colour = 3\n";
+    const std::string bad =
+        "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:9\"\n"
+        "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:10\"\n"
+        "colour = 3\n";
     const std::string file = (folder / "inventory.toml").string();
     const Row rows[] = {
         {good, {"--check", file}, 0, file + ": ok, 2 projectors in 2 groups\n"},
@@ -370,7 +409,9 @@ TEST(ServiceStart, CheckAndRefusalsAtStart) {
         {"", {"--check", file}, 1, file + ": "},
         {bad, {"--inventory", file}, 1, "<3>" + file + ":4:"},
         {"[service]\ntoken_file = \"" + (folder / "none").string() + "\"\n" + good,
-         {"--inventory", file}, 1, "<3>not started: the token file"},
+         {"--inventory", file},
+         1,
+         "<3>not started: the token file"},
         {good, {"--inventory", file, "--listen", "nowhere"}, 2, "HOST:PORT"},
         {good, {"--help"}, 0, "--inventory"},
     };
