@@ -101,8 +101,14 @@ int run(const service::CommandLine& options) {
     const std::string shownHost =
         listen.host.find(':') == std::string::npos ? listen.host : "[" + listen.host + "]";
     log(Level::Info, "started with " + std::to_string(inventory.projectors.size()) +
-                         " projectors from " + options.inventory +
-                         (api.token ? "" : "; write calls need no token"));
+                         " projectors from " + options.inventory);
+    const bool loopback =
+        listen.host.starts_with("127.") || listen.host == "::1" || listen.host == "localhost";
+    if (!api.token) {
+        log(loopback ? Level::Info : Level::Warning,
+            "write calls need no token: anyone who reaches " + listen.host +
+                " may command the projectors");
+    }
     log(Level::Info, "listening on " + shownHost + ":" + std::to_string(*port));
     std::thread server([&http] { http.serve(); });
 

@@ -33,8 +33,9 @@ const CARD_ACTIONS = [
 ];
 
 const GROUP_ACTIONS = [
-  {action: 'group-power-on', text: 'All on', value: 'on', doing: 'Switching on'},
-  {action: 'group-power-off', text: 'All off', value: 'off', doing: 'Switching off'},
+  {action: 'group-power-on', text: 'All on', card: 'Power on', value: 'on', doing: 'Switching on'},
+  {action: 'group-power-off', text: 'All off', card: 'Power off', value: 'off',
+   doing: 'Switching off'},
 ];
 
 const model = {
@@ -72,7 +73,9 @@ function svgIcon(kind) {
   };
   const span = document.createElement('span');
   span.className = 'icon-wrap';
-  span.innerHTML = `<svg class="icon" viewBox="0 0 24 24" aria-hidden="true">${shapes[kind] || ''}</svg>`;
+  // The shapes are the constants above, never text from the service.
+  span.innerHTML =
+      `<svg class="icon" viewBox="0 0 24 24" aria-hidden="true">${shapes[kind] || ''}</svg>`;
   return span;
 }
 
@@ -88,6 +91,7 @@ function isOn(projector, key) {
 function ago(iso) {
   if (!iso) return 'never';
   const seconds = Math.max(0, Math.round((Date.now() - Date.parse(iso)) / 1000));
+  if (seconds < 5) return 'just now';
   if (seconds < 60) return `${seconds} s ago`;
   if (seconds < 3600) return `${Math.floor(seconds / 60)} min ago`;
   if (seconds < 86400) return `${Math.floor(seconds / 3600)} h ago`;
@@ -167,8 +171,8 @@ async function write(method, path, payload) {
 // Commands and their outcome on the cards
 
 function describeResult(result) {
-  const parts = [result.result, result.reason].filter((part) => part);
-  return parts.length ? parts.join(': ') : 'failed';
+  // The reason says it in words; the result code ("time-out", "refused") is the fallback.
+  return result.reason || result.result || 'no reason given';
 }
 
 function setMessage(node, text, kind) {
@@ -199,16 +203,23 @@ function showResults(label, body) {
   return succeeded;
 }
 
-async function projectorCommand(name, spec) {
+// A power-on sent while the lamp cools down waits for it to end, which can take minutes.
+function doing(entry, projector) {
+  const on = entry.action === 'power-on' || entry.action === 'group-power-on';
+  return on && valueOf(projector, 'power') === 2 ? 'Waiting for the cool-down, then switching on'
+                                                 : entry.doing;
+}
+
+async function projectorCommand(name, entry) {
   const projector = model.projectors.get(name);
   if (!projector) return;
-  showOnCards(name, `${spec.doing}…`, 'busy');
-  const {status, body} =
-      await write('POST', `/api/projectors/${encodeURIComponent(name)}/commands`, spec.body(projector));
+  showOnCards(name, `${doing(entry, projector)}…`, 'busy');
+  const {status, body} = await write(
+      'POST', `/api/projectors/${encodeURIComponent(name)}/commands`, entry.body(projector));
   if (body && Array.isArray(body.results)) {
-    showResults(spec.text, body);
+    showResults(entry.text, body);
   } else {
-    showOnCards(name, `${spec.text} failed: ${(body && body.error) || `status ${status}`}`,
+    showOnCards(name, `${entry.text} failed: ${(body && body.error) || `status ${status}`}`,
                 'failure');
   }
 }
@@ -229,25 +240,28 @@ async function inputCommand(name, input) {
   if (projector) updateCards(projector);
 }
 
-async function groupCommand(group, spec, messageNode) {
+async function groupCommand(group, entry, messageNode) {
   const members = group === 'all'
       ? [...model.projectors.keys()]
       : ((model.groups.find((g) => g.name === group) || {}).projectors || []);
-  setMessage(messageNode, `${spec.doing}…`, 'busy');
-  for (const name of members) showOnCards(name, `${spec.doing}…`, 'busy');
+  setMessage(messageNode, `${entry.doing}…`, 'busy');
+  for (const name of members) {
+    const projector = model.projectors.get(name);
+    if (projector) showOnCards(name, `${doing(entry, projector)}…`, 'busy');
+  }
   const {status, body} = await write(
       'POST', `/api/groups/${encodeURIComponent(group)}/commands`,
-      {command: 'power', value: spec.value});
+      {command: 'power', value: entry.value});
   if (body && Array.isArray(body.results)) {
-    const succeeded = showResults(spec.text, body);
+    const succeeded = showResults(entry.card, body);
     const failed = body.results.length - succeeded;
     setMessage(messageNode,
-               failed ? `${spec.text}: ${failed} of ${body.results.length} failed`
-                      : `${spec.text}: done for ${succeeded}`,
+               failed ? `${entry.text}: ${failed} of ${body.results.length} failed`
+                      : `${entry.text}: done for ${succeeded}`,
                failed ? 'failure' : 'done');
   } else {
     const reason = (body && body.error) || `status ${status}`;
-    setMessage(messageNode, `${spec.text} failed: ${reason}`, 'failure');
+    setMessage(messageNode, `${entry.text} failed: ${reason}`, 'failure');
     for (const name of members) showOnCards(name, '', '');
   }
 }
@@ -261,12 +275,13 @@ function field(label, key) {
                  element('dd', {'data-field': key}));
 }
 
-function makeCard(projector, groupName) {
+function makeCard(projector, sectionIndex) {
   const name = projector.name;
   const title = element('h3', {class: 'card-label', 'data-field': 'label'});
   const header = element('header', {class: 'card-head'},
                          element('div', {class: 'card-names'}, title,
-                                 element('span', {class: 'card-name', text: name})),
+                                 element('span', {class: 'card-name', text: name,
+                                                  title: projector.address})),
                          element('span', {class: 'badge reach', 'data-field': 'reach'}));
   const reachDetail = element('p', {class: 'reach-detail', 'data-field': 'seen'});
   const failure = element('p', {class: 'reach-failure', 'data-field': 'last-failure'});
@@ -279,14 +294,14 @@ function makeCard(projector, groupName) {
 
   const buttons = element('div', {class: 'card-actions', role: 'group',
                                   'aria-label': `Commands for ${projector.label || name}`});
-  for (const spec of CARD_ACTIONS) {
-    const button = element('button', {type: 'button', 'data-action': spec.action,
-                                      'aria-pressed': spec.toggle ? 'false' : null},
-                           spec.text);
-    button.addEventListener('click', () => projectorCommand(name, spec));
+  for (const entry of CARD_ACTIONS) {
+    const button = element('button', {type: 'button', 'data-action': entry.action,
+                                      'aria-pressed': entry.toggle ? 'false' : null},
+                           entry.text);
+    button.addEventListener('click', () => projectorCommand(name, entry));
     buttons.append(button);
   }
-  const selectId = `input-${groupName}-${name}`.replace(/[^A-Za-z0-9_-]/g, '_');
+  const selectId = `input-${sectionIndex}-${name}`;
   const select = element('select', {id: selectId, 'data-action': 'input'});
   select.append(element('option', {value: '', text: '—', disabled: true}));
   for (const input of INPUTS) select.append(element('option', {value: input, text: input}));
@@ -346,7 +361,9 @@ function updateCard(card, p) {
   lampNode.replaceChildren();
   if (worn) lampNode.append(svgIcon('warning'));
   lampNode.append(lamp === null ? 'Unknown' : `${lamp} h`);
-  if (worn) lampNode.append(element('span', {class: 'note', text: ` (due at ${model.lampWarningHours} h)`}));
+  if (worn) {
+    lampNode.append(element('span', {class: 'note', text: ` (due at ${model.lampWarningHours} h)`}));
+  }
   lampNode.classList.toggle('warning', worn);
   card.classList.toggle('lamp-worn', worn);
   const filter = valueOf(p, 'filter_hours');
@@ -396,10 +413,10 @@ function render() {
   const main = document.getElementById('fleet');
   model.cards.clear();
   const children = [];
-  for (const section of sections()) {
+  // Element ids go by the section's place, since group names need not make valid ids.
+  for (const [index, section] of sections().entries()) {
     const heading = section.name === null ? 'Ungrouped' : section.name;
-    const headingId = `group-${section.name === null ? '-ungrouped' : section.name}`
-                          .replace(/[^A-Za-z0-9_-]/g, '_');
+    const headingId = `group-${index}`;
     const head = element('header', {class: 'group-head'},
                          element('h2', {id: headingId, text: heading},
                                  element('span', {class: 'count',
@@ -409,11 +426,11 @@ function render() {
                                       'aria-label': `Group ${heading}`});
       const message = element('p', {class: 'group-message', 'data-role': 'message',
                                     role: 'status'});
-      for (const spec of GROUP_ACTIONS) {
-        const button = element('button', {type: 'button', 'data-action': spec.action,
-                                          'aria-label': `${spec.text} in ${heading}`},
-                               spec.text);
-        button.addEventListener('click', () => groupCommand(section.name, spec, message));
+      for (const entry of GROUP_ACTIONS) {
+        const button = element('button', {type: 'button', 'data-action': entry.action,
+                                          'aria-label': `${entry.text} in ${heading}`},
+                               entry.text);
+        button.addEventListener('click', () => groupCommand(section.name, entry, message));
         actions.append(button);
       }
       head.append(actions, message);
@@ -422,18 +439,21 @@ function render() {
     for (const name of section.members) {
       const projector = model.projectors.get(name);
       if (!projector) continue;
-      const card = makeCard(projector, heading);
+      const card = makeCard(projector, index);
       updateCard(card, projector);
       if (!model.cards.has(name)) model.cards.set(name, []);
       model.cards.get(name).push(card);
       grid.append(card);
     }
-    children.push(element('section', {class: 'group', 'data-group': section.name === null ? '' : section.name,
+    children.push(element('section', {class: 'group',
+                                      'data-group': section.name === null ? '' : section.name,
                                       'data-ungrouped': section.name === null ? 'true' : null,
                                       'aria-labelledby': headingId},
                           head, grid));
   }
-  if (!children.length) children.push(element('p', {class: 'empty', text: 'The inventory names no projector.'}));
+  if (!children.length) {
+    children.push(element('p', {class: 'empty', text: 'The inventory names no projector.'}));
+  }
   main.replaceChildren(...children);
   main.setAttribute('aria-busy', 'false');
   updateSummary();
@@ -506,16 +526,47 @@ async function connect() {
     banner('');
     document.body.dataset.stream = 'up';
   });
-  stream.addEventListener('error', () => scheduleReconnect('the connection to the service was lost'));
+  stream.addEventListener('error',
+                          () => scheduleReconnect('the connection to the service was lost'));
 }
 
 function bindAllButtons() {
   const bar = document.querySelector('.top [data-group="all"]');
   const message = document.querySelector('.top [data-role="message"]');
-  for (const spec of GROUP_ACTIONS) {
-    bar.querySelector(`[data-action="${spec.action}"]`)
-        .addEventListener('click', () => groupCommand('all', spec, message));
+  for (const entry of GROUP_ACTIONS) {
+    bar.querySelector(`[data-action="${entry.action}"]`)
+        .addEventListener('click', () => groupCommand('all', entry, message));
   }
+}
+
+// The event stream tells of changes only, and a projector that answers every poll with the same
+// state sends none, so its last-seen time is read again now and then.
+const REFRESH_MS = 15000;
+
+async function refresh() {
+  if (document.body.dataset.stream !== 'up') return;  // connect() reads everything anyway
+  let body;
+  try {
+    const response = await fetch('/api/projectors', {cache: 'no-store'});
+    if (!response.ok) return;
+    body = await response.json();
+  } catch (error) {
+    return;
+  }
+  const names = body.projectors.map((p) => p.name);
+  if (names.length !== model.projectors.size || names.some((n) => !model.projectors.has(n))) {
+    model.projectors = new Map(body.projectors.map((p) => [p.name, p]));
+    model.groups = body.groups || [];
+    render();
+    return;
+  }
+  for (const projector of body.projectors) {
+    const known = model.projectors.get(projector.name);
+    if (known.version > projector.version) continue;  // the stream has told of a newer state
+    model.projectors.set(projector.name, projector);
+    updateCards(projector);
+  }
+  updateSummary();
 }
 
 function tick() {
@@ -528,4 +579,5 @@ document.addEventListener('DOMContentLoaded', () => {
   bindAllButtons();
   connect();
   setInterval(tick, 5000);
+  setInterval(refresh, REFRESH_MS);
 });

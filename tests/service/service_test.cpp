@@ -402,6 +402,7 @@ TEST(ServiceStart, CheckAndRefusalsAtStart) {
         "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:10\"\n"
         "colour = 3\n";
     const std::string file = (folder / "inventory.toml").string();
+    write(folder / "empty", " \n");
     const Row rows[] = {
         {good, {"--check", file}, 0, file + ": ok, 2 projectors in 2 groups\n"},
         {bad, {"--check", file}, 1, file + ":4:"},
@@ -413,7 +414,12 @@ TEST(ServiceStart, CheckAndRefusalsAtStart) {
          1,
          "<3>not started: the token file"},
         {good, {"--inventory", file, "--listen", "nowhere"}, 2, "HOST:PORT"},
+        {"[service]\ntoken_file = \"" + (folder / "empty").string() + "\"\n" + good,
+         {"--inventory", file},
+         1,
+         "holds no token"},
         {good, {"--help"}, 0, "--inventory"},
+        {good, {"--version"}, 0, "zolvaned 1."},
     };
     for (const Row& row : rows) {
         std::filesystem::remove(file);

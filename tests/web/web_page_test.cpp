@@ -262,6 +262,21 @@ protected:
         return true;
     }
 
+    static void expectShown(const std::string& name, const std::string& field,
+                            const std::string& text) {
+        EXPECT_TRUE(eventually([&] { return showsEverywhere(name, field, text); }))
+            << name << " " << field << " shows " << ::testing::PrintToString(shown(name, field));
+    }
+
+    // The outcome of a command shown on the projector's first card.
+    static void expectMessage(const std::string& name, const std::string& text) {
+        const std::string css = "[data-projector=\"" + name + "\"] [data-role=message]";
+        EXPECT_TRUE(eventually([&] {
+            const auto texts = browser().texts(css);
+            return !texts.empty() && texts[0].find(text) != std::string::npos;
+        })) << ::testing::PrintToString(browser().texts(css));
+    }
+
     static void click(const std::string& css) {
         const auto element = browser().find(css);
         ASSERT_TRUE(element) << "nothing on the page matches " << css;
@@ -353,18 +368,9 @@ TEST_P(PageClicks, ReachTheProjectorsAndShowTheirNewState) {
         })) << name
             << " 0x" << std::hex << o.type << " is "
             << theSite->emulator().value(o.type, o.projector).value_or(0xFFFF);
-        EXPECT_TRUE(eventually([&] { return showsEverywhere(name, o.field, o.text); }))
-            << name << " " << o.field << " shows "
-            << ::testing::PrintToString(shown(name, o.field));
+        expectShown(name, o.field, o.text);
     }
-    if (*row.message) {
-        const std::string css =
-            "[data-projector=\"" + kNames[row.outcomes[0].projector] + "\"] [data-role=message]";
-        EXPECT_TRUE(eventually([&] {
-            const auto texts = browser().texts(css);
-            return !texts.empty() && texts[0].find(row.message) != std::string::npos;
-        })) << ::testing::PrintToString(browser().texts(css));
-    }
+    if (*row.message) expectMessage(kNames[row.outcomes[0].projector], row.message);
     EXPECT_EQ(browser().execute("return window.sameLoad === true"), true);
 }
 
@@ -372,60 +378,33 @@ const auto allOff = [](Emulator& emulator) {
     for (std::size_t i = 0; i < kNames.size(); ++i) emulator.setPower(PowerState::Off, i);
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Page, PageClicks,
-    ::testing::Values(
-        Click{"CardPowerOff",
-              {},
-              {},
-              {R"([data-group="halls"] [data-projector="hall-b"] [data-action="power-off"])"},
-              {{1, kPower, 0, "power", "Off"},
-               {0, kPower, 1, "power", "On"},
-               {2, kPower, 1, "power", "On"}}},
-        Click{"GroupPowerOff",
-              {},
-              {},
-              {R"([data-group="halls"] .group-head [data-action="group-power-off"])"},
-              {{0, kPower, 0, "power", "Off"},
-               {1, kPower, 0, "power", "Off"},
-               {2, kPower, 1, "power", "On"}}},
-        Click{"EveryPowerOff",
-              {},
-              {},
-              {R"(.top [data-action="group-power-off"])"},
-              {{0, kPower, 0, "power", "Off"},
-               {1, kPower, 0, "power", "Off"},
-               {2, kPower, 0, "power", "Off"}}},
-        Click{"GroupPowerOn",
-              allOff,
-              {{0, "power", "Off"}, {1, "power", "Off"}, {2, "power", "Off"}},
-              {R"([data-group="halls"] .group-head [data-action="group-power-on"])"},
-              {{0, kPower, 1, "power", "On"},
-               {1, kPower, 1, "power", "On"},
-               {2, kPower, 0, "power", "Off"}}},
-        Click{"Mute",
-              {},
-              {},
-              {R"([data-projector="lobby"] [data-action="mute"])"},
-              {{2, kMute, 1, "mute", "on"}, {0, kMute, 0, "mute", "off"}}},
-        Click{"BlankAgainUnblanks",
-              [](Emulator& emulator) { emulator.setValue(kBlank, 1, 0); },
-              {{0, "blank", "on"}},
-              {R"([data-group="east"] [data-projector="hall-a"] [data-action="blank"])"},
-              {{0, kBlank, 0, "blank", "off"}}},
-        Click{"Input",
-              {},
-              {},
-              {R"([data-group="east"] [data-projector="hall-a"] select[data-action="input"])",
-               R"([data-group="east"] [data-projector="hall-a"] option[value="S-Video"])"},
-              {{0, kInput, 2, "input", "S-Video"}, {1, kInput, 0, "input", "RGB"}}},
-        Click{"RefusalShownOnTheCard",
-              [](Emulator& emulator) { emulator.refuseSet(kPower, true, 1); },
-              {},
-              {R"([data-group="halls"] [data-projector="hall-b"] [data-action="power-off"])"},
-              {{1, kPower, 1, "power", "On"}},
-              "Power off failed: "}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Page, PageClicks, ::testing::Values(
+    Click{"CardPowerOff", {}, {}, {R"([data-group="halls"] [data-projector="hall-b"] [data-action="power-off"])"},
+          {{1, kPower, 0, "power", "Off"}, {0, kPower, 1, "power", "On"}, {2, kPower, 1, "power", "On"}}},
+    Click{"GroupPowerOff", {}, {}, {R"([data-group="halls"] .group-head [data-action="group-power-off"])"},
+          {{0, kPower, 0, "power", "Off"}, {1, kPower, 0, "power", "Off"}, {2, kPower, 1, "power", "On"}}},
+    Click{"EveryPowerOff", {}, {}, {R"(.top [data-action="group-power-off"])"},
+          {{0, kPower, 0, "power", "Off"}, {1, kPower, 0, "power", "Off"}, {2, kPower, 0, "power", "Off"}}},
+    Click{"GroupPowerOn", allOff, {{0, "power", "Off"}, {1, "power", "Off"}, {2, "power", "Off"}},
+          {R"([data-group="halls"] .group-head [data-action="group-power-on"])"},
+          {{0, kPower, 1, "power", "On"}, {1, kPower, 1, "power", "On"}, {2, kPower, 0, "power", "Off"}}},
+    Click{"Mute", {}, {}, {R"([data-projector="lobby"] [data-action="mute"])"},
+          {{2, kMute, 1, "mute", "on"}, {0, kMute, 0, "mute", "off"}}},
+    Click{"BlankAgainUnblanks", [](Emulator& e) { e.setValue(kBlank, 1, 0); }, {{0, "blank", "on"}},
+          {R"([data-group="east"] [data-projector="hall-a"] [data-action="blank"])"},
+          {{0, kBlank, 0, "blank", "off"}}},
+    Click{"Input", {}, {}, {R"([data-group="east"] [data-projector="hall-a"] select[data-action="input"])",
+                            R"([data-group="east"] [data-projector="hall-a"] option[value="S-Video"])"},
+          {{0, kInput, 2, "input", "S-Video"}, {1, kInput, 0, "input", "RGB"}}},
+    Click{"PowerOnWaitsOutTheCoolDown", [](Emulator& e) { e.setPower(PowerState::CoolingDown, 2); }, {},
+          {R"([data-projector="lobby"] [data-action="power-on"])"},
+          {{2, kPower, 1, "power", "On"}}, "Power on done after waiting"},
+    Click{"RefusalShownOnTheCard", [](Emulator& e) { e.refuseSet(kPower, true, 1); }, {},
+          {R"([data-group="halls"] [data-projector="hall-b"] [data-action="power-off"])"},
+          {{1, kPower, 1, "power", "On"}}, "Power off failed: refused"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // ---------------------------------------------------------------------------------------------
 // A change made elsewhere appears on the page without a reload.
@@ -447,9 +426,7 @@ TEST_P(ChangesElsewhere, AppearOnThePageWithoutReload) {
     const Elsewhere& row = GetParam();
     row.change(*theSite);
     const std::string& name = kNames[row.projector];
-    EXPECT_TRUE(eventually([&] { return showsEverywhere(name, row.field, row.text); }))
-        << name << " " << row.field << " shows "
-        << ::testing::PrintToString(shown(name, row.field));
+    expectShown(name, row.field, row.text);
     if (*row.cardClass) {
         EXPECT_EQ(browser().findAll("[data-projector=\"" + name + "\"]." + row.cardClass).size(),
                   browser().findAll("[data-projector=\"" + name + "\"]").size());
@@ -457,34 +434,24 @@ TEST_P(ChangesElsewhere, AppearOnThePageWithoutReload) {
     EXPECT_EQ(browser().execute("return window.sameLoad === true"), true);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Page, ChangesElsewhere,
-    ::testing::Values(
-        Elsewhere{"EmulatorPowerOff",
-                  [](Site& site) { site.emulator().setPower(PowerState::Off, 2); }, 2, "power",
-                  "Off"},
-        Elsewhere{"CoolingDown",
-                  [](Site& site) { site.emulator().setPower(PowerState::CoolingDown, 1); }, 1,
-                  "power", "Cooling down"},
-        Elsewhere{
-            "CommandThroughTheApi",
-            [](Site& site) {
-                EXPECT_EQ(site.command("hall-a", {{"command", "input"}, {"value", "Video"}}), 200);
-            },
-            0, "input", "Video"},
-        Elsewhere{"ErrorStatus", [](Site& site) { site.emulator().setValue(kError, 3, 1); }, 1,
-                  "error", "Lamp Error", "has-fault"},
-        Elsewhere{"LampPastTheWarning",
-                  [](Site& site) { site.emulator().setValue(kLamp, 3500, 0); }, 0, "lamp", "3500 h",
-                  "lamp-worn"},
-        Elsewhere{"ProjectorStopsAnswering",
-                  [](Site& site) {
-                      zolvane::emulator::FaultConfig fault;
-                      fault.kind = zolvane::emulator::FaultKind::NoReply;
-                      site.emulator().setFault(fault, 2);
-                  },
-                  2, "reach", "Offline"}),
+const auto noReply = [](Site& site) {
+    zolvane::emulator::FaultConfig fault;
+    fault.kind = zolvane::emulator::FaultKind::NoReply;
+    site.emulator().setFault(fault, 2);
+};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Page, ChangesElsewhere, ::testing::Values(
+    Elsewhere{"EmulatorPowerOff", [](Site& s) { s.emulator().setPower(PowerState::Off, 2); }, 2, "power", "Off"},
+    Elsewhere{"CoolingDown", [](Site& s) { s.emulator().setPower(PowerState::CoolingDown, 1); }, 1, "power", "Cooling down"},
+    Elsewhere{"CommandThroughTheApi", [](Site& s) { EXPECT_EQ(s.command("hall-a", {{"command", "input"}, {"value", "Video"}}), 200); },
+              0, "input", "Video"},
+    Elsewhere{"ErrorStatus", [](Site& s) { s.emulator().setValue(kError, 3, 1); }, 1, "error", "Lamp Error", "has-fault"},
+    Elsewhere{"LampPastTheWarning", [](Site& s) { s.emulator().setValue(kLamp, 3500, 0); }, 0, "lamp", "3500 h", "lamp-worn"},
+    Elsewhere{"ProjectorStopsAnswering", noReply, 2, "reach", "Offline"},
+    Elsewhere{"AndItsLastFailure", noReply, 2, "last-failure", "Last failure: "}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // ---------------------------------------------------------------------------------------------
 // A write refused for want of the token asks for it once, keeps it, and retries.
@@ -512,11 +479,7 @@ TEST_P(TokenPrompt, AsksOnceAndRetries) {
     ASSERT_NO_FATAL_FAILURE(click("#token-form button[type=submit]"));
 
     EXPECT_TRUE(eventually([&] { return theSite->emulator().value(kPower, 2) == row.power; }));
-    const std::string css = R"([data-projector="lobby"] [data-role=message])";
-    EXPECT_TRUE(eventually([&] {
-        const auto texts = browser().texts(css);
-        return !texts.empty() && texts[0].find(row.message) != std::string::npos;
-    })) << ::testing::PrintToString(browser().texts(css));
+    expectMessage("lobby", row.message);
     if (row.power == 0) {
         // Kept: the next command goes without asking.
         EXPECT_EQ(browser().execute("return localStorage.getItem('zolvaned-token')"), row.typed);
@@ -546,7 +509,7 @@ TEST_F(PageTest, StreamLossShowsABannerUntilTheServiceIsBack) {
     theSite->emulator().setPower(PowerState::Off, 2);
     ASSERT_TRUE(theSite->startService()) << theSite->failure();
     EXPECT_TRUE(eventually([&] { return !browser().displayed(*banner); }, 40s));
-    EXPECT_TRUE(eventually([&] { return showsEverywhere("lobby", "power", "Off"); }));
+    expectShown("lobby", "power", "Off");
     EXPECT_EQ(browser().execute("return window.sameLoad === true"), true);
 }
 
@@ -595,6 +558,7 @@ TEST_P(Layout, FitsTheScreen) {
 
 INSTANTIATE_TEST_SUITE_P(Page, Layout,
                          ::testing::Values(Screen{"Phone", 390, 844, 1, 1},
+                                           Screen{"SmallPhone", 320, 640, 1, 1},
                                            Screen{"Desktop", 1280, 900, 2, 6}),
                          [](const auto& info) { return std::string(info.param.name); });
 
