@@ -184,6 +184,7 @@ private:
     void loop() {
         Clock::time_point nextPoll = Clock::now();
         Clock::time_point nextSlow = nextPoll;
+        bool first = true;
         std::unique_lock lock(mutex_);
         while (!stopping_) {
             if (!queue_.empty()) {
@@ -208,6 +209,13 @@ private:
                 // catching up on the ones missed.
                 nextPoll += entry_.timing.pollInterval;
                 if (nextPoll < began) nextPoll = began + entry_.timing.pollInterval;
+                if (first) {
+                    // Every queue starts at once; left there, a fleet's polls would all fall in
+                    // the same instant of every interval and queue up behind one another. Each
+                    // projector's beat moves to a place of its own in the interval instead.
+                    nextPoll = began + phase();
+                    first = false;
+                }
                 lock.lock();
                 continue;
             }
@@ -217,6 +225,16 @@ private:
                 wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             }
         }
+    }
+
+    // A place in the poll interval taken from the name (FNV-1a), the same at every start.
+    Milliseconds phase() const {
+        std::uint32_t hash = 2166136261u;
+        for (const char c : entry_.name) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        }
+        const auto interval = static_cast<std::uint64_t>(entry_.timing.pollInterval.count());
+        return Milliseconds(static_cast<std::int64_t>(hash % interval));
     }
 
     // The words for a failed exchange on this link, with its own time-outs.

@@ -1,0 +1,44 @@
+#include "projector_texts.h"
+
+#include "projector_json.h"
+
+namespace zolvane::service {
+
+ProjectorTexts::ProjectorTexts(const fleet::Fleet& fleet)
+    : fleet_(fleet), slots_(fleet.projectors().size()) {
+    for (std::size_t i = 0; i < fleet.projectors().size(); ++i) {
+        index_.emplace(fleet.projectors()[i].get(), i);
+    }
+}
+
+std::string ProjectorTexts::text(const fleet::ProjectorQueue& queue,
+                                 const fleet::ProjectorState& state) {
+    Slot& slot = slots_[index_.at(&queue)];
+    std::lock_guard lock(slot.mutex);
+    // Only ever forward: a watcher's older state arriving late does not replace a newer text.
+    const bool newer = !slot.made || state.version > slot.version ||
+                       (state.version == slot.version &&
+                        (state.lastSeen > slot.lastSeen || state.failedPolls != slot.failedPolls));
+    if (newer) {
+        slot.text = projectorJson(queue.entry(), state).dump();
+        slot.made = true;
+        slot.version = state.version;
+        slot.lastSeen = state.lastSeen;
+        slot.failedPolls = state.failedPolls;
+    } else if (state.version < slot.version || state.lastSeen < slot.lastSeen) {
+        return projectorJson(queue.entry(), state).dump();
+    }
+    return slot.text;
+}
+
+std::string ProjectorTexts::list() {
+    std::string body = "[";
+    for (const auto& queue : fleet_.projectors()) {
+        if (body.size() > 1) body += ',';
+        body += text(*queue);
+    }
+    body += ']';
+    return body;
+}
+
+}  // namespace zolvane::service
