@@ -20,6 +20,10 @@ std::string ProjectorTexts::text(const fleet::ProjectorQueue& queue,
                        (state.version == slot.version &&
                         (state.lastSeen > slot.lastSeen || state.failedPolls != slot.failedPolls));
     if (newer) {
+        if (slot.made && state.version > slot.version) {
+            std::lock_guard listLock(listMutex_);
+            ++changes_;
+        }
         slot.text = projectorJson(queue.entry(), state).dump();
         slot.made = true;
         slot.version = state.version;
@@ -32,12 +36,30 @@ std::string ProjectorTexts::text(const fleet::ProjectorQueue& queue,
 }
 
 std::string ProjectorTexts::list() {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(listMutex_);
+        if (!list_.empty() && listChanges_ == changes_ && now - listMade_ < kListAge) return list_;
+    }
+    std::uint64_t changes = 0;
+    {
+        std::lock_guard lock(listMutex_);
+        changes = changes_;
+    }
     std::string body = "[";
     for (const auto& queue : fleet_.projectors()) {
         if (body.size() > 1) body += ',';
         body += text(*queue);
     }
     body += ']';
+    std::lock_guard lock(listMutex_);
+    // Changes made while the list was being put together are not certain to be in it: such a
+    // list is answered but not kept.
+    if (changes == changes_) {
+        list_ = body;
+        listChanges_ = changes;
+        listMade_ = now;
+    }
     return body;
 }
 

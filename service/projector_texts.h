@@ -21,8 +21,11 @@ class ProjectorTexts {
     // The projector object's text for this state of this projector of the fleet.
     std::string text(const fleet::ProjectorQueue& queue, const fleet::ProjectorState& state);
     std::string text(const fleet::ProjectorQueue& queue) { return text(queue, queue.state()); }
-    // "[...]": every projector in inventory order, as they are now.
+    // "[...]": every projector in inventory order. Made again when any projector's shown state
+    // has changed (text() with a newer version) or when it is older than kListAge, so its
+    // values are always current and its "last_seen" times at most kListAge behind.
     std::string list();
+    static constexpr std::chrono::milliseconds kListAge{250};
 
   private:
     struct Slot {
@@ -36,6 +39,12 @@ class ProjectorTexts {
     const fleet::Fleet& fleet_;
     std::unordered_map<const fleet::ProjectorQueue*, std::size_t> index_;
     std::vector<Slot> slots_;
+
+    std::mutex listMutex_;
+    std::uint64_t changes_ = 0;  // under listMutex_: versions seen to grow
+    std::uint64_t listChanges_ = 0;
+    std::chrono::steady_clock::time_point listMade_{};
+    std::string list_;
 };
 
 }  // namespace zolvane::service
