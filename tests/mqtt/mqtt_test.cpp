@@ -493,11 +493,15 @@ TEST(MqttFaults, KilledServiceLeavesItsWill) {
     EXPECT_TRUE(fresh.waitFor(kBase + "/status", "offline"));
 }
 
-// The broker goes away and comes back empty: the state of now, changed meanwhile, and the
-// discovery are there again, and commands work again.
+// A broker not there at the start is waited for; then it goes away and comes back empty: the
+// state of now, changed meanwhile, and the discovery are there again, and commands work again.
 TEST(MqttFaults, BrokerRestartRepublishesEverything) {
     Site site;
-    site.startService();
+    site.broker->stop();
+    site.startService("mqtt: connecting");
+    ASSERT_TRUE(site.service->waitForLog("p0 online", 10s));
+    site.broker->start();
+    ASSERT_TRUE(site.service->waitForLog("mqtt: connected", 20s)) << site.service->log();
     {
         Watcher watcher(site.broker->port(), kBase + "/#");
         ASSERT_TRUE(watcher.waitFor(topic("p0", "blank"), "off"));
