@@ -297,6 +297,13 @@ TEST(MqttState, RetainedTopicsAvailabilityAndDiscovery) {
     EXPECT_TRUE(fresh.waitFor("homeassistant/switch/zolvane_t_p1/power/config",
                               [](const std::string& p) { return !p.empty(); }));
 
+    // Home Assistant started again: discovery and state come again.
+    const std::string config = "homeassistant/switch/zolvane_t_p1/power/config";
+    const std::size_t configs = fresh.count(config);
+    fresh.publish("homeassistant/status", "online");
+    EXPECT_TRUE(fresh.waitFor(
+        config, [](const std::string& p) { return !p.empty(); }, configs));
+
     zolvane::emulator::FaultConfig silent;
     silent.kind = zolvane::emulator::FaultKind::NoReply;
     site.emulator->setFault(silent, 2);
