@@ -2,15 +2,19 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "command_line.h"
 #include "http_api.h"
 #include "log.h"
+#include "mqtt/bridge.h"
 #include "token.h"
 #include "zolvane_fleet/fleet.h"
 
@@ -97,6 +101,16 @@ int run(const service::CommandLine& options) {
         fleet.unsubscribe(reachWatcher);
         return 1;
     }
+    std::optional<service::mqtt::Bridge> broker;
+    if (inventory.mqtt) {
+        broker.emplace(fleet, inventory, *inventory.mqtt);
+        if (!broker->start(&why)) {
+            log(Level::Error, "not started: mqtt: " + why);
+            broker.reset();
+            fleet.unsubscribe(reachWatcher);
+            return 1;
+        }
+    }
     fleet.start();
     const std::string shownHost =
         listen.host.find(':') == std::string::npos ? listen.host : "[" + listen.host + "]";
@@ -110,7 +124,11 @@ int run(const service::CommandLine& options) {
                 " may command the projectors");
     }
     log(Level::Info, "listening on " + shownHost + ":" + std::to_string(*port));
-    std::thread server([&http] { http.serve(); });
+    std::atomic<bool> served{false};
+    std::thread server([&http, &served] {
+        http.serve();
+        served = true;
+    });
 
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {
@@ -120,6 +138,12 @@ int run(const service::CommandLine& options) {
     // power-on waiting out a cool-down) is then answered at once instead of holding up the stop.
     http.stop();
     fleet.stop();
+    if (broker) broker->stop();  // after the fleet, so that no command it waits for waits long
+    // A stop that came before the server was listening is not seen by it: ask until it ends.
+    while (!served) {
+        http.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     server.join();
     fleet.unsubscribe(reachWatcher);
     log(Level::Info, "stopped");
