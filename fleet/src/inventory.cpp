@@ -1,6 +1,7 @@
 #include "zolvane_fleet/inventory.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 #include <toml++/toml.h>
 
 #include <algorithm>
@@ -71,6 +72,65 @@ bool validHostName(std::string_view host) {
 }
 
 std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+bool topicChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '_' || c == '.';
+}
+
+// Topic levels of our own: letters, digits, '-', '_', '.', and '/' between levels when several
+// levels are allowed; never a wildcard or an empty level.
+bool validTopicLevels(std::string_view text, bool several) {
+    if (text.empty() || text.size() > 128 || text.front() == '/' || text.back() == '/') {
+        return false;
+    }
+    if (text.find("//") != std::string_view::npos) return false;
+    return std::all_of(text.begin(), text.end(),
+                       [several](char c) { return topicChar(c) || (several && c == '/'); });
+}
+
+// The host's name as one topic level: every other character becomes '-'.
+std::string hostSite() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "zolvaned";
+    std::string site(name);
+    if (const auto dot = site.find('.'); dot != std::string::npos && dot > 0) site.resize(dot);
+    for (char& c : site) {
+        if (!topicChar(c)) c = '-';
+    }
+    return site;
+}
+
+// Where each [mqtt] key goes and how it is checked; a table so that every key reads alike.
+enum class MqttKind { Text, Levels, Level, Integer, Boolean };
+
+struct MqttKey {
+    std::string_view key;
+    MqttKind kind;
+    std::int64_t min = 0;
+    std::int64_t max = 0;
+    std::string MqttSettings::*text = nullptr;
+    void (*store)(MqttSettings&, std::int64_t) = nullptr;
+};
+
+const MqttKey kMqttKeys[] = {
+    {"host", MqttKind::Text, 0, 0, &MqttSettings::host},
+    {"port", MqttKind::Integer, 1, 65535, nullptr,
+     [](MqttSettings& m, std::int64_t v) { m.port = static_cast<std::uint16_t>(v); }},
+    {"client_id", MqttKind::Text, 0, 0, &MqttSettings::clientId},
+    {"username", MqttKind::Text, 0, 0, &MqttSettings::username},
+    {"password_file", MqttKind::Text, 0, 0, &MqttSettings::passwordFile},
+    {"ca_file", MqttKind::Text, 0, 0, &MqttSettings::caFile},
+    {"topic_prefix", MqttKind::Levels, 0, 0, &MqttSettings::topicPrefix},
+    {"site", MqttKind::Level, 0, 0, &MqttSettings::site},
+    {"qos", MqttKind::Integer, 0, 2, nullptr,
+     [](MqttSettings& m, std::int64_t v) { m.qos = static_cast<int>(v); }},
+    {"discovery", MqttKind::Boolean, 0, 0, nullptr,
+     [](MqttSettings& m, std::int64_t v) { m.discovery = v != 0; }},
+    {"discovery_prefix", MqttKind::Levels, 0, 0, &MqttSettings::discoveryPrefix},
+    {"keepalive_s", MqttKind::Integer, 5, 3600, nullptr,
+     [](MqttSettings& m, std::int64_t v) { m.keepalive = std::chrono::seconds(v); }},
+};
 
 // Reads one file into faults and values; every check records its fault and goes on.
 class Reader {
@@ -161,6 +221,57 @@ public:
                 unknownKey(key, node, " in [service]");
             }
         }
+    }
+
+    void mqtt(const toml::table& table, MqttSettings& mqtt) {
+        mqtt.line = static_cast<int>(table.source().begin.line);
+        for (const auto& [key, node] : table) {
+            const auto entry = std::find_if(std::begin(kMqttKeys), std::end(kMqttKeys),
+                                            [&](const MqttKey& k) { return k.key == key.str(); });
+            if (entry == std::end(kMqttKeys)) {
+                unknownKey(key, node, " in [mqtt]");
+                continue;
+            }
+            if (entry->kind == MqttKind::Integer) {
+                if (const auto v = integer(key, node, entry->min, entry->max)) {
+                    entry->store(mqtt, *v);
+                }
+                continue;
+            }
+            if (entry->kind == MqttKind::Boolean) {
+                if (const auto* b = node.as_boolean()) {
+                    entry->store(mqtt, b->get() ? 1 : 0);
+                } else {
+                    fault(node.source(), inQuotes(key.str()) + " must be true or false");
+                }
+                continue;
+            }
+            const auto text = string(key, node);
+            if (!text) continue;
+            const bool plain = std::none_of(text->begin(), text->end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+            });
+            if (text->empty() || !plain) {
+                fault(node.source(),
+                      inQuotes(key.str()) + " must not be empty nor hold control characters");
+            } else if (entry->kind != MqttKind::Text &&
+                       !validTopicLevels(*text, entry->kind == MqttKind::Levels)) {
+                fault(node.source(),
+                      inQuotes(key.str()) + " " + inQuotes(*text) +
+                          " is no topic level: letters, digits, '-', '_' or '.'" +
+                          (entry->kind == MqttKind::Levels ? ", levels joined by '/'" : "") +
+                          "; no '+', '#' or empty level");
+            }
+            mqtt.*(entry->text) = *text;
+        }
+        if (mqtt.host.empty() && !table.contains("host")) {
+            fault(table.source(), "[mqtt] without a \"host\"");
+        }
+        if (!mqtt.passwordFile.empty() && mqtt.username.empty()) {
+            fault(table["password_file"].node()->source(), "\"password_file\" needs \"username\"");
+        }
+        if (mqtt.site.empty()) mqtt.site = hostSite();
+        if (mqtt.clientId.empty()) mqtt.clientId = "zolvaned-" + mqtt.site;
     }
 
     // "host:port", the host a dotted IPv4 address, a host name or an IPv6 address in brackets.
@@ -378,6 +489,11 @@ LoadResult parseInventory(std::string_view text) {
         if (name == "service") {
             if (const toml::table* table = reader.table(key, node)) {
                 reader.service(*table, inventory.service);
+            }
+        } else if (name == "mqtt") {
+            if (const toml::table* table = reader.table(key, node)) {
+                inventory.mqtt.emplace();
+                reader.mqtt(*table, *inventory.mqtt);
             }
         } else if (name == "projector") {
             reader.projectors(key, node, defaults, inventory);

@@ -30,6 +30,7 @@ TEST_P(BadInventory, IsRefusedWithLineAndReason) {
 // Line 1 is always "[[projector]]" where a projector is needed.
 #define P "[[projector]]\nname = \"a\"\n"
 #define A "address = \"tcp://127.0.0.1\"\n"
+#define M "[mqtt]\nhost = \"broker\"\n"
 INSTANTIATE_TEST_SUITE_P(
     Faults, BadInventory,
     testing::Values(BadFile{"[[projector]]\nname = \"a\n", 2, "string"},  // TOML itself
@@ -74,7 +75,22 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{"[service]\nlisten = \"localhost:0\"\n", 2, "1..65535"},
                     BadFile{"[service]\nlisten = \"localhost:84x0\"\n", 2, "port"},
                     BadFile{"[service]\nlamp_warning_hours = 70000\n", 2, "out of range"},
-                    BadFile{"[service]\ntoken_file = \"\"\n", 2, "empty"}));
+                    BadFile{"[service]\ntoken_file = \"\"\n", 2, "empty"},
+                    BadFile{"mqtt = 1\n", 1, "must be a table"},
+                    BadFile{"[mqtt]\nport = 1883\n", 1, "without a \"host\""},
+                    BadFile{M "colour = 1\n", 3, "unknown key \"colour\" in [mqtt]"},
+                    BadFile{M "port = 0\n", 3, "out of range 1..65535"},
+                    BadFile{M "qos = 3\n", 3, "out of range 0..2"},
+                    BadFile{M "keepalive_s = 1\n", 3, "out of range 5..3600"},
+                    BadFile{M "discovery = 1\n", 3, "true or false"},
+                    BadFile{M "client_id = \"\"\n", 3, "must not be empty"},
+                    BadFile{M "site = \"a+b\"\n", 3, "no topic level"},
+                    BadFile{M "site = \"a/b\"\n", 3, "no topic level"},
+                    BadFile{M "topic_prefix = \"a/#\"\n", 3, "no topic level"},
+                    BadFile{M "topic_prefix = \"a//b\"\n", 3, "no topic level"},
+                    BadFile{M "discovery_prefix = \"/ha\"\n", 3, "no topic level"},
+                    BadFile{M "password_file = \"/p\"\n", 3, "needs \"username\""}));
+#undef M
 #undef P
 #undef A
 
@@ -182,3 +198,40 @@ receive_timeout_ms = 2500
 }
 
 }  // namespace
+
+// The broker table: every key as given, and the site and client id made from the host name.
+TEST(InventoryRead, MqttKeysAndDefaults) {
+    const LoadResult full = parseInventory(R"([mqtt]
+host = "broker"
+port = 8883
+client_id = "c1"
+username = "u"
+password_file = "/p"
+ca_file = "/ca.pem"
+topic_prefix = "a/b"
+site = "west.1"
+qos = 2
+discovery = false
+discovery_prefix = "ha"
+keepalive_s = 10
+)");
+    ASSERT_TRUE(full.inventory && full.inventory->mqtt) << full.faults.front().reason;
+    const MqttSettings& m = *full.inventory->mqtt;
+    EXPECT_EQ(std::tie(m.host, m.port, m.clientId, m.username, m.passwordFile, m.caFile),
+              std::make_tuple("broker", 8883, "c1", "u", "/p", "/ca.pem"));
+    EXPECT_EQ(std::tie(m.topicPrefix, m.site, m.qos, m.discovery, m.discoveryPrefix),
+              std::make_tuple("a/b", "west.1", 2, false, "ha"));
+    EXPECT_EQ(m.keepalive, std::chrono::seconds(10));
+    EXPECT_EQ(m.line, 1);
+
+    const LoadResult bare = parseInventory("[mqtt]\nhost = \"broker\"\n");
+    ASSERT_TRUE(bare.inventory && bare.inventory->mqtt);
+    const MqttSettings& d = *bare.inventory->mqtt;
+    EXPECT_FALSE(d.site.empty());
+    EXPECT_EQ(d.site.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                       "0123456789-_"),
+              std::string::npos);
+    EXPECT_EQ(d.clientId, "zolvaned-" + d.site);
+    EXPECT_EQ(std::tie(d.port, d.qos, d.topicPrefix), std::make_tuple(1883, 1, "zolvane"));
+    EXPECT_FALSE(parseInventory("").inventory->mqtt);
+}

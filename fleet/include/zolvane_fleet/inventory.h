@@ -8,6 +8,9 @@
 //   lamp_warning_hours = 3000          # the web page marks lamps past this
 //   max_body_bytes = 65536
 //
+//   [mqtt]                             # the broker side, see docs/mqtt.md
+//   host = "broker.example.org"
+//
 //   [defaults]                         # any timing key, for every projector
 //   poll_interval_ms = 5000
 //
