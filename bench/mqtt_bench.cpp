@@ -471,10 +471,17 @@ int main() {
         const auto launched = Clock::now();
         service = Start(serviceArgs, dir / "zolvaned.log");
         size_t mark = subscriber->count();
-        subscriber->waitUntil(launched + seconds(10), [&](const auto& all) {
+        const bool heard = subscriber->waitUntil(launched + seconds(10), [&](const auto& all) {
             return std::any_of(all.begin() + static_cast<std::ptrdiff_t>(mark), all.end(),
                                FromService);
         });
+        if (!heard) {
+            std::fprintf(stderr, "nothing from the service on the broker within 10 s (logs: %s)\n",
+                         dir.c_str());
+            Stop(service);
+            Stop(broker);
+            return 1;
+        }
         Row("start to the service's first message", Format("%.0f ms", Ms(Clock::now() - launched)));
         BurstRows("cold start: connect to full state and discovery", *subscriber, mark);
         WaitAllOnline(apiPort, seconds(10));
@@ -520,6 +527,7 @@ int main() {
             if (!result) {
                 ++failed;
                 lastReason = "no result within 5 s";
+                if (failed == k + 1 && failed == 5) break;  // none answered: no point going on
                 continue;
             }
             const Json body = Json::parse(result->payload, nullptr, false);
