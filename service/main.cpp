@@ -6,11 +6,13 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "command_line.h"
 #include "http_api.h"
 #include "log.h"
+#include "mqtt/bridge.h"
 #include "token.h"
 #include "zolvane_fleet/fleet.h"
 
@@ -97,6 +99,16 @@ int run(const service::CommandLine& options) {
         fleet.unsubscribe(reachWatcher);
         return 1;
     }
+    std::optional<service::mqtt::Bridge> broker;
+    if (inventory.mqtt) {
+        broker.emplace(fleet, inventory, *inventory.mqtt);
+        if (!broker->start(&why)) {
+            log(Level::Error, "not started: mqtt: " + why);
+            broker.reset();
+            fleet.unsubscribe(reachWatcher);
+            return 1;
+        }
+    }
     fleet.start();
     const std::string shownHost =
         listen.host.find(':') == std::string::npos ? listen.host : "[" + listen.host + "]";
@@ -120,6 +132,7 @@ int run(const service::CommandLine& options) {
     // power-on waiting out a cool-down) is then answered at once instead of holding up the stop.
     http.stop();
     fleet.stop();
+    if (broker) broker->stop();  // after the fleet, so that no command it waits for waits long
     server.join();
     fleet.unsubscribe(reachWatcher);
     log(Level::Info, "stopped");

@@ -1,0 +1,32 @@
+// The fleet on a broker: every projector's state out as retained topics, commands in from the
+// command topics, each answered on a result topic (docs/mqtt.md).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "zolvane_fleet/fleet.h"
+
+namespace zolvane::service::mqtt {
+
+class Bridge {
+public:
+    // The fleet must outlive the bridge.
+    Bridge(fleet::Fleet& fleet, const fleet::Inventory& inventory, fleet::MqttSettings settings);
+    ~Bridge();  // stop()
+    Bridge(const Bridge&) = delete;
+    Bridge& operator=(const Bridge&) = delete;
+
+    // Subscribes to the fleet and starts connecting; false with the reason when the settings
+    // cannot be used (an unreadable password file). A broker not there yet is retried.
+    bool start(std::string* why);
+    // Publishes the service's status offline, disconnects and waits for the commands being
+    // run; call it after the fleet has stopped so that none of them waits long.
+    void stop();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zolvane::service::mqtt

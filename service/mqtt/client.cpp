@@ -1,0 +1,149 @@
+#include "mqtt/client.h"
+
+#include <mosquitto.h>
+
+#include <fstream>
+#include <mutex>
+
+namespace zolvane::service::mqtt {
+namespace {
+
+void initialiseOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mosquitto_lib_init();
+        std::atexit([] { mosquitto_lib_cleanup(); });
+    });
+}
+
+std::optional<std::string> firstLine(const std::string& file, std::string* why) {
+    std::ifstream in(file);
+    std::string line;
+    if (!in || !std::getline(in, line)) {
+        *why = "the password file " + file + " cannot be read";
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+Client::Client(const fleet::MqttSettings& settings, std::string willTopic, Handlers handlers)
+    : settings_(settings), willTopic_(std::move(willTopic)), handlers_(std::move(handlers)) {}
+
+Client::~Client() { stop({}); }
+
+bool Client::start(std::string* why) {
+    initialiseOnce();
+    handle_ = mosquitto_new(settings_.clientId.c_str(), true, this);
+    if (handle_ == nullptr) {
+        *why = "no broker client could be made";
+        return false;
+    }
+    const auto failed = [&](const std::string& what, int rc) {
+        *why = what + ": " + mosquitto_strerror(rc);
+        mosquitto_destroy(handle_);
+        handle_ = nullptr;
+        return false;
+    };
+    mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    int rc = mosquitto_will_set(handle_, willTopic_.c_str(), 7, "offline", settings_.qos, true);
+    if (rc != MOSQ_ERR_SUCCESS) return failed("the last will cannot be set", rc);
+    if (!settings_.username.empty()) {
+        std::optional<std::string> password;
+        if (!settings_.passwordFile.empty()) {
+            password = firstLine(settings_.passwordFile, why);
+            if (!password) {
+                mosquitto_destroy(handle_);
+                handle_ = nullptr;
+                return false;
+            }
+        }
+        rc = mosquitto_username_pw_set(handle_, settings_.username.c_str(),
+                                       password ? password->c_str() : nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) return failed("the user name cannot be set", rc);
+    }
+    if (!settings_.caFile.empty()) {
+        rc = mosquitto_tls_set(handle_, settings_.caFile.c_str(), nullptr, nullptr, nullptr,
+                               nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) return failed("TLS with " + settings_.caFile, rc);
+    }
+    mosquitto_connect_callback_set(handle_, &Client::onConnect);
+    mosquitto_disconnect_callback_set(handle_, &Client::onDisconnect);
+    mosquitto_message_callback_set(handle_, &Client::onMessage);
+    mosquitto_reconnect_delay_set(handle_, 1, 60, true);
+    rc = mosquitto_connect_async(handle_, settings_.host.c_str(), settings_.port,
+                                 static_cast<int>(settings_.keepalive.count()));
+    // A broker that is not there yet is retried by the network thread like a lost one.
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_NO_CONN &&
+        rc != MOSQ_ERR_EAI) {
+        return failed("cannot connect to " + settings_.host, rc);
+    }
+    rc = mosquitto_loop_start(handle_);
+    if (rc != MOSQ_ERR_SUCCESS) return failed("the network thread cannot start", rc);
+    running_ = true;
+    return true;
+}
+
+void Client::stop(const std::string& lastWords) {
+    if (handle_ == nullptr) return;
+    if (running_) {
+        if (!lastWords.empty()) {
+            int mid = 0;
+            mosquitto_publish(handle_, &mid, willTopic_.c_str(),
+                              static_cast<int>(lastWords.size()), lastWords.data(), settings_.qos,
+                              true);
+        }
+        mosquitto_disconnect(handle_);
+        mosquitto_loop_stop(handle_, false);
+        running_ = false;
+    }
+    mosquitto_destroy(handle_);
+    handle_ = nullptr;
+}
+
+bool Client::publish(const std::string& topic, const std::string& payload, bool retain) {
+    return mosquitto_publish(handle_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                             payload.data(), settings_.qos, retain) == MOSQ_ERR_SUCCESS;
+}
+
+bool Client::subscribe(const std::string& filter) {
+    return mosquitto_subscribe(handle_, nullptr, filter.c_str(), settings_.qos) ==
+           MOSQ_ERR_SUCCESS;
+}
+
+bool Client::unsubscribe(const std::string& filter) {
+    return mosquitto_unsubscribe(handle_, nullptr, filter.c_str()) == MOSQ_ERR_SUCCESS;
+}
+
+void Client::onConnect(mosquitto*, void* self, int rc) {
+    auto* client = static_cast<Client*>(self);
+    if (rc != 0) {
+        if (client->handlers_.disconnected) {
+            client->handlers_.disconnected(std::string("refused by the broker: ") +
+                                           mosquitto_connack_string(rc));
+        }
+        return;
+    }
+    if (client->handlers_.connected) client->handlers_.connected();
+}
+
+void Client::onDisconnect(mosquitto*, void* self, int rc) {
+    auto* client = static_cast<Client*>(self);
+    if (client->handlers_.disconnected) {
+        client->handlers_.disconnected(rc == 0 ? "stopped" : mosquitto_strerror(rc));
+    }
+}
+
+void Client::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
+    auto* client = static_cast<Client*>(self);
+    if (!client->handlers_.message || message->topic == nullptr) return;
+    client->handlers_.message(
+        message->topic,
+        std::string_view(static_cast<const char*>(message->payload),
+                         static_cast<std::size_t>(message->payloadlen > 0 ? message->payloadlen : 0)),
+        message->retain);
+}
+
+}  // namespace zolvane::service::mqtt

@@ -1,0 +1,37 @@
+// Where everything of one site lives on the broker (docs/mqtt.md), built and read in one place.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zolvane_fleet/inventory.h"
+
+namespace zolvane::service::mqtt {
+
+// "topic_prefix/site".
+std::string baseTopic(const fleet::MqttSettings& mqtt);
+// BASE/status: the service's own availability, with the last will.
+std::string statusTopic(const fleet::MqttSettings& mqtt);
+// BASE/projector/NAME/LEAF, e.g. LEAF "power", "availability", "state", "result".
+std::string projectorTopic(const fleet::MqttSettings& mqtt, std::string_view name,
+                           std::string_view leaf);
+// BASE/result: answers to messages that name no known projector or group.
+std::string siteResultTopic(const fleet::MqttSettings& mqtt);
+// DISCOVERY_PREFIX/status: Home Assistant's own availability.
+std::string discoveryStatusTopic(const fleet::MqttSettings& mqtt);
+// The subscriptions that bring in every command of this site.
+std::vector<std::string> commandFilters(const fleet::MqttSettings& mqtt);
+
+// A command topic read: BASE/{projector|group}/TARGET/{set/SETTING|command}.
+struct CommandTopic {
+    bool group = false;
+    std::string target;
+    std::string setting;  // empty for .../command
+};
+// Empty when the topic is none of this site's command topics.
+std::optional<CommandTopic> parseCommandTopic(const fleet::MqttSettings& mqtt,
+                                              std::string_view topic);
+
+}  // namespace zolvane::service::mqtt
