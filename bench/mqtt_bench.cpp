@@ -9,7 +9,10 @@
 //     Assistant says it started again, and after a broker restart;
 //   - the service's CPU and memory, the broker's CPU and the messages published in steady state,
 //     with the broker connected;
-//   - from a command published to its result arriving, median and 99th percentile.
+//   - from a command published to its result arriving, median and 99th percentile, with the
+//     broker's defaults and again (after the restart) with its set_tcp_nodelay on; beside them
+//     the same command over the HTTP API, the projector's exchange alone.
+// MQTT_BENCH_TRACE=1 adds where the time of each burst went (messages per 100 ms).
 //
 // zolvaned is the one built beside this benchmark, or the program ZOLVANED names; the broker is
 // /usr/sbin/mosquitto or the program MOSQUITTO names. Their logs go to the run's temporary
@@ -32,6 +35,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -292,12 +296,11 @@ struct Coverage {
     long messages = 0;  // from the service, up to the one that completed the set
     std::optional<Clock::time_point> first, complete;
 
-    Coverage(size_t from, bool discovery) : next(from) {
-        awaited.insert(kBase + "/status");
+    Coverage(size_t from, bool withStatus) : next(from) {
+        if (withStatus) awaited.insert(kBase + "/status");
         for (int i = 0; i < kProjectors; ++i) {
             awaited.insert(ProjectorTopic(i, "availability"));
             for (const char* leaf : kStateTopics) awaited.insert(ProjectorTopic(i, leaf));
-            if (!discovery) continue;
             for (const auto& [component, object] : kEntities) {
                 awaited.insert(kDiscoveryPrefix + "/" + component + "/zolvane_" + kSite + "_" +
                                Name(i) + "/" + object + "/config");
@@ -341,8 +344,8 @@ std::string Format(const char* format, auto... values) {
 
 // A burst of publications from `from`, measured from its first message (the service's
 // connect, or its answer to Home Assistant's status) to the last topic of the full set.
-void BurstRows(const char* what, Subscriber& subscriber, size_t from) {
-    Coverage coverage(from, true);
+void BurstRows(const char* what, Subscriber& subscriber, size_t from, bool withStatus = true) {
+    Coverage coverage(from, withStatus);
     const bool done = subscriber.waitUntil(Clock::now() + kBurstTimeout,
                                            [&](const auto& all) { return coverage.feed(all); });
     if (!done) {
@@ -354,9 +357,65 @@ void BurstRows(const char* what, Subscriber& subscriber, size_t from) {
         return;
     }
     const double ms = Ms(*coverage.complete - *coverage.first);
+    if (std::getenv("MQTT_BENCH_TRACE")) {
+        // Where the time went: the service's messages per 100 ms, and the kinds of the last ones.
+        std::map<long, long> buckets;
+        std::map<std::string, long> lateKinds;
+        for (const Arrival& m : subscriber.since(from)) {
+            if (!FromService(m) || m.at > *coverage.complete) continue;
+            const double at = Ms(m.at - *coverage.first);
+            ++buckets[static_cast<long>(at / 100)];
+            if (at > ms - 100) ++lateKinds[m.topic.substr(m.topic.rfind('/') + 1)];
+        }
+        for (const auto& [bucket, n] : buckets) std::printf("    %5ld ms: %ld\n", bucket * 100, n);
+        for (const auto& [kind, n] : lateKinds) std::printf("    late: %s %ld\n", kind.c_str(), n);
+    }
     Row(what, Format("%.0f ms, %ld messages", ms, coverage.messages), "< 1000 ms", ms < 1000);
     Row("  messages per second on the way",
         Format("%.0f/s", 1000.0 * static_cast<double>(coverage.messages) / std::max(ms, 1.0)));
+}
+
+// Commands one at a time, each to the next projector, blank on and off in turn: from the
+// publication of each to its result arriving.
+void CommandRows(const char* what, Subscriber& subscriber) {
+    std::vector<double> latencies;
+    long failed = 0;
+    std::string lastReason;
+    for (int k = 0; k < kCommands; ++k) {
+        const int index = k % kProjectors;
+        const std::string resultTopic = ProjectorTopic(index, "result");
+        const size_t from = subscriber.count();
+        const auto sent = Clock::now();
+        subscriber.publish(ProjectorTopic(index, "set/Blank"),
+                           (k / kProjectors) % 2 == 0 ? "on" : "off");
+        std::optional<Arrival> result;
+        subscriber.waitUntil(sent + kCommandTimeout, [&](const auto& all) {
+            for (size_t i = from; i < all.size(); ++i) {
+                if (all[i].topic == resultTopic && !all[i].retained) result = all[i];
+            }
+            return result.has_value();
+        });
+        if (!result) {
+            ++failed;
+            lastReason = "no result within 5 s";
+            if (failed == k + 1 && failed == 5) break;  // none answered: no point going on
+            continue;
+        }
+        const Json body = Json::parse(result->payload, nullptr, false);
+        if (!body.is_object() || body.value("outcome", "") != "accepted") {
+            ++failed;
+            lastReason = result->payload;
+            continue;
+        }
+        latencies.push_back(Ms(result->at - sent));
+    }
+    const double median = Quantile(latencies, 0.5), p99 = Quantile(latencies, 0.99);
+    Row(what,
+        Format("median %.2f ms, p99 %.2f, max %.2f (%zu)", median, p99, Quantile(latencies, 1.0),
+               latencies.size()),
+        "median<10 ms", median < 10.0 && failed == 0);
+    Row("  commands not accepted",
+        Format("%ld%s%.80s", failed, failed ? ": " : "", lastReason.c_str()));
 }
 
 struct Steady {
@@ -506,57 +565,41 @@ int main() {
                    static_cast<double>(published) / static_cast<double>(kCpuWindow.count())));
         Row("broker CPU in steady state", Format("%.2f %% of one core", brokerShare));
 
-        // Commands, one at a time, each to the next projector, blank on and off in turn.
-        std::vector<double> latencies;
-        long failed = 0;
-        std::string lastReason;
-        for (int k = 0; k < kCommands; ++k) {
-            const int index = k % kProjectors;
-            const std::string resultTopic = ProjectorTopic(index, "result");
-            const size_t from = subscriber->count();
-            const auto sent = Clock::now();
-            subscriber->publish(ProjectorTopic(index, "set/Blank"),
-                                (k / kProjectors) % 2 == 0 ? "on" : "off");
-            std::optional<Arrival> result;
-            subscriber->waitUntil(sent + kCommandTimeout, [&](const auto& all) {
-                for (size_t i = from; i < all.size(); ++i) {
-                    if (all[i].topic == resultTopic && !all[i].retained) result = all[i];
-                }
-                return result.has_value();
-            });
-            if (!result) {
-                ++failed;
-                lastReason = "no result within 5 s";
-                if (failed == k + 1 && failed == 5) break;  // none answered: no point going on
-                continue;
+        CommandRows("command published to its result, broker's defaults", *subscriber);
+
+        // The same command over the HTTP API: what the projector's exchange costs alone.
+        {
+            httplib::Client api("127.0.0.1", apiPort);
+            api.set_keep_alive(true);
+            api.set_tcp_nodelay(true);
+            std::vector<double> http;
+            for (int k = 0; k < kCommands / 4; ++k) {
+                const std::string path = "/api/projectors/" + Name(k) + "/commands";
+                const auto sent = Clock::now();
+                const auto answer =
+                    api.Post(path, R"({"command":"blank","value":"off"})", "application/json");
+                if (answer && answer->status == 200) http.push_back(Ms(Clock::now() - sent));
             }
-            const Json body = Json::parse(result->payload, nullptr, false);
-            if (!body.is_object() || body.value("outcome", "") != "accepted") {
-                ++failed;
-                lastReason = result->payload;
-                continue;
-            }
-            latencies.push_back(Ms(result->at - sent));
+            Row("  the same over the HTTP API, request to answer",
+                Format("median %.2f ms, p99 %.2f (%zu)", Quantile(http, 0.5), Quantile(http, 0.99),
+                       http.size()));
         }
-        const double median = Quantile(latencies, 0.5), p99 = Quantile(latencies, 0.99);
-        Row("command published to its result arrived",
-            Format("median %.2f ms, p99 %.2f, max %.2f (%zu)", median, p99,
-                   Quantile(latencies, 1.0), latencies.size()),
-            "median<10 ms", median < 10.0 && failed == 0);
-        Row("  commands not accepted",
-            Format("%ld%s%.80s", failed, failed ? ": " : "", lastReason.c_str()));
 
         // Home Assistant says it started again: everything once more.
         std::this_thread::sleep_for(seconds(1));
         mark = subscriber->count();
         subscriber->publish(kDiscoveryPrefix + "/status", "online");
-        BurstRows("Home Assistant online: full state and discovery", *subscriber, mark);
+        BurstRows("Home Assistant online: full state and discovery", *subscriber, mark, false);
 
         // The broker restarts: the service reconnects, with its state known, and publishes it all.
         subscriber.reset();
         Stop(broker);
         const auto down = Clock::now();
         std::this_thread::sleep_for(seconds(1));
+        // Back with Nagle's algorithm off on its sockets: a small publication forwarded right
+        // after another one (the acknowledgement of a command, then its result) is not held
+        // for the delayed acknowledgement of the first.
+        std::ofstream(dir / "mosquitto.conf", std::ios::app) << "set_tcp_nodelay true\n";
         broker = startBroker();
         subscriber = std::make_unique<Subscriber>();
         if (subscriber->connect(brokerPort)) {
@@ -573,8 +616,11 @@ int main() {
                 first ? Format("%.0f ms (down to connect %.0f ms)", Ms(*first - back),
                                Ms(*first - down))
                       : std::string("no reconnect within 30 s"));
-            if (first)
+            if (first) {
                 BurstRows("reconnect: connect to full state and discovery", *subscriber, mark);
+                std::this_thread::sleep_for(seconds(1));
+                CommandRows("command published to its result, set_tcp_nodelay", *subscriber);
+            }
         } else {
             Row("broker restart", "the benchmark's client could not subscribe again");
         }
