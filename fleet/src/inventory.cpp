@@ -1,8 +1,8 @@
 #include "zolvane_fleet/inventory.h"
 
 #include <arpa/inet.h>
-#include <unistd.h>
 #include <toml++/toml.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -74,8 +74,8 @@ bool validHostName(std::string_view host) {
 std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 bool topicChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
 }
 
 // Topic levels of our own: letters, digits, '-', '_', '.', and '/' between levels when several

@@ -68,10 +68,10 @@ std::string setBody(std::string_view setting, std::string_view payload) {
         text.pop_back();
     }
     json body = {{"command", "set"}, {"setting", setting}};
-    const bool number = !text.empty() && text.size() < 12 &&
-                        text.find_first_not_of("0123456789", text[0] == '-' ? 1 : 0) ==
-                            std::string::npos &&
-                        text != "-";
+    const bool number =
+        !text.empty() && text.size() < 12 &&
+        text.find_first_not_of("0123456789", text[0] == '-' ? 1 : 0) == std::string::npos &&
+        text != "-";
     body["value"] = number ? json(std::stoll(text)) : json(text);
     return body.dump();
 }
@@ -102,11 +102,11 @@ public:
                                     bool retained) { message(topic, payload, retained); }});
         for (std::size_t i = 0; i < kWorkers; ++i) workers_.emplace_back([this] { work(); });
         sweeper_ = std::thread([this] { sweep(); });
-        watcher_ = fleet_.subscribe([this](const std::string& name,
-                                           const fleet::ProjectorState& state) {
-            std::lock_guard lock(mutex_);
-            publishState(name, state);
-        });
+        watcher_ =
+            fleet_.subscribe([this](const std::string& name, const fleet::ProjectorState& state) {
+                std::lock_guard lock(mutex_);
+                publishState(name, state);
+            });
         if (!client_->start(why)) {
             stopThreads();
             return false;
@@ -183,8 +183,8 @@ private:
     void disconnected(const std::string& why) {
         std::lock_guard lock(mutex_);
         if (connected_ || lastFailure_ != why) {
-            log(Level::Warning, "mqtt: no connection to " + where() + ": " + why +
-                                    "; trying again");
+            log(Level::Warning,
+                "mqtt: no connection to " + where() + ": " + why + "; trying again");
         }
         lastFailure_ = why;
         connected_ = false;
@@ -386,8 +386,8 @@ private:
                 }
             }
         }
-        std::string what = std::string(operationName(job.command.operation)) + " " +
-                           job.command.setting->name;
+        std::string what =
+            std::string(operationName(job.command.operation)) + " " + job.command.setting->name;
         if (job.command.operation == fleet::Operation::Set) {
             what += " " + std::to_string(job.command.value);
         }
@@ -447,8 +447,7 @@ private:
     std::thread sweeper_;
 };
 
-Bridge::Bridge(fleet::Fleet& fleet, const fleet::Inventory& inventory,
-               fleet::MqttSettings settings)
+Bridge::Bridge(fleet::Fleet& fleet, const fleet::Inventory& inventory, fleet::MqttSettings settings)
     : impl_(std::make_unique<Impl>(fleet, inventory, std::move(settings))) {}
 
 Bridge::~Bridge() { stop(); }

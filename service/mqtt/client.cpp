@@ -95,9 +95,8 @@ void Client::stop(const std::string& lastWords) {
     if (running_) {
         if (!lastWords.empty()) {
             int mid = 0;
-            mosquitto_publish(handle_, &mid, willTopic_.c_str(),
-                              static_cast<int>(lastWords.size()), lastWords.data(), settings_.qos,
-                              true);
+            mosquitto_publish(handle_, &mid, willTopic_.c_str(), static_cast<int>(lastWords.size()),
+                              lastWords.data(), settings_.qos, true);
         }
         mosquitto_disconnect(handle_);
         mosquitto_loop_stop(handle_, false);
@@ -113,8 +112,7 @@ bool Client::publish(const std::string& topic, const std::string& payload, bool 
 }
 
 bool Client::subscribe(const std::string& filter) {
-    return mosquitto_subscribe(handle_, nullptr, filter.c_str(), settings_.qos) ==
-           MOSQ_ERR_SUCCESS;
+    return mosquitto_subscribe(handle_, nullptr, filter.c_str(), settings_.qos) == MOSQ_ERR_SUCCESS;
 }
 
 bool Client::unsubscribe(const std::string& filter) {
@@ -145,8 +143,9 @@ void Client::onMessage(mosquitto*, void* self, const mosquitto_message* message)
     if (!client->handlers_.message || message->topic == nullptr) return;
     client->handlers_.message(
         message->topic,
-        std::string_view(static_cast<const char*>(message->payload),
-                         static_cast<std::size_t>(message->payloadlen > 0 ? message->payloadlen : 0)),
+        std::string_view(
+            static_cast<const char*>(message->payload),
+            static_cast<std::size_t>(message->payloadlen > 0 ? message->payloadlen : 0)),
         message->retain);
 }
 

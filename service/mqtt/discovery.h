@@ -17,8 +17,11 @@ struct Message {
     bool retain = true;
 };
 
-// "zolvane_SITE_NAME": the device identifier and the node id of its discovery topics. Characters
-// Home Assistant does not take in ids ('.') become '_'.
+// "zolvane_SITE_NAME": the device identifier and the node id of its discovery topics, made of the
+// site and the name alone so that it stays the same across restarts. Ids take letters, digits,
+// '-' and '_' only, and the site's part holds no '_' so that the node tells its site: a '.' in a
+// name becomes '_', a '.' or '_' in a site becomes '-', and either then adds an eight-digit tag
+// of the exact text ("zolvane_b_hall_a_8c88532f") that keeps "hall.a" apart from "hall_a".
 std::string nodeId(const fleet::MqttSettings& mqtt, std::string_view projector);
 
 // The retained discovery messages of one projector, one per entity (docs/mqtt.md).

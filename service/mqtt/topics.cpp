@@ -28,9 +28,7 @@ std::string projectorTopic(const fleet::MqttSettings& mqtt, std::string_view nam
     return baseTopic(mqtt) + "/projector/" + std::string(name) + "/" + std::string(leaf);
 }
 
-std::string siteResultTopic(const fleet::MqttSettings& mqtt) {
-    return baseTopic(mqtt) + "/result";
-}
+std::string siteResultTopic(const fleet::MqttSettings& mqtt) { return baseTopic(mqtt) + "/result"; }
 
 std::string discoveryStatusTopic(const fleet::MqttSettings& mqtt) {
     return mqtt.discoveryPrefix + "/status";

@@ -64,8 +64,11 @@ class Broker {
 public:
     Broker(const std::filesystem::path& folder, std::string extra = {})
         : config_(folder / "mosquitto.conf"), port_(freePort()) {
-        write(config_, "listener " + std::to_string(port_) +
-                           " 127.0.0.1\nallow_anonymous true\nlog_dest stderr\n" + extra);
+        if (extra.find("allow_anonymous") == std::string::npos) {
+            extra += "allow_anonymous true\n";
+        }
+        write(config_,
+              "listener " + std::to_string(port_) + " 127.0.0.1\nlog_dest stderr\n" + extra);
         start();
     }
     int port() const { return port_; }
@@ -98,23 +101,22 @@ public:
         mosquitto_connect_callback_set(handle_, [](mosquitto* m, void* self, int) {
             mosquitto_subscribe(m, nullptr, static_cast<Watcher*>(self)->filter_.c_str(), 1);
         });
-        mosquitto_subscribe_callback_set(handle_, [](mosquitto*, void* self, int, int,
-                                                     const int*) {
+        mosquitto_subscribe_callback_set(handle_, [](mosquitto*, void* self, int, int, const int*) {
             auto* watcher = static_cast<Watcher*>(self);
             std::lock_guard lock(watcher->mutex_);
             watcher->subscribed_ = true;
             watcher->changed_.notify_all();
         });
-        mosquitto_message_callback_set(handle_, [](mosquitto*, void* self,
-                                                   const mosquitto_message* m) {
-            auto* watcher = static_cast<Watcher*>(self);
-            std::lock_guard lock(watcher->mutex_);
-            watcher->messages_[m->topic].push_back(
-                {std::string(static_cast<const char*>(m->payload),
-                             static_cast<std::size_t>(m->payloadlen)),
-                 m->retain});
-            watcher->changed_.notify_all();
-        });
+        mosquitto_message_callback_set(
+            handle_, [](mosquitto*, void* self, const mosquitto_message* m) {
+                auto* watcher = static_cast<Watcher*>(self);
+                std::lock_guard lock(watcher->mutex_);
+                watcher->messages_[m->topic].push_back(
+                    {std::string(static_cast<const char*>(m->payload),
+                                 static_cast<std::size_t>(m->payloadlen)),
+                     m->retain});
+                watcher->changed_.notify_all();
+            });
         mosquitto_connect(handle_, "127.0.0.1", port, 30);
         mosquitto_loop_start(handle_);
         std::unique_lock lock(mutex_);
@@ -151,7 +153,8 @@ public:
     }
     std::optional<Message> waitFor(const std::string& topic, const std::string& payload,
                                    std::size_t from = 0) {
-        return waitFor(topic, [&](const std::string& p) { return p == payload; }, from);
+        return waitFor(
+            topic, [&](const std::string& p) { return p == payload; }, from);
     }
     std::size_t count(const std::string& topic) {
         std::lock_guard lock(mutex_);
@@ -182,19 +185,36 @@ std::size_t changeFrames(const Emulator& emulator) {
 
 // A broker, three emulated projectors (p0, p1 in "halls", p2 in "lobby") and the service.
 struct Site {
-    explicit Site(std::string brokerExtra = {}, std::string mqttExtra = {}) {
+    explicit Site(std::string brokerExtra = {}, std::string mqttExtra = {},
+                  const std::string& prepare = {}) {
         std::string pattern = (std::filesystem::temp_directory_path() / "zolvaned-mqtt-XXXXXX");
         folder = ::mkdtemp(pattern.data());
+        // A broker started as root reads its files as the user it changes to.
+        std::filesystem::permissions(
+            folder, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                        std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                        std::filesystem::perms::others_exec);
+        if (!prepare.empty()) {
+            const std::string command =
+                "cd " + folder.string() + " && (" + prepare + ") >/dev/null 2>&1";
+            EXPECT_EQ(std::system(command.c_str()), 0) << prepare;
+        }
+        for (std::string* text : {&brokerExtra, &mqttExtra}) {
+            for (auto at = text->find("DIR"); at != std::string::npos; at = text->find("DIR")) {
+                text->replace(at, 3, folder.string());
+            }
+        }
         broker = std::make_unique<Broker>(folder, std::move(brokerExtra));
         zolvane::emulator::Options options;
         options.count = 3;
         emulator = std::make_unique<Emulator>(options);
         emulator->start();
-        std::string text = "[mqtt]\nhost = \"127.0.0.1\"\n"
-                           "port = " + std::to_string(broker->port()) +
-                           "\nsite = \"t\"\nkeepalive_s = 5\n" + mqttExtra +
-                           "\n[defaults]\npoll_interval_ms = 200\nslow_poll_interval_ms = 1000\n"
-                           "connect_timeout_ms = 300\nreceive_timeout_ms = 300\noffline_after = 2\n";
+        std::string text =
+            "[mqtt]\nhost = \"127.0.0.1\"\n"
+            "port = " +
+            std::to_string(broker->port()) + "\nsite = \"t\"\nkeepalive_s = 5\n" + mqttExtra +
+            "\n[defaults]\npoll_interval_ms = 200\nslow_poll_interval_ms = 1000\n"
+            "connect_timeout_ms = 300\nreceive_timeout_ms = 300\noffline_after = 2\n";
         const char* groups[] = {"[\"halls\"]", "[\"halls\"]", "[\"lobby\"]"};
         for (std::size_t i = 0; i < 3; ++i) {
             text += "\n[[projector]]\nname = \"p" + std::to_string(i) +
@@ -203,11 +223,11 @@ struct Site {
         }
         write(folder / "inventory.toml", text);
     }
-    void startService() {
-        service = std::make_unique<ServiceProcess>(std::vector<std::string>{
-            ZOLVANED, "--inventory", (folder / "inventory.toml").string(), "--listen",
-            "127.0.0.1:0"});
-        ASSERT_TRUE(service->waitForLog("mqtt: connected", 10s)) << service->log();
+    void startService(const std::string& expected = "mqtt: connected") {
+        service = std::make_unique<ServiceProcess>(
+            std::vector<std::string>{ZOLVANED, "--inventory", (folder / "inventory.toml").string(),
+                                     "--listen", "127.0.0.1:0"});
+        ASSERT_TRUE(service->waitForLog(expected, 10s)) << service->log();
     }
     // Every run ends cleanly, and a sanitizer build of the service found nothing on the way.
     ~Site() {
@@ -237,7 +257,9 @@ TEST(MqttState, RetainedTopicsAvailabilityAndDiscovery) {
     {
         Watcher early(site.broker->port(), "none");
         early.publish(gone, "{\"unique_id\":\"zolvane_t_gone_power\"}", true);
-        ASSERT_TRUE(early.waitFor(gone, [](auto&) { return true; }, 0, 100ms) || true);
+        ASSERT_TRUE(early.waitFor(
+                        gone, [](auto&) { return true; }, 0, 100ms) ||
+                    true);
         std::this_thread::sleep_for(200ms);
     }
     Watcher before(site.broker->port());
@@ -327,7 +349,8 @@ TEST_P(MqttCommand, IsAnsweredOnItsResultTopic) {
     const std::size_t before = watcher_->count(results);
     const std::size_t framesBefore = changeFrames(*site_->emulator);
     watcher_->publish(kBase + "/" + c.topic, c.payload, c.retain);
-    const auto result = watcher_->waitFor(results, [](auto&) { return true; }, before);
+    const auto result = watcher_->waitFor(
+        results, [](auto&) { return true; }, before);
     ASSERT_TRUE(result) << site_->service->log();
     EXPECT_FALSE(result->retained);
     const json shown = json::parse(result->payload);
@@ -349,36 +372,37 @@ const std::string kHuge(5000, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Table, MqttCommand,
-    testing::Values(
-        CommandCase{"SetByName", "projector/p0/set/Blank", "on", false, "projector/p0/result",
-                    "accepted", "", kBlank, 0, 1},
-        CommandCase{"SetByNumberShortName", "projector/p0/set/blank", "0", false,
-                    "projector/p0/result", "accepted", "", kBlank, 0, 0},
-        CommandCase{"CommandWithId", "projector/p1/command",
-                    R"({"command":"set","setting":"Mute","value":"on","id":"c-1"})", false,
-                    "projector/p1/result", "accepted", "", kMute, 1, 1},
-        CommandCase{"Group", "group/halls/command", R"({"command":"mute","value":"on"})", false,
-                    "projector/p0/result", "accepted", "", kMute, 0, 1},
-        CommandCase{"All", "group/all/set/Mute", "off", false, "projector/p2/result", "accepted",
-                    "", kMute, 2, 0},
-        CommandCase{"UnknownProjector", "projector/nobody/set/Power", "on", false, "result",
-                    "invalid", "unknown projector \"nobody\""},
-        CommandCase{"UnknownGroup", "group/attic/command", R"({"command":"power","value":"on"})",
-                    false, "result", "invalid", "unknown group \"attic\""},
-        CommandCase{"UnknownSetting", "projector/p0/set/Colour", "1", false, "projector/p0/result",
-                    "invalid", "no setting \"Colour\""},
-        CommandCase{"UnknownValueName", "projector/p0/set/Blank", "purple", false,
-                    "projector/p0/result", "invalid", "has no value \"purple\""},
-        CommandCase{"OutOfRange", "projector/p0/set/Brightness", "99999", false,
-                    "projector/p0/result", "invalid", "does not take"},
-        CommandCase{"NotJson", "projector/p0/command", "{power on", false, "projector/p0/result",
-                    "invalid", "not JSON"},
-        CommandCase{"NoCommandWord", "group/halls/command", R"({"value":1})", false, "result",
-                    "invalid", "needs \"command\""},
-        CommandCase{"Oversized", "projector/p1/command", kHuge, false, "projector/p1/result",
-                    "invalid", "over 4096"},
-        CommandCase{"AfterTheBadOnes", "projector/p1/set/Blank", "on", false,
-                    "projector/p1/result", "accepted", "", kBlank, 1, 1}),
+    testing::Values(CommandCase{"SetByName", "projector/p0/set/Blank", "on", false,
+                                "projector/p0/result", "accepted", "", kBlank, 0, 1},
+                    CommandCase{"SetByNumberShortName", "projector/p0/set/blank", "0", false,
+                                "projector/p0/result", "accepted", "", kBlank, 0, 0},
+                    CommandCase{"CommandWithId", "projector/p1/command",
+                                R"({"command":"set","setting":"Mute","value":"on","id":"c-1"})",
+                                false, "projector/p1/result", "accepted", "", kMute, 1, 1},
+                    CommandCase{"Group", "group/halls/command",
+                                R"({"command":"mute","value":"on"})", false, "projector/p0/result",
+                                "accepted", "", kMute, 0, 1},
+                    CommandCase{"All", "group/all/set/Mute", "off", false, "projector/p2/result",
+                                "accepted", "", kMute, 2, 0},
+                    CommandCase{"UnknownProjector", "projector/nobody/set/Power", "on", false,
+                                "result", "invalid", "unknown projector \"nobody\""},
+                    CommandCase{"UnknownGroup", "group/attic/command",
+                                R"({"command":"power","value":"on"})", false, "result", "invalid",
+                                "unknown group \"attic\""},
+                    CommandCase{"UnknownSetting", "projector/p0/set/Colour", "1", false,
+                                "projector/p0/result", "invalid", "no setting \"Colour\""},
+                    CommandCase{"UnknownValueName", "projector/p0/set/Blank", "purple", false,
+                                "projector/p0/result", "invalid", "has no value \"purple\""},
+                    CommandCase{"OutOfRange", "projector/p0/set/Brightness", "99999", false,
+                                "projector/p0/result", "invalid", "does not take"},
+                    CommandCase{"NotJson", "projector/p0/command", "{power on", false,
+                                "projector/p0/result", "invalid", "not JSON"},
+                    CommandCase{"NoCommandWord", "group/halls/command", R"({"value":1})", false,
+                                "result", "invalid", "needs \"command\""},
+                    CommandCase{"Oversized", "projector/p1/command", kHuge, false,
+                                "projector/p1/result", "invalid", "over 4096"},
+                    CommandCase{"AfterTheBadOnes", "projector/p1/set/Blank", "on", false,
+                                "projector/p1/result", "accepted", "", kBlank, 1, 1}),
     [](const testing::TestParamInfo<CommandCase>& info) { return info.param.name; });
 
 // A message delivered twice with one id runs once; the second gets the first's result.
@@ -393,11 +417,66 @@ TEST(MqttFaults, RedeliveredCommandRunsOnce) {
     const auto first = watcher.waitFor(topic("p0", "result"), [](auto&) { return true; });
     ASSERT_TRUE(first);
     watcher.publish(topic("p0", "command"), command);
-    const auto second = watcher.waitFor(topic("p0", "result"), [](auto&) { return true; }, 1);
+    const auto second = watcher.waitFor(
+        topic("p0", "result"), [](auto&) { return true; }, 1);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->payload, first->payload);
     EXPECT_EQ(changeFrames(*site.emulator), frames + 1);
+
+    // A clean stop says so itself: a clean disconnect does not fire the will.
+    site.service->signal(SIGTERM);
+    EXPECT_EQ(site.service->wait(10s), 0);
+    site.service.reset();
+    Watcher fresh(site.broker->port(), kBase + "/status");
+    EXPECT_TRUE(fresh.waitFor(kBase + "/status", "offline"));
 }
+
+// A broker that wants a password or TLS: the service connects with the right ones only.
+struct SecureCase {
+    const char* name;
+    const char* prepare;  // shell, in the site's folder
+    const char* broker;   // broker settings; DIR is the site's folder
+    const char* mqtt;     // inventory [mqtt] keys
+    const char* log;      // what the service logs
+};
+
+void PrintTo(const SecureCase& c, std::ostream* out) { *out << c.name; }
+
+class MqttSecure : public testing::TestWithParam<SecureCase> {};
+
+TEST_P(MqttSecure, ConnectsOnlyWithTheRightCredentials) {
+    const SecureCase& c = GetParam();
+    Site site(c.broker, c.mqtt, c.prepare);
+    site.startService(c.log);
+}
+
+#define USERS                                          \
+    "mosquitto_passwd -b -c users zolvaned s3cret && " \
+    "echo s3cret > right && echo wrong > wrong"
+#define AUTH "allow_anonymous false\npassword_file DIR/users\n"
+#define TLS                                                                                     \
+    "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key " \
+    "-out ca.pem -days 2 -subj /CN=test-ca && openssl req -newkey ec -pkeyopt "                 \
+    "ec_paramgen_curve:prime256v1 -nodes -keyout server.key -out server.csr -subj "             \
+    "/CN=127.0.0.1 && echo subjectAltName=IP:127.0.0.1 > san && openssl x509 -req "             \
+    "-in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "          \
+    "-extfile san && chmod 644 server.key"
+INSTANTIATE_TEST_SUITE_P(
+    Table, MqttSecure,
+    testing::Values(
+        SecureCase{"Password", USERS, AUTH,
+                   "username = \"zolvaned\"\npassword_file = \"DIR/right\"\n", "mqtt: connected"},
+        SecureCase{"WrongPassword", USERS, AUTH,
+                   "username = \"zolvaned\"\npassword_file = \"DIR/wrong\"\n",
+                   "refused by the broker"},
+        SecureCase{"NoPassword", USERS, AUTH, "", "refused by the broker"},
+        SecureCase{"TlsWithCa", TLS,
+                   "cafile DIR/ca.pem\ncertfile DIR/server.pem\nkeyfile DIR/server.key\n",
+                   "ca_file = \"DIR/ca.pem\"\n", "mqtt: connected"}),
+    [](const testing::TestParamInfo<SecureCase>& info) { return info.param.name; });
+#undef USERS
+#undef AUTH
+#undef TLS
 
 // A killed service leaves its will: the site shows offline.
 TEST(MqttFaults, KilledServiceLeavesItsWill) {
