@@ -2,6 +2,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -122,7 +124,11 @@ int run(const service::CommandLine& options) {
                 " may command the projectors");
     }
     log(Level::Info, "listening on " + shownHost + ":" + std::to_string(*port));
-    std::thread server([&http] { http.serve(); });
+    std::atomic<bool> served{false};
+    std::thread server([&http, &served] {
+        http.serve();
+        served = true;
+    });
 
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {
@@ -133,6 +139,11 @@ int run(const service::CommandLine& options) {
     http.stop();
     fleet.stop();
     if (broker) broker->stop();  // after the fleet, so that no command it waits for waits long
+    // A stop that came before the server was listening is not seen by it: ask until it ends.
+    while (!served) {
+        http.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     server.join();
     fleet.unsubscribe(reachWatcher);
     log(Level::Info, "stopped");

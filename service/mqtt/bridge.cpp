@@ -121,8 +121,10 @@ public:
         {
             std::lock_guard lock(mutex_);
             connected_ = false;
+            closing_ = true;
         }
         client_->stop("offline");
+        log(Level::Info, "mqtt: disconnected from " + where());
         client_.reset();
     }
 
@@ -180,8 +182,10 @@ private:
         republish();
     }
 
-    void disconnected(const std::string& why) {
+    void disconnected(std::string why) {
+        while (!why.empty() && (why.back() == '.' || why.back() == ' ')) why.pop_back();
         std::lock_guard lock(mutex_);
+        if (closing_) return;
         if (connected_ || lastFailure_ != why) {
             log(Level::Warning,
                 "mqtt: no connection to " + where() + ": " + why + "; trying again");
@@ -431,6 +435,7 @@ private:
 
     std::mutex mutex_;  // the connection's state and what was published on it
     bool connected_ = false;
+    bool closing_ = false;
     std::string lastFailure_;
     std::unordered_map<std::string, std::string> published_;
 

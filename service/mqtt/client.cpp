@@ -2,8 +2,11 @@
 
 #include <mosquitto.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 
 namespace zolvane::service::mqtt {
 namespace {
@@ -76,31 +79,60 @@ bool Client::start(std::string* why) {
     mosquitto_connect_callback_set(handle_, &Client::onConnect);
     mosquitto_disconnect_callback_set(handle_, &Client::onDisconnect);
     mosquitto_message_callback_set(handle_, &Client::onMessage);
-    mosquitto_reconnect_delay_set(handle_, 1, 60, true);
-    rc = mosquitto_connect_async(handle_, settings_.host.c_str(), settings_.port,
-                                 static_cast<int>(settings_.keepalive.count()));
-    // A broker that is not there yet is retried by the network thread like a lost one.
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_NO_CONN &&
-        rc != MOSQ_ERR_EAI) {
-        return failed("cannot connect to " + settings_.host, rc);
-    }
-    rc = mosquitto_loop_start(handle_);
-    if (rc != MOSQ_ERR_SUCCESS) return failed("the network thread cannot start", rc);
-    running_ = true;
+    // Other threads publish while ours runs the loop: the library then only queues their
+    // messages and wakes the loop.
+    mosquitto_threaded_set(handle_, true);
+    network_ = std::thread([this] { run(); });
     return true;
+}
+
+void Client::run() {
+    std::chrono::seconds delay{1};
+    bool first = true;
+    while (!stopping_) {
+        const int port = settings_.port;
+        const int keepalive = static_cast<int>(settings_.keepalive.count());
+        int rc = first ? mosquitto_connect_async(handle_, settings_.host.c_str(), port, keepalive)
+                       : mosquitto_reconnect_async(handle_);
+        first = false;
+        if (rc == MOSQ_ERR_SUCCESS) {
+            // Once stopping, until the status and the disconnect are sent (2 s at most).
+            std::optional<std::chrono::steady_clock::time_point> until;
+            while ((rc = mosquitto_loop(handle_, 1000, 1)) == MOSQ_ERR_SUCCESS) {
+                if (!stopping_) continue;
+                if (!until) until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+                if (!mosquitto_want_write(handle_) || std::chrono::steady_clock::now() > *until) {
+                    break;
+                }
+            }
+            if (stopping_) break;
+        } else if (handlers_.disconnected) {
+            handlers_.disconnected(rc == MOSQ_ERR_ERRNO ? std::strerror(errno)
+                                                        : mosquitto_strerror(rc));
+        }
+        if (accepted_.exchange(false)) delay = std::chrono::seconds(1);
+        std::unique_lock lock(mutex_);
+        stopped_.wait_for(lock, delay, [this] { return stopping_.load(); });
+        delay = std::min(delay * 2, std::chrono::seconds(60));
+    }
 }
 
 void Client::stop(const std::string& lastWords) {
     if (handle_ == nullptr) return;
-    if (running_) {
+    if (network_.joinable()) {
         if (!lastWords.empty()) {
-            int mid = 0;
-            mosquitto_publish(handle_, &mid, willTopic_.c_str(), static_cast<int>(lastWords.size()),
-                              lastWords.data(), settings_.qos, true);
+            mosquitto_publish(handle_, nullptr, willTopic_.c_str(),
+                              static_cast<int>(lastWords.size()), lastWords.data(), settings_.qos,
+                              true);
+        }
+        // The loop sends what is queued, the status and then the disconnect, and ends.
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
         }
         mosquitto_disconnect(handle_);
-        mosquitto_loop_stop(handle_, false);
-        running_ = false;
+        stopped_.notify_all();
+        network_.join();
     }
     mosquitto_destroy(handle_);
     handle_ = nullptr;
@@ -128,6 +160,7 @@ void Client::onConnect(mosquitto*, void* self, int rc) {
         }
         return;
     }
+    client->accepted_ = true;
     if (client->handlers_.connected) client->handlers_.connected();
 }
 

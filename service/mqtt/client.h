@@ -1,11 +1,17 @@
-// A small wrapper over libmosquitto: one connection kept up by the library's own network
-// thread, reconnecting with a growing delay, with the service's last will set.
+// A small wrapper over libmosquitto: one connection kept up by a network thread of its own,
+// reconnecting with a delay growing from 1 s to 60 s, with the service's last will set. The
+// thread is ours rather than the library's because the library's own gives up for good when
+// the broker is not there at the first attempt or its name does not resolve.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "zolvane_fleet/inventory.h"
 
@@ -47,11 +53,17 @@ private:
     static void onDisconnect(mosquitto*, void* self, int rc);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
 
+    void run();
+
     fleet::MqttSettings settings_;
     std::string willTopic_;
     Handlers handlers_;
     mosquitto* handle_ = nullptr;
-    bool running_ = false;
+    std::thread network_;
+    std::mutex mutex_;  // for the waits between attempts
+    std::condition_variable stopped_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> accepted_{false};  // the broker took the connection since the last wait
 };
 
 }  // namespace zolvane::service::mqtt

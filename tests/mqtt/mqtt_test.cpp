@@ -297,6 +297,13 @@ TEST(MqttState, RetainedTopicsAvailabilityAndDiscovery) {
     EXPECT_TRUE(fresh.waitFor("homeassistant/switch/zolvane_t_p1/power/config",
                               [](const std::string& p) { return !p.empty(); }));
 
+    // Home Assistant started again: discovery and state come again.
+    const std::string config = "homeassistant/switch/zolvane_t_p1/power/config";
+    const std::size_t configs = fresh.count(config);
+    fresh.publish("homeassistant/status", "online");
+    EXPECT_TRUE(fresh.waitFor(
+        config, [](const std::string& p) { return !p.empty(); }, configs));
+
     zolvane::emulator::FaultConfig silent;
     silent.kind = zolvane::emulator::FaultKind::NoReply;
     site.emulator->setFault(silent, 2);
@@ -493,11 +500,15 @@ TEST(MqttFaults, KilledServiceLeavesItsWill) {
     EXPECT_TRUE(fresh.waitFor(kBase + "/status", "offline"));
 }
 
-// The broker goes away and comes back empty: the state of now, changed meanwhile, and the
-// discovery are there again, and commands work again.
+// A broker not there at the start is waited for; then it goes away and comes back empty: the
+// state of now, changed meanwhile, and the discovery are there again, and commands work again.
 TEST(MqttFaults, BrokerRestartRepublishesEverything) {
     Site site;
-    site.startService();
+    site.broker->stop();
+    site.startService("mqtt: connecting");
+    ASSERT_TRUE(site.service->waitForLog("p0 online", 10s));
+    site.broker->start();
+    ASSERT_TRUE(site.service->waitForLog("mqtt: connected", 20s)) << site.service->log();
     {
         Watcher watcher(site.broker->port(), kBase + "/#");
         ASSERT_TRUE(watcher.waitFor(topic("p0", "blank"), "off"));
