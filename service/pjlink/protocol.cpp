@@ -95,6 +95,9 @@ void power(const Context& c, Step& step) {
         const Known k = known(c.state, c.state.power);
         // Our power: 0 off, 1 on, 2 cooling down; PJLink's the same, 3 warming up unused.
         step.answer = k.value ? std::to_string(std::min<std::uint16_t>(*k.value, 2)) : k.error;
+    } else if (c.parameter == "1" && c.state.power == std::optional<std::uint16_t>(2)) {
+        // A controller waits seconds for an answer, not the minutes of a cool-down: not now.
+        step.answer = "ERR3";
     } else if (c.parameter == "0" || c.parameter == "1") {
         step.commands = {set("Power", c.parameter == "1")};
         step.words = c.parameter == "1" ? "power on" : "power off";

@@ -186,6 +186,15 @@ std::string askUntil(Client& client, const std::string& line, const std::string&
     return reply;
 }
 
+// A test name from a row's line: its letters and digits after the row's number.
+std::string nameOf(std::size_t index, std::string_view text) {
+    std::string name = std::to_string(index);
+    for (const char c : text) {
+        if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+    }
+    return name.substr(0, 24);
+}
+
 // ---- every command and its reply, from a known state, with what the projector holds after
 struct Row {
     PowerState power;
@@ -230,6 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{On, 0, 0, 0, 10, 0, "%1POWR 0", "%1POWR=OK", {{kPower, 2}}},
                     Row{Off, 0, 0, 0, 10, 0, "%1POWR 1", "%1POWR=OK", {{kPower, 1}}},
                     Row{Cooling, 0, 0, 0, 10, 0, "%1POWR 2", "%1POWR=ERR2", {{kPower, 2}}},
+                    Row{Cooling, 0, 0, 0, 10, 0, "%1POWR 1", "%1POWR=ERR3", {{kPower, 2}}},
                     Row{On, 4, 0, 0, 10, 0, "%1INPT ?", "%1INPT=12", {}},
                     Row{On, 3, 0, 0, 10, 0, "%1INPT ?", "%1INPT=31", {}},
                     Row{On, 0, 0, 0, 10, 0, "%1INPT 22", "%1INPT=OK", {{kInput, 2}}},
@@ -256,7 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{On, 0, 0, 0, 10, 0, "%1ERST 1", "%1ERST=ERR2", {}},
                     Row{On, 0, 0, 0, 10, 0, "%1POWR", "%1POWR=ERR2", {}},
                     Row{On, 0, 0, 0, 10, 0, "%1XYZW ?", "%1XYZW=ERR1", {}},
-                    Row{On, 0, 0, 0, 10, 0, "%2POWR ?", "%2POWR=ERR1", {{kPower, 1}}}));
+                    Row{On, 0, 0, 0, 10, 0, "%2POWR ?", "%2POWR=ERR1", {{kPower, 1}}}),
+    [](const auto& info) { return nameOf(info.index, info.param.line); });
 
 // ---- authentication on p1, whose password is "secret"
 struct AuthRow {
@@ -292,7 +303,10 @@ INSTANTIATE_TEST_SUITE_P(
                     AuthRow{"secret", "%1AVMT 30", "%1AVMT=OK", true},
                     AuthRow{"Secret", "%1AVMT 11", "PJLINK ERRA", false},
                     AuthRow{"", "%1POWR 0", "PJLINK ERRA", false},
-                    AuthRow{nullptr, "%1POWR 0", "PJLINK ERRA", false}));
+                    AuthRow{nullptr, "%1POWR 0", "PJLINK ERRA", false}),
+    [](const auto& info) {
+        return nameOf(info.index, info.param.password ? info.param.password : "none");
+    });
 
 // ---- lines that are no command: ignored or the connection closed, never sent on
 struct BadRow {
@@ -328,7 +342,8 @@ INSTANTIATE_TEST_SUITE_P(
                            {"%1POWR=1", "%1CLSS=1", "%1INST=11 12 13 21 22 31"}, true},
                     BadRow{"%1POWR 0" + std::string(130, '0') + "\r", {}, false},
                     BadRow{std::string(5000, 'A'), {}, false},
-                    BadRow{std::string(5000, '\0'), {}, false}));
+                    BadRow{std::string(5000, '\0'), {}, false}),
+    [](const auto& info) { return nameOf(info.index, info.param.bytes); });
 
 // ---- idle connections
 TEST(Gateway, ClosesIdleConnectionsAndStillAnswersOthers) {
