@@ -146,7 +146,9 @@ struct Site {
             std::vector<std::string>{ZOLVANED, "--inventory", (folder / "inventory.toml").string(),
                                      "--listen", "127.0.0.1:0"});
         EXPECT_TRUE(service->waitForLog("pjlink p2: listening", 10s)) << service->log();
-        EXPECT_TRUE(service->waitForLog("p2 online", 10s)) << service->log();
+        for (const char* name : {"p0", "p1", "p2"}) {
+            EXPECT_TRUE(service->waitForLog(std::string(name) + " online", 10s)) << service->log();
+        }
     }
     ~Site() {
         service->signal(SIGTERM);
