@@ -130,6 +130,7 @@ struct Gateway {
 };
 
 struct Connection {
+    std::uint64_t id = 0;
     int fd = -1;
     std::size_t gateway = 0;
     std::string peer;
@@ -150,9 +151,11 @@ struct Done {
 }  // namespace
 
 class Gateways::Impl {
-  public:
+public:
     Impl(fleet::Fleet& fleet, const fleet::Inventory& inventory, Limits limits)
-        : fleet_(fleet), inventory_(inventory), limits_(limits),
+        : fleet_(fleet),
+          inventory_(inventory),
+          limits_(limits),
           idle_(inventory.service.pjlinkIdleTimeout) {}
 
     bool start(const std::string& host, std::string* why) {
@@ -201,7 +204,7 @@ class Gateways::Impl {
 
     std::size_t count() const { return gateways_.size(); }
 
-  private:
+private:
     struct Waiter {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> finished;
@@ -251,8 +254,8 @@ class Gateways::Impl {
             }
             int timeout = -1;
             if (nextIdle != Clock::time_point::max()) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    nextIdle - Clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(nextIdle - Clock::now());
                 timeout = static_cast<int>(std::clamp<long long>(left.count() + 1, 0, 60000));
             }
             if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
@@ -312,13 +315,15 @@ class Gateways::Impl {
             }
             ++gateway.connections;
             log(Level::Debug, "pjlink " + name + ": connection from " + peer);
-            const std::uint64_t id = nextId_++;
+            c.id = nextId_++;
+            const std::uint64_t id = c.id;
             send(connections_.emplace(id, std::move(c)).first->second);
         }
     }
 
     void close(Connection& c, const std::string& why = {}) {
-        if (!why.empty()) log(Level::Info, "pjlink " + nameOf(c) + ": " + c.peer + " closed: " + why);
+        if (!why.empty())
+            log(Level::Info, "pjlink " + nameOf(c) + ": " + c.peer + " closed: " + why);
         ::close(c.fd);
         c.fd = -1;
         --gateways_[c.gateway].connections;
@@ -368,10 +373,10 @@ class Gateways::Impl {
             while (!line.empty() && line.front() == '\n') line.erase(0, 1);
             if (line.empty()) continue;
             if (!c.expectedHash.empty()) {
-                if (line.size() < 32 || !sameHex(std::string_view(line).substr(0, 32),
-                                                 c.expectedHash)) {
-                    log(Level::Warning, "pjlink " + nameOf(c) + ": " + c.peer +
-                                            " failed to authenticate");
+                if (line.size() < 32 ||
+                    !sameHex(std::string_view(line).substr(0, 32), c.expectedHash)) {
+                    log(Level::Warning,
+                        "pjlink " + nameOf(c) + ": " + c.peer + " failed to authenticate");
                     c.out += "PJLINK ERRA\r";
                     c.closing = true;
                     return;
@@ -395,7 +400,7 @@ class Gateways::Impl {
             return;
         }
         c.busy = true;
-        const std::uint64_t id = idOf(c);
+        const std::uint64_t id = c.id;
         auto finished = std::make_shared<std::atomic<bool>>(false);
         const std::string who = "pjlink " + nameOf(c) + ": " + step.words + " from " + c.peer;
         waiters_.push_back({std::thread([this, id, queue, step = std::move(step), finished, who] {
@@ -408,8 +413,8 @@ class Gateways::Impl {
                                 if (result.ok()) {
                                     log(Level::Info, who + ": OK");
                                 } else {
-                                    log(Level::Warning, who + ": " + std::string(answer) +
-                                                            " (" + result.reason + ")");
+                                    log(Level::Warning, who + ": " + std::string(answer) + " (" +
+                                                            result.reason + ")");
                                 }
                                 {
                                     std::lock_guard lock(mutex_);
@@ -419,13 +424,6 @@ class Gateways::Impl {
                                 wake();
                             }),
                             finished});
-    }
-
-    std::uint64_t idOf(const Connection& c) const {
-        for (const auto& [id, other] : connections_) {
-            if (&other == &c) return id;
-        }
-        return 0;
     }
 
     void collect() {

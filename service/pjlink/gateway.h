@@ -18,7 +18,7 @@ struct Limits {
 };
 
 class Gateways {
-  public:
+public:
     Gateways(fleet::Fleet& fleet, const fleet::Inventory& inventory, Limits limits = {});
     ~Gateways();  // stop()
     Gateways(const Gateways&) = delete;
@@ -32,7 +32,7 @@ class Gateways {
     void stop();
     std::size_t count() const;  // gateways listening
 
-  private:
+private:
     class Impl;
     std::unique_ptr<Impl> impl_;
 };

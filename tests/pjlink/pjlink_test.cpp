@@ -92,8 +92,8 @@ public:
 
 private:
     bool fill(Clock::time_point deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd p{fd_, POLLIN, 0};
         if (closed_ || left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
             return false;
@@ -136,10 +136,11 @@ struct Site {
         for (std::size_t i = 0; i < 3; ++i) {
             ports[i] = freePort();
             text += "\n[[projector]]\nname = \"p" + std::to_string(i) + "\"\nlabel = \"Hall " +
-                    std::to_string(i) + "\"\naddress = \"tcp://127.0.0.1:" +
-                    std::to_string(emulator->tcpPort(i)) +
+                    std::to_string(i) +
+                    "\"\naddress = \"tcp://127.0.0.1:" + std::to_string(emulator->tcpPort(i)) +
                     "\"\npjlink_port = " + std::to_string(ports[i]) + "\n";
-            if (i == 1) text += "pjlink_password_file = \"" + (folder / "p1.password").string() + "\"\n";
+            if (i == 1)
+                text += "pjlink_password_file = \"" + (folder / "p1.password").string() + "\"\n";
         }
         std::ofstream(folder / "inventory.toml") << text;
         service = std::make_unique<ServiceProcess>(
@@ -212,8 +213,11 @@ TEST_P(Commands, AreAnsweredAsPjlinkSays) {
     const Row& row = GetParam();
     Emulator& emulator = *site().emulator;
     emulator.setPower(row.power);
-    for (auto [type, value] : {std::pair{kInput, row.input}, {kBlank, row.blank},
-                               {kMute, row.mute}, {kLamp, row.lamp}, {kError, row.error}}) {
+    for (auto [type, value] : {std::pair{kInput, row.input},
+                               {kBlank, row.blank},
+                               {kMute, row.mute},
+                               {kLamp, row.lamp},
+                               {kError, row.error}}) {
         emulator.setValue(type, value);
     }
     Client client(site().ports[0]);
@@ -299,16 +303,16 @@ TEST_P(Authentication, NeedsTheRightHashBeforeTheFirstCommand) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Gateway, Authentication,
-    testing::Values(AuthRow{"secret", "%1CLSS ?", "%1CLSS=1", true},
-                    AuthRow{"secret", "%1AVMT 30", "%1AVMT=OK", true},
-                    AuthRow{"Secret", "%1AVMT 11", "PJLINK ERRA", false},
-                    AuthRow{"", "%1POWR 0", "PJLINK ERRA", false},
-                    AuthRow{nullptr, "%1POWR 0", "PJLINK ERRA", false}),
-    [](const auto& info) {
-        return nameOf(info.index, info.param.password ? info.param.password : "none");
-    });
+INSTANTIATE_TEST_SUITE_P(Gateway, Authentication,
+                         testing::Values(AuthRow{"secret", "%1CLSS ?", "%1CLSS=1", true},
+                                         AuthRow{"secret", "%1AVMT 30", "%1AVMT=OK", true},
+                                         AuthRow{"Secret", "%1AVMT 11", "PJLINK ERRA", false},
+                                         AuthRow{"", "%1POWR 0", "PJLINK ERRA", false},
+                                         AuthRow{nullptr, "%1POWR 0", "PJLINK ERRA", false}),
+                         [](const auto& info) {
+                             return nameOf(info.index,
+                                           info.param.password ? info.param.password : "none");
+                         });
 
 // ---- lines that are no command: ignored or the connection closed, never sent on
 struct BadRow {
@@ -338,13 +342,14 @@ TEST_P(BadInput, IsBoundedAndNeverReachesTheProjector) {
 
 INSTANTIATE_TEST_SUITE_P(
     Gateway, BadInput,
-    testing::Values(BadRow{"hello\r", {}, true}, BadRow{std::string("\0\xff\x80\x01\r", 5), {}, true},
-                    BadRow{"%1PO\xffR 0\r", {}, true}, BadRow{"%1POWR \x01\r", {"%1POWR=ERR2"}, true},
-                    BadRow{"%1POWR ?\r%1CLSS ?\r\n%1INST ?\r",
-                           {"%1POWR=1", "%1CLSS=1", "%1INST=11 12 13 21 22 31"}, true},
-                    BadRow{"%1POWR 0" + std::string(130, '0') + "\r", {}, false},
-                    BadRow{std::string(5000, 'A'), {}, false},
-                    BadRow{std::string(5000, '\0'), {}, false}),
+    testing::Values(
+        BadRow{"hello\r", {}, true}, BadRow{std::string("\0\xff\x80\x01\r", 5), {}, true},
+        BadRow{"%1PO\xffR 0\r", {}, true}, BadRow{"%1POWR \x01\r", {"%1POWR=ERR2"}, true},
+        BadRow{"%1POWR ?\r%1CLSS ?\r\n%1INST ?\r",
+               {"%1POWR=1", "%1CLSS=1", "%1INST=11 12 13 21 22 31"},
+               true},
+        BadRow{"%1POWR 0" + std::string(130, '0') + "\r", {}, false},
+        BadRow{std::string(5000, 'A'), {}, false}, BadRow{std::string(5000, '\0'), {}, false}),
     [](const auto& info) { return nameOf(info.index, info.param.bytes); });
 
 // ---- idle connections
