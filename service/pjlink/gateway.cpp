@@ -238,10 +238,11 @@ private:
             fds.clear();
             ids.clear();
             fds.push_back({wakeRead_, POLLIN, 0});
-            const bool room = connections_.size() < limits_.total;
+            // Past the caps the listeners still accept, to say no and close; out of descriptors
+            // they rest a while instead of waking the loop again and again.
+            const bool resting = Clock::now() < restUntil_;
             for (const Gateway& gateway : gateways_) {
-                // Past the cap in all the listeners still accept, to say no and close.
-                fds.push_back({gateway.fd, POLLIN, 0});
+                fds.push_back({gateway.fd, static_cast<short>(resting ? 0 : POLLIN), 0});
             }
             Clock::time_point nextIdle = Clock::time_point::max();
             for (auto& [id, c] : connections_) {
@@ -252,6 +253,7 @@ private:
                 ids.push_back(id);
                 if (!c.busy) nextIdle = std::min(nextIdle, c.lastLine + idle_);
             }
+            if (resting) nextIdle = std::min(nextIdle, restUntil_);
             int timeout = -1;
             if (nextIdle != Clock::time_point::max()) {
                 const auto left =
@@ -268,9 +270,6 @@ private:
                 }
             }
             collect();
-            for (std::size_t g = 0; g < gateways_.size(); ++g) {
-                if (fds[1 + g].revents & POLLIN) accept(g, room);
-            }
             for (std::size_t i = 0; i < ids.size(); ++i) {
                 const short revents = fds[1 + gateways_.size() + i].revents;
                 const auto it = connections_.find(ids[i]);
@@ -279,22 +278,32 @@ private:
                 if (revents & (POLLIN | POLLHUP | POLLERR)) receive(c);
                 if (!c.out.empty() && c.fd >= 0) send(c);
             }
+            // After the connections, so that clients that left make room for those arriving.
+            for (std::size_t g = 0; g < gateways_.size(); ++g) {
+                if (fds[1 + g].revents & POLLIN) accept(g);
+            }
             expire();
             reap();
         }
     }
 
-    void accept(std::size_t g, bool room) {
+    void accept(std::size_t g) {
         Gateway& gateway = gateways_[g];
         for (;;) {
             sockaddr_storage address{};
             socklen_t size = sizeof address;
             const int fd = ::accept4(gateway.fd, reinterpret_cast<sockaddr*>(&address), &size,
                                      SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0) return;
+            if (fd < 0) {
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                    log(Level::Warning, std::string("pjlink: cannot accept: ") + strerror(errno));
+                    restUntil_ = Clock::now() + std::chrono::milliseconds(200);
+                }
+                return;
+            }
             const std::string peer = peerOf(address);
             const std::string& name = gateway.queue->entry().name;
-            if (!room || gateway.connections >= limits_.perGateway ||
+            if (gateway.connections >= limits_.perGateway ||
                 connections_.size() >= limits_.total) {
                 log(Level::Warning, "pjlink " + name + ": connection from " + peer +
                                         " refused: too many connections");
@@ -490,6 +499,7 @@ private:
     std::vector<Gateway> gateways_;
     std::map<std::uint64_t, Connection> connections_;
     std::uint64_t nextId_ = 1;
+    Clock::time_point restUntil_{};
     std::list<Waiter> waiters_;
     std::mutex mutex_;
     std::deque<Done> done_;
