@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -226,10 +227,15 @@ TEST_P(Commands, AreAnsweredAsPjlinkSays) {
     const std::string power = std::to_string(static_cast<int>(row.power));
     ASSERT_EQ(askUntil(client, "%1POWR ?", "%1POWR=" + power), "%1POWR=" + power);
     const std::string line = row.line;
-    if (line.find(" ?") != std::string::npos) {
+    if (line.ends_with(" ?") && line.find('\r') == std::string::npos) {
         EXPECT_EQ(askUntil(client, line, row.reply), row.reply);
-    } else {
-        EXPECT_EQ(client.ask(line), row.reply);
+    } else {  // lines sent at once: every reply, in order, joined with '|'
+        client.send(line + "\r");
+        std::string replies = client.line().value_or("(none)");
+        for (auto n = std::count(line.begin(), line.end(), '\r'); n > 0; --n) {
+            replies += "|" + client.line().value_or("(none)");
+        }
+        EXPECT_EQ(replies, row.reply);
     }
     if (row.after) {
         EXPECT_EQ(emulator.value(row.after->first), row.after->second) << line;
@@ -257,6 +263,15 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{On, 0, 0, 1, 10, 0, "%1AVMT ?", "%1AVMT=21", {}},
                     Row{On, 0, 0, 0, 10, 0, "%1AVMT ?", "%1AVMT=30", {}},
                     Row{On, 0, 0, 0, 10, 0, "%1AVMT 31", "%1AVMT=OK", {{kMute, 1}}},
+                    Row{On,
+                        0,
+                        0,
+                        0,
+                        10,
+                        0,
+                        "%1AVMT 11\r%1AVMT ?\r%1INPT 21\r%1INPT ?",
+                        "%1AVMT=OK|%1AVMT=11|%1INPT=OK|%1INPT=21",
+                        {{kInput, 1}}},
                     Row{On, 0, 1, 1, 10, 0, "%1AVMT 10", "%1AVMT=OK", {{kBlank, 0}}},
                     Row{On, 0, 1, 1, 10, 0, "%1AVMT 20", "%1AVMT=OK", {{kMute, 0}}},
                     Row{On, 0, 1, 1, 10, 0, "%1AVMT 20", "%1AVMT=OK", {{kBlank, 1}}},
