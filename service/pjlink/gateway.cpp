@@ -80,10 +80,11 @@ std::string peerOf(const sockaddr_storage& address) {
 std::optional<std::string> readPassword(const std::string& file, std::string* why) {
     std::ifstream in(file);
     std::string line;
-    if (!in || !std::getline(in, line)) {
+    if (!in) {
         *why = "the PJLink password file " + file + " cannot be read";
         return {};
     }
+    std::getline(in, line);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line.size() > 32) {
         *why = "the PJLink password in " + file + " must be 1 to 32 characters";

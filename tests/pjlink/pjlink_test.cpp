@@ -367,6 +367,41 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{std::string(5000, 'A'), {}, false}, BadRow{std::string(5000, '\0'), {}, false}),
     [](const auto& info) { return nameOf(info.index, info.param.bytes); });
 
+// ---- a gateway that cannot start stops the service at start, with the reason
+struct StartRow {
+    const char* password;    // the file's text; null: no file
+    std::string pjlinkPort;  // "HTTP": the port the HTTP API listens on
+    const char* logged;
+};
+
+class Start : public testing::TestWithParam<StartRow> {};
+
+TEST_P(Start, IsRefusedWithTheReason) {
+    const StartRow& row = GetParam();
+    std::string pattern = (std::filesystem::temp_directory_path() / "zolvaned-pjlink-XXXXXX");
+    const std::filesystem::path folder = ::mkdtemp(pattern.data());
+    if (row.password) std::ofstream(folder / "password") << row.password;
+    const int http = freePort();
+    const std::string port = row.pjlinkPort == "HTTP" ? std::to_string(http) : row.pjlinkPort;
+    std::ofstream(folder / "inventory.toml")
+        << "[[projector]]\nname = \"p\"\naddress = \"tcp://127.0.0.1:9\"\npjlink_port = " << port
+        << "\npjlink_password_file = \"" << (folder / "password").string() << "\"\n";
+    ServiceProcess service({ZOLVANED, "--inventory", (folder / "inventory.toml").string(),
+                            "--listen", "127.0.0.1:" + std::to_string(http)});
+    EXPECT_EQ(service.wait(10s), 1) << service.log();
+    EXPECT_NE(service.log().find(row.logged), std::string::npos) << service.log();
+    std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gateway, Start,
+    testing::Values(StartRow{nullptr, std::to_string(freePort()), "cannot be read"},
+                    StartRow{"", std::to_string(freePort()), "1 to 32 characters"},
+                    StartRow{"0123456789abcdef0123456789abcdefX\n", std::to_string(freePort()),
+                             "1 to 32 characters"},
+                    StartRow{"secret\n", "HTTP", "cannot listen on 127.0.0.1:"}),
+    [](const auto& info) { return std::to_string(info.index); });
+
 // ---- idle connections
 TEST(Gateway, ClosesIdleConnectionsAndStillAnswersOthers) {
     Client silent(site().ports[2]);
