@@ -69,7 +69,7 @@ struct ServiceSettings {
     unsigned lampWarningHours = 3000;
     std::size_t maxBodyBytes = 65536;
     std::string pjlinkHost;  // empty: listenHost
-    // Not documented for sites: the tests shorten the PJLink idle time-out with it.
+    // pjlink_idle_timeout_ms: for the tests, which cannot wait out the 30 s of PJLink.
     Milliseconds pjlinkIdleTimeout{30000};
 };
 
