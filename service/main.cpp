@@ -15,6 +15,7 @@
 #include "http_api.h"
 #include "log.h"
 #include "mqtt/bridge.h"
+#include "pjlink/gateway.h"
 #include "token.h"
 #include "zolvane_fleet/fleet.h"
 
@@ -111,6 +112,16 @@ int run(const service::CommandLine& options) {
             return 1;
         }
     }
+    // The gateways bind before the fleet starts, so that a port in use stops the start cleanly.
+    service::pjlink::Gateways pjlink(fleet, inventory);
+    const std::string pjlinkHost =
+        inventory.service.pjlinkHost.empty() ? listen.host : inventory.service.pjlinkHost;
+    if (!pjlink.start(pjlinkHost, &why)) {
+        log(Level::Error, "not started: " + why);
+        if (broker) broker->stop();
+        fleet.unsubscribe(reachWatcher);
+        return 1;
+    }
     fleet.start();
     const std::string shownHost =
         listen.host.find(':') == std::string::npos ? listen.host : "[" + listen.host + "]";
@@ -139,6 +150,7 @@ int run(const service::CommandLine& options) {
     http.stop();
     fleet.stop();
     if (broker) broker->stop();  // after the fleet, so that no command it waits for waits long
+    pjlink.stop();               // likewise
     // A stop that came before the server was listening is not seen by it: ask until it ends.
     while (!served) {
         http.stop();

@@ -178,6 +178,8 @@ public:
 
     // Timing keys the file gives, in [defaults] or in the projector being read.
     std::set<std::string_view> givenDefaults;
+    // Each PJLink port with its key, checked against the HTTP port once [service] is read.
+    std::vector<std::pair<std::uint16_t, toml::source_region>> pjlinkSources;
     std::set<std::string_view> given;
 
     // A timing key; false when the key is none.
@@ -216,6 +218,21 @@ public:
             } else if (name == "max_body_bytes") {
                 if (const auto v = integer(key, node, 16, 16 * 1024 * 1024)) {
                     service.maxBodyBytes = static_cast<std::size_t>(*v);
+                }
+            } else if (name == "pjlink_host") {
+                if (const auto text = string(key, node)) {
+                    in_addr v4{};
+                    in6_addr v6{};
+                    if (::inet_pton(AF_INET, text->c_str(), &v4) != 1 &&
+                        ::inet_pton(AF_INET6, text->c_str(), &v6) != 1 && !validHostName(*text)) {
+                        fault(node.source(), "\"pjlink_host\" " + inQuotes(*text) +
+                                                 " is no address (e.g. \"0.0.0.0\" or \"::1\")");
+                    }
+                    service.pjlinkHost = *text;
+                }
+            } else if (name == "pjlink_idle_timeout_ms") {
+                if (const auto v = integer(key, node, 100, 600000)) {
+                    service.pjlinkIdleTimeout = Milliseconds(*v);
                 }
             } else {
                 unknownKey(key, node, " in [service]");
@@ -391,11 +408,26 @@ public:
                 }
             } else if (name == "groups") {
                 groups(node, entry);
+            } else if (name == "pjlink_port") {
+                if (const auto v = integer(key, node, 1, 65535)) {
+                    entry.pjlinkPort = static_cast<std::uint16_t>(*v);
+                }
+            } else if (name == "pjlink_password_file") {
+                if (const auto text = string(key, node)) {
+                    if (text->empty()) {
+                        fault(node.source(), "\"pjlink_password_file\" must not be empty");
+                    }
+                    entry.pjlinkPasswordFile = *text;
+                }
             } else if (!timing(key, node, entry.timing)) {
                 unknownKey(key, node, " in [[projector]]");
             }
         }
         if (!named) fault(table.source(), "projector without a \"name\"");
+        if (!entry.pjlinkPasswordFile.empty() && entry.pjlinkPort == 0) {
+            fault(table["pjlink_password_file"].node()->source(),
+                  "\"pjlink_password_file\" needs \"pjlink_port\"");
+        }
         if (!addressed) fault(table.source(), "projector without an \"address\"");
         if (entry.label.empty()) entry.label = entry.name;
         // A serial projector answers within a frame's time or not at all: unless the file says
@@ -419,8 +451,20 @@ public:
         }
         std::map<std::string, int> names;      // the line of each name's first use
         std::map<std::string, int> addresses;  // and of each address's
+        std::map<int, int> pjlinkPorts;        // and of each PJLink port's
         for (const toml::node& item : *list) {
             auto [entry, sound] = projector(*item.as_table(), defaults);
+            if (entry.pjlinkPort != 0) {
+                const auto [first, added] = pjlinkPorts.emplace(entry.pjlinkPort, entry.line);
+                const auto source = (*item.as_table())["pjlink_port"].node()->source();
+                if (!added) {
+                    fault(source, "\"pjlink_port\" " + std::to_string(entry.pjlinkPort) +
+                                      " is used twice (first on line " +
+                                      std::to_string(first->second) + ")");
+                    sound = false;
+                }
+                pjlinkSources.emplace_back(entry.pjlinkPort, source);
+            }
             // Two entries for one projector would let two queues talk to it at once.
             if (!entry.address.empty()) {
                 const auto [first, added] = addresses.emplace(entry.address, entry.line);
@@ -499,6 +543,12 @@ LoadResult parseInventory(std::string_view text) {
             reader.projectors(key, node, defaults, inventory);
         } else {
             reader.unknownKey(key, node, "");
+        }
+    }
+    for (const auto& [port, source] : reader.pjlinkSources) {
+        if (port == inventory.service.listenPort) {
+            reader.fault(source, "\"pjlink_port\" " + std::to_string(port) +
+                                     " is the HTTP port of \"listen\"");
         }
     }
     result.faults = std::move(reader.faults);

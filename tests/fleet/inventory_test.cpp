@@ -89,7 +89,16 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{M "topic_prefix = \"a/#\"\n", 3, "no topic level"},
                     BadFile{M "topic_prefix = \"a//b\"\n", 3, "no topic level"},
                     BadFile{M "discovery_prefix = \"/ha\"\n", 3, "no topic level"},
-                    BadFile{M "password_file = \"/p\"\n", 3, "needs \"username\""}));
+                    BadFile{M "password_file = \"/p\"\n", 3, "needs \"username\""},
+                    BadFile{P A "pjlink_port = 0\n", 4, "out of range 1..65535"},
+                    BadFile{P A "pjlink_port = 4352\n[[projector]]\nname = \"b\"\n"
+                                "address = \"tcp://h\"\npjlink_port = 4352\n",
+                            8, "\"pjlink_port\" 4352 is used twice (first on line 1)"},
+                    BadFile{P A "pjlink_port = 8470\n", 4, "HTTP port"},
+                    BadFile{P A "pjlink_password_file = \"/p\"\n", 4, "needs \"pjlink_port\""},
+                    BadFile{P A "pjlink_port = 1\npjlink_password_file = \"\"\n", 5, "empty"},
+                    BadFile{"[service]\npjlink_host = \"a b\"\n", 2, "no address"},
+                    BadFile{"[service]\npjlink_idle_timeout_ms = 1\n", 2, "out of range"}));
 #undef M
 #undef P
 #undef A

@@ -7,6 +7,7 @@
 //   token_file = "/etc/zolvaned/token" # write calls need "Authorization: Bearer <token>"
 //   lamp_warning_hours = 3000          # the web page marks lamps past this
 //   max_body_bytes = 65536
+//   pjlink_host = "0.0.0.0"            # where the PJLink gateways listen; the listen host if not
 //
 //   [mqtt]                             # the broker side, see docs/mqtt.md
 //   host = "broker.example.org"
@@ -20,6 +21,8 @@
 //   groups = ["east-wing", "halls"]
 //   label = "Hall A"                   # shown on the web page; the name when left out
 //   receive_timeout_ms = 2000          # any timing key, for this projector
+//   pjlink_port = 4352                 # a PJLink gateway for it, see docs/pjlink.md
+//   pjlink_password_file = "/etc/zolvaned/hall-a.pjlink"  # first line, at most 32 characters
 #pragma once
 
 #include <chrono>
@@ -54,6 +57,8 @@ struct ProjectorEntry {
     std::string address;
     std::vector<std::string> groups;
     Timing timing;
+    std::uint16_t pjlinkPort = 0;    // 0: no PJLink gateway for it
+    std::string pjlinkPasswordFile;  // empty: PJLink without authentication
     int line = 0;  // where the entry starts in the file
 };
 
@@ -63,6 +68,9 @@ struct ServiceSettings {
     std::string tokenFile;  // empty: no token needed
     unsigned lampWarningHours = 3000;
     std::size_t maxBodyBytes = 65536;
+    std::string pjlinkHost;  // empty: listenHost
+    // Not documented for sites: the tests shorten the PJLink idle time-out with it.
+    Milliseconds pjlinkIdleTimeout{30000};
 };
 
 // The broker connection; present only when the file has an [mqtt] table (see docs/mqtt.md).
