@@ -332,9 +332,11 @@ struct Figures {
 
 // One client thread per target, for kPhase: each sends the pair's lines by turns on one
 // kept-open connection (or a new connection per line, the connect and greeting counted in),
-// back to back or one every period, the clients' beats spread out.
+// back to back or one every period, the clients' beats spread out. With kept (and one target)
+// the one client is that connection, opened already.
 Figures Drive(emu::Emulator& fleet, pid_t service, const std::vector<Target>& targets,
-              const Step (&steps)[2], bool reconnect, milliseconds period = {}) {
+              const Step (&steps)[2], bool reconnect, milliseconds period = {},
+              PjlinkClient* kept = nullptr) {
     const size_t n = targets.size();
     std::vector<Figures> per(n);
     std::atomic<int> ready{0};
@@ -345,8 +347,9 @@ Figures Drive(emu::Emulator& fleet, pid_t service, const std::vector<Target>& ta
         clients.emplace_back([&, c] {
             const Target& t = targets[c];
             Figures& mine = per[c];
-            PjlinkClient client;
-            bool connected = reconnect || client.open(t.port, t.password);
+            PjlinkClient own;
+            PjlinkClient& client = kept ? *kept : own;
+            bool connected = reconnect || kept || client.open(t.port, t.password);
             ++ready;
             while (!go) std::this_thread::yield();
             const auto began = Clock::now();
@@ -464,10 +467,23 @@ void QueryRow(const std::string& measure, const std::vector<double>& ms, long fa
         !ms.empty() && p99 < kTargetMs && failures == 0);
 }
 
+// The service's CPU per second with no PJLink traffic (its polling), taken off the CPU of a
+// stretch to give the CPU per line.
+double quietCpuPerSecond = 0;
+
 void LoadRow(const Figures& f) {
+    const double cpu = std::max(0.0, f.serviceCpu - quietCpuPerSecond * f.seconds);
     Row("  lines/s; service CPU per line; frames to projectors",
         Format("%.0f/s; %.0f us; %zu", static_cast<double>(f.lines()) / f.seconds,
-               1e6 * f.serviceCpu / std::max(1.0, static_cast<double>(f.lines())), f.frames));
+               1e6 * cpu / std::max(1.0, static_cast<double>(f.lines())), f.frames));
+}
+
+// The machine's load average: other programs on it show in every figure.
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double one = 0;
+    in >> one;
+    return Format("%.2f (%u cores)", one, std::thread::hardware_concurrency());
 }
 
 // A command's rows: its spread, how many exchanges it took (frames per command, the polls
@@ -570,6 +586,12 @@ int main() {
     }
     Row("start to all online and all gateways greeting",
         Format("%.0f ms", Ms(Clock::now() - launched)));
+    const double quietFrom = CpuSeconds(service);
+    std::this_thread::sleep_for(kPhase);
+    quietCpuPerSecond = (CpuSeconds(service) - quietFrom) / static_cast<double>(kPhase.count());
+    Row("service CPU with no PJLink traffic",
+        Format("%.2f %% of one core", 100 * quietCpuPerSecond));
+    Row("machine load average at the start", LoadAverage());
     {
         PjlinkClient probe;
         probe.open(pjlinkPorts[kSecured], "not-" + kPassword);
@@ -622,7 +644,10 @@ int main() {
     CommandRows("AVMT 31/30, 50 clients, 10/s each", pacedCommands, blankAlone);
     LoadRow(pacedCommands);
 
-    // Idle connections held open on the other gateways, 5 or 6 each.
+    // Idle connections held open on the other gateways, 5 or 6 each, while a connection opened
+    // before them asks on; then whether a new one gets in beside them.
+    PjlinkClient before;
+    before.open(pjlinkPorts[0]);
     std::vector<std::unique_ptr<PjlinkClient>> idle;
     int greeted = 0;
     for (int k = 0; k < kIdle; ++k) {
@@ -631,12 +656,22 @@ int main() {
         greeted += idle.back()->open(pjlinkPorts[static_cast<size_t>(i)], kPassword);
     }
     Row("idle connections opened; greeted", Format("%d; %d", kIdle, greeted));
-    const Figures besideIdle = Drive(fleet, service, one, kQueries, false);
-    QueryRow("POWR ?/LAMP ?, one client, 1000 idle open", besideIdle.all(), besideIdle.failures);
+    const Figures besideIdle = Drive(fleet, service, one, kQueries, false, {}, &before);
+    QueryRow("POWR ?/LAMP ?, kept-open client, 1000 idle beside", besideIdle.all(),
+             besideIdle.failures);
+    {
+        PjlinkClient late;
+        const bool in = late.open(pjlinkPorts[0]);
+        const auto reply = in ? late.ask("%1POWR ?") : std::nullopt;
+        Row("  a new connection beside them", reply ? "answered \"" + *reply + "\""
+                                              : in  ? "greeted, no answer"
+                                                    : "refused");
+    }
     Row("  service threads; VmRSS", Format("%ld; %.1f MB", StatusValue(service, "Threads"),
                                            StatusValue(service, "VmRSS") / 1024.0));
     idle.clear();
 
+    Row("machine load average at the end", LoadAverage());
     const long peak = StatusValue(service, "VmHWM");
     Row("service memory VmHWM at the end", Format("%.1f MB", peak / 1024.0));
     const auto stopping = Clock::now();
