@@ -40,10 +40,12 @@
 #include <vector>
 
 #include "projector_emulator/emulator.h"
+#include "service_harness.h"
 
 namespace {
 
 namespace emu = zolvane::emulator;
+using namespace zolvane::bench;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -60,78 +62,7 @@ constexpr milliseconds kPace{100};
 // Every tenth projector, 20 in all, stops answering in the second half.
 bool Silent(int index) { return index % 10 == 5; }
 
-std::string Name(int index) {
-    char name[16];
-    std::snprintf(name, sizeof name, "p%03d", index);
-    return name;
-}
-
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// The value below which the given share of the samples lie (nearest rank); NaN when empty.
-double Quantile(std::vector<double> samples, double share) {
-    if (samples.empty()) return std::numeric_limits<double>::quiet_NaN();
-    std::sort(samples.begin(), samples.end());
-    const auto rank = static_cast<size_t>(share * static_cast<double>(samples.size() - 1) + 0.5);
-    return samples[std::min(rank, samples.size() - 1)];
-}
-
-uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-// ---- the service as a child process, and what /proc says of it
-
-pid_t StartService(const std::string& program, const std::filesystem::path& inventory,
-                   const std::filesystem::path& log) {
-    const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) ::_exit(1);
-        if (std::FILE* out = std::fopen(log.c_str(), "w")) {
-            ::dup2(::fileno(out), STDERR_FILENO);
-            ::dup2(::fileno(out), STDOUT_FILENO);
-        }
-        ::execl(program.c_str(), program.c_str(), "--inventory", inventory.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return child;
-}
-
-// utime + stime of every thread of the process so far.
-double CpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t end = text.rfind(')');
-    if (end == std::string::npos) return 0;
-    std::istringstream fields(text.substr(end + 2));  // from field 3, the state
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int number = 3; number <= 15 && fields >> field; ++number) {
-        if (number == 14) utime = std::stoull(field);
-        if (number == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// A "Key:  N kB" (or plain count) line of /proc/PID/status.
-long StatusValue(pid_t pid, const std::string& key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
-    }
-    return -1;
-}
 
 // ---- what the API says
 
@@ -385,12 +316,6 @@ void Row(const char* measure, const std::string& value, const char* target = "",
     std::fflush(stdout);
 }
 
-std::string Format(const char* format, auto... values) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, values...);
-    return text;
-}
-
 void LatencyRow(const char* measure, const Latency& latency) {
     const double p99 = Quantile(latency.ms, 0.99);
     const auto requests = static_cast<double>(latency.ms.size());
@@ -448,7 +373,7 @@ int main() {
     const uint16_t port = FreePort();
     std::ofstream(dir / "inventory.toml") << WriteInventory(port, fleet);
     const auto launched = Clock::now();
-    const pid_t service = StartService(program, dir / "inventory.toml", dir / "zolvaned.log");
+    const pid_t service = Start({program, "--inventory", (dir / "inventory.toml").string()}, dir / "zolvaned.log");
     httplib::Client api("127.0.0.1", port);
     api.set_read_timeout(10, 0);
 

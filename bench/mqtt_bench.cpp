@@ -49,10 +49,12 @@
 #include <vector>
 
 #include "projector_emulator/emulator.h"
+#include "service_harness.h"
 
 namespace {
 
 namespace emu = zolvane::emulator;
+using namespace zolvane::bench;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -81,101 +83,11 @@ constexpr const char* kEntities[][2] = {
     {"sensor", "error_status"}, {"binary_sensor", "connectivity"},
 };
 
-std::string Name(int index) {
-    char name[16];
-    std::snprintf(name, sizeof name, "p%03d", index);
-    return name;
-}
-
 std::string ProjectorTopic(int index, const std::string& leaf) {
     return kBase + "/projector/" + Name(index) + "/" + leaf;
 }
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// The value below which the given share of the samples lie (nearest rank); NaN when empty.
-double Quantile(std::vector<double> samples, double share) {
-    if (samples.empty()) return std::numeric_limits<double>::quiet_NaN();
-    std::sort(samples.begin(), samples.end());
-    const auto rank = static_cast<size_t>(share * static_cast<double>(samples.size() - 1) + 0.5);
-    return samples[std::min(rank, samples.size() - 1)];
-}
-
-uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool Accepts(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// ---- child processes, and what /proc says of them
-
-pid_t Start(const std::vector<std::string>& argv, const std::filesystem::path& log) {
-    const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) ::_exit(1);
-        if (std::FILE* out = std::fopen(log.c_str(), "a")) {
-            ::dup2(::fileno(out), STDERR_FILENO);
-            ::dup2(::fileno(out), STDOUT_FILENO);
-        }
-        std::vector<char*> args;
-        for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    return child;
-}
-
-int Stop(pid_t pid) {
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status;
-}
-
-// utime + stime of every thread of the process so far.
-double CpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t end = text.rfind(')');
-    if (end == std::string::npos) return 0;
-    std::istringstream fields(text.substr(end + 2));  // from field 3, the state
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int number = 3; number <= 15 && fields >> field; ++number) {
-        if (number == 14) utime = std::stoull(field);
-        if (number == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// A "Key:  N kB" (or plain count) line of /proc/PID/status.
-long StatusValue(pid_t pid, const std::string& key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
-    }
-    return -1;
-}
 
 // Every projector online, as the HTTP API says.
 bool WaitAllOnline(uint16_t apiPort, seconds timeout) {
@@ -339,12 +251,6 @@ void Row(const char* measure, const std::string& value, const char* target = "",
     std::printf("%-52s %-52s %-12s %s\n", measure, value.c_str(), target,
                 met ? (*met ? "met" : "MISSED") : "");
     std::fflush(stdout);
-}
-
-std::string Format(const char* format, auto... values) {
-    char text[160];
-    std::snprintf(text, sizeof text, format, values...);
-    return text;
 }
 
 // A burst of publications from `from`, measured from its first message (the service's

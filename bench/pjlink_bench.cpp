@@ -16,6 +16,7 @@
 // zolvaned is the one built beside this benchmark, or the program ZOLVANED names. Its log goes
 // to a file in the run's temporary directory, named at the end.
 #include <httplib.h>
+#include <openssl/evp.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -27,10 +28,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,11 +47,13 @@
 #include <vector>
 
 #include "projector_emulator/emulator.h"
+#include "service_harness.h"
 #include "zolvane_link.h"
 
 namespace {
 
 namespace emu = zolvane::emulator;
+using namespace zolvane::bench;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -72,88 +73,16 @@ const std::string kPassword = "bench-secret";
 
 constexpr uint16_t kInput = 0x2000, kMute = 0x2002, kBlank = 0x3020;
 
-std::string Name(int index) {
-    char name[16];
-    std::snprintf(name, sizeof name, "p%03d", index);
-    return name;
-}
-
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// The value below which the given share of the samples lie (nearest rank); NaN when empty.
-double Quantile(std::vector<double> samples, double share) {
-    if (samples.empty()) return std::numeric_limits<double>::quiet_NaN();
-    std::sort(samples.begin(), samples.end());
-    const auto rank = static_cast<size_t>(share * static_cast<double>(samples.size() - 1) + 0.5);
-    return samples[std::min(rank, samples.size() - 1)];
-}
-
-uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-// ---- MD5 (RFC 1321), for the authentication digest
-
+// The authentication digest, by the same library the service uses.
 std::string Md5Hex(const std::string& text) {
-    static const auto kSine = [] {
-        std::array<uint32_t, 64> k{};
-        for (size_t i = 0; i < 64; ++i) {
-            k[i] = static_cast<uint32_t>(
-                std::floor(std::fabs(std::sin(static_cast<double>(i + 1))) * 4294967296.0));
-        }
-        return k;
-    }();
-    static constexpr uint8_t kShift[4][4] = {
-        {7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
-    std::string m = text + '\x80';
-    while (m.size() % 64 != 56) m += '\0';
-    const uint64_t bits = static_cast<uint64_t>(text.size()) * 8;
-    for (int i = 0; i < 8; ++i) m += static_cast<char>(bits >> (8 * i));
-    uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    for (size_t at = 0; at < m.size(); at += 64) {
-        uint32_t w[16];
-        for (size_t j = 0; j < 16; ++j) {
-            w[j] = 0;
-            for (size_t b = 0; b < 4; ++b) {
-                w[j] |= static_cast<uint32_t>(static_cast<uint8_t>(m[at + 4 * j + b])) << (8 * b);
-            }
-        }
-        uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
-        for (uint32_t i = 0; i < 64; ++i) {
-            uint32_t f, g;
-            if (i < 16) {
-                f = (b & c) | (~b & d), g = i;
-            } else if (i < 32) {
-                f = (d & b) | (~d & c), g = (5 * i + 1) % 16;
-            } else if (i < 48) {
-                f = b ^ c ^ d, g = (3 * i + 5) % 16;
-            } else {
-                f = c ^ (b | ~d), g = (7 * i) % 16;
-            }
-            f += a + kSine[i] + w[g];
-            const uint32_t s = kShift[i / 16][i % 4];
-            a = d, d = c, c = b;
-            b += (f << s) | (f >> (32 - s));
-        }
-        h[0] += a, h[1] += b, h[2] += c, h[3] += d;
-    }
-    std::string hex;
-    for (uint32_t word : h) {
-        for (int byte = 0; byte < 4; ++byte) {
-            char two[3];
-            std::snprintf(two, sizeof two, "%02x", (word >> (8 * byte)) & 0xFF);
-            hex += two;
-        }
-    }
-    return hex;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
+    std::string out;
+    for (unsigned int i = 0; i < size; ++i) out += Format("%02x", digest[i]);
+    return out;
 }
 
 // ---- a PJLink class 1 client
@@ -228,50 +157,7 @@ private:
     std::string digest_;
 };
 
-// ---- the service as a child process
-
-pid_t StartService(const std::string& program, const std::filesystem::path& inventory,
-                   const std::filesystem::path& log) {
-    const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) ::_exit(1);
-        if (std::FILE* out = std::fopen(log.c_str(), "w")) {
-            ::dup2(::fileno(out), STDERR_FILENO);
-            ::dup2(::fileno(out), STDOUT_FILENO);
-        }
-        ::execl(program.c_str(), program.c_str(), "--inventory", inventory.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return child;
-}
-
-// utime + stime of every thread of the process so far.
-double CpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t end = text.rfind(')');
-    if (end == std::string::npos) return 0;
-    std::istringstream fields(text.substr(end + 2));  // from field 3, the state
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int number = 3; number <= 15 && fields >> field; ++number) {
-        if (number == 14) utime = std::stoull(field);
-        if (number == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// A "Key:  N kB" (or plain count) line of /proc/PID/status.
-long StatusValue(pid_t pid, const std::string& key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
-    }
-    return -1;
-}
+// ---- what the API says
 
 int CountOnline(httplib::Client& api) {
     const auto answer = api.Get("/api/projectors");
@@ -449,12 +335,6 @@ void Row(const std::string& measure, const std::string& value, const char* targe
     std::fflush(stdout);
 }
 
-std::string Format(const char* format, auto... values) {
-    char text[160];
-    std::snprintf(text, sizeof text, format, values...);
-    return text;
-}
-
 std::string Spread(const std::vector<double>& ms) {
     return Format("median %.2f, p99 %.2f, max %.1f ms (%zu)", Quantile(ms, 0.5), Quantile(ms, 0.99),
                   Quantile(ms, 1.0), ms.size());
@@ -523,10 +403,6 @@ std::string WriteInventory(uint16_t listenPort, const std::vector<uint16_t>& pjl
 int main() {
     const char* named = std::getenv("ZOLVANED");
     const std::string program = named ? named : ZOLVANED_PATH;
-    if (Md5Hex("abc") != "900150983cd24fb0d6963f7d28e17f72") {
-        std::fprintf(stderr, "MD5 is wrong on this machine\n");
-        return 1;
-    }
     // The idle connections, the projectors and the service's own descriptors (inherited).
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
@@ -558,7 +434,7 @@ int main() {
     std::ofstream(dir / "inventory.toml")
         << WriteInventory(port, pjlinkPorts, fleet, dir / "secret");
     const auto launched = Clock::now();
-    const pid_t service = StartService(program, dir / "inventory.toml", dir / "zolvaned.log");
+    const pid_t service = Start({program, "--inventory", (dir / "inventory.toml").string()}, dir / "zolvaned.log");
     const auto fail = [&](const std::string& why) {
         std::fprintf(stderr, "%s (log: %s)\n", why.c_str(), (dir / "zolvaned.log").c_str());
         ::kill(service, SIGTERM);
