@@ -25,24 +25,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using service_testing::freePort;
 using service_testing::ServiceProcess;
 using zolvane::emulator::Emulator;
 
 constexpr std::uint16_t kBlank = 0x3020;
 constexpr std::uint16_t kMute = 0x2002;
 const std::string kBase = "zolvane/t";
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

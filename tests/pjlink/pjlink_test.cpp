@@ -22,6 +22,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using service_testing::freePort;
 using service_testing::ServiceProcess;
 using zolvane::emulator::Emulator;
 using zolvane::emulator::PowerState;
@@ -29,18 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t kPower = 0x6000, kInput = 0x2000, kBlank = 0x3020, kMute = 0x2002,
                         kLamp = 0x1090, kError = 0x6020;
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 std::string md5Hex(const std::string& text) {
     unsigned char digest[EVP_MAX_MD_SIZE];

@@ -13,6 +13,9 @@
 
 namespace service_testing {
 
+// A loopback TCP port free a moment ago; 0 when none could be had.
+int freePort();
+
 class ServiceProcess {
 public:
     explicit ServiceProcess(const std::vector<std::string>& argv);
