@@ -145,18 +145,22 @@ public:
     }
 
     std::future<CommandResult> run(Command command) {
-        std::promise<CommandResult> promise;
-        std::future<CommandResult> future = promise.get_future();
+        auto promise = std::make_shared<std::promise<CommandResult>>();
+        std::future<CommandResult> future = promise->get_future();
+        run(command, [promise](CommandResult result) { promise->set_value(std::move(result)); });
+        return future;
+    }
+
+    void run(Command command, Completion done) {
         {
             std::lock_guard lock(mutex_);
             if (!stopping_) {
-                queue_.push_back(Pending{command, std::move(promise)});
+                queue_.push_back(Pending{command, std::move(done)});
                 wake_.notify_all();
-                return future;
+                return;
             }
         }
-        promise.set_value(CommandResult{ZV_RESULT_LINK_CLOSED, {}, {}, kStopping});
-        return future;
+        done(CommandResult{ZV_RESULT_LINK_CLOSED, {}, {}, kStopping});
     }
 
     ProjectorState state() const {
@@ -167,7 +171,7 @@ public:
 private:
     struct Pending {
         Command command;
-        std::promise<CommandResult> promise;
+        Completion done;
     };
 
     void refuseQueued() {
@@ -177,7 +181,7 @@ private:
             left.swap(queue_);
         }
         for (Pending& pending : left) {
-            pending.promise.set_value(CommandResult{ZV_RESULT_LINK_CLOSED, {}, {}, kStopping});
+            pending.done(CommandResult{ZV_RESULT_LINK_CLOSED, {}, {}, kStopping});
         }
     }
 
@@ -197,7 +201,7 @@ private:
                 } catch (const std::exception& error) {
                     result = CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, error.what()};
                 }
-                pending.promise.set_value(std::move(result));
+                pending.done(std::move(result));
                 lock.lock();
                 continue;
             }
@@ -471,6 +475,9 @@ const ProjectorEntry& ProjectorQueue::entry() const { return impl_->entry(); }
 void ProjectorQueue::start(bool polling) { impl_->start(polling); }
 void ProjectorQueue::stop() { impl_->stop(); }
 std::future<CommandResult> ProjectorQueue::run(Command command) { return impl_->run(command); }
+void ProjectorQueue::run(Command command, Completion done) {
+    impl_->run(command, std::move(done));
+}
 ProjectorState ProjectorQueue::state() const { return impl_->state(); }
 
 }  // namespace zolvane::fleet

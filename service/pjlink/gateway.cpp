@@ -16,7 +16,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <list>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <random>
@@ -143,11 +143,25 @@ struct Connection {
     Clock::time_point lastLine;
 };
 
-// A reply that a command's waiter has made, for the loop to send.
-struct Done {
-    std::uint64_t connection;
-    std::string reply;
+// The commands of one line, run one after another on the projector's queue.
+struct Job {
+    std::uint64_t connection = 0;
+    fleet::ProjectorQueue* queue = nullptr;
+    std::string header;  // "%1AVMT="
+    std::vector<fleet::Command> commands;
+    std::size_t next = 0;  // the command the queue runs now
+    std::string who;       // "pjlink hall-a: AVMT 31 from 10.0.0.9:50212", for the log
 };
+
+// A command of a job that the queue has run, for the loop to carry on with.
+struct Done {
+    std::uint64_t job;
+    fleet::CommandResult result;
+};
+
+// Turning clients away or closing them for newcomers is told at most this often, with counts,
+// so that a crowd cannot flood the log.
+constexpr auto kCrowdingReport = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -196,8 +210,13 @@ public:
             wake();
             thread_.join();
         }
-        for (Waiter& waiter : waiters_) waiter.thread.join();
-        waiters_.clear();
+        // Commands still on a queue call back into this object; wait for the last of them.
+        {
+            std::unique_lock lock(mutex_);
+            settled_.wait(lock, [this] { return inFlight_ == 0; });
+        }
+        jobs_.clear();
+        done_.clear();
         for (auto& [id, connection] : connections_) ::close(connection.fd);
         connections_.clear();
         closeAll();
@@ -206,11 +225,6 @@ public:
     std::size_t count() const { return gateways_.size(); }
 
 private:
-    struct Waiter {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> finished;
-    };
-
     bool closeAll() {
         for (Gateway& gateway : gateways_) {
             if (gateway.fd >= 0) ::close(gateway.fd);
@@ -284,8 +298,9 @@ private:
                 if (fds[1 + g].revents & POLLIN) accept(g);
             }
             expire();
-            reap();
+            reportCrowding(false);
         }
+        reportCrowding(true);
     }
 
     void accept(std::size_t g) {
@@ -304,10 +319,8 @@ private:
             }
             const std::string peer = peerOf(address);
             const std::string& name = gateway.queue->entry().name;
-            if (gateway.connections >= limits_.perGateway ||
-                connections_.size() >= limits_.total) {
-                log(Level::Warning, "pjlink " + name + ": connection from " + peer +
-                                        " refused: too many connections");
+            if (!makeRoom(g)) {
+                ++refused_;
                 ::close(fd);
                 continue;
             }
@@ -329,6 +342,43 @@ private:
             const std::uint64_t id = c.id;
             send(connections_.emplace(id, std::move(c)).first->second);
         }
+    }
+
+    // At a cap, the newcomer takes the place of the connection silent longest (on its port when
+    // the port is full, anywhere when all are), so idle clients can never lock a controller out.
+    // Only when every candidate has a command running is the newcomer turned away.
+    bool makeRoom(std::size_t g) {
+        const bool portFull = gateways_[g].connections >= limits_.perGateway;
+        if (!portFull && live() < limits_.total) return true;
+        Connection* quietest = nullptr;
+        for (auto& [id, c] : connections_) {
+            if (c.fd < 0 || c.busy || (portFull && c.gateway != g)) continue;
+            if (quietest == nullptr || c.lastLine < quietest->lastLine) quietest = &c;
+        }
+        if (quietest == nullptr) return false;
+        log(Level::Debug, "pjlink " + nameOf(*quietest) + ": " + quietest->peer +
+                              " closed for a newer connection");
+        close(*quietest);
+        ++replaced_;
+        return true;
+    }
+
+    // Connections open now; closed ones wait in connections_ until expire() forgets them.
+    std::size_t live() const {
+        std::size_t open = 0;
+        for (const Gateway& gateway : gateways_) open += gateway.connections;
+        return open;
+    }
+
+    void reportCrowding(bool now) {
+        if (replaced_ == 0 && refused_ == 0) return;
+        const Clock::time_point time = Clock::now();
+        if (!now && time - crowdingReported_ < kCrowdingReport) return;
+        log(Level::Warning, "pjlink: too many connections: " + std::to_string(replaced_) +
+                                " closed for newer ones, " + std::to_string(refused_) +
+                                " turned away (all busy)");
+        replaced_ = refused_ = 0;
+        crowdingReported_ = time;
     }
 
     void close(Connection& c, const std::string& why = {}) {
@@ -410,30 +460,60 @@ private:
             return;
         }
         c.busy = true;
-        const std::uint64_t id = c.id;
-        auto finished = std::make_shared<std::atomic<bool>>(false);
-        const std::string who = "pjlink " + nameOf(c) + ": " + step.words + " from " + c.peer;
-        waiters_.push_back({std::thread([this, id, queue, step = std::move(step), finished, who] {
-                                fleet::CommandResult result;
-                                for (const fleet::Command& command : step.commands) {
-                                    result = queue->run(command).get();
-                                    if (!result.ok()) break;
-                                }
-                                const std::string_view answer = answerFor(result);
-                                if (result.ok()) {
-                                    log(Level::Info, who + ": OK");
-                                } else {
-                                    log(Level::Warning, who + ": " + std::string(answer) + " (" +
-                                                            result.reason + ")");
-                                }
-                                {
-                                    std::lock_guard lock(mutex_);
-                                    done_.push_back({id, step.header + std::string(answer) + "\r"});
-                                }
-                                *finished = true;
-                                wake();
-                            }),
-                            finished});
+        const std::uint64_t job = nextId_++;
+        Job& j = jobs_[job];
+        j.connection = c.id;
+        j.queue = queue;
+        j.header = std::move(step.header);
+        j.commands = std::move(step.commands);
+        j.who = "pjlink " + nameOf(c) + ": " + step.words + " from " + c.peer;
+        submit(job, j);
+    }
+
+    // Puts the job's next command on its projector's queue; the queue's thread hands the result
+    // back through done_ and wakes the loop, so no thread waits for any projector.
+    void submit(std::uint64_t job, Job& j) {
+        {
+            std::lock_guard lock(mutex_);
+            ++inFlight_;
+        }
+        j.queue->run(j.commands[j.next], [this, job](fleet::CommandResult result) {
+            std::lock_guard lock(mutex_);
+            done_.push_back({job, std::move(result)});
+            // The wake pipe is written under the lock so that stop() cannot close it between.
+            wake();
+            if (--inFlight_ == 0) settled_.notify_all();
+        });
+    }
+
+    // Carries each job on by one command, and answers the lines whose commands have all run.
+    void finish(std::uint64_t job, const fleet::CommandResult& result) {
+        const auto found = jobs_.find(job);
+        if (found == jobs_.end()) return;
+        Job& j = found->second;
+        if (result.ok() && ++j.next < j.commands.size()) {
+            submit(job, j);
+            return;
+        }
+        const std::string_view answer = answerFor(result);
+        if (result.ok()) {
+            log(Level::Info, j.who + ": OK");
+        } else {
+            log(Level::Warning, j.who + ": " + std::string(answer) + " (" + result.reason + ")");
+        }
+        const std::string reply = j.header + std::string(answer) + "\r";
+        const std::uint64_t connection = j.connection;
+        jobs_.erase(found);
+        const auto it = connections_.find(connection);
+        if (it == connections_.end()) return;  // the client left before its answer
+        Connection& c = it->second;
+        c.busy = false;
+        c.lastLine = Clock::now();
+        if (c.fd < 0) return;
+        c.out += reply;
+        send(c);
+        lines(c);
+        if (c.fd >= 0 && !c.out.empty()) send(c);
     }
 
     void collect() {
@@ -442,18 +522,7 @@ private:
             std::lock_guard lock(mutex_);
             ready.swap(done_);
         }
-        for (Done& done : ready) {
-            const auto it = connections_.find(done.connection);
-            if (it == connections_.end()) continue;  // the client left before its answer
-            Connection& c = it->second;
-            c.busy = false;
-            c.lastLine = Clock::now();
-            if (c.fd < 0) continue;
-            c.out += done.reply;
-            send(c);
-            lines(c);
-            if (c.fd >= 0 && !c.out.empty()) send(c);
-        }
+        for (const Done& done : ready) finish(done.job, done.result);
     }
 
     void send(Connection& c) {
@@ -476,20 +545,11 @@ private:
         for (auto it = connections_.begin(); it != connections_.end();) {
             Connection& c = it->second;
             if (c.fd >= 0 && !c.busy && now - c.lastLine >= idle_) {
-                close(c, "idle for " + std::to_string(idle_.count()) + " ms");
+                log(Level::Debug, "pjlink " + nameOf(c) + ": " + c.peer + " closed: idle for " +
+                                      std::to_string(idle_.count()) + " ms");
+                close(c);
             }
             it = c.fd < 0 && !c.busy ? connections_.erase(it) : std::next(it);
-        }
-    }
-
-    void reap() {
-        for (auto it = waiters_.begin(); it != waiters_.end();) {
-            if (*it->finished) {
-                it->thread.join();
-                it = waiters_.erase(it);
-            } else {
-                ++it;
-            }
         }
     }
 
@@ -501,9 +561,14 @@ private:
     std::map<std::uint64_t, Connection> connections_;
     std::uint64_t nextId_ = 1;
     Clock::time_point restUntil_{};
-    std::list<Waiter> waiters_;
-    std::mutex mutex_;
+    std::map<std::uint64_t, Job> jobs_;  // the loop thread's alone
+    std::size_t replaced_ = 0;           // since the last report of crowding
+    std::size_t refused_ = 0;
+    Clock::time_point crowdingReported_{};
+    std::mutex mutex_;  // guards done_ and inFlight_
+    std::condition_variable settled_;
     std::deque<Done> done_;
+    std::size_t inFlight_ = 0;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     std::atomic<bool> stopping_{false};

@@ -1,7 +1,8 @@
 // The PJLink gateways: for each projector of the inventory with a pjlink_port, a listener that
 // answers PJLink class 1 on its behalf (docs/pjlink.md). One thread serves every listener and
-// connection without blocking; commands go to the projector's queue and are waited for off
-// that thread, so a slow projector holds up only the connections talking to it.
+// connection without blocking; commands go to the projector's queue, which hands each result
+// back to that thread, so a slow projector holds up only the connections talking to it. A full
+// port closes its quietest connection for a newcomer rather than turning the newcomer away.
 #pragma once
 
 #include <cstddef>

@@ -215,6 +215,13 @@ TEST_P(Commands, AreAnsweredAsPjlinkSays) {
     // The service has seen the state before the line is sent.
     const std::string power = std::to_string(static_cast<int>(row.power));
     ASSERT_EQ(askUntil(client, "%1POWR ?", "%1POWR=" + power), "%1POWR=" + power);
+    if (row.power == PowerState::On) {
+        const std::string muted = row.blank && row.mute ? "31"
+                                  : row.blank           ? "11"
+                                  : row.mute            ? "21"
+                                                        : "30";
+        ASSERT_EQ(askUntil(client, "%1AVMT ?", "%1AVMT=" + muted), "%1AVMT=" + muted);
+    }
     const std::string line = row.line;
     if (line.ends_with(" ?") && line.find('\r') == std::string::npos) {
         EXPECT_EQ(askUntil(client, line, row.reply), row.reply);
@@ -398,12 +405,15 @@ TEST(Gateway, ClosesIdleConnectionsAndStillAnswersOthers) {
     ASSERT_EQ(silent.line(), "PJLINK 0");
     ASSERT_EQ(unfinished.line(), "PJLINK 0");
     unfinished.send("%1POWR");  // never ends its line
-    // A crowd of idle clients on p0: past its cap they are turned away, not queued.
+    // A crowd of idle clients on p0: past its cap each newcomer takes the place of the
+    // quietest, so the latest always gets in and the earliest are closed.
     std::vector<std::unique_ptr<Client>> crowd;
     for (int i = 0; i < 100; ++i) crowd.push_back(std::make_unique<Client>(site().ports[0]));
     Client other(site().ports[1]);
     EXPECT_EQ(other.line(1s).value_or("").substr(0, 9), "PJLINK 1 ");
-    EXPECT_TRUE(crowd.back()->closed(5s));  // refused
+    EXPECT_EQ(crowd.back()->line(5s), "PJLINK 0");
+    EXPECT_EQ(crowd.back()->ask("%1CLSS ?"), "%1CLSS=1");
+    EXPECT_TRUE(crowd.front()->closed(5s));
     // The idle time-out is 1.5 s here; generous bounds.
     EXPECT_TRUE(silent.closed(8s));
     EXPECT_TRUE(unfinished.closed(8s));

@@ -67,6 +67,11 @@ class ProjectorQueue {
     // Timing::coolingWait, then switches it on; commands behind it wait meanwhile. A Set or
     // Get of a polled value updates the state (and tells the watcher) at once.
     std::future<CommandResult> run(Command command);
+    // As above, but done is called with the result instead: on the queue's thread once the
+    // command has run, or at once on the caller's when the queue is stopping. It must not block
+    // for long; it may queue further commands.
+    using Completion = std::function<void(CommandResult)>;
+    void run(Command command, Completion done);
 
     // A copy of the state now.
     ProjectorState state() const;
