@@ -344,15 +344,22 @@ private:
         }
     }
 
-    // At a cap, the newcomer takes the place of the connection silent longest (on its port when
-    // the port is full, anywhere when all are), so idle clients can never lock a controller out.
+    // At a cap, the newcomer takes the place of a connection silent longest, so idle clients
+    // can never lock a controller out: on its own port when that port is full, else on the
+    // most crowded port, so that a crowd on some ports never closes a controller on another.
     // Only when every candidate has a command running is the newcomer turned away.
     bool makeRoom(std::size_t g) {
         const bool portFull = gateways_[g].connections >= limits_.perGateway;
         if (!portFull && live() < limits_.total) return true;
+        std::size_t crowded = g;
+        if (!portFull) {
+            for (std::size_t i = 0; i < gateways_.size(); ++i) {
+                if (gateways_[i].connections > gateways_[crowded].connections) crowded = i;
+            }
+        }
         Connection* quietest = nullptr;
         for (auto& [id, c] : connections_) {
-            if (c.fd < 0 || c.busy || (portFull && c.gateway != g)) continue;
+            if (c.fd < 0 || c.busy || c.gateway != crowded) continue;
             if (quietest == nullptr || c.lastLine < quietest->lastLine) quietest = &c;
         }
         if (quietest == nullptr) return false;
