@@ -44,7 +44,7 @@ std::size_t FirstSetOf(const std::vector<emu::FrameRecord>& frames, uint16_t typ
 }
 
 class BackupAndRestore : public CliTest {
-  protected:
+protected:
     // Every restorable setting of this test's projector moved off its default, input included.
     void changeEverySetting() {
         for (const table::Setting& setting : table::settingsTable()) {
@@ -99,9 +99,8 @@ TEST_F(BackupAndRestore, RestoreWritesInASafeOrder) {
     changeEverySetting();
     makeBackup();
     auto fresh = StartProjector();
-    const Finished restored =
-        zolvaneOn(*fresh, {"restore", "--include-power", "--include-input", "--include-passing",
-                           backupFile().string()});
+    const Finished restored = zolvaneOn(*fresh, {"restore", "--include-power", "--include-input",
+                                                 "--include-passing", backupFile().string()});
     ASSERT_EQ(restored.status, 0) << restored.err;
     EXPECT_EQ(fresh->value(kInput), projector().value(kInput));
 
@@ -228,7 +227,7 @@ struct Target {
 };
 
 class BackupTarget : public CliTest, public testing::WithParamInterface<Target> {
-  protected:
+protected:
     void SetUp() override {
         CliTest::SetUp();
         const fs::path folder = scratch();

@@ -7,9 +7,9 @@
 namespace cli_testing {
 namespace {
 
+using std::chrono::milliseconds;
 using testing::HasSubstr;
 using testing::StartsWith;
-using std::chrono::milliseconds;
 using Power = emu::PowerState;
 
 // A projector of its own whose lamp takes this long to cool down; CoolingDown starts it cooling.
@@ -62,21 +62,20 @@ TEST_P(PowerWait, ReachesTheStateOrSaysWhyNot) {
     projector->stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Power, PowerWait,
-    testing::Values(
-        PowerRow{"OnFromStandby", Power::Off, 0, {"power", "on", "--wait"}, 0, Power::On, ""},
-        PowerRow{"OffThroughCoolDown", Power::On, 1500, {"power", "off", "-w"}, 0, Power::Off, ""},
-        PowerRow{"OnAfterCoolDown", Power::CoolingDown, 1500, {"power", "on"}, 0, Power::On,
-                 "zolvane: the projector is cooling down; waiting up to 120 s\n"},
-        PowerRow{"CoolDownOutlastsTimeout", Power::CoolingDown, 60000,
-                 {"power", "on", "-w", "--timeout", "1"}, 1, Power::CoolingDown,
-                 "power on: gave up after 1 s; the projector is cooling down"},
-        PowerRow{"OffOutlastsTimeout", Power::On, 60000,
-                 {"power", "off", "--wait", "--timeout", "1"}, 1, Power::CoolingDown,
-                 "power off: the projector did not report off within 1 s (it reports cooling "
-                 "down)"}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Power, PowerWait, testing::Values(
+    PowerRow{"OnFromStandby", Power::Off, 0, {"power", "on", "--wait"}, 0, Power::On, ""},
+    PowerRow{"OffThroughCoolDown", Power::On, 1500, {"power", "off", "-w"}, 0, Power::Off, ""},
+    PowerRow{"OnAfterCoolDown", Power::CoolingDown, 1500, {"power", "on"}, 0, Power::On,
+             "zolvane: the projector is cooling down; waiting up to 120 s\n"},
+    PowerRow{"CoolDownOutlastsTimeout", Power::CoolingDown, 60000,
+             {"power", "on", "-w", "--timeout", "1"}, 1, Power::CoolingDown,
+             "power on: gave up after 1 s; the projector is cooling down"},
+    PowerRow{"OffOutlastsTimeout", Power::On, 60000,
+             {"power", "off", "--wait", "--timeout", "1"}, 1, Power::CoolingDown,
+             "power off: the projector did not report off within 1 s (it reports cooling down)"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 struct RefusalRow {
     const char* name;
@@ -102,22 +101,22 @@ TEST_P(RefusalWords, SayWhyTheProjectorRefused) {
     projector->stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Power, RefusalWords,
-    testing::Values(
-        RefusalRow{"GetInStandby", Power::Off, {"get", "Contrast"},
-                   "get Contrast: the projector is in standby"},
-        RefusalRow{"SetWhileCooling", Power::CoolingDown, {"set", "Brightness", "140"},
-                   "set Brightness 140: the projector is cooling down"},
-        RefusalRow{"DiffInStandby", Power::Off, {"diff", "FILE"}, "diff: the projector is in standby"},
-        RefusalRow{"RestoreWhileCooling", Power::CoolingDown, {"restore", "FILE"},
-                   "restore: the projector is cooling down"},
-        RefusalRow{"RestoreInStandby", Power::Off, {"restore", "--include-passing", "FILE"},
-                   "restore: the projector is in standby"},
-        RefusalRow{"OnButRefused", Power::On, {"set", "Brightness", "140"},
-                   "set Brightness 140: projector refused the command (NAK) or sent a reply that "
-                   "does not fit it"}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Power, RefusalWords, testing::Values(
+    RefusalRow{"GetInStandby", Power::Off, {"get", "Contrast"},
+               "get Contrast: the projector is in standby"},
+    RefusalRow{"SetWhileCooling", Power::CoolingDown, {"set", "Brightness", "140"},
+               "set Brightness 140: the projector is cooling down"},
+    RefusalRow{"DiffInStandby", Power::Off, {"diff", "FILE"}, "diff: the projector is in standby"},
+    RefusalRow{"RestoreWhileCooling", Power::CoolingDown, {"restore", "FILE"},
+               "restore: the projector is cooling down"},
+    RefusalRow{"RestoreInStandby", Power::Off, {"restore", "--include-passing", "FILE"},
+               "restore: the projector is in standby"},
+    RefusalRow{"OnButRefused", Power::On, {"set", "Brightness", "140"},
+               "set Brightness 140: projector refused the command (NAK) or sent a reply that "
+               "does not fit it"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 class PassingStates : public CliTest {};
 
@@ -169,31 +168,27 @@ TEST_P(NamesAndErrors, AnswerInWords) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Typed, NamesAndErrors,
-    testing::Values(
-        Typed{{"get", "Aspect"}, 0, "Normal (16)\n", ""},
-        Typed{{"get", "Aspect", "-n"}, 0, "16\n", ""},
-        Typed{{"get", "Brightness"}, 0, "128\n", ""},
-        Typed{{"set", "-u", "Brightness", "161"}, 1, "", "set Brightness 161: projector refused"},
-        Typed{{"--pause", "1", "get", "Power"}, 0, "on (1)\n", ""},
-        Typed{{"--wait", "1", "get", "Power"}, 0, "on (1)\n", ""},
-        Typed{{"input", "hdmi"},
-              2,
-              "",
-              "zolvane: 'hdmi' is not an input; one of: RGB, Video, S-Video, M1-D, BNC, "
-              "Component\n"},
-        Typed{{"get", "Brigthness"}, 2, "", "no setting 'Brigthness'; did you mean 'Brightness'?"},
-        Typed{{"get", "keystone w"}, 2, "", "did you mean 'Keystone V'?"},
-        Typed{{"get", "Teleport"}, 2, "", "no setting 'Teleport' (zolvane list shows every"},
-        Typed{{"set", "aspect", "nromal"}, 2, "", "did you mean 'Normal'?"},
-        Typed{{"stauts"}, 2, "", "zolvane: unknown command 'stauts'; did you mean 'status'?\n"},
-        Typed{{"get"}, 2, "", "zolvane: setting is required (see zolvane get --help)\n"},
-        Typed{{"get", "Power", "--bogus"}, 2, "", "not expected: --bogus"},
-        Typed{{"power", "on", "--timeout", "soon"}, 2, "", "--timeout"},
-        Typed{{"--retries", "many", "get", "Power"}, 2, "", "--retries"},
-        Typed{{"--tcp"}, 2, "", "--tcp"},
-        Typed{{}, 2, "", "subcommand is required"}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Typed, NamesAndErrors, testing::Values(
+    Typed{{"get", "Aspect"}, 0, "Normal (16)\n", ""},
+    Typed{{"get", "Aspect", "-n"}, 0, "16\n", ""},
+    Typed{{"set", "-u", "Brightness", "161"}, 1, "", "set Brightness 161: projector refused"},
+    Typed{{"--pause", "1", "get", "Power"}, 0, "on (1)\n", ""},
+    Typed{{"--wait", "1", "get", "Power"}, 0, "on (1)\n", ""},
+    Typed{{"input", "hdmi"}, 2, "",
+          "zolvane: 'hdmi' is not an input; one of: RGB, Video, S-Video, M1-D, BNC, Component\n"},
+    Typed{{"get", "Brigthness"}, 2, "", "no setting 'Brigthness'; did you mean 'Brightness'?"},
+    Typed{{"get", "keystone w"}, 2, "", "did you mean 'Keystone V'?"},
+    Typed{{"get", "Teleport"}, 2, "", "no setting 'Teleport' (zolvane list shows every"},
+    Typed{{"set", "aspect", "nromal"}, 2, "", "did you mean 'Normal'?"},
+    Typed{{"stauts"}, 2, "", "zolvane: unknown command 'stauts'; did you mean 'status'?\n"},
+    Typed{{"get"}, 2, "", "zolvane: setting is required (see zolvane get --help)\n"},
+    Typed{{"get", "Power", "--bogus"}, 2, "", "not expected: --bogus"},
+    Typed{{"power", "on", "--timeout", "soon"}, 2, "", "--timeout"},
+    Typed{{"--retries", "many", "get", "Power"}, 2, "", "--retries"},
+    Typed{{"--tcp"}, 2, "", "--tcp"},
+    Typed{{}, 2, "", "subcommand is required"}));
+// clang-format on
 
 }  // namespace
 }  // namespace cli_testing

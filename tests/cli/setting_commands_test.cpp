@@ -9,7 +9,7 @@ namespace {
 using testing::HasSubstr;
 
 class SettingCommands : public CliTest {
-  protected:
+protected:
     emu::FrameRecord lastFrame() {
         const auto frames = projector().frames();
         return frames.empty() ? emu::FrameRecord{} : frames.back();

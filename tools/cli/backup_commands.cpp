@@ -86,9 +86,11 @@ int RunRestore(CommandContext& context, const std::filesystem::path& file, Resto
             ++refused;
         } else if (SwitchesOn(command)) {
             // The rest is taken only once the projector has warmed up.
-            const PowerWait warm = WaitForPower(
-                session, kPowerOn, std::chrono::steady_clock::now() + std::chrono::seconds(kOnTimeout));
-            if (warm.end == PowerWaitEnd::LinkFailed) return context.report(warm.command, warm.outcome);
+            const PowerWait warm =
+                WaitForPower(session, kPowerOn,
+                             std::chrono::steady_clock::now() + std::chrono::seconds(kOnTimeout));
+            if (warm.end == PowerWaitEnd::LinkFailed)
+                return context.report(warm.command, warm.outcome);
         }
     }
     context.out << "restored " << plan.size() - refused << " of " << plan.size() << " settings";

@@ -118,10 +118,11 @@ void AddPowerCommand(CLI::App& app, Arguments& arguments, Action& action) {
                                          "a power state", arguments, action);
     power->add_flag("-w,--wait", arguments.power.wait,
                     "Wait until the projector reports the state (warmed up, cooled down)");
-    power->add_option("--timeout", arguments.power.timeoutSeconds,
-                      "Give up waiting after this many seconds (default " +
-                          std::to_string(kOnTimeout) + " for on, " + std::to_string(kOffTimeout) +
-                          " for off); also bounds waiting for a cool-down before on")
+    power
+        ->add_option("--timeout", arguments.power.timeoutSeconds,
+                     "Give up waiting after this many seconds (default " +
+                         std::to_string(kOnTimeout) + " for on, " + std::to_string(kOffTimeout) +
+                         " for off); also bounds waiting for a cool-down before on")
         ->check(CLI::Range(0u, 86400u))
         ->type_name("SECONDS");
     power->callback([&arguments, &action] {
@@ -140,8 +141,7 @@ void AddRestoreChoice(CLI::App& command, RestoreChoice& choice) {
 
 void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
     AddSettingCommand(app, "get", "Read a setting and print its value: Normal (16), 140",
-                      Operation::Get,
-                      arguments, action);
+                      Operation::Get, arguments, action);
     AddSettingCommand(app, "set", "Change a setting", Operation::Set, arguments, action);
     AddSettingCommand(app, "inc", "Step a setting up by the projector's step", Operation::Increment,
                       arguments, action);
@@ -154,8 +154,8 @@ void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
     AddPowerCommand(app, arguments, action);
     AddEverydayCommand(app, "input", "Select the input source", "InputSource", "an input",
                        arguments, action);
-    AddEverydayCommand(app, "blank", "Blank the picture or show it again", "Blank",
-                       "a blank state", arguments, action);
+    AddEverydayCommand(app, "blank", "Blank the picture or show it again", "Blank", "a blank state",
+                       arguments, action);
     AddEverydayCommand(app, "mute", "Mute the sound or turn it on again", "Mute", "a mute state",
                        arguments, action);
 

@@ -57,8 +57,9 @@ int RunPower(CommandContext& context, std::string_view valueText, const PowerCho
     const PowerWait reached = WaitForPower(session, wanted, deadline);
     if (reached.end == PowerWaitEnd::LinkFailed) return Report(context, reached);
     if (reached.end == PowerWaitEnd::TimedOut) {
-        context.err << "zolvane: power " << StateName(row, wanted) << ": the projector did not report "
-                    << StateName(row, wanted) << " within " << limit;
+        context.err << "zolvane: power " << StateName(row, wanted)
+                    << ": the projector did not report " << StateName(row, wanted) << " within "
+                    << limit;
         if (reached.power) context.err << " (it reports " << StateName(row, *reached.power) << ")";
         context.err << '\n';
         return ExitRefused;

@@ -55,8 +55,8 @@ std::string PowerStateWords(uint16_t power) {
 
 std::string FailureText(Session& session, const Command& command, const Outcome& outcome) {
     const std::string generic = ZV_GetResultText(outcome.result);
-    const bool askedForPower = command.row->type == PowerRow().type &&
-                               command.operation == Operation::Get;
+    const bool askedForPower =
+        command.row->type == PowerRow().type && command.operation == Operation::Get;
     if (ExitStatusFor(outcome.result) != ExitRefused || askedForPower) return generic;
     const Outcome power = session.run(Command{&PowerRow(), Operation::Get, 0});
     if (!power.ok()) return generic;

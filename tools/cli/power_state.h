@@ -44,8 +44,9 @@ struct PowerWait {
 using Deadline = std::chrono::steady_clock::time_point;
 
 // Asks for the power state about every second until it is wanted (or, for WaitUntilSettled,
-// until it is off or on, past any cooling down or warming up), up to the deadline. A question the projector refuses counts as
-// a passing state, as projectors busy warming up do; a link failure ends the wait.
+// until it is off or on, past any cooling down or warming up), up to the deadline. A question the
+// projector refuses counts as a passing state, as projectors busy warming up do; a link failure
+// ends the wait.
 PowerWait WaitForPower(Session& session, uint16_t wanted, Deadline deadline);
 PowerWait WaitUntilSettled(Session& session, Deadline deadline);
 

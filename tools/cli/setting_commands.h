@@ -13,7 +13,7 @@ namespace zolvane::cli {
 // word that is no value name. A get prints a named value as "Normal (16)", any other in
 // decimal, and every value in decimal alone when number is set.
 int RunSettingCommand(CommandContext& context, Operation operation, std::string_view setting,
-                      std::string_view valueText = {}, bool number = false,
-                      bool unchecked = false, std::string_view noun = {});
+                      std::string_view valueText = {}, bool number = false, bool unchecked = false,
+                      std::string_view noun = {});
 
 }  // namespace zolvane::cli

@@ -68,7 +68,8 @@ uint16_t ParseValue(const SettingRow& row, std::string_view text, std::string_vi
         const std::string hint = DidYouMean(text, names);
         if (!noun.empty()) {
             std::string list;
-            for (std::string_view name : names) list += (list.empty() ? "" : ", ") + std::string(name);
+            for (std::string_view name : names)
+                list += (list.empty() ? "" : ", ") + std::string(name);
             throw UsageError(quoted + " is not " + std::string(noun) + "; one of: " + list + hint);
         }
         throw UsageError(what + " " + quoted + " is neither a number nor one of " +
