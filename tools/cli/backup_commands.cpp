@@ -89,8 +89,13 @@ int RunRestore(CommandContext& context, const std::filesystem::path& file, Resto
             const PowerWait warm =
                 WaitForPower(session, kPowerOn,
                              std::chrono::steady_clock::now() + std::chrono::seconds(kOnTimeout));
-            if (warm.end == PowerWaitEnd::LinkFailed)
+            if (warm.end == PowerWaitEnd::LinkFailed) {
                 return context.report(warm.command, warm.outcome);
+            }
+            if (warm.end == PowerWaitEnd::TimedOut) {
+                context.err << "zolvane: restore: the projector did not report on within "
+                            << kOnTimeout << " s; going on\n";
+            }
         }
     }
     context.out << "restored " << plan.size() - refused << " of " << plan.size() << " settings";
