@@ -227,14 +227,14 @@ int ReportParseError(CLI::App& app, const CLI::ParseError& error, std::ostream& 
         app.exit(error, out, err);  // --help, --version
         return ExitOk;
     }
-    std::string help = "zolvane";
-    std::vector<std::string_view> commands;
-    for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
-        commands.push_back(command->get_name());
-    }
     if (app.get_subcommands().empty() && !app.remaining().empty() &&
         dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
         // CLI11 would only say that a command is required when the word given is not one.
+        // Hidden commands (an empty group) are never suggested.
+        std::vector<std::string_view> commands;
+        for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+            if (!command->get_group().empty()) commands.push_back(command->get_name());
+        }
         const std::string word = app.remaining().front();
         std::string hint = DidYouMean(word, commands);
         if (hint.empty()) hint = " (zolvane --help lists the commands)";
@@ -242,6 +242,7 @@ int ReportParseError(CLI::App& app, const CLI::ParseError& error, std::ostream& 
         return ExitUsage;
     }
     std::string message = error.what();
+    std::string help = "zolvane";
     for (const CLI::App* command : app.get_subcommands()) help += " " + command->get_name();
     // "The following argument...", "A subcommand...", but not "--retries: ..." nor "JSON".
     if (message.size() > 1 && std::isupper(static_cast<unsigned char>(message[0])) &&
