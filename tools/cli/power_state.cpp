@@ -1,5 +1,6 @@
 #include "power_state.h"
 
+#include <algorithm>
 #include <functional>
 #include <thread>
 
