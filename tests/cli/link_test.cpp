@@ -31,7 +31,7 @@ TEST_F(LinkChoice, SettingsFileOfTheDesktopProgramChoosesTheLink) {
                      std::to_string(projector().tcpPort()) + "\r\n");
     const Finished overTcp = Zolvane({"--settings", network, "get", "power"});
     EXPECT_EQ(overTcp.status, 0) << overTcp.err;
-    EXPECT_EQ(overTcp.out, "1\n");
+    EXPECT_EQ(overTcp.out, "on (1)\n");
 
     const std::string serial = settingsFile(
         "[GENERAL]\r\nConnection=1\r\n[SERIAL]\r\nPort=" + projector().ptyPath() + "\r\n");
@@ -82,7 +82,7 @@ TEST_F(LinkChoice, SettingsFileFormat) {
         if (const std::size_t at = text.find("PORT"); at != std::string::npos) {
             text.replace(at, 4, std::to_string(projector().tcpPort()));
         }
-        const Finished finished = Zolvane({"--settings", settingsFile(text), "get", "power"});
+        const Finished finished = Zolvane({"--settings", settingsFile(text), "get", "power", "-n"});
         EXPECT_EQ(finished.status, row.status) << row.name << ": " << finished.err;
         EXPECT_THAT(finished.out + finished.err, HasSubstr(row.output)) << row.name;
     }

@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LostOutput{{"list", "--json"}, Output::Full, 4, kFull},
                     LostOutput{{"frame", "get", "Power"}, Output::Full, 4, kFull},
                     LostOutput{{"--help"}, Output::Full, 4, kFull},
-                    LostOutput{{"get", "Nonsense"}, Output::Full, 2, "unknown setting"},
+                    LostOutput{{"get", "Nonsense"}, Output::Full, 2, "no setting"},
                     LostOutput{{"get", "LampTime"}, Output::Closed, 4, kClosed},
                     LostOutput{{"status"}, Output::Closed, 4, kClosed},
                     LostOutput{{"frame", "get", "Power"}, Output::Closed, 4, kClosed},

@@ -21,8 +21,8 @@ TEST_F(StatusAndList, StatusReadsTheProjectorInOneGo) {
 
     const Finished text = zolvane({"status"});
     EXPECT_EQ(text.status, 0);
-    EXPECT_THAT(text.out, HasSubstr("Power:        on\n"));
-    EXPECT_THAT(text.out, HasSubstr("Input:        S-Video\n"));
+    EXPECT_THAT(text.out, HasSubstr("Power:        on (1)\n"));
+    EXPECT_THAT(text.out, HasSubstr("Input:        S-Video (2)\n"));
     EXPECT_THAT(text.out, HasSubstr("Lamp time:    4321 h\n"));
 
     const Finished finished = zolvane({"status", "--json"});

@@ -3,13 +3,29 @@
 #include <string>
 
 #include "backup_file.h"
+#include "power_command.h"
+#include "power_state.h"
 #include "result_kind.h"
+#include "value_text.h"
 #include "zolvane.h"
 
 namespace zolvane::cli {
 namespace {
 
 bool LinkFailed(const Outcome& outcome) { return ExitStatusFor(outcome.result) == ExitLinkFailed; }
+
+bool SwitchesOn(const Command& command) {
+    return command.row->name == "Power" && command.value == kPowerOn;
+}
+
+// "left alone: Blank, Mute (--include-passing writes them)"; nothing when none was.
+void SayLeftOut(std::ostream& out, const std::vector<std::string_view>& left,
+                std::string_view heading, std::string_view verb) {
+    if (left.empty()) return;
+    out << heading << ": ";
+    for (std::size_t i = 0; i < left.size(); ++i) out << (i == 0 ? "" : ", ") << left[i];
+    out << " (--include-passing " << verb << " them)\n";
+}
 
 }  // namespace
 
@@ -45,7 +61,11 @@ int RunBackup(CommandContext& context, const std::filesystem::path& file) {
 }
 
 int RunRestore(CommandContext& context, const std::filesystem::path& file, RestoreChoice choice) {
-    const std::vector<Command> plan = RestorePlan(ReadBackup(file), choice);
+    const Backup backup = ReadBackup(file);
+    const std::vector<Command> plan = RestorePlan(backup, choice);
+    // A plan that begins by switching the projector on may begin in standby.
+    const bool switchesOn = !plan.empty() && SwitchesOn(plan.front());
+    if (const auto stop = StopUnlessOn(context, "restore", switchesOn)) return *stop;
     Session& session = context.session();
 
     unsigned refused = 0;
@@ -64,16 +84,31 @@ int RunRestore(CommandContext& context, const std::filesystem::path& file, Resto
         if (!outcome.ok()) {
             context.note(command, outcome);
             ++refused;
+        } else if (SwitchesOn(command)) {
+            // The rest is taken only once the projector has warmed up.
+            const PowerWait warm =
+                WaitForPower(session, kPowerOn,
+                             std::chrono::steady_clock::now() + std::chrono::seconds(kOnTimeout));
+            if (warm.end == PowerWaitEnd::LinkFailed) {
+                return context.report(warm.command, warm.outcome);
+            }
+            if (warm.end == PowerWaitEnd::TimedOut) {
+                context.err << "zolvane: restore: the projector did not report on within "
+                            << kOnTimeout << " s; going on\n";
+            }
         }
     }
     context.out << "restored " << plan.size() - refused << " of " << plan.size() << " settings";
     if (refused > 0) context.out << ", " << refused << " refused";
     context.out << '\n';
+    SayLeftOut(context.out, PassingLeftOut(backup, choice), "left alone", "writes");
     return refused == 0 ? ExitOk : ExitRefused;
 }
 
 int RunDiff(CommandContext& context, const std::filesystem::path& file, RestoreChoice choice) {
-    const std::vector<Command> plan = RestorePlan(ReadBackup(file), choice);
+    const Backup backup = ReadBackup(file);
+    const std::vector<Command> plan = RestorePlan(backup, choice);
+    if (const auto stop = StopUnlessOn(context, "diff")) return *stop;
     Session& session = context.session();
 
     unsigned differences = 0;
@@ -83,14 +118,16 @@ int RunDiff(CommandContext& context, const std::filesystem::path& file, RestoreC
         if (LinkFailed(outcome)) return context.report(command, outcome);
         if (outcome.ok() && outcome.value == planned.value) continue;
         ++differences;
-        context.out << planned.row->name << ": backup " << planned.value << ", projector ";
+        context.out << planned.row->name << ": backup " << NamedValue(*planned.row, planned.value)
+                    << ", projector ";
         if (outcome.ok()) {
-            context.out << outcome.value << '\n';
+            context.out << NamedValue(*planned.row, outcome.value) << '\n';
         } else {
-            context.out << "unreadable (" << ZV_GetResultText(outcome.result) << ")\n";
+            context.out << "unreadable (" << FailureText(session, command, outcome) << ")\n";
         }
     }
     if (differences == 0) context.out << "no differences in " << plan.size() << " settings\n";
+    SayLeftOut(context.out, PassingLeftOut(backup, choice), "left out", "compares");
     return differences == 0 ? ExitOk : ExitRefused;
 }
 

@@ -1,5 +1,6 @@
 #include "command_context.h"
 
+#include "power_state.h"
 #include "result_kind.h"
 #include "settings_location.h"
 #include "zolvane.h"
@@ -33,7 +34,7 @@ Session& CommandContext::session() {
 }
 
 void CommandContext::note(const Command& command, const Outcome& outcome) {
-    err << "zolvane: " << command.describe() << ": " << ZV_GetResultText(outcome.result);
+    err << "zolvane: " << command.describe() << ": " << FailureText(session(), command, outcome);
     if (ExitStatusFor(outcome.result) == ExitLinkFailed) {
         const LinkTarget& target = session().target();
         err << " (" << target.describe();

@@ -1,15 +1,19 @@
 #include "command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "backup_commands.h"
 #include "command_context.h"
 #include "frame_command.h"
 #include "list_command.h"
+#include "power_command.h"
 #include "setting_commands.h"
+#include "spelling.h"
 #include "status_command.h"
 #include "value_text.h"
 
@@ -28,8 +32,10 @@ struct Arguments {
     std::string value;
     std::string action;
     std::optional<std::string> frameValue;
-    bool names = false;
+    bool names = false;  // the default; still taken from scripts that ask for it
+    bool number = false;
     bool unchecked = false;
+    PowerChoice power;
     std::string file;
     bool json = false;
     RestoreChoice restore;
@@ -56,9 +62,11 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                    "Try again this many times after a link failure (time-out, no connection)")
         ->check(CLI::Range(0, 100))
         ->type_name("N");
-    app.add_option("--wait", options.waitMs, "Pause this many milliseconds between commands")
+    app.add_option("--pause", options.waitMs, "Pause this many milliseconds between commands")
         ->check(CLI::Range(0, 600000))
         ->type_name("MS");
+    // The pause's older name, for scripts; power --wait is something else.
+    app.add_option("--wait", options.waitMs)->check(CLI::Range(0, 600000))->group("");
 }
 
 CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* description,
@@ -69,34 +77,57 @@ CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* descrip
     if (operation == Operation::Set) {
         command->add_option("value", arguments.value, "Decimal, 0x hex, or a value name")
             ->required();
-        command->add_flag("--unchecked", arguments.unchecked,
+        command->add_flag("-u,--unchecked", arguments.unchecked,
                           "Send a number outside the range that zolvane list shows, for a "
                           "projector that takes more");
     }
     if (operation == Operation::Get) {
         command->add_flag("--names", arguments.names,
-                          "Print a named value as its name and number: Normal (16)");
+                          "Print a named value as its name and number: Normal (16); the default");
+        command->add_flag("-n,--number", arguments.number, "Print the value in decimal alone: 16");
     }
     command->callback([&arguments, &action, operation] {
         action = [&arguments, operation](CommandContext& context) {
             return RunSettingCommand(context, operation, arguments.setting, arguments.value,
-                                     arguments.names, arguments.unchecked);
+                                     arguments.number, arguments.unchecked);
         };
     });
     return command;
 }
 
 // A set of one setting under a command of its own; the value names come from the catalogue and
-// are read as set reads them.
-void AddEverydayCommand(CLI::App& app, const char* name, const char* description,
-                        const char* setting, Arguments& arguments, Action& action) {
+// are read as set reads them. noun words the refusal of a word that is none of them.
+CLI::App* AddEverydayCommand(CLI::App& app, const char* name, const char* description,
+                             const char* setting, const char* noun, Arguments& arguments,
+                             Action& action) {
     CLI::App* command = app.add_subcommand(name, description);
     command->add_option("value", arguments.value)
         ->required()
         ->type_name(ValueNameList(RequireSetting(setting, Operation::Set)));
-    command->callback([&arguments, &action, setting] {
-        action = [&arguments, setting](CommandContext& context) {
-            return RunSettingCommand(context, Operation::Set, setting, arguments.value);
+    command->callback([&arguments, &action, setting, noun] {
+        action = [&arguments, setting, noun](CommandContext& context) {
+            return RunSettingCommand(context, Operation::Set, setting, arguments.value, false,
+                                     false, noun);
+        };
+    });
+    return command;
+}
+
+void AddPowerCommand(CLI::App& app, Arguments& arguments, Action& action) {
+    CLI::App* power = AddEverydayCommand(app, "power", "Switch the projector on or off", "Power",
+                                         "a power state", arguments, action);
+    power->add_flag("-w,--wait", arguments.power.wait,
+                    "Wait until the projector reports the state (warmed up, cooled down)");
+    power
+        ->add_option("--timeout", arguments.power.timeoutSeconds,
+                     "Give up waiting after this many seconds (default " +
+                         std::to_string(kOnTimeout) + " for on, " + std::to_string(kOffTimeout) +
+                         " for off); also bounds waiting for a cool-down before on")
+        ->check(CLI::Range(0u, 86400u))
+        ->type_name("SECONDS");
+    power->callback([&arguments, &action] {
+        action = [&arguments](CommandContext& context) {
+            return RunPower(context, arguments.value, arguments.power);
         };
     });
 }
@@ -104,11 +135,13 @@ void AddEverydayCommand(CLI::App& app, const char* name, const char* description
 void AddRestoreChoice(CLI::App& command, RestoreChoice& choice) {
     command.add_flag("--include-power", choice.power, "Include the power state");
     command.add_flag("--include-input", choice.input, "Include the input source");
+    command.add_flag("--include-passing", choice.passing,
+                     "Include blank, mute, freeze and magnify, left alone otherwise");
 }
 
 void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
-    AddSettingCommand(app, "get", "Read a setting and print its value in decimal", Operation::Get,
-                      arguments, action);
+    AddSettingCommand(app, "get", "Read a setting and print its value: Normal (16), 140",
+                      Operation::Get, arguments, action);
     AddSettingCommand(app, "set", "Change a setting", Operation::Set, arguments, action);
     AddSettingCommand(app, "inc", "Step a setting up by the projector's step", Operation::Increment,
                       arguments, action);
@@ -118,12 +151,13 @@ void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
                       Operation::Reset, arguments, action);
     AddSettingCommand(app, "exec", "Run a one-shot command: AutoAdjust", Operation::Execute,
                       arguments, action);
-    AddEverydayCommand(app, "power", "Switch the projector on or off", "Power", arguments, action);
-    AddEverydayCommand(app, "input", "Select the input source", "InputSource", arguments, action);
-    AddEverydayCommand(app, "blank", "Blank the picture or show it again", "Blank", arguments,
-                       action);
-    AddEverydayCommand(app, "mute", "Mute the sound or turn it on again", "Mute", arguments,
-                       action);
+    AddPowerCommand(app, arguments, action);
+    AddEverydayCommand(app, "input", "Select the input source", "InputSource", "an input",
+                       arguments, action);
+    AddEverydayCommand(app, "blank", "Blank the picture or show it again", "Blank", "a blank state",
+                       arguments, action);
+    AddEverydayCommand(app, "mute", "Mute the sound or turn it on again", "Mute", "a mute state",
+                       arguments, action);
 
     CLI::App* status = app.add_subcommand(
         "status", "Power, input, blank, mute, lamp time, filter time and error status");
@@ -185,6 +219,40 @@ void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
     });
 }
 
+// CLI11's own complaints read as every other error of the tool: one line that starts with
+// "zolvane:", names the sub-command and says where help is.
+int ReportParseError(CLI::App& app, const CLI::ParseError& error, std::ostream& out,
+                     std::ostream& err) {
+    if (error.get_exit_code() == 0) {
+        app.exit(error, out, err);  // --help, --version
+        return ExitOk;
+    }
+    if (app.get_subcommands().empty() && !app.remaining().empty() &&
+        dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+        // CLI11 would only say that a command is required when the word given is not one.
+        // Hidden commands (an empty group) are never suggested.
+        std::vector<std::string_view> commands;
+        for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+            if (!command->get_group().empty()) commands.push_back(command->get_name());
+        }
+        const std::string word = app.remaining().front();
+        std::string hint = DidYouMean(word, commands);
+        if (hint.empty()) hint = " (zolvane --help lists the commands)";
+        err << "zolvane: unknown command '" << word << "'" << hint << '\n';
+        return ExitUsage;
+    }
+    std::string message = error.what();
+    std::string help = "zolvane";
+    for (const CLI::App* command : app.get_subcommands()) help += " " + command->get_name();
+    // "The following argument...", "A subcommand...", but not "--retries: ..." nor "JSON".
+    if (message.size() > 1 && std::isupper(static_cast<unsigned char>(message[0])) &&
+        !std::isupper(static_cast<unsigned char>(message[1]))) {
+        message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
+    }
+    err << "zolvane: " << message << " (see " << help << " --help)\n";
+    return ExitUsage;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -203,15 +271,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        // CLI11 would only say that a command is required when the word given is not one.
-        if (app.get_subcommands().empty() && !app.remaining().empty() &&
-            dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
-            err << "zolvane: unknown command '" << app.remaining().front()
-                << "'\nRun with --help for more information.\n";
-            return ExitUsage;
-        }
-        const int status = app.exit(error, out, err);
-        return status == 0 ? ExitOk : ExitUsage;
+        return ReportParseError(app, error, out, err);
     }
 
     CommandContext context(options, out, err);

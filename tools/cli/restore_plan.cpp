@@ -23,6 +23,17 @@ constexpr StagedSetting kLateSettings[] = {
     {"IRRemoteRear", Lock},   {"IRRemoteTop", Lock},
 };
 
+constexpr std::string_view kPassingStates[] = {"Blank", "Mute", "Freeze", "Magnify"};
+
+bool Passing(const SettingRow& row) {
+    return std::find(std::begin(kPassingStates), std::end(kPassingStates), row.name) !=
+           std::end(kPassingStates);
+}
+
+bool Writable(const BackupEntry& entry) {
+    return entry.value && entry.row->supports(Operation::Set);
+}
+
 Stage StageOf(const Command& command) {
     if (command.row->type == kPower) return command.value == kPowerOff ? PowerOff : PowerOn;
     if (command.row->type == kInputSource) return Input;
@@ -37,8 +48,9 @@ Stage StageOf(const Command& command) {
 std::vector<Command> RestorePlan(const Backup& backup, RestoreChoice choice) {
     std::vector<Command> plan;
     for (const BackupEntry& entry : backup) {
-        if (!entry.value || !entry.row->supports(Operation::Set)) continue;
+        if (!Writable(entry)) continue;
         if (entry.row->type == kPower && !choice.power) continue;
+        if (Passing(*entry.row) && !choice.passing) continue;
         if (entry.row->type == kInputSource && !choice.input) continue;
         uint16_t value = *entry.value;
         // A projector that was cooling down when it was backed up was on its way off.
@@ -48,6 +60,15 @@ std::vector<Command> RestorePlan(const Backup& backup, RestoreChoice choice) {
     std::stable_sort(plan.begin(), plan.end(),
                      [](const Command& a, const Command& b) { return StageOf(a) < StageOf(b); });
     return plan;
+}
+
+std::vector<std::string_view> PassingLeftOut(const Backup& backup, RestoreChoice choice) {
+    std::vector<std::string_view> left;
+    if (choice.passing) return left;
+    for (const BackupEntry& entry : backup) {
+        if (Writable(entry) && Passing(*entry.row)) left.push_back(entry.row->name);
+    }
+    return left;
 }
 
 }  // namespace zolvane::cli

@@ -7,15 +7,16 @@
 namespace zolvane::cli {
 
 int RunSettingCommand(CommandContext& context, Operation operation, std::string_view setting,
-                      std::string_view valueText, bool names, bool unchecked) {
+                      std::string_view valueText, bool number, bool unchecked,
+                      std::string_view noun) {
     const SettingRow& row = RequireSetting(setting, operation);
-    const uint16_t value = operation == Operation::Set ? ParseValue(row, valueText) : 0;
+    const uint16_t value = operation == Operation::Set ? ParseValue(row, valueText, noun) : 0;
     if (operation == Operation::Set && !unchecked) RequireSettable(row, value);
     const Command command{&row, operation, value};
     const Outcome outcome = context.session().run(command);
     if (!outcome.ok()) return context.report(command, outcome);
     if (operation == Operation::Get) {
-        context.out << (names ? NamedValue(row, outcome.value) : std::to_string(outcome.value))
+        context.out << (number ? std::to_string(outcome.value) : NamedValue(row, outcome.value))
                     << '\n';
     }
     return ExitOk;

@@ -9,10 +9,11 @@
 namespace zolvane::cli {
 
 // valueText is read only for a set, which refuses a value the catalogue says the setting does
-// not take before anything is sent, unless unchecked. A get prints the value in decimal, or with names as
-// "Normal (16)" where the value has a name.
+// not take before anything is sent, unless unchecked; noun ("an input") words the refusal of a
+// word that is no value name. A get prints a named value as "Normal (16)", any other in
+// decimal, and every value in decimal alone when number is set.
 int RunSettingCommand(CommandContext& context, Operation operation, std::string_view setting,
-                      std::string_view valueText = {}, bool names = false,
-                      bool unchecked = false);
+                      std::string_view valueText = {}, bool number = false, bool unchecked = false,
+                      std::string_view noun = {});
 
 }  // namespace zolvane::cli

@@ -1,8 +1,10 @@
 #include "setting_table.h"
 
 #include <string>
+#include <vector>
 
 #include "exit_status.h"
+#include "spelling.h"
 #include "text.h"
 #include "zolvane.h"
 
@@ -73,8 +75,14 @@ const SettingRow* FindSetting(std::string_view nameOrLabel) {
 const SettingRow& RequireSetting(std::string_view nameOrLabel, Operation operation) {
     const SettingRow* row = FindSetting(nameOrLabel);
     if (row == nullptr) {
-        throw UsageError("unknown setting '" + std::string(nameOrLabel) +
-                         "' (zolvane list shows every setting)");
+        std::vector<std::string_view> words;
+        for (const SettingRow& known : kSettings) {
+            words.push_back(known.name);
+            if (!known.label.empty()) words.push_back(known.label);
+        }
+        std::string hint = DidYouMean(nameOrLabel, words);
+        if (hint.empty()) hint = " (zolvane list shows every setting)";
+        throw UsageError("no setting '" + std::string(nameOrLabel) + "'" + hint);
     }
     if (!row->supports(operation)) {
         throw UsageError(std::string(row->name) + " has no " +

@@ -20,7 +20,7 @@ struct StatusItem {
     const char* key;    // in the JSON output
     const char* title;  // in the text output
     const char* setting;
-    Shown shown;  // in the text output: Code shows a name with its number, Cover Error (1)
+    Shown shown;  // in the text output: Code shows a value without a name in hex, 0x0102
 };
 
 // Power comes first: whether the projector is on explains why the others may not answer.
@@ -47,17 +47,16 @@ std::string Text(const Reading& reading) {
     if (!reading.outcome.ok()) {
         return std::string("unreadable: ") + ZV_GetResultText(reading.outcome.result);
     }
-    const std::string_view name = ValueName(*reading.row, reading.outcome.value);
-    if (reading.item->shown == Shown::Code) {
-        // A state the catalogue does not name is shown as the projector sent it.
-        return name.empty() ? HexCode(reading.outcome.value)
-                            : NamedValue(*reading.row, reading.outcome.value);
+    // As get shows it: "S-Video (2)", "Cover Error (1)".
+    if (!ValueName(*reading.row, reading.outcome.value).empty()) {
+        return NamedValue(*reading.row, reading.outcome.value);
     }
-    if (!name.empty()) return std::string(name);
     switch (reading.item->shown) {
         case Shown::Hours:
             return std::to_string(reading.outcome.value) + " h";
         case Shown::Code:
+            // A state the catalogue does not name is shown as the projector sent it.
+            return HexCode(reading.outcome.value);
         case Shown::Plain:
             break;
     }

@@ -2,8 +2,10 @@
 
 #include <cctype>
 #include <span>
+#include <vector>
 
 #include "exit_status.h"
+#include "spelling.h"
 #include "text.h"
 
 namespace zolvane::cli {
@@ -51,16 +53,27 @@ uint16_t ParseNumber(std::string_view text, std::string_view what) {
     return static_cast<uint16_t>(value);
 }
 
-uint16_t ParseValue(const SettingRow& row, std::string_view text) {
+uint16_t ParseValue(const SettingRow& row, std::string_view text, std::string_view noun) {
     uint16_t named = 0;
     if (zv_value_from_name(&row.described(), std::string(text).c_str(), &named) == 1) {
         return named;
     }
     const std::string what = "value for " + std::string(row.name);
-    const std::string names = ValueNameList(row);
+    std::vector<std::string_view> names;
+    for (const zv_named_value& value : NamesOf(row)) {
+        if (zv_value_valid(&row.described(), value.value) == 1) names.push_back(value.name);
+    }
     if (!names.empty() && !text.empty() && std::isalpha(static_cast<unsigned char>(text[0]))) {
-        throw UsageError(what + " '" + std::string(text) + "' is neither a number nor one of " +
-                         names);
+        const std::string quoted = "'" + std::string(text) + "'";
+        const std::string hint = DidYouMean(text, names);
+        if (!noun.empty()) {
+            std::string list;
+            for (std::string_view name : names)
+                list += (list.empty() ? "" : ", ") + std::string(name);
+            throw UsageError(quoted + " is not " + std::string(noun) + "; one of: " + list + hint);
+        }
+        throw UsageError(what + " " + quoted + " is neither a number nor one of " +
+                         ValueNameList(row) + hint);
     }
     return ParseNumber(text, what);
 }

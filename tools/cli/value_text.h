@@ -15,8 +15,9 @@ namespace zolvane::cli {
 uint16_t ParseNumber(std::string_view text, std::string_view what);
 
 // A value for this setting: one of its value names (any case, '-', '_' and ' ' alike) or a
-// number as above.
-uint16_t ParseValue(const SettingRow& row, std::string_view text);
+// number as above. A word that is no name is refused with the nearest name when one is near;
+// with a noun ("an input") the refusal reads "'hdmi' is not an input; one of: RGB, Video, ...".
+uint16_t ParseValue(const SettingRow& row, std::string_view text, std::string_view noun = {});
 
 // UsageError, naming what may be set instead, when the catalogue says this setting does not
 // take this value.
