@@ -7,6 +7,7 @@
 
 #include "backup_commands.h"
 #include "command_context.h"
+#include "completion_command.h"
 #include "frame_command.h"
 #include "list_command.h"
 #include "setting_commands.h"
@@ -183,6 +184,8 @@ void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
             return RunDiff(context, arguments.file, arguments.restore);
         };
     });
+
+    AddCompletionCommand(app, action);
 }
 
 }  // namespace
