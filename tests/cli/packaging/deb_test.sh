@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages with one CPack run, checks what each one holds and depends on,
-# unpacks them all into one scratch root (dpkg -x: no change to this machine) and uses them from
-# there: the tools against the packaged emulator, the service on the example inventory, the
+# installs them all into one scratch root (dpkg --root: no change to this machine) and uses them
+# from there: the tools against the packaged emulator, the service on the example inventory, the
 # completion, the man pages, varnex --help, and a program built against libzolvane-dev with
 # pkg-config and with find_package.
 # Arguments: build dir, scratch dir, cpack, cmake, C compiler, consumer source dir, version.
@@ -101,8 +101,15 @@ done
 dpkg-deb -I "${deb[libzolvane1]}" shlibs | grep -qxF "libzolvane 1 libzolvane1 (>= $version)" ||
     fail "libzolvane1 has no shlibs entry for libzolvane.so.1"
 
+# Installed with dpkg into a root with a database of its own, so that dpkg refuses what it would
+# refuse on a real system (a file of another package, a malformed control file). Dependencies
+# outside these packages (libc6, Qt) are this machine's and not in that database, and no
+# maintainer script runs: the loader's cache is dpkg's trigger.
 root=$scratch/root
-for package in "${packages[@]}"; do dpkg-deb -x "${deb[$package]}" "$root"; done
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+: >"$root/var/lib/dpkg/status"
+dpkg --root="$root" --force-depends --force-not-root --unpack "${deb[@]}" >"$scratch/dpkg.log" 2>&1 ||
+    { cat "$scratch/dpkg.log"; stop "dpkg --unpack into the scratch root"; }
 [ "$("$root/usr/bin/zolvane" --version)" = "zolvane $version" ] || fail "packaged zolvane --version"
 
 # The packaged tool against the packaged emulator, over loopback.
