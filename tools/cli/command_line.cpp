@@ -9,6 +9,7 @@
 
 #include "backup_commands.h"
 #include "command_context.h"
+#include "completion_command.h"
 #include "frame_command.h"
 #include "list_command.h"
 #include "power_command.h"
@@ -217,6 +218,8 @@ void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
             return RunDiff(context, arguments.file, arguments.restore);
         };
     });
+
+    AddCompletionCommand(app, action);
 }
 
 // CLI11's own complaints read as every other error of the tool: one line that starts with

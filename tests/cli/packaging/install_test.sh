@@ -18,7 +18,7 @@ libdir=$(dirname "$library")
 [ -L "$libdir/libzolvane.so.1" ] || fail "libzolvane.so.1 is not a link to the versioned file"
 [ -f "$(readlink -f "$libdir/libzolvane.so.1")" ] || fail "the soname link is dangling"
 for file in include/zolvane.h include/zolvane_catalogue.h bin/zolvane bin/projector-emulator \
-    share/man/man1/zolvane.1; do
+    share/man/man1/zolvane.1.gz; do
     [ -e "$prefix/$file" ] || fail "$file not installed"
 done
 [ -f "$libdir/pkgconfig/zolvane.pc" ] || fail "zolvane.pc not installed"
