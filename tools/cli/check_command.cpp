@@ -138,10 +138,12 @@ std::string Perfdata(const std::string& name, const Reading& reading, const Chec
 
 void AddCheckCommand(CLI::App& app, CheckLimits& limits, bool& chosen) {
     CLI::App* check = app.add_subcommand(
-        "check",
-        "One line for a monitoring system: lamp and filter hours against thresholds, and the "
-        "error status; exit status 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (the projector "
-        "could not be asked, or a usage error)");
+        "check", "One line for a monitoring system: lamp and filter hours, and the error status");
+    check->footer(
+        "check exits as monitoring plug-ins do: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (the\n"
+        "projector could not be asked, and every usage error of check). Over several\n"
+        "projectors: the worst, CRITICAL above WARNING above UNKNOWN. A projector in standby\n"
+        "is checked as one that is on; an error status that cannot be read is no fault.");
     const auto hours = [&](const char* name, unsigned& value, const char* what) {
         check->add_option(name, value, what)
             ->check(CLI::Range(0, 65535))
