@@ -1,8 +1,9 @@
 // zolvane over a fleet, end to end: one projector-emulator child serves 200 projectors, an
 // inventory names them, and `zolvane @all status` runs as a child process with the default
 // number of jobs, its output thrown away. Then 20 of the 200 addresses are made dead: sockets
-// of this benchmark that accept and never answer, so each costs the whole receive time-out. Prints the median, least and most of a few runs of each, and the targets
-// (under 2 s; under the time-out plus 2 s).
+// of this benchmark that accept and never answer, so each costs the whole receive time-out. Prints
+// the median, least and most of a few runs of each, and the targets (under 2 s; under the time-out
+// plus 2 s).
 #include <fcntl.h>
 #include <poll.h>
 
@@ -74,8 +75,8 @@ void Swallow(const std::vector<int>& sinkholes, const std::atomic<bool>& stop) {
 void WriteInventory(const std::filesystem::path& file, const std::vector<uint16_t>& ports) {
     std::ofstream out(file);
     for (int i = 0; i < kProjectors; ++i) {
-        out << "[[projector]]\nname = \"" << Name(i) << "\"\naddress = \"tcp://127.0.0.1:"
-            << ports[static_cast<size_t>(i)] << "\"\n";
+        out << "[[projector]]\nname = \"" << Name(i)
+            << "\"\naddress = \"tcp://127.0.0.1:" << ports[static_cast<size_t>(i)] << "\"\n";
     }
 }
 

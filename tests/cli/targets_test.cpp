@@ -43,7 +43,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 class Targets : public CliTest {
-  protected:
+protected:
     void SetUp() override {
         CliTest::SetUp();
         emu::Options options;
@@ -56,8 +56,9 @@ class Targets : public CliTest {
         const char* groups[] = {R"(["building-a"])", R"(["building-a"])", R"(["building-b"])",
                                 "[]"};
         for (std::size_t i = 0; i < kNames.size(); ++i) {
-            text += "[[projector]]\nname = \"" + kNames[i] + "\"\naddress = \"tcp://127.0.0.1:" +
-                    std::to_string(fleet_->tcpPort(i)) + "\"\ngroups = " + groups[i] + "\n";
+            text += "[[projector]]\nname = \"" + kNames[i] +
+                    "\"\naddress = \"tcp://127.0.0.1:" + std::to_string(fleet_->tcpPort(i)) +
+                    "\"\ngroups = " + groups[i] + "\n";
         }
         text += "[[projector]]\nname = \"dead\"\naddress = \"tcp://127.0.0.1:" +
                 std::to_string(ClosedPort()) + "\"\n";
@@ -92,13 +93,25 @@ TEST_F(Targets, EachNamedProjectorRunsOnceWithItsNameOnEveryLine) {
         const char* summary;
     } cases[] = {
         {{"@room101"}, {"room101"}, -1, 0, "1 projector: 1 done, 0 refused, 0 unreachable"},
-        {{"@building-a"}, {"room101", "room102"}, -1, 0,
+        {{"@building-a"},
+         {"room101", "room102"},
+         -1,
+         0,
          "2 projectors: 2 done, 0 refused, 0 unreachable"},
-        {{"@room101", "@building-a", "@room101"}, {"room101", "room102"}, -1, 0,
+        {{"@room101", "@building-a", "@room101"},
+         {"room101", "room102"},
+         -1,
+         0,
          "2 projectors: 2 done, 0 refused, 0 unreachable"},
-        {{"@building-b", "@lab"}, {"room201"}, 3, 1,
+        {{"@building-b", "@lab"},
+         {"room201"},
+         3,
+         1,
          "2 projectors: 1 done, 1 refused, 0 unreachable"},
-        {{"@all"}, {"room101", "room102", "room201"}, 3, 3,
+        {{"@all"},
+         {"room101", "room102", "room201"},
+         3,
+         3,
          "5 projectors: 3 done, 1 refused, 1 unreachable"},
     };
     for (const auto& c : cases) {
@@ -163,22 +176,50 @@ TEST_F(Targets, CheckPrintsOneLineAndExitsAsAMonitoringPlugin) {
         int status;
         const char* line;  // the start of it, or a part for the many-projector rows
     } cases[] = {
-        {{"--tcp", room101, "check"}, 1234, 0, false, 0,
+        {{"--tcp", room101, "check"},
+         1234,
+         0,
+         false,
+         0,
          "ZOLVANE OK - lamp 1234 h, filter 567 h | lamp=1234h;2500;3000 filter=567h;900;1000\n"},
         {{"--tcp", room101, "check"}, 2500, 0, false, 1, "ZOLVANE WARNING - lamp 2500 h,"},
         {{"--tcp", room101, "check"}, 3000, 0, false, 2, "ZOLVANE CRITICAL - lamp 3000 h,"},
-        {{"--tcp", room101, "check", "--filter-warning", "500"}, 1234, 0, false, 1,
+        {{"--tcp", room101, "check", "--filter-warning", "500"},
+         1234,
+         0,
+         false,
+         1,
          "ZOLVANE WARNING - lamp 1234 h, filter 567 h | lamp=1234h;2500;3000 filter=567h;500;"},
-        {{"--tcp", room101, "check"}, 1234, 3, false, 2,
+        {{"--tcp", room101, "check"},
+         1234,
+         3,
+         false,
+         2,
          "ZOLVANE CRITICAL - lamp 1234 h, filter 567 h, error Lamp Error (3) |"},
-        {{"--tcp", room101, "check"}, 1234, 0, true, 0,
+        {{"--tcp", room101, "check"},
+         1234,
+         0,
+         true,
+         0,
          "ZOLVANE OK - lamp 1234 h, filter 567 h, off |"},
-        {{"--tcp", "127.0.0.1:" + std::to_string(ClosedPort()), "check"}, 1234, 0, false, 3,
+        {{"--tcp", "127.0.0.1:" + std::to_string(ClosedPort()), "check"},
+         1234,
+         0,
+         false,
+         3,
          "ZOLVANE UNKNOWN - unreachable: "},
-        {{"-i", inventory_.string(), "@building-a", "check"}, 2600, 0, false, 1,
+        {{"-i", inventory_.string(), "@building-a", "check"},
+         2600,
+         0,
+         false,
+         1,
          "ZOLVANE WARNING - room101 WARNING: lamp 2600 h, filter 567 h; 1 of 2 OK | "
          "room101_lamp=2600h;2500;3000 room101_filter=567h;900;1000 room102_lamp=1235h;"},
-        {{"-i", inventory_.string(), "@all", "check"}, 3100, 0, false, 2,
+        {{"-i", inventory_.string(), "@all", "check"},
+         3100,
+         0,
+         false,
+         2,
          "ZOLVANE CRITICAL - room101 CRITICAL: lamp 3100 h, filter 567 h; dead UNKNOWN: "
          "unreachable: "},
         {{"--tcp", room101, "check", "--lamp-warning", "4000"}, 1234, 0, false, 3, ""},
@@ -233,8 +274,9 @@ TEST_F(Targets, BadInputIsAUsageErrorNamingTheFaultAndSendsNothing) {
 }
 
 TEST_F(Targets, DefaultInventoryComesFromTheEnvironment) {
-    const Finished finished = cli_testing::Run({"/usr/bin/env", "ZOLVANE_INVENTORY=" + inventory_.string(),
-                                   ZOLVANE_CLI, "@lab", "get", "LampTime"});
+    const Finished finished =
+        cli_testing::Run({"/usr/bin/env", "ZOLVANE_INVENTORY=" + inventory_.string(), ZOLVANE_CLI,
+                          "@lab", "get", "LampTime"});
     EXPECT_EQ(finished.status, 0) << finished.err;
     EXPECT_EQ(finished.out, "lab: 1237\n");
 }

@@ -93,8 +93,8 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
         const Outcome hours = Get(*session, counter.setting);
         if (ExitStatusFor(hours.result) == ExitLinkFailed) {
             reading = Reading{};
-            Add(reading, CheckUnknown, std::string("unreachable: ") +
-                                           ZV_GetResultText(hours.result));
+            Add(reading, CheckUnknown,
+                std::string("unreachable: ") + ZV_GetResultText(hours.result));
             return reading;
         }
         if (!hours.ok()) {
@@ -115,8 +115,8 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
         Add(reading, CheckCritical, "error " + NamedValue(errorRow, error.value));
     }
     if (power.ok() && power.value != 1) {
-        Add(reading, CheckOk, std::string(ValueName(RequireSetting("Power", Operation::Get),
-                                                    power.value)));
+        Add(reading, CheckOk,
+            std::string(ValueName(RequireSetting("Power", Operation::Get), power.value)));
     }
     return reading;
 }
@@ -127,9 +127,8 @@ std::string Perfdata(const std::string& name, const Reading& reading, const Chec
         if (!reading.hours[i]) continue;
         const Counter& counter = kCounters[i];
         text += (text.empty() ? "" : " ") + (name.empty() ? "" : name + "_") + counter.word + "=" +
-                std::to_string(*reading.hours[i]) + "h;" +
-                std::to_string(limits.*counter.warning) + ";" +
-                std::to_string(limits.*counter.critical);
+                std::to_string(*reading.hours[i]) + "h;" + std::to_string(limits.*counter.warning) +
+                ";" + std::to_string(limits.*counter.critical);
     }
     return text;
 }

@@ -33,14 +33,14 @@ unsigned ParseJobs(const std::optional<std::string>& jobs);
 
 // The library would not take the link; carries its result code.
 class LinkSetupFailure : public std::runtime_error {
-  public:
+public:
     LinkSetupFailure(const std::string& what, uint32_t result)
         : std::runtime_error(what), result(result) {}
     uint32_t result;
 };
 
 class CommandContext {
-  public:
+public:
     CommandContext(GlobalOptions options, std::ostream& out, std::ostream& err);
     // For one projector of the inventory: the link is this one, whatever the options say.
     CommandContext(GlobalOptions options, LinkTarget target, std::ostream& out, std::ostream& err);
@@ -59,7 +59,7 @@ class CommandContext {
     std::ostream& out;
     std::ostream& err;
 
-  private:
+private:
     LinkTarget chooseTarget() const;
 
     GlobalOptions options_;

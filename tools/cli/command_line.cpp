@@ -221,8 +221,9 @@ Targets ChooseTargets(const std::vector<std::string>& words, const GlobalOptions
     targets.jobs = ParseJobs(options.jobs);
     if (words.empty()) return targets;
     if (options.serialPort || options.tcpAddress || options.settingsFile) {
-        throw UsageError("projectors named with @ cannot be mixed with --serial, --tcp or "
-                         "--settings");
+        throw UsageError(
+            "projectors named with @ cannot be mixed with --serial, --tcp or "
+            "--settings");
     }
     targets.named = ResolveTargets(words, options.inventory);
     if (targets.named.size() > 1 && app.got_subcommand("backup")) {
@@ -263,8 +264,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     const std::vector<std::string> targetWords = TakeTargetWords(words, commands);
     const auto command = std::find_first_of(words.begin() + std::min<std::size_t>(1, words.size()),
                                             words.end(), commands.begin(), commands.end());
-    const int usageStatus = command != words.end() && *command == "check" ? int{CheckUnknown}
-                                                                          : int{ExitUsage};
+    const int usageStatus =
+        command != words.end() && *command == "check" ? int{CheckUnknown} : int{ExitUsage};
     std::vector<char*> args;
     for (std::string& word : words) args.push_back(word.data());
 

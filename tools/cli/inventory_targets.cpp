@@ -115,9 +115,9 @@ std::vector<NamedTarget> ResolveTargets(const std::vector<std::string>& words,
             add(*entry);
         } else if (word == "all" || std::binary_search(groups.begin(), groups.end(), word)) {
             for (const fleet::ProjectorEntry& entry : inventory.projectors) {
-                const bool member = word == "all" || std::find(entry.groups.begin(),
-                                                               entry.groups.end(),
-                                                               word) != entry.groups.end();
+                const bool member =
+                    word == "all" ||
+                    std::find(entry.groups.begin(), entry.groups.end(), word) != entry.groups.end();
                 if (member) add(entry);
             }
         } else {
@@ -126,8 +126,7 @@ std::vector<NamedTarget> ResolveTargets(const std::vector<std::string>& words,
         }
     }
     if (targets.empty()) {
-        throw UsageError("no projectors to run on: the inventory " + file.string() +
-                         " names none");
+        throw UsageError("no projectors to run on: the inventory " + file.string() + " names none");
     }
     return targets;
 }
@@ -136,8 +135,9 @@ std::vector<NamedTarget> ResolveTargets(const std::vector<std::string>& words,
 
 std::vector<NamedTarget> ResolveTargets(const std::vector<std::string>&,
                                         const std::optional<std::string>&) {
-    throw UsageError("projectors by name (@NAME, from an inventory) are not available in this "
-                     "build; give --serial or --tcp");
+    throw UsageError(
+        "projectors by name (@NAME, from an inventory) are not available in this "
+        "build; give --serial or --tcp");
 }
 
 #endif

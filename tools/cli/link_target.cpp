@@ -126,8 +126,12 @@ LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named)
         throw UsageError("cannot read settings file " + file.string());
     }
     if (!settings) {
-        return {LinkTarget::Serial, "COM1", 0,
-                "the default serial port (there is no settings file " + file.string() + ")", {}, {}};
+        return {LinkTarget::Serial,
+                "COM1",
+                0,
+                "the default serial port (there is no settings file " + file.string() + ")",
+                {},
+                {}};
     }
     const int64_t connection = settings->number("GENERAL", "Connection").value_or(1);
     if (connection == LinkTarget::Serial) {

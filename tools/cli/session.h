@@ -41,7 +41,7 @@ struct SessionOptions {
 };
 
 class Session {
-  public:
+public:
     Session(LinkTarget target, SessionOptions options);
     ~Session();
     Session(const Session&) = delete;
@@ -53,7 +53,7 @@ class Session {
     Outcome run(const Command& command);
     const LinkTarget& target() const { return target_; }
 
-  private:
+private:
     Outcome attempt(const Command& command);
     bool mayRepeat(const Command& command, uint32_t result) const;
 

@@ -129,8 +129,8 @@ CapturedRun RunCaptured(const Work& work, const GlobalOptions& options,
     std::ostringstream err;
     CapturedRun run;
     {
-        CommandContext context = target ? CommandContext(options, *target, out, err)
-                                        : CommandContext(options, out, err);
+        CommandContext context =
+            target ? CommandContext(options, *target, out, err) : CommandContext(options, out, err);
         run.status = RunGuarded(work, context);
         run.address = context.linkAddress();
     }
