@@ -144,6 +144,20 @@ TEST_F(Targets, EachNamedProjectorRunsOnceWithItsNameOnEveryLine) {
     }
 }
 
+TEST_F(Targets, EachProjectorsLinesComeTogether) {
+    const Finished finished = run({"--jobs", "4", "@all", "status"});
+    EXPECT_EQ(finished.status, 3);
+    std::vector<std::string> order;  // each name where its run of lines starts
+    std::map<std::string, int> count;
+    for (const std::string& line : Lines(finished.out)) {
+        const std::string name = line.substr(0, line.find(':'));
+        if (order.empty() || order.back() != name) order.push_back(name);
+        ++count[name];
+    }
+    EXPECT_EQ(order.size(), kNames.size()) << finished.out;
+    for (const std::string& name : kNames) EXPECT_EQ(count[name], 7) << name;
+}
+
 TEST_F(Targets, JsonGivesOneObjectPerProjectorAlsoWhenItIsUnreachable) {
     const Finished finished = run({"--json", "@room102", "@dead", "status"});
     EXPECT_EQ(finished.status, 3);
