@@ -30,6 +30,12 @@ CommandContext::CommandContext(GlobalOptions options, LinkTarget target, std::os
                                std::ostream& err)
     : out(out), err(err), options_(std::move(options)), target_(std::move(target)) {}
 
+CommandContext CommandContext::Probe(GlobalOptions options, std::ostream& out, std::ostream& err) {
+    CommandContext context(std::move(options), out, err);
+    context.probe_ = true;
+    return context;
+}
+
 LinkTarget CommandContext::chooseTarget() const {
     if (target_) return *target_;
     if (options_.serialPort) return SerialTarget(*options_.serialPort);
@@ -39,6 +45,7 @@ LinkTarget CommandContext::chooseTarget() const {
 }
 
 Session& CommandContext::session() {
+    if (probe_) throw ProbeEnd{};
     if (session_ == nullptr) {
         SessionOptions sessionOptions;
         sessionOptions.retries = options_.retries;

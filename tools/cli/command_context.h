@@ -39,11 +39,17 @@ public:
     uint32_t result;
 };
 
+// Raised by session() in a context made only to check a command's own arguments; on purpose no
+// std::exception, so that nothing but the one who probes catches it.
+struct ProbeEnd {};
+
 class CommandContext {
 public:
     CommandContext(GlobalOptions options, std::ostream& out, std::ostream& err);
     // For one projector of the inventory: the link is this one, whatever the options say.
     CommandContext(GlobalOptions options, LinkTarget target, std::ostream& out, std::ostream& err);
+    // A context whose session() raises ProbeEnd: the command runs up to its first exchange.
+    static CommandContext Probe(GlobalOptions options, std::ostream& out, std::ostream& err);
 
     // Chooses the link from the options or the settings file (UsageError when that choice is
     // malformed) and hands it to the library (LinkSetupFailure when it will not take it).
@@ -65,6 +71,7 @@ private:
     GlobalOptions options_;
     std::optional<LinkTarget> target_;
     std::unique_ptr<Session> session_;
+    bool probe_ = false;
 };
 
 }  // namespace zolvane::cli

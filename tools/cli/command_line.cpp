@@ -294,6 +294,14 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     // The commands that have JSON of their own give it as each projector's result.
     if (options.json) arguments.json = true;
     if (!targets.named.empty()) {
+        // A misspelt setting is said once, not once per projector. (Not backup: it opens its
+        // file before its first exchange.)
+        if (!app.got_subcommand("backup")) {
+            if (const auto fault = UsageErrorBeforeSending(action, options)) {
+                err << "zolvane: " << *fault << '\n';
+                return ExitUsage;
+            }
+        }
         return RunOnTargets(targets.named, targets.jobs, options, action, options.json, out, err);
     }
     if (options.json) return RunJsonOnLink(options, action, out);

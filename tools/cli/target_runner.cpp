@@ -179,6 +179,19 @@ int RunOnTargets(const std::vector<NamedTarget>& targets, unsigned jobs,
     return std::accumulate(statuses.begin(), statuses.end(), int{ExitOk}, WorseStatus);
 }
 
+std::optional<std::string> UsageErrorBeforeSending(const Work& work, const GlobalOptions& options) {
+    std::ostringstream ignored;
+    CommandContext context = CommandContext::Probe(options, ignored, ignored);
+    try {
+        work(context);
+    } catch (const UsageError& error) {
+        return error.what();
+    } catch (...) {
+        // The first exchange was reached, or a fault that each projector's run reports itself.
+    }
+    return std::nullopt;
+}
+
 int RunJsonOnLink(const GlobalOptions& options, const Work& work, std::ostream& out) {
     const CapturedRun run = RunCaptured(work, options, std::nullopt);
     out << JsonLine(std::nullopt, run.address, run).dump() << '\n';

@@ -43,6 +43,10 @@ int RunOnTargets(const std::vector<NamedTarget>& targets, unsigned jobs,
                  const GlobalOptions& options, const Work& work, bool json, std::ostream& out,
                  std::ostream& err);
 
+// Runs work up to its first exchange, with its output thrown away, and returns the usage error
+// it raised before that, if any: a fault of the command itself, the same for every projector.
+std::optional<std::string> UsageErrorBeforeSending(const Work& work, const GlobalOptions& options);
+
 // One link from the options, reported as RunOnTargets reports each projector with json.
 int RunJsonOnLink(const GlobalOptions& options, const Work& work, std::ostream& out);
 
