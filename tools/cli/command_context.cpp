@@ -7,10 +7,38 @@
 
 namespace zolvane::cli {
 
+unsigned ParseJobs(const std::optional<std::string>& jobs) {
+    // Enough that two hundred projectors, each answering within milliseconds, take well under
+    // two seconds, and that twenty dead ones cost one time-out together, not one each.
+    constexpr unsigned kDefaultJobs = 32;
+    constexpr unsigned kMostJobs = 256;
+    if (!jobs) return kDefaultJobs;
+    const std::string& text = *jobs;
+    const bool digits = !text.empty() && text.size() <= 9 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned long value = digits ? std::stoul(text) : 0;
+    if (!digits || value < 1 || value > kMostJobs) {
+        throw UsageError("--jobs " + text + " is not a number of projectors at once from 1 to " +
+                         std::to_string(kMostJobs));
+    }
+    return static_cast<unsigned>(value);
+}
+
 CommandContext::CommandContext(GlobalOptions options, std::ostream& out, std::ostream& err)
     : out(out), err(err), options_(std::move(options)) {}
 
+CommandContext::CommandContext(GlobalOptions options, LinkTarget target, std::ostream& out,
+                               std::ostream& err)
+    : out(out), err(err), options_(std::move(options)), target_(std::move(target)) {}
+
+CommandContext CommandContext::Probe(GlobalOptions options, std::ostream& out, std::ostream& err) {
+    CommandContext context(std::move(options), out, err);
+    context.probe_ = true;
+    return context;
+}
+
 LinkTarget CommandContext::chooseTarget() const {
+    if (target_) return *target_;
     if (options_.serialPort) return SerialTarget(*options_.serialPort);
     if (options_.tcpAddress) return NetworkTarget(*options_.tcpAddress);
     if (options_.settingsFile) return TargetFromSettingsFile(*options_.settingsFile, true);
@@ -18,6 +46,7 @@ LinkTarget CommandContext::chooseTarget() const {
 }
 
 Session& CommandContext::session() {
+    if (probe_) throw ProbeEnd{};
     if (session_ == nullptr) {
         SessionOptions sessionOptions;
         sessionOptions.retries = options_.retries;
@@ -31,6 +60,11 @@ Session& CommandContext::session() {
         session_ = std::move(session);
     }
     return *session_;
+}
+
+std::optional<std::string> CommandContext::linkAddress() const {
+    if (session_ == nullptr) return std::nullopt;
+    return session_->target().linkAddress();
 }
 
 void CommandContext::note(const Command& command, const Outcome& outcome) {

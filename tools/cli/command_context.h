@@ -20,23 +20,42 @@ struct GlobalOptions {
     bool trace = false;
     unsigned retries = 0;
     unsigned waitMs = 0;
+    // For projectors named with '@': the inventory (the default one when not given) and how
+    // many run at once (checked by ParseJobs).
+    std::optional<std::string> inventory;
+    std::optional<std::string> jobs;
+    // One JSON object per projector.
+    bool json = false;
 };
+
+// The --jobs number: 1 to 256, 32 when not given; UsageError otherwise.
+unsigned ParseJobs(const std::optional<std::string>& jobs);
 
 // The library would not take the link; carries its result code.
 class LinkSetupFailure : public std::runtime_error {
-  public:
+public:
     LinkSetupFailure(const std::string& what, uint32_t result)
         : std::runtime_error(what), result(result) {}
     uint32_t result;
 };
 
+// Raised by session() in a context made only to check a command's own arguments; on purpose no
+// std::exception, so that nothing but the one who probes catches it.
+struct ProbeEnd {};
+
 class CommandContext {
-  public:
+public:
     CommandContext(GlobalOptions options, std::ostream& out, std::ostream& err);
+    // For one projector of the inventory: the link is this one, whatever the options say.
+    CommandContext(GlobalOptions options, LinkTarget target, std::ostream& out, std::ostream& err);
+    // A context whose session() raises ProbeEnd: the command runs up to its first exchange.
+    static CommandContext Probe(GlobalOptions options, std::ostream& out, std::ostream& err);
 
     // Chooses the link from the options or the settings file (UsageError when that choice is
     // malformed) and hands it to the library (LinkSetupFailure when it will not take it).
     Session& session();
+    // The address of the link as the library reads it, once session() has made the link.
+    std::optional<std::string> linkAddress() const;
 
     // Tells standard error why the command failed; the exit status that goes with it.
     ExitStatus report(const Command& command, const Outcome& outcome);
@@ -46,11 +65,13 @@ class CommandContext {
     std::ostream& out;
     std::ostream& err;
 
-  private:
+private:
     LinkTarget chooseTarget() const;
 
     GlobalOptions options_;
+    std::optional<LinkTarget> target_;
     std::unique_ptr<Session> session_;
+    bool probe_ = false;
 };
 
 }  // namespace zolvane::cli

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <optional>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "backup_commands.h"
+#include "check_command.h"
 #include "command_context.h"
 #include "completion_command.h"
 #include "frame_command.h"
@@ -16,6 +18,7 @@
 #include "setting_commands.h"
 #include "spelling.h"
 #include "status_command.h"
+#include "target_runner.h"
 #include "value_text.h"
 
 namespace zolvane::cli {
@@ -26,7 +29,16 @@ using Action = std::function<int(CommandContext&)>;
 constexpr const char* kExitStatusHelp =
     "Exit status: 0 success, 1 the projector refused or a value could not be read,\n"
     "2 usage error (nothing was sent), 3 the link failed (port, connection or time-out),\n"
-    "4 the output could not be written (standard output or the backup file).";
+    "4 the output could not be written (standard output or the backup file).\n"
+    "With @targets: the worst of all projectors, worst first 4, 2, 3, 1, 0. zolvane check\n"
+    "exits as monitoring plug-ins do: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (also for its\n"
+    "usage errors).\n\n"
+    "Projectors by name: zolvane [OPTIONS] @NAME|@GROUP|@all... COMMAND runs the command on\n"
+    "each projector of the inventory named (--inventory, else $ZOLVANE_INVENTORY,\n"
+    "~/.config/zolvane/inventory.toml, /etc/zolvaned/inventory.toml), --jobs at once. Each\n"
+    "line starts with the projector's name and each projector's lines come together as it\n"
+    "finishes; a summary on standard error ends the run. --json prints one JSON object per\n"
+    "projector and line: name, address, reachable, result, status, reason.";
 
 struct Arguments {
     std::string setting;
@@ -68,6 +80,17 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->type_name("MS");
     // The pause's older name, for scripts; power --wait is something else.
     app.add_option("--wait", options.waitMs)->check(CLI::Range(0, 600000))->group("");
+    app.add_option("-i,--inventory", options.inventory,
+                   "The fleet's inventory, for projectors named with @ (by default the first "
+                   "of $ZOLVANE_INVENTORY, ~/.config/zolvane/inventory.toml, "
+                   "/etc/zolvaned/inventory.toml)")
+        ->type_name("FILE");
+    app.add_option("-j,--jobs", options.jobs,
+                   "Projectors at once, 1 to 256, for projectors named with @; 32 by default")
+        ->type_name("N");
+    app.add_flag("--json", options.json,
+                 "One JSON object per projector and line: name, address, reachable, result "
+                 "(the command's output), status (its exit status) and reason");
 }
 
 CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* description,
@@ -256,6 +279,37 @@ int ReportParseError(CLI::App& app, const CLI::ParseError& error, std::ostream& 
     return ExitUsage;
 }
 
+// Everything that decides where the command goes, checked before anything is sent.
+struct Targets {
+    std::vector<NamedTarget> named;
+    unsigned jobs = 0;
+};
+
+Targets ChooseTargets(const std::vector<std::string>& words, const GlobalOptions& options,
+                      const CLI::App& app) {
+    Targets targets;
+    targets.jobs = ParseJobs(options.jobs);
+    if (words.empty()) return targets;
+    if (options.serialPort || options.tcpAddress || options.settingsFile) {
+        throw UsageError(
+            "projectors named with @ cannot be mixed with --serial, --tcp or "
+            "--settings");
+    }
+    targets.named = ResolveTargets(words, options.inventory);
+    if (targets.named.size() > 1 && app.got_subcommand("backup")) {
+        throw UsageError("backup writes one file: name one projector");
+    }
+    return targets;
+}
+
+std::vector<std::string> CommandNames(CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        names.push_back(command->get_name());
+    }
+    return names;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -268,32 +322,55 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     GlobalOptions options;
     Arguments arguments;
     Action action;
+    CheckLimits checkLimits;
+    bool checking = false;
     AddGlobalOptions(app, options);
     AddCommands(app, arguments, action);
+    AddCheckCommand(app, checkLimits, checking);
+
+    // The @targets come out before CLI11 sees the words; check's usage errors are UNKNOWN.
+    std::vector<std::string> words(argv, argv + argc);
+    const std::vector<std::string> commands = CommandNames(app);
+    const std::vector<std::string> targetWords = TakeTargetWords(words, commands);
+    const auto command = std::find_first_of(words.begin() + std::min<std::size_t>(1, words.size()),
+                                            words.end(), commands.begin(), commands.end());
+    const int usageStatus =
+        command != words.end() && *command == "check" ? int{CheckUnknown} : int{ExitUsage};
+    std::vector<char*> args;
+    for (std::string& word : words) args.push_back(word.data());
 
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(args.size()), args.data());
     } catch (const CLI::ParseError& error) {
-        return ReportParseError(app, error, out, err);
+        const int status = ReportParseError(app, error, out, err);
+        return status == ExitUsage ? usageStatus : status;
     }
 
-    CommandContext context(options, out, err);
+    Targets targets;
     try {
-        return action(context);
+        targets = ChooseTargets(targetWords, options, app);
+        if (checking) return RunCheck(targets.named, targets.jobs, options, checkLimits, out);
     } catch (const UsageError& error) {
         err << "zolvane: " << error.what() << '\n';
-        return ExitUsage;
-    } catch (const OutputError& error) {
-        err << "zolvane: " << error.what() << '\n';
-        return ExitOutputFailed;
-    } catch (const LinkSetupFailure& error) {
-        err << "zolvane: " << error.what() << '\n';
-        return ExitLinkFailed;
-    } catch (const std::exception& error) {
-        // Nothing here is expected to throw anything else, but a script must still see failure.
-        err << "zolvane: " << error.what() << '\n';
-        return ExitUsage;
+        return usageStatus;
     }
+    // The commands that have JSON of their own give it as each projector's result.
+    if (options.json) arguments.json = true;
+    if (!targets.named.empty()) {
+        // A misspelt setting is said once, not once per projector. (Not backup: it opens its
+        // file before its first exchange.)
+        if (!app.got_subcommand("backup")) {
+            if (const auto fault = UsageErrorBeforeSending(action, options)) {
+                err << "zolvane: " << *fault << '\n';
+                return ExitUsage;
+            }
+        }
+        return RunOnTargets(targets.named, targets.jobs, options, action, options.json, out, err);
+    }
+    if (options.json) return RunJsonOnLink(options, action, out);
+
+    CommandContext context(options, out, err);
+    return RunGuarded(action, context);
 }
 
 }  // namespace zolvane::cli

@@ -73,14 +73,25 @@ LinkTarget Network(std::string_view host, uint16_t port, std::string origin) {
         throw UsageError("malformed host '" + std::string(host) + "' in " + origin +
                          ": give an IPv4 address (192.168.1.40) or a host name");
     }
-    return {LinkTarget::Network, std::string(host), port, std::move(origin)};
+    return {LinkTarget::Network, std::string(host), port, std::move(origin), {}, {}};
 }
 
 }  // namespace
 
 std::string LinkTarget::describe() const {
+    if (!inventoryAddress.empty()) return inventoryAddress;
     if (kind == Serial) return "serial port " + address;
     return "tcp " + address + ":" + std::to_string(port);
+}
+
+std::string LinkTarget::linkAddress() const {
+    if (!inventoryAddress.empty()) return inventoryAddress;
+    // A bare device name reads as serial; only one that looks like another kind needs the prefix
+    // (which costs nine of the 255 characters).
+    if (kind == Serial) {
+        return address.find("://") == std::string::npos ? address : "serial://" + address;
+    }
+    return "tcp://" + address + ":" + std::to_string(port);
 }
 
 LinkTarget SerialTarget(std::string_view port) {
@@ -88,7 +99,7 @@ LinkTarget SerialTarget(std::string_view port) {
     if (port.size() > kMaxLinkText) {
         throw UsageError("serial port name is longer than 255 characters");
     }
-    return {LinkTarget::Serial, std::string(port), 0, "--serial"};
+    return {LinkTarget::Serial, std::string(port), 0, "--serial", {}, {}};
 }
 
 LinkTarget NetworkTarget(std::string_view hostAndPort) {
@@ -115,13 +126,17 @@ LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named)
         throw UsageError("cannot read settings file " + file.string());
     }
     if (!settings) {
-        return {LinkTarget::Serial, "COM1", 0,
-                "the default serial port (there is no settings file " + file.string() + ")"};
+        return {LinkTarget::Serial,
+                "COM1",
+                0,
+                "the default serial port (there is no settings file " + file.string() + ")",
+                {},
+                {}};
     }
     const int64_t connection = settings->number("GENERAL", "Connection").value_or(1);
     if (connection == LinkTarget::Serial) {
         const std::string port = settings->text("SERIAL", "Port").value_or("COM1");
-        return {LinkTarget::Serial, port.substr(0, kMaxLinkText), 0, origin};
+        return {LinkTarget::Serial, port.substr(0, kMaxLinkText), 0, origin, {}, {}};
     }
     if (connection == LinkTarget::Network) {
         const std::optional<std::string> host = settings->text("TCP", "IPAddress");

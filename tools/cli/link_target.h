@@ -4,10 +4,19 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace zolvane::cli {
+
+// Time-outs and gap of a link, in milliseconds, as the library's link options take them.
+struct LinkTiming {
+    int32_t connectMs = 3000;
+    int32_t sendMs = 3000;
+    int32_t receiveMs = 3000;
+    int32_t gapMs = 0;
+};
 
 struct LinkTarget {
     enum Kind : int32_t { Serial = 1, Network = 2 };
@@ -16,9 +25,16 @@ struct LinkTarget {
     std::string address;  // the serial port, or the host name or IPv4 address
     uint16_t port = 23;   // TCP only
     std::string origin;   // where the choice came from, for messages
+    // An inventory's projector: its address exactly as the inventory gives it ("tcp://...",
+    // "serial://..."), which then stands for kind, address and port, and its timing. Empty for
+    // a link from the command line or the settings file, which keeps the library's defaults.
+    std::string inventoryAddress;
+    std::optional<LinkTiming> timing;
 
-    // "serial port /dev/ttyUSB0" or "tcp 10.0.0.7:23".
+    // "serial port /dev/ttyUSB0", "tcp 10.0.0.7:23", or the inventory's address.
     std::string describe() const;
+    // The address as the library's link handles read it: "tcp://10.0.0.7:23".
+    std::string linkAddress() const;
 };
 
 // Each raises UsageError naming what is wrong.

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <thread>
+#include <utility>
 
 #include "result_kind.h"
 #include "trace.h"
@@ -9,23 +10,24 @@
 namespace zolvane::cli {
 namespace {
 
-int32_t Invoke(const Command& command, uint16_t& value) {
-    const SettingRow& row = *command.row;
+// The plain exchange of each operation; the library's exported setting functions send exactly
+// these frames (a reset is an execute of the reset type code).
+zv_result Invoke(zv_link* link, const Command& command, uint16_t& value) {
+    const uint16_t type = FrameType(*command.row, command.operation);
     switch (command.operation) {
         case Operation::Get:
-            return row.get(&value);
+            return zv_get(link, type, &value);
         case Operation::Set:
-            return row.set(command.value);
+            return zv_set(link, type, command.value);
         case Operation::Increment:
-            return row.increment();
+            return zv_increment(link, type);
         case Operation::Decrement:
-            return row.decrement();
+            return zv_decrement(link, type);
         case Operation::Reset:
-            return row.reset();
         case Operation::Execute:
-            return row.execute();
+            return zv_execute(link, type);
     }
-    return 0;
+    return ZV_RESULT_BAD_ARGUMENT;
 }
 
 }  // namespace
@@ -39,11 +41,26 @@ std::string Command::describe() const {
 Session::Session(LinkTarget target, SessionOptions options)
     : target_(std::move(target)), options_(options) {}
 
+Session::~Session() { zv_link_close(link_); }
+
 uint32_t Session::connect() {
-    const std::string port =
-        target_.kind == LinkTarget::Network ? std::to_string(target_.port) : "";
-    if (ZV_SetConnection(target_.kind, target_.address.c_str(), port.c_str()) == 1) return 0;
-    return ZV_GetLastResult();
+    zv_result why = ZV_RESULT_OK;
+    link_ = zv_link_open(target_.linkAddress().c_str(), &why);
+    if (link_ == nullptr) return why;
+    if (!target_.timing) return ZV_RESULT_OK;
+    const LinkTiming& timing = *target_.timing;
+    const std::pair<int32_t, int32_t> options[] = {
+        {ZV_LINK_CONNECT_TIMEOUT_MS, timing.connectMs},
+        {ZV_LINK_SEND_TIMEOUT_MS, timing.sendMs},
+        {ZV_LINK_RECEIVE_TIMEOUT_MS, timing.receiveMs},
+        {ZV_LINK_GAP_MS, timing.gapMs},
+    };
+    for (const auto& [option, value] : options) {
+        if (const zv_result result = zv_link_set_option(link_, option, value); result != 0) {
+            return result;
+        }
+    }
+    return ZV_RESULT_OK;
 }
 
 Outcome Session::run(const Command& command) {
@@ -63,10 +80,7 @@ Outcome Session::attempt(const Command& command) {
     if (options_.trace != nullptr) TraceSent(*options_.trace, command);
 
     Outcome outcome;
-    const int32_t accepted = Invoke(command, outcome.value);
-    outcome.result = ZV_GetLastResult();
-    // A failure must never pass for success, whatever the library left behind.
-    if (accepted != 1 && outcome.result == ZV_RESULT_OK) outcome.result = ZV_RESULT_BAD_REPLY;
+    outcome.result = Invoke(link_, command, outcome.value);
 
     if (options_.trace != nullptr) TraceReply(*options_.trace, command, outcome);
     return outcome;

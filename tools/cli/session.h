@@ -1,5 +1,6 @@
-// Carries commands to the projector through the library: one place for the pause between
-// commands, the retries and the trace.
+// Carries commands to the projector through one of the library's link handles: one place for the
+// pause between commands, the retries and the trace. Each session has a link of its own, so
+// sessions in different threads never wait for each other.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,7 @@
 
 #include "link_target.h"
 #include "setting_table.h"
+#include "zolvane_link.h"
 
 namespace zolvane::cli {
 
@@ -39,20 +41,25 @@ struct SessionOptions {
 };
 
 class Session {
-  public:
+public:
     Session(LinkTarget target, SessionOptions options);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
-    // Hands the link to the library; the library's result code (0 on success).
+    // Opens the link and sets its timing (nothing is sent); the library's result code (0 on
+    // success).
     uint32_t connect();
     Outcome run(const Command& command);
     const LinkTarget& target() const { return target_; }
 
-  private:
+private:
     Outcome attempt(const Command& command);
     bool mayRepeat(const Command& command, uint32_t result) const;
 
     LinkTarget target_;
     SessionOptions options_;
+    zv_link* link_ = nullptr;
     bool exchangedBefore_ = false;
 };
 

@@ -1,0 +1,219 @@
+#include "check_command.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "result_kind.h"
+#include "target_runner.h"
+#include "value_text.h"
+#include "zolvane.h"
+
+namespace zolvane::cli {
+namespace {
+
+// How much each state weighs when many projectors make one: a fault found outranks a projector
+// that could not be asked.
+int Weight(CheckState state) {
+    switch (state) {
+        case CheckOk:
+            return 0;
+        case CheckUnknown:
+            return 1;
+        case CheckWarning:
+            return 2;
+        case CheckCritical:
+            return 3;
+    }
+    return 1;
+}
+
+CheckState Worse(CheckState a, CheckState b) { return Weight(a) >= Weight(b) ? a : b; }
+
+const char* StateWord(CheckState state) {
+    switch (state) {
+        case CheckOk:
+            return "OK";
+        case CheckWarning:
+            return "WARNING";
+        case CheckCritical:
+            return "CRITICAL";
+        case CheckUnknown:
+            return "UNKNOWN";
+    }
+    return "UNKNOWN";
+}
+
+struct Counter {
+    const char* word;     // in the text: "lamp 1200 h"
+    const char* setting;  // read with get
+    unsigned CheckLimits::*warning;
+    unsigned CheckLimits::*critical;
+};
+
+constexpr Counter kCounters[] = {
+    {"lamp", "LampTime", &CheckLimits::lampWarning, &CheckLimits::lampCritical},
+    {"filter", "FilterTime", &CheckLimits::filterWarning, &CheckLimits::filterCritical},
+};
+
+struct Reading {
+    CheckState state = CheckOk;
+    std::string text;
+    std::optional<uint16_t> hours[std::size(kCounters)];
+};
+
+void Add(Reading& reading, CheckState state, const std::string& text) {
+    reading.state = Worse(reading.state, state);
+    reading.text += (reading.text.empty() ? "" : ", ") + text;
+}
+
+Outcome Get(Session& session, const char* setting) {
+    return session.run(Command{&RequireSetting(setting, Operation::Get), Operation::Get, 0});
+}
+
+// Lamp and filter hours count in standby as when on (projectors keep them readable); an error
+// status that cannot be read is no fault of the projector's, so it is left out.
+Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
+    Reading reading;
+    Session* session = nullptr;
+    try {
+        session = &context.session();
+    } catch (const std::exception& error) {
+        Add(reading, CheckUnknown, error.what());
+        return reading;
+    }
+    const Outcome power = Get(*session, "Power");
+    if (ExitStatusFor(power.result) == ExitLinkFailed) {
+        Add(reading, CheckUnknown, std::string("unreachable: ") + ZV_GetResultText(power.result));
+        return reading;
+    }
+    const bool on = power.ok() && power.value == 1;
+    for (std::size_t i = 0; i < std::size(kCounters); ++i) {
+        const Counter& counter = kCounters[i];
+        const Outcome hours = Get(*session, counter.setting);
+        if (ExitStatusFor(hours.result) == ExitLinkFailed) {
+            reading = Reading{};
+            Add(reading, CheckUnknown,
+                std::string("unreachable: ") + ZV_GetResultText(hours.result));
+            return reading;
+        }
+        if (!hours.ok()) {
+            // Off duty: the projector keeps it for when it is on.
+            if (!on) continue;
+            Add(reading, CheckUnknown, std::string(counter.word) + " hours unreadable");
+            continue;
+        }
+        reading.hours[i] = hours.value;
+        const CheckState state = hours.value >= limits.*counter.critical  ? CheckCritical
+                                 : hours.value >= limits.*counter.warning ? CheckWarning
+                                                                          : CheckOk;
+        Add(reading, state, std::string(counter.word) + " " + std::to_string(hours.value) + " h");
+    }
+    const SettingRow& errorRow = RequireSetting("ErrorStatus", Operation::Get);
+    const Outcome error = session->run(Command{&errorRow, Operation::Get, 0});
+    if (error.ok() && error.value != 0) {
+        Add(reading, CheckCritical, "error " + NamedValue(errorRow, error.value));
+    }
+    if (power.ok() && power.value != 1) {
+        Add(reading, CheckOk,
+            std::string(ValueName(RequireSetting("Power", Operation::Get), power.value)));
+    }
+    return reading;
+}
+
+std::string Perfdata(const std::string& name, const Reading& reading, const CheckLimits& limits) {
+    std::string text;
+    for (std::size_t i = 0; i < std::size(kCounters); ++i) {
+        if (!reading.hours[i]) continue;
+        const Counter& counter = kCounters[i];
+        text += (text.empty() ? "" : " ") + (name.empty() ? "" : name + "_") + counter.word + "=" +
+                std::to_string(*reading.hours[i]) + "h;" + std::to_string(limits.*counter.warning) +
+                ";" + std::to_string(limits.*counter.critical);
+    }
+    return text;
+}
+
+}  // namespace
+
+void AddCheckCommand(CLI::App& app, CheckLimits& limits, bool& chosen) {
+    CLI::App* check = app.add_subcommand(
+        "check", "One line for a monitoring system: lamp and filter hours, and the error status");
+    check->footer(
+        "check exits as monitoring plug-ins do: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (the\n"
+        "projector could not be asked, and every usage error of check). Over several\n"
+        "projectors: the worst, CRITICAL above WARNING above UNKNOWN. A projector in standby\n"
+        "is checked as one that is on; an error status that cannot be read is no fault.");
+    const auto hours = [&](const char* name, unsigned& value, const char* what) {
+        check->add_option(name, value, what)
+            ->check(CLI::Range(0, 65535))
+            ->type_name("H")
+            ->capture_default_str();
+    };
+    hours("--lamp-warning", limits.lampWarning, "WARNING from this many lamp hours");
+    hours("--lamp-critical", limits.lampCritical, "CRITICAL from this many lamp hours");
+    hours("--filter-warning", limits.filterWarning, "WARNING from this many filter hours");
+    hours("--filter-critical", limits.filterCritical, "CRITICAL from this many filter hours");
+    check->callback([&chosen] { chosen = true; });
+}
+
+int RunCheck(const std::vector<NamedTarget>& targets, unsigned jobs, const GlobalOptions& options,
+             const CheckLimits& limits, std::ostream& out) {
+    for (const Counter& counter : kCounters) {
+        if (limits.*counter.warning > limits.*counter.critical) {
+            throw UsageError(std::string("the ") + counter.word +
+                             " warning threshold is above the critical one");
+        }
+    }
+    std::string line;
+    CheckState state = CheckOk;
+    if (targets.empty()) {
+        Reading reading;
+        RunCaptured(
+            [&](CommandContext& context) {
+                reading = ReadProjector(context, limits);
+                return 0;
+            },
+            options, std::nullopt);
+        state = reading.state;
+        line = reading.text;
+        const std::string perfdata = Perfdata("", reading, limits);
+        if (!perfdata.empty()) line += " | " + perfdata;
+    } else {
+        std::vector<Reading> readings(targets.size());
+        RunEach(
+            targets, jobs, options,
+            [&](std::size_t index, CommandContext& context) {
+                readings[index] = ReadProjector(context, limits);
+                return 0;
+            },
+            [](const NamedTarget&, const CapturedRun&) {});
+        // The projectors in trouble, worst first and otherwise in target order.
+        std::vector<std::size_t> order(targets.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return Weight(readings[a].state) > Weight(readings[b].state);
+        });
+        std::size_t fine = 0;
+        std::string perfdata;
+        for (const std::size_t i : order) {
+            state = Worse(state, readings[i].state);
+            if (readings[i].state == CheckOk) {
+                ++fine;
+            } else {
+                line += (line.empty() ? "" : "; ") + targets[i].name + " " +
+                        StateWord(readings[i].state) + ": " + readings[i].text;
+            }
+        }
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            const std::string one = Perfdata(targets[i].name, readings[i], limits);
+            if (!one.empty()) perfdata += (perfdata.empty() ? "" : " ") + one;
+        }
+        line += (line.empty() ? "" : "; ") + std::to_string(fine) + " of " +
+                std::to_string(targets.size()) + " OK";
+        if (!perfdata.empty()) line += " | " + perfdata;
+    }
+    out << "ZOLVANE " << StateWord(state) << " - " << line << '\n';
+    return state;
+}
+
+}  // namespace zolvane::cli

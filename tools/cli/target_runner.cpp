@@ -1,0 +1,201 @@
+#include "target_runner.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <sstream>
+#include <thread>
+
+#include "exit_status.h"
+
+namespace zolvane::cli {
+namespace {
+
+// Rank of each exit status, the worst highest.
+int Rank(int status) {
+    switch (status) {
+        case ExitOk:
+            return 0;
+        case ExitRefused:
+            return 1;
+        case ExitLinkFailed:
+            return 2;
+        case ExitUsage:
+            return 3;
+        default:
+            return 4;  // ExitOutputFailed, and anything unforeseen
+    }
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+constexpr std::string_view kPrefix = "zolvane: ";
+
+void PrintPrefixed(const std::string& name, const CapturedRun& run, std::ostream& out,
+                   std::ostream& err) {
+    for (const std::string& line : Lines(run.out)) out << name << ": " << line << '\n';
+    out.flush();
+    for (const std::string& line : Lines(run.err)) {
+        if (line.starts_with(kPrefix)) {
+            err << kPrefix << name << ": " << line.substr(kPrefix.size()) << '\n';
+        } else {
+            err << name << ": " << line << '\n';
+        }
+    }
+    err.flush();
+}
+
+nlohmann::ordered_json JsonLine(const std::optional<std::string>& name,
+                                const std::optional<std::string>& address, const CapturedRun& run) {
+    nlohmann::ordered_json line;
+    line["name"] = name ? nlohmann::ordered_json(*name) : nullptr;
+    line["address"] = address ? nlohmann::ordered_json(*address) : nullptr;
+    // A usage error sent nothing, so whether the projector answers is not known.
+    if (run.status == ExitUsage) {
+        line["reachable"] = nullptr;
+    } else {
+        line["reachable"] = run.status != ExitLinkFailed;
+    }
+    const std::size_t begin = run.out.find_first_not_of(" \n");
+    if (begin == std::string::npos) {
+        line["result"] = nullptr;
+    } else {
+        // The command's own JSON as it is; its text output as one string.
+        line["result"] = nlohmann::ordered_json::parse(run.out, nullptr, false);
+        if (line["result"].is_discarded()) {
+            line["result"] = run.out.substr(begin, run.out.find_last_not_of(" \n") + 1 - begin);
+        }
+    }
+    line["status"] = run.status;
+    std::string reason;
+    for (const std::string& message : Lines(run.err)) {
+        const std::string text =
+            message.starts_with(kPrefix) ? message.substr(kPrefix.size()) : message;
+        reason += (reason.empty() ? "" : "; ") + text;
+    }
+    line["reason"] = reason;
+    return line;
+}
+
+std::string Summary(const std::vector<int>& statuses) {
+    const auto count = [&](int status) {
+        return std::count(statuses.begin(), statuses.end(), status);
+    };
+    const std::size_t others = statuses.size() - count(ExitOk) - count(ExitRefused) -
+                               count(ExitLinkFailed) - count(ExitUsage);
+    std::string text = std::to_string(statuses.size()) +
+                       (statuses.size() == 1 ? " projector: " : " projectors: ") +
+                       std::to_string(count(ExitOk)) + " done, " +
+                       std::to_string(count(ExitRefused)) + " refused, " +
+                       std::to_string(count(ExitLinkFailed)) + " unreachable";
+    if (count(ExitUsage) > 0) text += ", " + std::to_string(count(ExitUsage)) + " bad input";
+    if (others > 0) text += ", " + std::to_string(others) + " output failed";
+    return text;
+}
+
+}  // namespace
+
+int WorseStatus(int a, int b) { return Rank(a) >= Rank(b) ? a : b; }
+
+int RunGuarded(const Work& work, CommandContext& context) {
+    try {
+        return work(context);
+    } catch (const UsageError& error) {
+        context.err << "zolvane: " << error.what() << '\n';
+        return ExitUsage;
+    } catch (const OutputError& error) {
+        context.err << "zolvane: " << error.what() << '\n';
+        return ExitOutputFailed;
+    } catch (const LinkSetupFailure& error) {
+        context.err << "zolvane: " << error.what() << '\n';
+        return ExitLinkFailed;
+    } catch (const std::exception& error) {
+        // Nothing here is expected to throw anything else, but a script must still see failure.
+        context.err << "zolvane: " << error.what() << '\n';
+        return ExitUsage;
+    }
+}
+
+CapturedRun RunCaptured(const Work& work, const GlobalOptions& options,
+                        const std::optional<LinkTarget>& target) {
+    std::ostringstream out;
+    std::ostringstream err;
+    CapturedRun run;
+    {
+        CommandContext context =
+            target ? CommandContext(options, *target, out, err) : CommandContext(options, out, err);
+        run.status = RunGuarded(work, context);
+        run.address = context.linkAddress();
+    }
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+void RunEach(const std::vector<NamedTarget>& targets, unsigned jobs, const GlobalOptions& options,
+             const std::function<int(std::size_t, CommandContext&)>& work,
+             const std::function<void(const NamedTarget&, const CapturedRun&)>& finished) {
+    std::atomic<std::size_t> next{0};
+    std::mutex printing;
+    const auto worker = [&] {
+        for (std::size_t index; (index = next++) < targets.size();) {
+            const Work one = [&work, index](CommandContext& context) {
+                return work(index, context);
+            };
+            const CapturedRun run = RunCaptured(one, options, targets[index].link);
+            std::lock_guard guard(printing);
+            finished(targets[index], run);
+        }
+    };
+    const std::size_t threads = std::min<std::size_t>(std::max(jobs, 1U), targets.size());
+    std::vector<std::jthread> pool;
+    pool.reserve(threads);
+    for (std::size_t i = 1; i < threads; ++i) pool.emplace_back(worker);
+    worker();  // the calling thread is one of them
+}
+
+int RunOnTargets(const std::vector<NamedTarget>& targets, unsigned jobs,
+                 const GlobalOptions& options, const Work& work, bool json, std::ostream& out,
+                 std::ostream& err) {
+    std::vector<int> statuses;
+    const auto each = [&work](std::size_t, CommandContext& context) { return work(context); };
+    RunEach(targets, jobs, options, each, [&](const NamedTarget& target, const CapturedRun& run) {
+        statuses.push_back(run.status);
+        if (json) {
+            out << JsonLine(target.name, target.link.linkAddress(), run).dump() << '\n';
+            out.flush();
+        } else {
+            PrintPrefixed(target.name, run, out, err);
+        }
+    });
+    err << Summary(statuses) << '\n';
+    return std::accumulate(statuses.begin(), statuses.end(), int{ExitOk}, WorseStatus);
+}
+
+std::optional<std::string> UsageErrorBeforeSending(const Work& work, const GlobalOptions& options) {
+    std::ostringstream ignored;
+    CommandContext context = CommandContext::Probe(options, ignored, ignored);
+    try {
+        work(context);
+    } catch (const UsageError& error) {
+        return error.what();
+    } catch (...) {
+        // The first exchange was reached, or a fault that each projector's run reports itself.
+    }
+    return std::nullopt;
+}
+
+int RunJsonOnLink(const GlobalOptions& options, const Work& work, std::ostream& out) {
+    const CapturedRun run = RunCaptured(work, options, std::nullopt);
+    out << JsonLine(std::nullopt, run.address, run).dump() << '\n';
+    return run.status;
+}
+
+}  // namespace zolvane::cli
