@@ -185,6 +185,9 @@ TEST_F(Targets, JsonGivesOneObjectPerProjectorAlsoWhenItIsUnreachable) {
     EXPECT_EQ(dead["status"], 3);
     EXPECT_EQ(dead["result"], nullptr);
     EXPECT_THAT(dead["reason"].get<std::string>(), HasSubstr("get Power"));
+    // A get gives its reading as status does, name beside the value.
+    const json power = json::parse(run({"--json", "@room102", "get", "Power"}).out);
+    EXPECT_EQ(power["result"], json::parse(R"({"value": 1, "name": "on"})")) << power;
 }
 
 TEST_F(Targets, CheckPrintsOneLineAndExitsAsAMonitoringPlugin) {

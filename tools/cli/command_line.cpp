@@ -113,7 +113,7 @@ CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* descrip
     command->callback([&arguments, &action, operation] {
         action = [&arguments, operation](CommandContext& context) {
             return RunSettingCommand(context, operation, arguments.setting, arguments.value,
-                                     arguments.number, arguments.unchecked);
+                                     arguments.number, arguments.unchecked, {}, arguments.json);
         };
     });
     return command;
