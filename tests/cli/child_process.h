@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct Finished {
 // Where the program's standard output goes: to the test, to a device that is always full, or
 // nowhere (the descriptor closed).
 enum class Output { Read, Full, Closed };
+
+// A loopback TCP port with nothing listening on it a moment ago; 0 when none could be had.
+uint16_t FreePort();
 
 // Runs the program to its end, reading both outputs; one that has not finished after the
 // time-out is killed and reported with status -1.

@@ -156,18 +156,6 @@ TEST_F(LinkChoice, MalformedAddressesAreUsageErrors) {
 
 #ifdef ZOLVANE_SOCAT
 
-uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    ::close(fd);
-    return bound ? ntohs(address.sin_port) : 0;
-}
-
 bool Listening(uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};

@@ -22,19 +22,6 @@ constexpr uint16_t kLampTime = 0x1090;
 constexpr uint16_t kErrorStatus = 0x6020;
 const std::vector<std::string> kNames = {"room101", "room102", "room201", "lab"};
 
-// A loopback port with nothing listening on it.
-uint16_t ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -61,7 +48,7 @@ protected:
                     "\"\ngroups = " + groups[i] + "\n";
         }
         text += "[[projector]]\nname = \"dead\"\naddress = \"tcp://127.0.0.1:" +
-                std::to_string(ClosedPort()) + "\"\n";
+                std::to_string(FreePort()) + "\"\n";
         inventory_ = scratch() / "inventory.toml";
         writeFile(inventory_, text);
     }
@@ -226,7 +213,7 @@ TEST_F(Targets, CheckPrintsOneLineAndExitsAsAMonitoringPlugin) {
          true,
          0,
          "ZOLVANE OK - lamp 1234 h, filter 567 h, off |"},
-        {{"--tcp", "127.0.0.1:" + std::to_string(ClosedPort()), "check"},
+        {{"--tcp", "127.0.0.1:" + std::to_string(FreePort()), "check"},
          1234,
          0,
          false,
