@@ -42,21 +42,6 @@ bool browserPresent() {
     return ::access(ZOLVANE_CHROMIUM, X_OK) == 0 && ::access(ZOLVANE_CHROMEDRIVER, X_OK) == 0;
 }
 
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
 template <typename Condition>
 bool eventually(Condition condition, std::chrono::milliseconds timeout = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -79,11 +64,11 @@ public:
         std::string error;
         if (!emulator_.start(&error)) return fail("the emulator did not start: " + error);
         std::ofstream(dir_ / "token") << kToken << "\n";
-        servicePort_ = freePort();
+        servicePort_ = cli_testing::FreePort();
         writeInventory();
         if (!startService()) return false;
 
-        const int driverPort = freePort();
+        const int driverPort = cli_testing::FreePort();
         driverProcess_ = std::make_unique<cli_testing::Background>(std::vector<std::string>{
             ZOLVANE_CHROMEDRIVER, "--port=" + std::to_string(driverPort), "--silent"});
         browser_ = std::make_unique<WebDriver>(driverPort);
