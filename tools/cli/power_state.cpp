@@ -49,8 +49,11 @@ std::string PowerStateWords(uint16_t power) {
             return {};
         case kPowerOff:
             return "the projector is in standby";
-        default:
+        case kPowerCooling:
             return "the projector is cooling down";
+        default:
+            // A state the projector has and the catalogue does not name: shown as sent.
+            return "the projector reports power state " + std::to_string(power);
     }
 }
 

@@ -14,6 +14,7 @@ namespace zolvane::cli {
 
 constexpr uint16_t kPowerOff = 0;
 constexpr uint16_t kPowerOn = 1;
+constexpr uint16_t kPowerCooling = 2;
 
 // Why a projector in this power state does not take settings: "the projector is in standby",
 // "the projector is cooling down" (for any state that is neither off nor on); empty when on.
