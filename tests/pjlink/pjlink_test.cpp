@@ -119,6 +119,15 @@ struct Site {
         emulator = std::make_unique<Emulator>(options);
         emulator->start();
         std::ofstream(folder / "p1.password") << "secret\nnot this line\n";
+        // A port free a moment ago may be taken by a test running beside this one before the
+        // service binds it: then the service does not start, and it is tried on other ports.
+        for (int attempt = 0; attempt < 5 && !startService(); ++attempt) {
+        }
+        for (const char* name : {"p0", "p1", "p2"}) {
+            EXPECT_TRUE(service->waitForLog(std::string(name) + " online", 10s)) << service->log();
+        }
+    }
+    bool startService() {
         std::string text =
             "[service]\npjlink_idle_timeout_ms = 1500\n"
             "[defaults]\npoll_interval_ms = 100\nslow_poll_interval_ms = 200\n"
@@ -136,10 +145,15 @@ struct Site {
         service = std::make_unique<ServiceProcess>(
             std::vector<std::string>{ZOLVANED, "--inventory", (folder / "inventory.toml").string(),
                                      "--listen", "127.0.0.1:0"});
-        EXPECT_TRUE(service->waitForLog("pjlink p2: listening", 10s)) << service->log();
-        for (const char* name : {"p0", "p1", "p2"}) {
-            EXPECT_TRUE(service->waitForLog(std::string(name) + " online", 10s)) << service->log();
+        for (auto waited = 0ms; waited < 10s; waited += 100ms) {
+            if (service->waitForLog("pjlink p2: listening", 100ms)) return true;
+            if (service->log().find("Address already in use") != std::string::npos) {
+                service->wait(10s);
+                return false;
+            }
         }
+        ADD_FAILURE() << "the gateways did not start\n" << service->log();
+        return true;
     }
     ~Site() {
         service->signal(SIGTERM);
