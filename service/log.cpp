@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <string>
 
+#include "zolvane_fleet/text.h"
+
 namespace zolvane::service {
 namespace {
 
@@ -19,8 +21,13 @@ bool logs(Level level) { return static_cast<int>(level) <= mostDetail; }
 void log(Level level, std::string_view message) {
     if (!logs(level)) return;
     std::string line = "<" + std::to_string(static_cast<int>(level)) + ">";
-    line.reserve(line.size() + message.size() + 1);
-    for (const char c : message) line += (c == '\n' || c == '\r') ? ' ' : c;
+    // Names, values and peers in a message may have come from outside: ill-formed bytes and
+    // control characters are shown as \xNN, line ends as spaces, so one event stays one line.
+    std::string text(message);
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    line += fleet::printable(text);
     line += '\n';
     const char* data = line.data();
     std::size_t left = line.size();

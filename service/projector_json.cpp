@@ -56,6 +56,7 @@ constexpr std::array resultWords{
     ResultWord{ZV_RESULT_PORT_READ_FAILED, "receive-failed"},
     ResultWord{ZV_RESULT_PORT_REPLY_TOO_LONG, "bad-reply"},
     ResultWord{ZV_RESULT_LINK_CLOSED, "stopping"},
+    ResultWord{fleet::kQueueFull, "busy"},
 };
 
 }  // namespace

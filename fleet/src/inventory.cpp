@@ -46,6 +46,10 @@ constexpr TimingKey kTimingKeys[] = {
      [](Timing& t, std::int64_t v) { t.coolingWait = Milliseconds(v); }},
     {"offline_after", 1, 100,
      [](Timing& t, std::int64_t v) { t.offlineAfter = static_cast<unsigned>(v); }},
+    {"max_queued", 1, 1024,
+     [](Timing& t, std::int64_t v) { t.maxQueued = static_cast<unsigned>(v); }},
+    {"poll_after_commands", 1, 1000,
+     [](Timing& t, std::int64_t v) { t.pollAfterCommands = static_cast<unsigned>(v); }},
 };
 
 const TimingKey* findTimingKey(std::string_view key) {

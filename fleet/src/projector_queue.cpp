@@ -152,13 +152,23 @@ public:
     }
 
     void run(Command command, Completion done) {
+        bool full = false;
         {
             std::lock_guard lock(mutex_);
             if (!stopping_) {
-                queue_.push_back(Pending{command, std::move(done)});
-                wake_.notify_all();
-                return;
+                full = queue_.size() >= entry_.timing.maxQueued;
+                if (!full) {
+                    queue_.push_back(Pending{command, std::move(done)});
+                    wake_.notify_all();
+                    return;
+                }
             }
+        }
+        if (full) {
+            done(CommandResult{kQueueFull, {}, {},
+                               std::to_string(entry_.timing.maxQueued) +
+                                   " commands are already waiting for " + entry_.name});
+            return;
         }
         done(CommandResult{ZV_RESULT_LINK_CLOSED, {}, {}, kStopping});
     }
@@ -189,12 +199,17 @@ private:
         Clock::time_point nextPoll = Clock::now();
         Clock::time_point nextSlow = nextPoll;
         bool first = true;
+        unsigned commandsWhileDue = 0;  // commands run since the poll fell due
         std::unique_lock lock(mutex_);
         while (!stopping_) {
-            if (!queue_.empty()) {
+            const bool pollDue = polling_ && Clock::now() >= nextPoll;
+            const bool pollFirst =
+                pollDue && commandsWhileDue >= entry_.timing.pollAfterCommands;
+            if (!queue_.empty() && !pollFirst) {
                 Pending pending = std::move(queue_.front());
                 queue_.pop_front();
                 lock.unlock();
+                if (pollDue) ++commandsWhileDue;
                 CommandResult result;
                 try {
                     result = execute(pending.command);
@@ -205,8 +220,9 @@ private:
                 lock.lock();
                 continue;
             }
-            if (polling_ && Clock::now() >= nextPoll) {
+            if (pollDue) {
                 lock.unlock();
+                commandsWhileDue = 0;
                 const Clock::time_point began = Clock::now();
                 poll(began >= nextSlow, nextSlow);
                 // Keep the beat; a poll held up by commands starts a new beat rather than

@@ -49,6 +49,8 @@ struct Timing {
     Milliseconds gap{0};                   // least time between two exchanges
     Milliseconds coolingWait{120000};      // longest a power-on waits out a cool-down
     unsigned offlineAfter = 3;             // failed polls in a row before "offline"
+    unsigned maxQueued = 16;               // commands waiting; more are refused at once
+    unsigned pollAfterCommands = 2;        // a due poll waits behind at most this many commands
 };
 
 struct ProjectorEntry {

@@ -28,6 +28,10 @@ struct Command {
     std::int32_t value = 0;               // for Set: already checked with zv_value_valid
 };
 
+// The result of a command refused because Timing::maxQueued commands are already waiting for
+// the projector: nothing was queued. Outside the library's codes.
+inline constexpr zv_result kQueueFull = 0xE0000001u;
+
 struct CommandResult {
     zv_result result = 0;                // ZV_RESULT_ code; 0 success
     std::optional<std::uint16_t> value;  // Get: the value read; Set of Power: the power now
@@ -56,13 +60,16 @@ class ProjectorQueue {
 
     // Starts the thread. With polling, the first poll runs at once and then every
     // pollInterval (slow values every slowPollInterval, and again when it comes back); input,
-    // blank and mute are asked only while it is on. Without polling (the command-line tool) the thread only runs commands.
+    // blank and mute are asked only while it is on. A due poll waits behind at most
+    // Timing::pollAfterCommands commands, however busy the queue. Without polling (the
+    // command-line tool) the thread only runs commands.
     void start(bool polling = true);
     // Refuses what is still queued ("the service is stopping"), lets the running exchange
     // end, joins the thread. Safe to call twice.
     void stop();
 
-    // Queues a command; the future is ready when it has run. A power-on finding the projector
+    // Queues a command; the future is ready when it has run. With Timing::maxQueued commands
+    // already waiting it is refused at once with kQueueFull, and nothing is queued. A power-on finding the projector
     // cooling down asks its power every second until it may be switched on, for at most
     // Timing::coolingWait, then switches it on; commands behind it wait meanwhile. A Set or
     // Get of a polled value updates the state (and tells the watcher) at once.
