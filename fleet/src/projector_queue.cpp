@@ -305,6 +305,7 @@ private:
                     break;
                 }
             }
+            if (failure == 0) state.inputReadAt = std::chrono::system_clock::now();
         }
         if (failure == 0 && slowDue) {
             for (const PolledValue& entry : kSlowValues) {

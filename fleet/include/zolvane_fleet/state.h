@@ -30,6 +30,9 @@ struct ProjectorState {
     std::optional<std::uint16_t> errorStatus;
 
     std::chrono::system_clock::time_point lastSeen{};  // epoch: never answered
+    // When input, blank and mute were last read from the projector (epoch: never). While it is
+    // not on they cannot be asked, and what the state holds is from this time.
+    std::chrono::system_clock::time_point inputReadAt{};
     std::string lastFailure;                           // reason of the latest failed poll
     unsigned failedPolls = 0;                          // in a row
 
