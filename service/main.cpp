@@ -84,10 +84,11 @@ int run(const service::CommandLine& options) {
 
     // Signals are taken by one thread with sigwait(); every thread started from here on
     // inherits the mask, so none is interrupted by them.
+    // SIGHUP (a reload, by convention) and SIGUSR1 are taken too, so that neither ends the
+    // service as their default would.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
+    for (const int number : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&stopSignals, number);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
@@ -142,7 +143,15 @@ int run(const service::CommandLine& options) {
     });
 
     int received = 0;
-    while (sigwait(&stopSignals, &received) != 0) {
+    for (;;) {
+        if (sigwait(&stopSignals, &received) != 0) continue;
+        if (received == SIGTERM || received == SIGINT) break;
+        if (received == SIGHUP) {
+            log(Level::Warning,
+                "SIGHUP ignored: the inventory is read only at start; restart "
+                "the service to apply a changed " +
+                    options.inventory);
+        }
     }
     log(Level::Info, std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
     // The fleet stops before the server is waited for: a request waiting on a queue (a

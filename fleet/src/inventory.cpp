@@ -1,19 +1,21 @@
 #include "zolvane_fleet/inventory.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <toml++/toml.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "zolvane.h"
+#include "zolvane_fleet/address_identity.h"
+#include "zolvane_fleet/text.h"
 #include "zolvane_link.h"
 
 namespace zolvane::fleet {
@@ -400,10 +402,8 @@ public:
             } else if (name == "label") {
                 if (const auto text = string(key, node)) {
                     // Shown on the web page and written to the log: one plain line.
-                    const bool plain = std::none_of(text->begin(), text->end(), [](char c) {
-                        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-                    });
-                    if (!plain || text->size() > 128) {
+                    const auto characters = characterCount(*text);
+                    if (!characters || *characters > 128 || hasControl(*text)) {
                         fault(node.source(),
                               "\"label\" must be at most 128 characters, without control "
                               "characters");
@@ -453,9 +453,14 @@ public:
             fault(key.source(), "\"projector\" must be an array of tables ([[projector]])");
             return;
         }
-        std::map<std::string, int> names;      // the line of each name's first use
-        std::map<std::string, int> addresses;  // and of each address's
-        std::map<int, int> pjlinkPorts;        // and of each PJLink port's
+        std::map<std::string, int> names;  // the line of each name's first use
+        std::map<int, int> pjlinkPorts;    // and of each PJLink port's
+        struct Read {
+            ProjectorEntry entry;
+            bool sound;
+            toml::source_region source;
+        };
+        std::vector<Read> read;
         for (const toml::node& item : *list) {
             auto [entry, sound] = projector(*item.as_table(), defaults);
             if (entry.pjlinkPort != 0) {
@@ -469,16 +474,6 @@ public:
                 }
                 pjlinkSources.emplace_back(entry.pjlinkPort, source);
             }
-            // Two entries for one projector would let two queues talk to it at once.
-            if (!entry.address.empty()) {
-                const auto [first, added] = addresses.emplace(entry.address, entry.line);
-                if (!added) {
-                    fault(item.source(), "address " + inQuotes(entry.address) +
-                                             " is used twice (first on line " +
-                                             std::to_string(first->second) + ")");
-                    sound = false;
-                }
-            }
             if (!entry.name.empty()) {
                 const auto [first, added] = names.emplace(entry.name, entry.line);
                 if (!added) {
@@ -488,7 +483,43 @@ public:
                     sound = false;
                 }
             }
-            if (sound) inventory.projectors.push_back(std::move(entry));
+            read.push_back(Read{std::move(entry), sound, item.source()});
+        }
+        sameProjector(read);
+        for (Read& one : read) {
+            if (one.sound) inventory.projectors.push_back(std::move(one.entry));
+        }
+    }
+
+    // Two entries for one projector, under any two spellings of its address, would let two
+    // queues exchange with it at once: the later one is refused.
+    template <typename Read>
+    void sameProjector(std::vector<Read>& read) {
+        std::vector<std::string> addresses;
+        addresses.reserve(read.size());
+        for (const Read& one : read) addresses.push_back(one.entry.address);
+        const auto identities = addressIdentities(addresses, std::chrono::seconds(2));
+        std::map<std::string, std::size_t> seen;  // each identity's first entry
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            if (read[i].entry.address.empty()) continue;
+            std::optional<std::size_t> first;
+            for (const std::string& identity : identities[i]) {
+                const auto [at, added] = seen.emplace(identity, i);
+                if (!added && !first) first = at->second;
+            }
+            if (!first) continue;
+            const ProjectorEntry& earlier = read[*first].entry;
+            const std::string where = " (first on line " + std::to_string(earlier.line) + ")";
+            if (earlier.address == read[i].entry.address) {
+                fault(read[i].source,
+                      "address " + inQuotes(read[i].entry.address) + " is used twice" + where);
+            } else {
+                fault(read[i].source,
+                      "address " + inQuotes(read[i].entry.address) + " leads to the projector of " +
+                          inQuotes(earlier.address) + " on line " + std::to_string(earlier.line) +
+                          ": one projector, one entry");
+            }
+            read[i].sound = false;
         }
     }
 };
@@ -565,36 +596,47 @@ LoadResult parseInventory(std::string_view text) {
 }
 
 LoadResult loadInventory(const std::filesystem::path& file) {
-    std::error_code ignored;
-    if (std::filesystem::is_directory(file, ignored)) {
+    const auto refused = [](std::string reason) {
         LoadResult result;
-        result.faults.push_back(Fault{0, 0, "cannot be read: it is a folder"});
+        result.faults.push_back(Fault{0, 0, std::move(reason)});
         return result;
-    }
-    constexpr std::uintmax_t kLargest = 16 * 1024 * 1024;
-    if (const auto size = std::filesystem::file_size(file, ignored);
-        size != static_cast<std::uintmax_t>(-1) && size > kLargest) {
-        LoadResult result;
-        result.faults.push_back(Fault{0, 0, "is larger than 16 MiB: not an inventory"});
-        return result;
-    }
-    errno = 0;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    };
+    // Without O_NONBLOCK a FIFO would wait for a writer for ever; anything but a regular file
+    // (a device such as /dev/zero, a FIFO, a socket) is refused before a byte is read.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return refused(std::string("cannot be read: ") + std::strerror(errno));
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
         const int error = errno;
-        LoadResult result;
-        result.faults.push_back(
-            Fault{0, 0, std::string("cannot be read: ") + std::strerror(error ? error : ENOENT)});
-        return result;
+        ::close(fd);
+        return refused(std::string("cannot be read: ") + std::strerror(error));
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        LoadResult result;
-        result.faults.push_back(Fault{0, 0, "cannot be read"});
-        return result;
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return refused(S_ISDIR(status.st_mode)
+                           ? "cannot be read: it is a folder"
+                           : "cannot be read: it is not a regular file (a device, FIFO or socket)");
     }
-    return parseInventory(text.str());
+    constexpr std::size_t kLargest = 16 * 1024 * 1024;
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            return refused(std::string("cannot be read: ") + std::strerror(error));
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > kLargest) {  // checked as read: the file may be growing
+            ::close(fd);
+            return refused("is larger than 16 MiB: not an inventory");
+        }
+    }
+    ::close(fd);
+    return parseInventory(text);
 }
 
 std::string describe(const std::filesystem::path& file, const Fault& fault) {

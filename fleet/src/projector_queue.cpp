@@ -165,7 +165,9 @@ public:
             }
         }
         if (full) {
-            done(CommandResult{kQueueFull, {}, {},
+            done(CommandResult{kQueueFull,
+                               {},
+                               {},
                                std::to_string(entry_.timing.maxQueued) +
                                    " commands are already waiting for " + entry_.name});
             return;
@@ -203,8 +205,7 @@ private:
         std::unique_lock lock(mutex_);
         while (!stopping_) {
             const bool pollDue = polling_ && Clock::now() >= nextPoll;
-            const bool pollFirst =
-                pollDue && commandsWhileDue >= entry_.timing.pollAfterCommands;
+            const bool pollFirst = pollDue && commandsWhileDue >= entry_.timing.pollAfterCommands;
             if (!queue_.empty() && !pollFirst) {
                 Pending pending = std::move(queue_.front());
                 queue_.pop_front();
@@ -492,9 +493,7 @@ const ProjectorEntry& ProjectorQueue::entry() const { return impl_->entry(); }
 void ProjectorQueue::start(bool polling) { impl_->start(polling); }
 void ProjectorQueue::stop() { impl_->stop(); }
 std::future<CommandResult> ProjectorQueue::run(Command command) { return impl_->run(command); }
-void ProjectorQueue::run(Command command, Completion done) {
-    impl_->run(command, std::move(done));
-}
+void ProjectorQueue::run(Command command, Completion done) { impl_->run(command, std::move(done)); }
 ProjectorState ProjectorQueue::state() const { return impl_->state(); }
 
 }  // namespace zolvane::fleet

@@ -2,6 +2,9 @@
 #include "zolvane_fleet/inventory.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 using namespace zolvane::fleet;
 using std::chrono::milliseconds;
@@ -31,6 +34,27 @@ TEST_P(BadInventory, IsRefusedWithLineAndReason) {
 #define P "[[projector]]\nname = \"a\"\n"
 #define A "address = \"tcp://127.0.0.1\"\n"
 #define M "[mqtt]\nhost = \"broker\"\n"
+#define E129                                                                                     \
+    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
+    "\u00e9"                                                                                     \
+    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
+    "\u00e9"                                                                                     \
+    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
+    "\u00e9"                                                                                     \
+    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
+    "\u00e9"                                                                                     \
+    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
+    "\u00e9"                                                                                     \
+    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
+    "\u00e9"                                                                                     \
+    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
+    "\u00e9"                                                                                     \
+    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
+    "\u00e9"                                                                                     \
+    "x"
+#define S(address) "address = \"" address "\"\n"
+#define B(address) "[[projector]]\nname = \"b\"\naddress = \"" address "\"\n"
+#define L1 "leads to the projector of"
 INSTANTIATE_TEST_SUITE_P(
     Faults, BadInventory,
     testing::Values(BadFile{"[[projector]]\nname = \"a\n", 2, "string"},  // TOML itself
@@ -98,10 +122,78 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{P A "pjlink_password_file = \"/p\"\n", 4, "needs \"pjlink_port\""},
                     BadFile{P A "pjlink_port = 1\npjlink_password_file = \"\"\n", 5, "empty"},
                     BadFile{"[service]\npjlink_host = \"a b\"\n", 2, "no address"},
-                    BadFile{"[service]\npjlink_idle_timeout_ms = 1\n", 2, "out of range"}));
+                    BadFile{"[service]\npjlink_idle_timeout_ms = 1\n", 2, "out of range"},
+                    BadFile{P A "max_queued = 0\n", 4, "out of range 1..1024"},
+                    BadFile{P A "label = \"" E129 "\"\n", 4, "at most 128 characters"},
+                    BadFile{P A "label = \"a\u0085b\"\n", 4, "control characters"},
+                    // One projector under two spellings of its address.
+                    BadFile{P S("tcp://127.0.0.1:2323") B("TCP://127.0.0.1:2323"), 4, L1},
+                    BadFile{P S("tcp://127.0.0.1:2323") B("tcp://localhost:2323"), 4, L1},
+                    BadFile{P S("tcp://127.0.0.1:2323") B("tcp://127.0.0.1:02323"), 4, L1},
+                    BadFile{P S("tcp://127.0.0.1:2323") B("tcp://127.000.000.001:2323"), 4, L1},
+                    BadFile{P S("tcp://127.0.0.1:2323") B("tcp://[::ffff:127.0.0.1]:2323"), 4, L1},
+                    BadFile{P S("tcp://127.0.0.1") B("tcp://127.0.0.1:23"), 4, L1},
+                    BadFile{P S("tcp://[::1]:23") B("tcp://[0:0::1]:23"), 4, L1},
+                    BadFile{P S("serial:///dev/null") B("serial:////dev/null"), 4, L1},
+                    BadFile{P S("serial:///dev/ttyS0") B("COM1"), 4, L1}));
+#undef L1
+#undef B
+#undef S
+#undef E129
 #undef M
 #undef P
 #undef A
+
+// Texts are counted in characters, and near addresses are other projectors.
+TEST(Inventory, TakesLongLabelsInCharactersAndNeighbouringAddresses) {
+    std::string label;
+    for (int i = 0; i < 128; ++i) label += "\u00e9";
+    const LoadResult result = parseInventory(
+        "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:2323\"\nlabel = \"" + label +
+        "\"\n[[projector]]\nname = \"b\"\naddress = \"tcp://127.0.0.1:2324\"\n"
+        "[[projector]]\nname = \"c\"\naddress = \"tcp://127.0.0.2:2323\"\n"
+        "[[projector]]\nname = \"d\"\naddress = \"serial:///dev/ttyS1\"\n"
+        "[[projector]]\nname = \"e\"\naddress = \"COM1\"\n");
+    ASSERT_TRUE(result.inventory) << result.faults.front().reason;
+    EXPECT_EQ(result.inventory->projectors.size(), 5u);
+    EXPECT_EQ(result.inventory->projectors[0].label, label);
+}
+
+// What is not a regular file is refused before it is read: a device never ends, a FIFO waits
+// for a writer for ever. A link to a serial device is the device itself.
+TEST(Inventory, RefusesWhatIsNoFileAndSeesThroughDeviceLinks) {
+    const std::filesystem::path folder = testing::TempDir() + "/inventory-kinds";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/null", folder / "by-id-link");
+    const struct {
+        std::filesystem::path file;
+        const char* reason;
+    } rows[] = {
+        {"/dev/zero", "not a regular file"},
+        {folder / "fifo", "not a regular file"},
+        {folder, "it is a folder"},
+        {folder / "missing.toml", "No such file"},
+    };
+    for (const auto& row : rows) {
+        const LoadResult result = loadInventory(row.file);
+        ASSERT_EQ(result.faults.size(), 1u) << row.file;
+        EXPECT_NE(result.faults[0].reason.find(row.reason), std::string::npos)
+            << row.file << ": " << result.faults[0].reason;
+    }
+    const LoadResult linked = parseInventory(
+        "[[projector]]\nname = \"a\"\naddress = \"serial:///dev/null\"\n"
+        "[[projector]]\nname = \"b\"\naddress = \"serial://" +
+        (folder / "by-id-link").string() + "\"\n");
+    ASSERT_EQ(linked.faults.size(), 1u);
+    EXPECT_EQ(linked.faults[0].line, 4);
+    EXPECT_NE(linked.faults[0].reason.find("leads to the projector of \"serial:///dev/null\" on "
+                                           "line 1"),
+              std::string::npos)
+        << linked.faults[0].reason;
+    std::filesystem::remove_all(folder);
+}
 
 TEST(Inventory, CollectsEveryFaultInLineOrder) {
     const LoadResult result = parseInventory(

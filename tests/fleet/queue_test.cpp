@@ -110,7 +110,9 @@ TEST(Reachability, OfflineOnlyAfterFailuresInARowAndBackWithoutRestart) {
 TEST(Queue, RunsCommandsInOrderOneAtATimeBetweenPolls) {
     Site site(1);
     site.emulator->setFault(fault(emu::FaultKind::None, 5ms), 0);  // widen any overlap
-    ProjectorQueue queue(site.entry(0));
+    Timing roomy = fastTiming();
+    roomy.maxQueued = 64;  // all forty commands wait at once
+    ProjectorQueue queue(site.entry(0, roomy));
     std::atomic<int> told{0};
     ProjectorQueue watched(site.entry(0), [&](const ProjectorState&) { ++told; });
     queue.start();
@@ -152,6 +154,46 @@ TEST(Queue, RunsCommandsInOrderOneAtATimeBetweenPolls) {
     EXPECT_EQ(watched.state().mute, 1);
     EXPECT_EQ(watched.state().reach, Reach::Online);
     EXPECT_EQ(told.load(), 1);
+}
+
+// A slow projector with a client that never lets its queue empty: what waits is bounded and
+// refused at once past the bound, and polls still come, so a change made on the projector is
+// seen.
+TEST(Queue, ABusyQueueIsBoundedAndStillPolled) {
+    Site site(1);
+    site.emulator->setFault(fault(emu::FaultKind::None, 60ms), 0);
+    Timing timing = fastTiming();
+    timing.maxQueued = 4;
+    timing.pollAfterCommands = 2;
+    ProjectorQueue queue(site.entry(0, timing));
+    queue.start();
+    ASSERT_TRUE(eventually([&] { return queue.state().reach == Reach::Online; }));
+
+    std::vector<std::future<CommandResult>> burst;
+    for (int i = 0; i < 8; ++i) burst.push_back(queue.run({Operation::Get, setting("Brightness")}));
+    int refused = 0;
+    for (auto& result : burst) {
+        if (result.wait_for(0ms) != std::future_status::ready) continue;
+        const CommandResult now = result.get();
+        if (now.result != kQueueFull) continue;
+        ++refused;
+        EXPECT_NE(now.reason.find("4 commands are already waiting for p0"), std::string::npos)
+            << now.reason;
+    }
+    EXPECT_GE(refused, 3);  // eight at once: at most four wait, one may be running
+
+    std::atomic<bool> busy{true};
+    const auto client = [&] {  // one command after another
+        while (busy) queue.run({Operation::Get, setting("Brightness")}).wait();
+    };
+    std::thread first(client), second(client);  // two of them: the queue is never empty
+    const std::uint64_t polls = queue.state().polls;
+    site.emulator->setValue(0x2002, 1);  // mute switched on at the projector itself
+    EXPECT_TRUE(eventually([&] { return queue.state().mute == 1; }, 10000ms));
+    EXPECT_TRUE(eventually([&] { return queue.state().polls >= polls + 3; }, 10000ms));
+    busy = false;
+    first.join();
+    second.join();
 }
 
 struct CoolDown {

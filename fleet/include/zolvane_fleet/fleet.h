@@ -17,7 +17,7 @@
 namespace zolvane::fleet {
 
 class Fleet {
-  public:
+public:
     // Called on a queue's thread with the projector's name and its new state.
     using Watcher = std::function<void(const std::string& name, const ProjectorState& state)>;
 
@@ -48,7 +48,7 @@ class Fleet {
     std::vector<Outcome> runAll(const std::vector<ProjectorQueue*>& targets,
                                 const Command& command);
 
-  private:
+private:
     class Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -46,11 +46,11 @@ struct Timing {
     Milliseconds connectTimeout{3000};
     Milliseconds sendTimeout{3000};     // 630 for serial links unless the file says
     Milliseconds receiveTimeout{3000};  // 1000 for serial links unless the file says
-    Milliseconds gap{0};                   // least time between two exchanges
-    Milliseconds coolingWait{120000};      // longest a power-on waits out a cool-down
-    unsigned offlineAfter = 3;             // failed polls in a row before "offline"
-    unsigned maxQueued = 16;               // commands waiting; more are refused at once
-    unsigned pollAfterCommands = 2;        // a due poll waits behind at most this many commands
+    Milliseconds gap{0};                // least time between two exchanges
+    Milliseconds coolingWait{120000};   // longest a power-on waits out a cool-down
+    unsigned offlineAfter = 3;          // failed polls in a row before "offline"
+    unsigned maxQueued = 16;            // commands waiting; more are refused at once
+    unsigned pollAfterCommands = 2;     // a due poll waits behind at most this many commands
 };
 
 struct ProjectorEntry {
@@ -61,7 +61,7 @@ struct ProjectorEntry {
     Timing timing;
     std::uint16_t pjlinkPort = 0;    // 0: no PJLink gateway for it
     std::string pjlinkPasswordFile;  // empty: PJLink without authentication
-    int line = 0;  // where the entry starts in the file
+    int line = 0;                    // where the entry starts in the file
 };
 
 struct ServiceSettings {

@@ -44,7 +44,7 @@ struct CommandResult {
 };
 
 class ProjectorQueue {
-  public:
+public:
     // Called on the queue's thread after every poll or command that changed the state's
     // version; must not block for long and must not call back into this queue's run().
     using Watcher = std::function<void(const ProjectorState&)>;
@@ -69,10 +69,10 @@ class ProjectorQueue {
     void stop();
 
     // Queues a command; the future is ready when it has run. With Timing::maxQueued commands
-    // already waiting it is refused at once with kQueueFull, and nothing is queued. A power-on finding the projector
-    // cooling down asks its power every second until it may be switched on, for at most
-    // Timing::coolingWait, then switches it on; commands behind it wait meanwhile. A Set or
-    // Get of a polled value updates the state (and tells the watcher) at once.
+    // already waiting it is refused at once with kQueueFull, and nothing is queued. A power-on
+    // finding the projector cooling down asks its power every second until it may be switched on,
+    // for at most Timing::coolingWait, then switches it on; commands behind it wait meanwhile. A
+    // Set or Get of a polled value updates the state (and tells the watcher) at once.
     std::future<CommandResult> run(Command command);
     // As above, but done is called with the result instead: on the queue's thread once the
     // command has run, or at once on the caller's when the queue is stopping. It must not block
@@ -83,7 +83,7 @@ class ProjectorQueue {
     // A copy of the state now.
     ProjectorState state() const;
 
-  private:
+private:
     class Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -33,8 +33,8 @@ struct ProjectorState {
     // When input, blank and mute were last read from the projector (epoch: never). While it is
     // not on they cannot be asked, and what the state holds is from this time.
     std::chrono::system_clock::time_point inputReadAt{};
-    std::string lastFailure;                           // reason of the latest failed poll
-    unsigned failedPolls = 0;                          // in a row
+    std::string lastFailure;   // reason of the latest failed poll
+    unsigned failedPolls = 0;  // in a row
 
     // Counters for the metrics.
     std::uint64_t polls = 0;
