@@ -230,7 +230,8 @@ std::vector<std::vector<std::string>> addressIdentities(const std::vector<std::s
     Lookups lookups;
     for (const std::string& address : addresses) {
         readings.push_back(read(address));
-        if (readings.back().kind == Kind::Network && !readings.back().literal) {
+        if (readings.back().kind == Kind::Network && !readings.back().literal &&
+            lookup.count() > 0) {
             lookups.start(readings.back().name);
         }
     }

@@ -187,6 +187,7 @@ public:
     // Each PJLink port with its key, checked against the HTTP port once [service] is read.
     std::vector<std::pair<std::uint16_t, toml::source_region>> pjlinkSources;
     std::set<std::string_view> given;
+    bool lookUpNames = true;
 
     // A timing key; false when the key is none.
     bool timing(const toml::key& key, const toml::node& node, Timing& timing) {
@@ -249,8 +250,9 @@ public:
     void mqtt(const toml::table& table, MqttSettings& mqtt) {
         mqtt.line = static_cast<int>(table.source().begin.line);
         for (const auto& [key, node] : table) {
+            const std::string_view name = key.str();
             const auto entry = std::find_if(std::begin(kMqttKeys), std::end(kMqttKeys),
-                                            [&](const MqttKey& k) { return k.key == key.str(); });
+                                            [name](const MqttKey& k) { return k.key == name; });
             if (entry == std::end(kMqttKeys)) {
                 unknownKey(key, node, " in [mqtt]");
                 continue;
@@ -498,7 +500,9 @@ public:
         std::vector<std::string> addresses;
         addresses.reserve(read.size());
         for (const Read& one : read) addresses.push_back(one.entry.address);
-        const auto identities = addressIdentities(addresses, std::chrono::seconds(2));
+        const auto identities =
+            addressIdentities(addresses, lookUpNames ? std::chrono::milliseconds(2000)
+                                                     : std::chrono::milliseconds(0));
         std::map<std::string, std::size_t> seen;  // each identity's first entry
         for (std::size_t i = 0; i < read.size(); ++i) {
             if (read[i].entry.address.empty()) continue;
@@ -540,7 +544,7 @@ std::vector<std::string> Inventory::groups() const {
     return {all.begin(), all.end()};
 }
 
-LoadResult parseInventory(std::string_view text) {
+LoadResult parseInventory(std::string_view text, bool lookUpNames) {
     LoadResult result;
     toml::table root;
     try {
@@ -553,6 +557,7 @@ LoadResult parseInventory(std::string_view text) {
     }
 
     Reader reader;
+    reader.lookUpNames = lookUpNames;
     Inventory inventory;
     // Defaults first, wherever the file puts them, so that every projector inherits them.
     Timing defaults;

@@ -19,7 +19,7 @@ namespace zolvane::fleet {
 std::vector<std::string> addressIdentities(const std::string& address);
 
 // The same for many addresses at once: names are looked up in parallel, and all of them
-// together wait at most `lookup` for the resolver.
+// together wait at most `lookup` for the resolver (0: none is looked up).
 std::vector<std::vector<std::string>> addressIdentities(const std::vector<std::string>& addresses,
                                                         std::chrono::milliseconds lookup);
 

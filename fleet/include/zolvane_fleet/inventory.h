@@ -115,7 +115,9 @@ struct LoadResult {
 
 // Checks names (unique, and "all" is no group name), addresses (as the link API reads them),
 // types and ranges of every key, and refuses unknown keys and tables.
-LoadResult parseInventory(std::string_view text);
+// Host names of addresses are looked up (at most 2 s for all) to find one projector under two
+// names; lookUpNames false compares them as written.
+LoadResult parseInventory(std::string_view text, bool lookUpNames = true);
 LoadResult loadInventory(const std::filesystem::path& file);
 
 // "FILE:LINE:COLUMN: reason", or "FILE: reason" for a fault without a line.
