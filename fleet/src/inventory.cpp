@@ -645,9 +645,11 @@ LoadResult loadInventory(const std::filesystem::path& file) {
 }
 
 std::string describe(const std::filesystem::path& file, const Fault& fault) {
-    if (fault.line <= 0) return file.string() + ": " + fault.reason;
+    // A reason quotes what the file holds: shown safely on a terminal or in the log.
+    const std::string reason = printable(fault.reason);
+    if (fault.line <= 0) return file.string() + ": " + reason;
     return file.string() + ":" + std::to_string(fault.line) + ":" + std::to_string(fault.column) +
-           ": " + fault.reason;
+           ": " + reason;
 }
 
 }  // namespace zolvane::fleet

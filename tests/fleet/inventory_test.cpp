@@ -203,6 +203,8 @@ TEST(Inventory, CollectsEveryFaultInLineOrder) {
     EXPECT_EQ(lines, (std::vector<int>{2, 3, 5, 6}));
     EXPECT_EQ(describe("site.toml", result.faults[0]).rfind("site.toml:2:8: bad projector", 0), 0u);
     EXPECT_EQ(describe("site.toml", Fault{0, 0, "cannot be read"}), "site.toml: cannot be read");
+    EXPECT_EQ(describe("site.toml", Fault{3, 1, "bad name \"\x1b[2J\xff\""}),
+              "site.toml:3:1: bad name \"\\x1b[2J\\xff\"");  // shown, never obeyed
     EXPECT_EQ(loadInventory("/nonexistent/site.toml").faults.at(0).line, 0);
     EXPECT_TRUE(parseInventory("projector = []\n").inventory);  // a site with none yet
 }
