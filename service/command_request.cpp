@@ -3,6 +3,9 @@
 #include <array>
 #include <limits>
 
+#include "json_text.h"
+#include "zolvane_fleet/text.h"
+
 namespace zolvane::service {
 namespace {
 
@@ -38,6 +41,12 @@ constexpr std::array shortForms{
 
 CheckedCommand refused(int status, std::string reason) { return {{}, {status, std::move(reason)}}; }
 
+// A name or value as the catalogue may hold it: text without control characters. The
+// catalogue's look-ups take C strings, which a NUL would cut short to another, valid name.
+bool plainText(std::string_view text) { return fleet::validUtf8(text) && !fleet::hasControl(text); }
+
+std::string inQuotes(std::string_view text) { return "\"" + fleet::printable(text) + "\""; }
+
 std::optional<json> parsedObject(std::string_view body, CheckedCommand* fault) {
     json parsed = json::parse(body, nullptr, false);
     if (parsed.is_discarded()) {
@@ -60,8 +69,8 @@ CheckedCommand withValue(fleet::Command command, const json& body) {
     if (value.is_string()) {
         std::uint16_t named = 0;
         const std::string name = value.get<std::string>();
-        if (!zv_value_from_name(command.setting, name.c_str(), &named)) {
-            return refused(422, setting + " has no value \"" + name + "\"");
+        if (!plainText(name) || !zv_value_from_name(command.setting, name.c_str(), &named)) {
+            return refused(422, setting + " has no value " + inQuotes(name));
         }
         command.value = named;
     } else if (value.is_number_integer()) {
@@ -69,13 +78,13 @@ CheckedCommand withValue(fleet::Command command, const json& body) {
             value.is_number_unsigned()
                 ? value.get<std::uint64_t>() <= std::numeric_limits<std::int32_t>::max()
                 : value.get<std::int64_t>() >= std::numeric_limits<std::int32_t>::min();
-        if (!fits) return refused(422, setting + " does not take " + value.dump());
+        if (!fits) return refused(422, setting + " does not take " + jsonText(value));
         command.value = static_cast<std::int32_t>(value.get<std::int64_t>());
     } else {
         return refused(400, "\"value\" must be a whole number or a value name");
     }
     if (!zv_value_valid(command.setting, command.value)) {
-        return refused(422, setting + " does not take " + value.dump());
+        return refused(422, setting + " does not take " + jsonText(value));
     }
     return {command, {}};
 }
@@ -100,8 +109,9 @@ std::string_view operationName(fleet::Operation operation) {
 }
 
 const zv_setting* findSetting(std::string_view name, RequestFault* fault) {
-    const zv_setting* setting = zv_catalogue_find(std::string(name).c_str());
-    if (!setting && fault) *fault = {404, "no setting \"" + std::string(name) + "\""};
+    const zv_setting* setting =
+        plainText(name) ? zv_catalogue_find(std::string(name).c_str()) : nullptr;
+    if (!setting && fault) *fault = {404, "no setting " + inQuotes(name)};
     return setting;
 }
 
@@ -124,14 +134,14 @@ CheckedCommand commandFromBody(std::string_view body) {
         if (operation.word != name) continue;
         const auto setting = parsed->find("setting");
         if (setting == parsed->end() || !setting->is_string()) {
-            return refused(400, "\"" + name + "\" needs \"setting\", a setting's name");
+            return refused(400, inQuotes(name) + " needs \"setting\", a setting's name");
         }
         RequestFault unknown;
         command.setting = findSetting(setting->get<std::string>(), &unknown);
         if (!command.setting) return {{}, unknown};
         return checked(command, operation, *parsed);
     }
-    return refused(400, "no command \"" + name + "\"");
+    return refused(400, "no command " + inQuotes(name));
 }
 
 CheckedCommand setFromBody(std::string_view setting, std::string_view body) {

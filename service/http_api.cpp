@@ -1,24 +1,28 @@
 #include "http_api.h"
 
 #include <httplib.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <vector>
 
 #include "command_request.h"
 #include "event_hub.h"
+#include "http/gate.h"
+#include "json_text.h"
 #include "log.h"
 #include "metrics.h"
 #include "projector_json.h"
 #include "projector_texts.h"
 #include "token.h"
 #include "web/web_assets.h"
+#include "zolvane_fleet/text.h"
 
 namespace zolvane::service {
 namespace {
@@ -46,6 +50,8 @@ std::string statusReason(int status) {
             return "the path does not take this method";
         case 413:
             return "the body is larger than the service takes";
+        case 414:
+            return "the request's target is longer than the service takes";
         case 503:
             return "the service is stopping";
         default:
@@ -65,32 +71,200 @@ std::string describeCommand(const fleet::Command& command) {
     return text;
 }
 
+// The request a worker answers now: its socket, and its target as sent, which the server has
+// already decoded whole (an encoded slash then splits the path where the client meant none).
+struct Current {
+    int socket = -1;
+    const std::string* target = nullptr;
+};
+thread_local Current current;
+
+// A request's bytes from the gate, which read them all already; the answer straight to the
+// socket, each write given a time before the client counts as gone.
+class ExchangeStream final : public httplib::Stream {
+public:
+    ExchangeStream(const http::Exchange& exchange, std::chrono::milliseconds writeTime)
+        : exchange_(exchange), writeTime_(writeTime) {}
+
+    bool is_readable() const override { return at_ < exchange_.request.size(); }
+    bool is_writable() const override { return waitWritable(writeTime_); }
+    ssize_t read(char* into, std::size_t size) override {
+        const std::size_t n = std::min(size, exchange_.request.size() - at_);
+        std::memcpy(into, exchange_.request.data() + at_, n);
+        at_ += n;
+        return static_cast<ssize_t>(n);
+    }
+    ssize_t write(const char* from, std::size_t size) override {
+        const auto deadline = std::chrono::steady_clock::now() + writeTime_;
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n =
+                ::send(exchange_.socket, from + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return -1;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !waitWritable(left)) return -1;
+        }
+        return static_cast<ssize_t>(size);
+    }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        ip = exchange_.peer;
+        port = exchange_.peerPort;
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        ip = exchange_.local;
+        port = exchange_.localPort;
+    }
+    // The server refuses a socket at or above FD_SETSIZE, for its own select(); nothing selects
+    // on this one, so such a number is not given it.
+    socket_t socket() const override {
+        return exchange_.socket < FD_SETSIZE ? exchange_.socket : INVALID_SOCKET;
+    }
+
+private:
+    bool waitWritable(std::chrono::milliseconds wait) const {
+        pollfd ready{exchange_.socket, POLLOUT, 0};
+        int n = 0;
+        while ((n = ::poll(&ready, 1, static_cast<int>(wait.count()))) < 0 && errno == EINTR) {
+        }
+        return n > 0 && (ready.revents & POLLOUT) && !(ready.revents & (POLLERR | POLLHUP));
+    }
+
+    const http::Exchange& exchange_;
+    const std::chrono::milliseconds writeTime_;
+    std::size_t at_ = 0;
+};
+
+// The server's own reading and answering of one request, on bytes that came through the gate.
+class ExchangeServer final : public httplib::Server {
+public:
+    ExchangeServer() { running(true); }
+    bool answer(httplib::Stream& stream, bool close, bool& closed) {
+        return process_request(stream, close, closed, nullptr);
+    }
+    // A chunked answer (the event stream) goes on while the server's listening socket is
+    // valid; the gate listens instead, so this stands for it.
+    void running(bool on) { svr_sock_ = on ? 0 : INVALID_SOCKET; }
+};
+
+// Whether the client of a socket hung up or shut its side.
+bool hungUp(int socket) {
+    pollfd state{socket, POLLRDHUP, 0};
+    return ::poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The path of a target split at its slashes first, each part decoded after: "%2F" is a part's
+// character, never a separator. Empty when a "%" is not followed by two hexadecimal digits.
+std::optional<std::vector<std::string>> pathParts(std::string_view target) {
+    target = target.substr(0, target.find('?'));
+    if (target.empty() || target.front() != '/') return {};
+    std::vector<std::string> parts;
+    std::string_view rest = target.substr(1);
+    while (true) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view raw = rest.substr(0, slash);
+        std::string part;
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] != '%') {
+                part += raw[i];
+                continue;
+            }
+            if (i + 2 >= raw.size()) return {};
+            const int high = hexValue(raw[i + 1]);
+            const int low = hexValue(raw[i + 2]);
+            if (high < 0 || low < 0) return {};
+            part += static_cast<char>(high * 16 + low);
+            i += 2;
+        }
+        parts.push_back(std::move(part));
+        if (slash == std::string_view::npos) break;
+        rest = rest.substr(slash + 1);
+    }
+    return parts;
+}
+
+bool projectorName(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '_' || c == '-';
+    });
+}
+
+// How many requests wait on projectors, in all and on each: past either bound a request is
+// refused at once, so that waits for a slow projector never take the threads that the page,
+// the readings and the other projectors' commands need.
+class Waits {
+public:
+    Waits(std::size_t total, std::size_t each) : total_(total), each_(each) {}
+
+    // A place for a request on these projectors; empty with the reason when there is none.
+    std::optional<std::string> enter(const std::vector<fleet::ProjectorQueue*>& targets) {
+        std::lock_guard lock(mutex_);
+        if (waiting_ >= total_) {
+            return std::to_string(waiting_) + " requests are already waiting for projectors";
+        }
+        for (const fleet::ProjectorQueue* queue : targets) {
+            if (perProjector_[queue] >= each_) {
+                return std::to_string(each_) + " requests are already waiting for " +
+                       queue->entry().name;
+            }
+        }
+        ++waiting_;
+        for (const fleet::ProjectorQueue* queue : targets) ++perProjector_[queue];
+        return {};
+    }
+    void leave(const std::vector<fleet::ProjectorQueue*>& targets) {
+        std::lock_guard lock(mutex_);
+        --waiting_;
+        for (const fleet::ProjectorQueue* queue : targets) {
+            if (--perProjector_[queue] == 0) perProjector_.erase(queue);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    const std::size_t total_;
+    const std::size_t each_;
+    std::size_t waiting_ = 0;
+    std::map<const fleet::ProjectorQueue*, std::size_t> perProjector_;
+};
+
+// A result that says the service could take no more or was stopping: an answer of 503.
+bool unavailable(const fleet::CommandResult& result) {
+    return result.result == fleet::kQueueFull || result.result == ZV_RESULT_LINK_CLOSED;
+}
+
 }  // namespace
 
 class HttpApi::Impl {
 public:
     Impl(fleet::Fleet& fleet, ApiOptions options)
-        : fleet_(fleet), options_(std::move(options)), hub_(options_.maxStreams), texts_(fleet) {
+        : fleet_(fleet),
+          options_(std::move(options)),
+          hub_(options_.maxStreams),
+          texts_(fleet),
+          waits_(options_.projectorWaits, options_.waitsPerProjector),
+          gate_(gateOptions(options_),
+                [this](const http::Exchange& exchange) { return answer(exchange); }) {
         buildRoutes();
-        // Headers and body go out in two writes: without this the body waits for the client's
-        // delayed acknowledgement of the headers, 40 ms on Linux, on every answer.
-        server_.set_tcp_nodelay(true);
-        const std::size_t threads = options_.maxStreams + options_.clients;
-        server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+        // The gate bounds every body already; this is the server's own guard behind it.
         server_.set_payload_max_length(options_.maxBodyBytes);
-        server_.set_read_timeout(options_.ioTimeout);
-        server_.set_write_timeout(options_.ioTimeout);
         server_.set_keep_alive_timeout(options_.ioTimeout.count());
-        // The listening socket: SO_REUSEADDR only. The server's own default adds SO_REUSEPORT,
-        // with which a second service started on the same port shares it without a word and
-        // takes half the requests.
-        server_.set_socket_options([this](socket_t socket) {
-            const int yes = 1;
-            ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-            listening_ = socket;
-        });
+        server_.set_keep_alive_max_count(1000);
         server_.set_error_handler([this](const Request& request, Response& response) {
-            // Statuses the server sets itself (413, 400 of an unreadable request): JSON too.
+            // Statuses the server sets itself (400 of an unreadable request): JSON too.
             if (response.body.empty()) fail(request, response, response.status, {});
         });
         server_.set_logger([](const Request& request, const Response& response) {
@@ -128,72 +302,109 @@ public:
 
     std::optional<std::uint16_t> bind(const std::string& host, std::uint16_t port,
                                       std::string* why) {
-        const int bound = port == 0 ? server_.bind_to_any_port(host)
-                                    : (server_.bind_to_port(host, port) ? port : -1);
-        if (bound <= 0) {
-            if (why) {
-                *why = "cannot listen on " + host + ":" + std::to_string(port) + ": " +
-                       std::strerror(errno);
-            }
-            return {};
-        }
-        // The server's backlog of 5 makes a burst of new clients wait for SYN retries, a second
-        // and more each, while the threads are busy: a longer one, as the system allows.
-        if (listening_ >= 0) ::listen(listening_, SOMAXCONN);
-        return static_cast<std::uint16_t>(bound);
+        return gate_.bind(host, port, why);
     }
 
-    void serve() { server_.listen_after_bind(); }
+    void serve() { gate_.run(); }
 
     void stop() {
         stopping_ = true;
         hub_.stop();
-        server_.stop();
+        gate_.stop();
     }
 
 private:
-    using Handler = std::function<void(const Request&, Response&, const std::smatch&)>;
+    using Parts = std::vector<std::string>;
+    using Handler = std::function<void(const Request&, Response&, const Parts&)>;
     struct Route {
         std::string method;
-        std::regex path;
-        bool write;  // needs the token
+        std::vector<std::string> pattern;  // "{name}": a projector's or group's; "{any}": any
+        bool write;                        // needs the token
         Handler handler;
     };
 
+    static http::GateOptions gateOptions(const ApiOptions& options) {
+        http::GateOptions gate;
+        gate.limits.headBytes = options.headBytes;
+        gate.limits.headLines = options.headLines;
+        gate.limits.bodyBytes = options.maxBodyBytes;
+        gate.requestTime = options.requestTime;
+        gate.idleTime = options.ioTimeout;
+        gate.perPeer = options.perPeer;
+        gate.workers = options.maxStreams + options.clients;
+        return gate;
+    }
+
+    bool answer(const http::Exchange& exchange) {
+        ExchangeStream stream(exchange, options_.ioTimeout);
+        current = {exchange.socket, &exchange.target};
+        bool closed = false;
+        const bool written = server_.answer(stream, exchange.close || stopping_, closed);
+        current = {};
+        return written && !closed && !stopping_;
+    }
+
     void buildRoutes() {
-        const auto bound =
-            [this](void (Impl::*member)(const Request&, Response&, const std::smatch&)) {
-                return [this, member](const Request& q, Response& r, const std::smatch& m) {
-                    (this->*member)(q, r, m);
-                };
+        const auto bound = [this](void (Impl::*member)(const Request&, Response&, const Parts&)) {
+            return [this, member](const Request& q, Response& r, const Parts& p) {
+                (this->*member)(q, r, p);
             };
-        const std::string name = "([A-Za-z0-9._-]+)";
-        const std::string setting = "([^/]+)";
-        routes_ = {
-            {"GET", std::regex("/api/projectors"), false, bound(&Impl::listProjectors)},
-            {"GET", std::regex("/api/projectors/" + name), false, bound(&Impl::oneProjector)},
-            {"GET", std::regex("/api/groups"), false, bound(&Impl::listGroups)},
-            {"GET", std::regex("/api/projectors/" + name + "/settings"), false,
-             bound(&Impl::readSettings)},
-            {"GET", std::regex("/api/projectors/" + name + "/settings/" + setting), false,
-             bound(&Impl::readSetting)},
-            {"PUT", std::regex("/api/projectors/" + name + "/settings/" + setting), true,
-             bound(&Impl::writeSetting)},
-            {"POST", std::regex("/api/projectors/" + name + "/commands"), true,
-             bound(&Impl::projectorCommand)},
-            {"POST", std::regex("/api/groups/" + name + "/commands"), true,
-             bound(&Impl::groupCommand)},
-            {"GET", std::regex("/api/events"), false, bound(&Impl::events)},
-            {"GET", std::regex("/metrics"), false, bound(&Impl::metrics)},
         };
+        routes_ = {
+            {"GET", {"api", "projectors"}, false, bound(&Impl::listProjectors)},
+            {"GET", {"api", "projectors", "{name}"}, false, bound(&Impl::oneProjector)},
+            {"GET", {"api", "groups"}, false, bound(&Impl::listGroups)},
+            {"GET", {"api", "projectors", "{name}", "settings"}, false, bound(&Impl::readSettings)},
+            {"GET",
+             {"api", "projectors", "{name}", "settings", "{any}"},
+             false,
+             bound(&Impl::readSetting)},
+            {"PUT",
+             {"api", "projectors", "{name}", "settings", "{any}"},
+             true,
+             bound(&Impl::writeSetting)},
+            {"POST",
+             {"api", "projectors", "{name}", "commands"},
+             true,
+             bound(&Impl::projectorCommand)},
+            {"POST", {"api", "groups", "{name}", "commands"}, true, bound(&Impl::groupCommand)},
+            {"GET", {"api", "events"}, false, bound(&Impl::events)},
+            {"GET", {"metrics"}, false, bound(&Impl::metrics)},
+        };
+    }
+
+    static bool matches(const Route& route, const Parts& parts, Parts* values) {
+        if (route.pattern.size() != parts.size()) return false;
+        values->clear();
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            const std::string& want = route.pattern[i];
+            if (want == "{name}") {
+                if (!projectorName(parts[i])) return false;
+                values->push_back(parts[i]);
+            } else if (want == "{any}") {
+                if (parts[i].empty()) return false;
+                values->push_back(parts[i]);
+            } else if (want != parts[i]) {
+                return false;
+            }
+        }
+        return true;
     }
 
     void dispatch(const Request& request, Response& response) {
         const std::string method = request.method == "HEAD" ? "GET" : request.method;
+        const std::optional<Parts> parts =
+            pathParts(current.target ? *current.target : request.target);
+        if (!parts) return fail(request, response, 400, "the path's %-escapes are not well-formed");
+        for (const std::string& part : *parts) {
+            if (!fleet::validUtf8(part) || fleet::hasControl(part)) {
+                return fail(request, response, 404, "no such path: a part of it is not text");
+            }
+        }
         std::string allowed;
-        std::smatch match;
+        Parts values;
         for (const Route& route : routes_) {
-            if (!std::regex_match(request.path, match, route.path)) continue;
+            if (!matches(route, *parts, &values)) continue;
             if (route.method != method) {
                 allowed += (allowed.empty() ? "" : ", ") + route.method;
                 continue;
@@ -201,16 +412,21 @@ private:
             if (route.write && !authorised(request)) {
                 return fail(request, response, 401, {});
             }
-            return route.handler(request, response, match);
+            return route.handler(request, response, values);
         }
         if (!allowed.empty()) {
             response.set_header("Allow", allowed);
             return fail(request, response, 405, {});
         }
-        const bool page = method == "GET" && !request.path.starts_with("/api/") &&
-                          request.path != "/api" && request.path != "/metrics";
-        if (page) {
-            if (const WebAsset* asset = findWebAsset(request.path)) {
+        const bool api = !parts->empty() && ((*parts)[0] == "api" || (*parts)[0] == "metrics");
+        std::string path;
+        for (const std::string& part : *parts) path += "/" + part;
+        if (!api) {
+            if (const WebAsset* asset = findWebAsset(path)) {
+                if (method != "GET") {
+                    response.set_header("Allow", "GET");
+                    return fail(request, response, 405, {});
+                }
                 response.set_content(std::string(asset->body), std::string(asset->contentType));
                 return;
             }
@@ -227,7 +443,7 @@ private:
     void fail(const Request& request, Response& response, int status, std::string reason) {
         if (reason.empty()) reason = statusReason(status);
         response.status = status;
-        response.set_content(json{{"error", reason}}.dump(), jsonType);
+        response.set_content(jsonText(json{{"error", reason}}), jsonType);
         log(status >= 500 ? Level::Warning : Level::Info,
             "refused " + request.method + " " + request.path + " from " + who(request) + ": " +
                 std::to_string(status) + " " + reason);
@@ -235,7 +451,7 @@ private:
 
     void answer(Response& response, const json& body, int status = 200) {
         response.status = status;
-        response.set_content(body.dump(), jsonType);
+        response.set_content(jsonText(body), jsonType);
     }
 
     fleet::ProjectorQueue* projector(const Request& request, Response& response,
@@ -257,29 +473,52 @@ private:
         return groups;
     }
 
-    void listProjectors(const Request&, Response& response, const std::smatch&) {
+    void listProjectors(const Request&, Response& response, const Parts&) {
         // Built as text: the projectors' texts are ready, the rest never changes.
         std::string body = "{\"projectors\":" + texts_.list() + ",\"groups\":" + groupsText_ +
-                           ",\"lamp_warning_hours\":" +
-                           std::to_string(options_.lampWarningHours) + "}";
+                           ",\"lamp_warning_hours\":" + std::to_string(options_.lampWarningHours) +
+                           "}";
         response.status = 200;
         response.set_content(std::move(body), jsonType);
     }
 
-    void oneProjector(const Request& request, Response& response, const std::smatch& match) {
-        if (fleet::ProjectorQueue* queue = projector(request, response, match[1])) {
+    void oneProjector(const Request& request, Response& response, const Parts& parts) {
+        if (fleet::ProjectorQueue* queue = projector(request, response, parts[0])) {
             response.status = 200;
             response.set_content(texts_.text(*queue), jsonType);
         }
     }
 
-    void listGroups(const Request&, Response& response, const std::smatch&) {
+    void listGroups(const Request&, Response& response, const Parts&) {
         answer(response, {{"groups", groupsJson()}});
     }
 
     bool refuseWhileStopping(const Request& request, Response& response) {
         if (stopping_) fail(request, response, 503, {});
         return stopping_;
+    }
+
+    // A place among the requests that wait on projectors, left when it goes out of scope.
+    class Waiting {
+    public:
+        Waiting(Waits& waits, std::vector<fleet::ProjectorQueue*> targets)
+            : waits_(waits), targets_(std::move(targets)), refused_(waits_.enter(targets_)) {}
+        ~Waiting() {
+            if (!refused_) waits_.leave(targets_);
+        }
+        Waiting(const Waiting&) = delete;
+        Waiting& operator=(const Waiting&) = delete;
+        const std::optional<std::string>& refused() const { return refused_; }
+
+    private:
+        Waits& waits_;
+        const std::vector<fleet::ProjectorQueue*> targets_;
+        const std::optional<std::string> refused_;
+    };
+
+    bool refuseWhenFull(const Request& request, Response& response, const Waiting& waiting) {
+        if (waiting.refused()) fail(request, response, 503, *waiting.refused());
+        return waiting.refused().has_value();
     }
 
     static fleet::CommandResult read(fleet::ProjectorQueue& queue, const zv_setting* setting) {
@@ -296,9 +535,11 @@ private:
         return shown;
     }
 
-    void readSettings(const Request& request, Response& response, const std::smatch& match) {
-        fleet::ProjectorQueue* queue = projector(request, response, match[1]);
+    void readSettings(const Request& request, Response& response, const Parts& parts) {
+        fleet::ProjectorQueue* queue = projector(request, response, parts[0]);
         if (!queue || refuseWhileStopping(request, response)) return;
+        const Waiting waiting(waits_, {queue});
+        if (refuseWhenFull(request, response, waiting)) return;
         json settings = json::object();
         for (std::size_t i = 0; i < zv_catalogue_size(); ++i) {
             const zv_setting* setting = zv_catalogue_entry(i);
@@ -310,27 +551,29 @@ private:
                 settings[setting->name] = {{"error", reasonOf(result)}};
             } else {
                 // Not answering: asking the other sixty settings would only wait as long again.
-                return fail(request, response, 502,
+                return fail(request, response, unavailable(result) ? 503 : 502,
                             queue->entry().name + " did not answer: " + reasonOf(result));
             }
         }
         answer(response, {{"settings", settings}});
     }
 
-    void readSetting(const Request& request, Response& response, const std::smatch& match) {
-        fleet::ProjectorQueue* queue = projector(request, response, match[1]);
+    void readSetting(const Request& request, Response& response, const Parts& parts) {
+        fleet::ProjectorQueue* queue = projector(request, response, parts[0]);
         if (!queue) return;
         RequestFault fault;
-        const zv_setting* setting = findSetting(match[2].str(), &fault);
+        const zv_setting* setting = findSetting(parts[1], &fault);
         if (!setting) return fail(request, response, fault.status, fault.reason);
         if ((setting->operations & ZV_OP_GET) == 0) {
             return fail(request, response, 422, std::string(setting->name) + " cannot be read");
         }
         if (refuseWhileStopping(request, response)) return;
+        const Waiting waiting(waits_, {queue});
+        if (refuseWhenFull(request, response, waiting)) return;
         const fleet::CommandResult result = read(*queue, setting);
         if (!result.ok() || !result.value) {
             return fail(
-                request, response, 502,
+                request, response, unavailable(result) ? 503 : 502,
                 queue->entry().name + " did not read " + setting->name + ": " + reasonOf(result));
         }
         json shown = readJson(setting, *result.value);
@@ -338,20 +581,20 @@ private:
         answer(response, shown);
     }
 
-    void writeSetting(const Request& request, Response& response, const std::smatch& match) {
-        fleet::ProjectorQueue* queue = projector(request, response, match[1]);
+    void writeSetting(const Request& request, Response& response, const Parts& parts) {
+        fleet::ProjectorQueue* queue = projector(request, response, parts[0]);
         if (!queue) return;
-        run(request, response, {queue}, setFromBody(match[2].str(), request.body), {});
+        run(request, response, {queue}, setFromBody(parts[1], request.body), {});
     }
 
-    void projectorCommand(const Request& request, Response& response, const std::smatch& match) {
-        fleet::ProjectorQueue* queue = projector(request, response, match[1]);
+    void projectorCommand(const Request& request, Response& response, const Parts& parts) {
+        fleet::ProjectorQueue* queue = projector(request, response, parts[0]);
         if (!queue) return;
         run(request, response, {queue}, commandFromBody(request.body), {});
     }
 
-    void groupCommand(const Request& request, Response& response, const std::smatch& match) {
-        const std::string group = match[1];
+    void groupCommand(const Request& request, Response& response, const Parts& parts) {
+        const std::string& group = parts[0];
         const std::vector<fleet::ProjectorQueue*> targets = fleet_.group(group);
         if (targets.empty() && group != "all") {  // "all" of a site with none yet is empty
             return fail(request, response, 404, "no group \"" + group + "\"");
@@ -368,6 +611,8 @@ private:
             return fail(request, response, checked.fault.status, checked.fault.reason);
         }
         if (refuseWhileStopping(request, response)) return;
+        const Waiting waiting(waits_, targets);
+        if (refuseWhenFull(request, response, waiting)) return;
         const fleet::Command& command = *checked.command;
         const std::vector<fleet::Fleet::Outcome> outcomes = fleet_.runAll(targets, command);
         json results = json::array();
@@ -382,10 +627,16 @@ private:
         log(Level::Info, "command from " + who(request) + ": " + describeCommand(command) + " to " +
                              (group.empty() ? targets.front()->entry().name : "group " + group) +
                              ": " + summary);
-        answer(response, {{"ok", ok}, {"results", results}}, ok || !group.empty() ? 200 : 502);
+        int status = 200;
+        if (!ok && group.empty()) {
+            // The one projector could not take it (its queue full, or the service stopping):
+            // the service is unavailable, not the projector at fault.
+            status = outcomes.size() == 1 && unavailable(outcomes.front().result) ? 503 : 502;
+        }
+        answer(response, {{"ok", ok}, {"results", results}}, status);
     }
 
-    void metrics(const Request&, Response& response, const std::smatch&) {
+    void metrics(const Request&, Response& response, const Parts&) {
         response.set_content(metricsText(fleet_), "text/plain; version=0.0.4; charset=utf-8");
     }
 
@@ -395,33 +646,45 @@ private:
         std::uint64_t after = 0;
         bool snapshot = true;
     };
+    // The wait for changes is cut into slices this long, to see a client's hang-up between
+    // them and give its place to the next stream at once.
+    static constexpr std::chrono::milliseconds kStreamSlice{200};
 
-    void events(const Request& request, Response& response, const std::smatch&) {
+    void events(const Request& request, Response& response, const Parts&) {
         if (!hub_.open()) {
             return fail(request, response, 503,
                         hub_.stopped() ? "the service is stopping" : "too many event streams");
         }
         auto stream = std::make_shared<Stream>();
+        const int socket = current.socket;
         response.set_header("Cache-Control", "no-cache");
         response.set_header("X-Accel-Buffering", "no");
         response.set_chunked_content_provider(
             "text/event-stream",
-            [this, stream](std::size_t, httplib::DataSink& sink) {
+            [this, stream, socket](std::size_t, httplib::DataSink& sink) {
                 if (stream->snapshot) return sendSnapshot(*stream, sink);
-                const EventHub::Taken taken = hub_.take(stream->after, options_.keepAlive);
-                if (taken.stopped) {
-                    sink.done();
-                    return true;
+                std::chrono::milliseconds waited{0};
+                while (true) {
+                    if (socket >= 0 && hungUp(socket)) return false;
+                    const auto slice = std::min(kStreamSlice, options_.keepAlive - waited);
+                    const EventHub::Taken taken = hub_.take(stream->after, slice);
+                    if (taken.stopped) {
+                        sink.done();
+                        return true;
+                    }
+                    if (taken.missed) {
+                        stream->snapshot = true;  // fell behind: the whole state again
+                        return true;
+                    }
+                    if (!taken.events.empty()) {
+                        for (const std::string& block : taken.events) {
+                            if (!sink.write(block.data(), block.size())) return false;
+                        }
+                        return true;
+                    }
+                    waited += slice;
+                    if (waited >= options_.keepAlive) return sink.write(": keep-alive\n\n", 14);
                 }
-                if (taken.missed) {
-                    stream->snapshot = true;  // fell behind: the whole state again
-                    return true;
-                }
-                if (taken.events.empty()) return sink.write(": keep-alive\n\n", 14);
-                for (const std::string& block : taken.events) {
-                    if (!sink.write(block.data(), block.size())) return false;
-                }
-                return true;
             },
             [this](bool) { hub_.close(); });
     }
@@ -440,12 +703,13 @@ private:
     const ApiOptions options_;
     EventHub hub_;
     ProjectorTexts texts_;
-    const std::string groupsText_ = groupsJson().dump();
-    httplib::Server server_;
+    Waits waits_;
+    const std::string groupsText_ = jsonText(groupsJson());
+    ExchangeServer server_;
     std::vector<Route> routes_;
     std::atomic<bool> stopping_{false};
     std::uint64_t watcher_ = 0;
-    socket_t listening_ = -1;
+    http::Gate gate_;
 };
 
 HttpApi::HttpApi(fleet::Fleet& fleet, ApiOptions options)

@@ -16,9 +16,15 @@ struct ApiOptions {
     std::optional<std::string> token;  // write calls need it when set
     std::size_t maxBodyBytes = 65536;
     unsigned lampWarningHours = 3000;
-    std::size_t maxStreams = 32;                 // open event streams; more are answered 503
-    std::size_t clients = 56;                    // threads for requests beside the streams
-    std::chrono::seconds ioTimeout{5};           // a read or write of a slow client
+    std::size_t maxStreams = 32;           // open event streams; more are answered 503
+    std::size_t clients = 56;              // threads for requests beside the streams
+    std::chrono::seconds ioTimeout{5};     // each write to a slow client; an idle connection
+    std::chrono::seconds requestTime{10};  // a whole request, first byte to last
+    std::size_t headBytes = 16384;         // request line and headers; more is 431
+    std::size_t headLines = 100;
+    std::size_t perPeer = 32;                    // connections of one address
+    std::size_t projectorWaits = 24;             // requests waiting on projectors, in all
+    std::size_t waitsPerProjector = 4;           // ... and on any one projector
     std::chrono::milliseconds keepAlive{15000};  // comment line on an idle event stream
 };
 
@@ -36,8 +42,8 @@ public:
                                       std::string* why);
     // Serves until stop(); on the calling thread.
     void serve();
-    // From any thread: refuses new commands, ends every event stream, stops the server. serve()
-    // returns once the requests being answered are done.
+    // From any thread: refuses new commands, ends every event stream, closes every connection
+    // not being answered at once. serve() returns once the requests being answered are done.
     void stop();
 
 private:

@@ -71,6 +71,15 @@ std::string_view resultName(zv_result result) {
                : "failed";
 }
 
+// Input, blank and mute cannot be asked of a projector that is not on: what the state holds of
+// them then is from the last time they were read, and says so.
+json lastKnown(json shown, const fleet::ProjectorState& state) {
+    if (shown.is_null() || state.power == std::uint16_t{1}) return shown;
+    shown["last_known"] = true;
+    shown["read_at"] = timeJson(state.inputReadAt);
+    return shown;
+}
+
 json projectorJson(const fleet::ProjectorEntry& entry, const fleet::ProjectorState& state) {
     return {
         {"name", entry.name},
@@ -84,9 +93,9 @@ json projectorJson(const fleet::ProjectorEntry& entry, const fleet::ProjectorSta
         {"state",
          {
              {"power", valueJson(state.power, "Power")},
-             {"input", valueJson(state.input, "InputSource")},
-             {"blank", valueJson(state.blank, "Blank")},
-             {"mute", valueJson(state.mute, "Mute")},
+             {"input", lastKnown(valueJson(state.input, "InputSource"), state)},
+             {"blank", lastKnown(valueJson(state.blank, "Blank"), state)},
+             {"mute", lastKnown(valueJson(state.mute, "Mute"), state)},
              {"lamp_hours", valueJson(state.lampHours, nullptr)},
              {"filter_hours", valueJson(state.filterHours, nullptr)},
              {"error_status", valueJson(state.errorStatus, "ErrorStatus")},

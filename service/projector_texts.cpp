@@ -1,5 +1,6 @@
 #include "projector_texts.h"
 
+#include "json_text.h"
 #include "projector_json.h"
 
 namespace zolvane::service {
@@ -24,13 +25,13 @@ std::string ProjectorTexts::text(const fleet::ProjectorQueue& queue,
             std::lock_guard listLock(listMutex_);
             ++changes_;
         }
-        slot.text = projectorJson(queue.entry(), state).dump();
+        slot.text = jsonText(projectorJson(queue.entry(), state));
         slot.made = true;
         slot.version = state.version;
         slot.lastSeen = state.lastSeen;
         slot.failedPolls = state.failedPolls;
     } else if (state.version < slot.version || state.lastSeen < slot.lastSeen) {
-        return projectorJson(queue.entry(), state).dump();
+        return jsonText(projectorJson(queue.entry(), state));
     }
     return slot.text;
 }

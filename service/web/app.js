@@ -351,9 +351,23 @@ function updateCard(card, p) {
     if (!entry || entry.value === null || entry.value === undefined) return 'Unknown';
     return entry.name || fallback(entry.value);
   };
-  q('input').textContent = named('input', (v) => INPUTS[v] || `Code ${v}`);
-  q('blank').textContent = named('blank', (v) => (v ? 'on' : 'off'));
-  q('mute').textContent = named('mute', (v) => (v ? 'on' : 'off'));
+  // A projector not on is not asked these: what is shown then is from when it last was.
+  const show = (key, fallback) => {
+    const node = q(key);
+    node.textContent = named(key, fallback);
+    const entry = p.state && p.state[key];
+    const stale = Boolean(entry && entry.last_known);
+    node.classList.toggle('last-known', stale);
+    if (stale) {
+      node.title = entry.read_at ?
+        `Last known, read at ${new Date(entry.read_at).toLocaleString()}` : 'Last known';
+    } else {
+      node.removeAttribute('title');
+    }
+  };
+  show('input', (v) => INPUTS[v] || `Code ${v}`);
+  show('blank', (v) => (v ? 'on' : 'off'));
+  show('mute', (v) => (v ? 'on' : 'off'));
 
   const lamp = valueOf(p, 'lamp_hours');
   const lampNode = q('lamp');

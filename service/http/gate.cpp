@@ -1,0 +1,519 @@
+#include "http/gate.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "json_text.h"
+#include "log.h"
+
+namespace zolvane::service::http {
+namespace {
+
+constexpr std::size_t kReadBytes = 16384;
+constexpr std::size_t kReadsPerTurn = 4;  // then the other connections' turn
+constexpr std::size_t kDrainBytes = 1 << 20;
+constexpr std::chrono::milliseconds kDrainTime{1000};
+constexpr std::chrono::milliseconds kScanEvery{250};
+
+std::string statusText(int status) {
+    switch (status) {
+        case 400:
+            return "Bad Request";
+        case 408:
+            return "Request Timeout";
+        case 413:
+            return "Payload Too Large";
+        case 417:
+            return "Expectation Failed";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 501:
+            return "Not Implemented";
+        case 503:
+            return "Service Unavailable";
+        case 505:
+            return "HTTP Version Not Supported";
+        default:
+            return "Error";
+    }
+}
+
+std::string addressText(const sockaddr_storage& address, int* port) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address.ss_family == AF_INET) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+        ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+        *port = ntohs(v4->sin_port);
+    } else if (address.ss_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+        *port = ntohs(v6->sin6_port);
+    }
+    return text;
+}
+
+// Writes what the socket takes at once: the answers written here are small, and a peer that
+// does not read them is not waited for.
+void writeNow(int socket, const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const ssize_t n =
+            ::send(socket, text.data() + at, text.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n <= 0) return;
+        at += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace
+
+struct Gate::Connection {
+    enum class State { Reading, Working, Draining };
+    int socket = -1;
+    std::string peer;
+    int peerPort = 0;
+    std::string local;
+    int localPort = 0;
+    std::uint64_t order = 0;
+    State state = State::Reading;
+    RequestReader reader;
+    std::string pending;  // read after a complete request: the start of the next one
+    bool continued = false;
+    bool begun = false;
+    Clock::time_point deadline{};
+    std::size_t drained = 0;
+};
+
+std::string Gate::errorAnswer(int status, const std::string& reason) {
+    const std::string body = jsonText(nlohmann::json{{"error", reason}});
+    return "HTTP/1.1 " + std::to_string(status) + " " + statusText(status) +
+           "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+Gate::Gate(GateOptions options, Answer answer)
+    : options_(std::move(options)), answer_(std::move(answer)) {
+    maxConnections_ = options_.maxConnections;
+    if (maxConnections_ == 0) {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        maxConnections_ = std::clamp<std::size_t>(limit.rlim_cur / 2, 64, 16384);
+    }
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = wake_;
+    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event);
+}
+
+Gate::~Gate() {
+    stop();
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    queued_.notify_all();
+    for (std::thread& worker : workers_) {
+        if (worker.joinable()) worker.join();
+    }
+    for (const auto& [socket, connection] : connections_) ::close(socket);
+    if (listening_ >= 0) ::close(listening_);
+    ::close(epoll_);
+    ::close(wake_);
+}
+
+std::optional<std::uint16_t> Gate::bind(const std::string& host, std::uint16_t port,
+                                        std::string* why) {
+    const auto failed = [&](const std::string& what) -> std::optional<std::uint16_t> {
+        if (why) *why = "cannot listen on " + host + ":" + std::to_string(port) + ": " + what;
+        return {};
+    };
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    if (const int error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found)) {
+        return failed(::gai_strerror(error));
+    }
+    int error = 0;
+    for (addrinfo* at = found; at; at = at->ai_next) {
+        const int socket =
+            ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (socket < 0) {
+            error = errno;
+            continue;
+        }
+        // SO_REUSEADDR only: with SO_REUSEPORT a second service started on the same port would
+        // share it without a word and take half the requests.
+        const int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        // A long backlog: a burst of new clients otherwise waits for SYN retries, a second each.
+        if (::bind(socket, at->ai_addr, at->ai_addrlen) == 0 && ::listen(socket, SOMAXCONN) == 0) {
+            listening_ = socket;
+            break;
+        }
+        error = errno;
+        ::close(socket);
+    }
+    ::freeaddrinfo(found);
+    if (listening_ < 0) return failed(std::strerror(error));
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    ::getsockname(listening_, reinterpret_cast<sockaddr*>(&address), &length);
+    int bound = 0;
+    addressText(address, &bound);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = listening_;
+    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listening_, &event);
+    return static_cast<std::uint16_t>(bound);
+}
+
+void Gate::stop() {
+    stopping_ = true;
+    wake();
+}
+
+void Gate::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
+}
+
+void Gate::run() {
+    for (std::size_t i = workers_.size(); i < options_.workers; ++i) {
+        workers_.emplace_back([this] { work(); });
+    }
+    bool closedAll = false;
+    Clock::time_point scanned = Clock::now();
+    std::vector<epoll_event> events(256);
+    while (true) {
+        if (stopping_ && !closedAll) {
+            closedAll = true;
+            if (listening_ >= 0) {
+                ::epoll_ctl(epoll_, EPOLL_CTL_DEL, listening_, nullptr);
+                ::close(listening_);
+                listening_ = -1;
+            }
+            std::vector<int> idle;
+            for (const auto& [socket, connection] : connections_) {
+                if (connection->state != Connection::State::Working) idle.push_back(socket);
+            }
+            for (const int socket : idle) close(socket);
+        }
+        if (closedAll && working_ == 0) break;
+        const int timeout =
+            connections_.empty() && !listenPaused_ ? -1 : static_cast<int>(kScanEvery.count());
+        const int count =
+            ::epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), timeout);
+        for (int i = 0; i < count; ++i) {
+            const int socket = events[i].data.fd;
+            if (socket == wake_) {
+                std::uint64_t value = 0;
+                [[maybe_unused]] const ssize_t n = ::read(wake_, &value, sizeof value);
+                returned();
+            } else if (socket == listening_) {
+                accept();
+            } else if (const auto found = connections_.find(socket); found != connections_.end()) {
+                readable(*found->second,
+                         (events[i].events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0);
+            }
+        }
+        const Clock::time_point now = Clock::now();
+        if (now - scanned >= kScanEvery) {
+            scanned = now;
+            expire();
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    queued_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+}
+
+void Gate::accept() {
+    while (listening_ >= 0) {
+        const int socket = ::accept4(listening_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (socket >= 0) {
+            admit(socket);
+            continue;
+        }
+        const int error = errno;
+        if (error == EINTR || error == ECONNABORTED) continue;
+        if (error != EMFILE && error != ENFILE) return;
+        if (!evictOldest(nullptr)) {
+            // Out of descriptors with every connection being answered: wait for one to end
+            // instead of being woken again at once for the same connection.
+            epoll_event event{};
+            event.data.fd = listening_;
+            ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listening_, &event);
+            listenPaused_ = true;
+            listenResume_ = Clock::now() + kScanEvery;
+            return;
+        }
+    }
+}
+
+void Gate::admit(int socket) {
+    auto connection = std::make_unique<Connection>();
+    connection->socket = socket;
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    ::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    connection->peer = addressText(address, &connection->peerPort);
+    length = sizeof address;
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    connection->local = addressText(address, &connection->localPort);
+    if (perPeer_[connection->peer] >= options_.perPeer && !evictOldest(&connection->peer)) {
+        ::close(socket);
+        return;
+    }
+    if (connections_.size() >= maxConnections_ && !evictOldest(nullptr)) {
+        ::close(socket);
+        return;
+    }
+    // Headers and body go out in two writes: without this the body waits for the client's
+    // delayed acknowledgement of the headers, 40 ms on Linux, on every answer.
+    const int yes = 1;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    connection->reader = RequestReader(options_.limits);
+    connection->order = ++accepted_;
+    connection->deadline = Clock::now() + options_.idleTime;
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP;
+    event.data.fd = socket;
+    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &event);
+    ++perPeer_[connection->peer];
+    order_.emplace(connection->order, socket);
+    connections_.emplace(socket, std::move(connection));
+}
+
+// The oldest connection (of one peer, or of any) that waits for a request or for the rest of
+// one, closed to make room; false when every one is being answered.
+bool Gate::evictOldest(const std::string* peer) {
+    for (const auto& [order, socket] : order_) {
+        const Connection& connection = *connections_.at(socket);
+        if (connection.state == Connection::State::Working) continue;
+        if (peer && connection.peer != *peer) continue;
+        if (logs(Level::Debug)) {
+            log(Level::Debug, "closed a waiting connection of " + connection.peer + ":" +
+                                  std::to_string(connection.peerPort) + " for a newer one");
+        }
+        close(socket);
+        return true;
+    }
+    return false;
+}
+
+void Gate::close(int socket) {
+    const auto found = connections_.find(socket);
+    if (found == connections_.end()) return;
+    Connection& connection = *found->second;
+    if (connection.state != Connection::State::Working) {
+        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
+    }
+    order_.erase(connection.order);
+    if (connection.state != Connection::State::Working) leavePeer(connection.peer);
+    connections_.erase(found);
+    ::close(socket);
+}
+
+void Gate::leavePeer(const std::string& peer) {
+    if (const auto found = perPeer_.find(peer); found != perPeer_.end()) {
+        if (--found->second == 0) perPeer_.erase(found);
+    }
+}
+
+void Gate::readable(Connection& connection, bool hangUp) {
+    const int socket = connection.socket;
+    char buffer[kReadBytes];
+    bool ended = false;
+    for (std::size_t turn = 0; turn < kReadsPerTurn; ++turn) {
+        const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
+        if (n == 0) {
+            ended = true;
+            break;
+        }
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) ended = true;
+            break;
+        }
+        if (connection.state == Connection::State::Draining) {
+            connection.drained += static_cast<std::size_t>(n);
+            if (connection.drained > kDrainBytes) return close(socket);
+            continue;
+        }
+        connection.pending.append(buffer, static_cast<std::size_t>(n));
+        advance(connection, false);
+        if (!connections_.contains(socket)) return;
+        // Handed to a worker (what follows is the next request's, read after the answer), or
+        // refused.
+        if (connection.state != Connection::State::Reading) break;
+    }
+    if (connection.state == Connection::State::Working) return;
+    if (ended || (hangUp && connection.state == Connection::State::Draining)) close(socket);
+}
+
+// Feeds what is pending to the request being read, and acts on where that leaves it.
+void Gate::advance(Connection& connection, bool ended) {
+    RequestReader& reader = connection.reader;
+    if (reader.phase() != RequestReader::Phase::Done) {
+        const std::size_t used = reader.feed(connection.pending);
+        connection.pending.erase(0, used);
+    }
+    if (reader.started() && !connection.begun) {
+        connection.begun = true;
+        connection.deadline = Clock::now() + options_.requestTime;
+    }
+    switch (reader.phase()) {
+        case RequestReader::Phase::Fault:
+            return refuse(connection, reader.status(), reader.reason());
+        case RequestReader::Phase::Done:
+            return handOff(connection, ended);
+        case RequestReader::Phase::Body:
+            if (reader.wantsContinue() && !connection.continued) {
+                connection.continued = true;
+                writeNow(connection.socket, "HTTP/1.1 100 Continue\r\n\r\n");
+            }
+            return;
+        case RequestReader::Phase::Head:
+            return;
+    }
+}
+
+// An answer from here ends the connection; what the peer still sends is read and dropped for a
+// moment, so that its system does not discard the answer on a reset before it is read.
+void Gate::refuse(Connection& connection, int status, const std::string& reason) {
+    log(Level::Info, "refused a request from " + connection.peer + ":" +
+                         std::to_string(connection.peerPort) + ": " + std::to_string(status) + " " +
+                         reason);
+    writeNow(connection.socket, errorAnswer(status, reason));
+    ::shutdown(connection.socket, SHUT_WR);
+    connection.state = Connection::State::Draining;
+    connection.pending.clear();
+    connection.deadline = Clock::now() + kDrainTime;
+}
+
+void Gate::handOff(Connection& connection, bool close) {
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, connection.socket, nullptr);
+    connection.state = Connection::State::Working;
+    leavePeer(connection.peer);
+    ++working_;
+    Exchange exchange;
+    exchange.socket = connection.socket;
+    exchange.peer = connection.peer;
+    exchange.peerPort = connection.peerPort;
+    exchange.local = connection.local;
+    exchange.localPort = connection.localPort;
+    exchange.request = connection.reader.request();
+    exchange.method = connection.reader.method();
+    exchange.target = connection.reader.target();
+    exchange.close = close || stopping_;
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(exchange));
+    }
+    queued_.notify_one();
+}
+
+void Gate::work() {
+    while (true) {
+        Exchange exchange;
+        {
+            std::unique_lock lock(mutex_);
+            queued_.wait(lock, [this] { return ending_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;
+            exchange = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        bool kept = false;
+        try {
+            kept = answer_(exchange) && !exchange.close;
+        } catch (const std::exception& error) {
+            log(Level::Error, std::string("a request failed inside the service: ") + error.what());
+        }
+        {
+            std::lock_guard lock(mutex_);
+            done_.emplace_back(exchange.socket, kept);
+        }
+        wake();
+    }
+}
+
+void Gate::returned() {
+    std::vector<std::pair<int, bool>> done;
+    {
+        std::lock_guard lock(mutex_);
+        done.swap(done_);
+    }
+    for (const auto& [socket, kept] : done) {
+        const auto found = connections_.find(socket);
+        if (found == connections_.end()) continue;
+        --working_;
+        Connection& connection = *found->second;
+        if (!kept || stopping_) {
+            close(socket);
+            continue;
+        }
+        connection.state = Connection::State::Reading;
+        ++perPeer_[connection.peer];
+        connection.reader.reset();
+        connection.continued = false;
+        connection.begun = false;
+        connection.deadline = Clock::now() + options_.idleTime;
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLRDHUP;
+        event.data.fd = socket;
+        ::epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &event);
+        if (!connection.pending.empty()) advance(connection, false);
+    }
+}
+
+void Gate::expire() {
+    const Clock::time_point now = Clock::now();
+    if (listenPaused_ && now >= listenResume_ && listening_ >= 0) {
+        listenPaused_ = false;
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = listening_;
+        ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listening_, &event);
+    }
+    std::vector<int> late;
+    for (const auto& [socket, connection] : connections_) {
+        if (connection->state != Connection::State::Working && connection->deadline <= now) {
+            late.push_back(socket);
+        }
+    }
+    for (const int socket : late) {
+        Connection& connection = *connections_.at(socket);
+        if (connection.state == Connection::State::Reading && connection.begun) {
+            if (logs(Level::Debug)) {
+                log(Level::Debug, "closed a request from " + connection.peer + ":" +
+                                      std::to_string(connection.peerPort) +
+                                      " that did not come whole in time");
+            }
+            writeNow(socket, errorAnswer(408, "the request did not come whole in time"));
+        }
+        close(socket);
+    }
+}
+
+}  // namespace zolvane::service::http
