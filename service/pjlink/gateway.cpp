@@ -13,10 +13,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <random>
@@ -31,8 +31,29 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Replies waiting to be sent beyond this stop the reading of a client that does not read.
-constexpr std::size_t kMaxPending = 4096;
+// A controller may send ahead of its answers, but what it sent is read only as fast as it reads
+// the answers: past these the gateway stops reading from it, and TCP holds the controller back.
+constexpr std::size_t kMaxPending = 4096;  // answers not yet taken by the socket
+constexpr std::size_t kMaxWaiting = 8192;  // bytes of lines read but not yet answered
+
+// Failed authentications slow down the address they come from, not others: its next hash is
+// looked at only after a delay that doubles with each failure in a row past the first few,
+// up to a bound. The connections waiting hold no thread, and the delay comes before the hash
+// is checked, so how long an answer takes says nothing of whether the hash was right.
+constexpr unsigned kFreeFailures = 3;
+constexpr auto kFirstDelay = std::chrono::milliseconds(250);
+constexpr auto kMaxDelay = std::chrono::milliseconds(5000);
+constexpr auto kForgetFailures = std::chrono::minutes(10);  // without one, the count restarts
+constexpr std::size_t kMaxPeers = 1024;                     // addresses remembered at once
+// One failed authentication is logged as it happens; those that follow it within this time
+// are counted, and the count logged when it is over, so that guessing cannot flood the log.
+constexpr auto kFailureReport = std::chrono::seconds(10);
+
+std::chrono::milliseconds delayAfter(unsigned failures) {
+    if (failures <= kFreeFailures) return std::chrono::milliseconds(0);
+    const unsigned doublings = std::min(failures - kFreeFailures - 1, 8u);
+    return std::min<std::chrono::milliseconds>(kFirstDelay * (1u << doublings), kMaxDelay);
+}
 
 std::string md5Hex(const std::string& text) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -56,12 +77,6 @@ std::string randomHex() {
     return text;
 }
 
-bool sameHex(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == y;
-           });
-}
-
 std::string peerOf(const sockaddr_storage& address) {
     char host[INET6_ADDRSTRLEN] = "?";
     unsigned port = 0;
@@ -74,6 +89,25 @@ std::string peerOf(const sockaddr_storage& address) {
     const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address);
     ::inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
     return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
+}
+
+// Where failed authentications are counted: the IPv4 address, or the /64 of an IPv6 one, the
+// least a single host on a network of its own holds.
+std::string addressOf(const sockaddr_storage& address) {
+    char host[INET6_ADDRSTRLEN] = "?";
+    if (address.ss_family == AF_INET) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr, host,
+                    sizeof host);
+        return host;
+    }
+    in6_addr in6 = reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&in6)) {
+        ::inet_ntop(AF_INET, &in6.s6_addr[12], host, sizeof host);
+        return host;
+    }
+    std::fill(std::begin(in6.s6_addr) + 8, std::end(in6.s6_addr), 0);
+    ::inet_ntop(AF_INET6, &in6, host, sizeof host);
+    return std::string(host) + "/64";
 }
 
 // The first line of the file, at most 32 characters as PJLink allows.
@@ -135,12 +169,23 @@ struct Connection {
     int fd = -1;
     std::size_t gateway = 0;
     std::string peer;
-    std::string expectedHash;  // empty: no authentication (or already done)
+    std::string address;  // addressOf the peer
+    Session session;
     std::string in;
     std::string out;
     bool busy = false;     // a command is running; the lines behind it wait
+    bool held = false;     // its hash waits for its address to be let try again
+    bool ended = false;    // the client sent all it will (it shut its side down)
     bool closing = false;  // closed once out is sent
     Clock::time_point lastLine;
+};
+
+// Failed authentications from one address.
+struct Peer {
+    unsigned failures = 0;  // in a row: a success or kForgetFailures without one restarts it
+    Clock::time_point lastFailure{};
+    Clock::time_point retry{};   // no hash from it is looked at before
+    std::size_t unreported = 0;  // failures not in the log yet
 };
 
 // The commands of one line, run one after another on the projector's queue.
@@ -259,20 +304,30 @@ private:
             for (const Gateway& gateway : gateways_) {
                 fds.push_back({gateway.fd, static_cast<short>(resting ? 0 : POLLIN), 0});
             }
-            Clock::time_point nextIdle = Clock::time_point::max();
+            Clock::time_point wakeAt = Clock::time_point::max();
             for (auto& [id, c] : connections_) {
+                if (c.fd < 0) continue;
                 short events = 0;
-                if (!c.closing && c.out.size() < kMaxPending) events |= POLLIN;
+                if (!c.closing && !c.ended && c.in.size() < kMaxWaiting &&
+                    c.out.size() < kMaxPending) {
+                    events |= POLLIN;
+                }
                 if (!c.out.empty()) events |= POLLOUT;
                 fds.push_back({c.fd, events, 0});
                 ids.push_back(id);
-                if (!c.busy) nextIdle = std::min(nextIdle, c.lastLine + idle_);
+                if (c.held) {
+                    wakeAt = std::min(wakeAt, retryOf(c));
+                } else if (!c.busy) {
+                    wakeAt = std::min(wakeAt, c.lastLine + idle_);
+                }
             }
-            if (resting) nextIdle = std::min(nextIdle, restUntil_);
+            if (resting) wakeAt = std::min(wakeAt, restUntil_);
+            if (failuresUnreported_ > 0)
+                wakeAt = std::min(wakeAt, failuresReported_ + kFailureReport);
             int timeout = -1;
-            if (nextIdle != Clock::time_point::max()) {
+            if (wakeAt != Clock::time_point::max()) {
                 const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(nextIdle - Clock::now());
+                    std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - Clock::now());
                 timeout = static_cast<int>(std::clamp<long long>(left.count() + 1, 0, 60000));
             }
             if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
@@ -284,23 +339,52 @@ private:
                 while (::read(wakeRead_, sink, sizeof sink) > 0) {
                 }
             }
-            collect();
+            // Nothing a client sends may end the loop: whatever goes wrong with one connection
+            // closes that one.
+            try {
+                collect();
+            } catch (const std::exception& e) {
+                log(Level::Error, std::string("pjlink: ") + e.what());
+            }
             for (std::size_t i = 0; i < ids.size(); ++i) {
                 const short revents = fds[1 + gateways_.size() + i].revents;
                 const auto it = connections_.find(ids[i]);
-                if (it == connections_.end() || revents == 0) continue;
+                if (it == connections_.end()) continue;
                 Connection& c = it->second;
-                if (revents & (POLLIN | POLLHUP | POLLERR)) receive(c);
-                if (!c.out.empty() && c.fd >= 0) send(c);
+                if (c.fd < 0 || (revents == 0 && !c.held)) continue;
+                guarded(c, [&] {
+                    if (revents & POLLIN) receive(c);
+                    if (c.fd >= 0 && (revents & (POLLHUP | POLLERR)) && !(revents & POLLIN)) {
+                        close(c);  // reset, or both sides shut: no answer can reach it
+                    }
+                    if (c.fd >= 0) serve(c);
+                });
             }
             // After the connections, so that clients that left make room for those arriving.
             for (std::size_t g = 0; g < gateways_.size(); ++g) {
-                if (fds[1 + g].revents & POLLIN) accept(g);
+                if (fds[1 + g].revents & POLLIN) {
+                    try {
+                        accept(g);
+                    } catch (const std::exception& e) {
+                        log(Level::Error, std::string("pjlink: ") + e.what());
+                    }
+                }
             }
             expire();
             reportCrowding(false);
+            reportFailures(false);
         }
         reportCrowding(true);
+        reportFailures(true);
+    }
+
+    template <typename Work>
+    void guarded(Connection& c, Work work) {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            if (c.fd >= 0) close(c, std::string("cannot be served: ") + e.what());
+        }
     }
 
     void accept(std::size_t g) {
@@ -328,10 +412,11 @@ private:
             c.fd = fd;
             c.gateway = g;
             c.peer = peer;
+            c.address = addressOf(address);
             c.lastLine = Clock::now();
             if (gateway.password) {
                 const std::string random = randomHex();
-                c.expectedHash = md5Hex(random + *gateway.password);
+                c.session.expectedHash = md5Hex(random + *gateway.password);
                 c.out = "PJLINK 1 " + random + "\r";
             } else {
                 c.out = "PJLINK 0\r";
@@ -340,7 +425,8 @@ private:
             log(Level::Debug, "pjlink " + name + ": connection from " + peer);
             c.id = nextId_++;
             const std::uint64_t id = c.id;
-            send(connections_.emplace(id, std::move(c)).first->second);
+            Connection& added = connections_.emplace(id, std::move(c)).first->second;
+            guarded(added, [&] { serve(added); });
         }
     }
 
@@ -398,71 +484,147 @@ private:
 
     void receive(Connection& c) {
         char buffer[4096];
-        for (;;) {
-            const ssize_t got = ::recv(c.fd, buffer, sizeof buffer, 0);
+        while (c.in.size() < kMaxWaiting) {
+            const std::size_t room = std::min(sizeof buffer, kMaxWaiting - c.in.size());
+            const ssize_t got = ::recv(c.fd, buffer, room, 0);
             if (got > 0) {
                 c.in.append(buffer, static_cast<std::size_t>(got));
-                // Nothing past one line's worth is kept beyond the lines that wait.
-                if (c.in.size() > 64 * kMaxLine) {
-                    close(c, "too much sent at once");
-                    return;
-                }
-                if (static_cast<std::size_t>(got) < sizeof buffer) break;
+                if (static_cast<std::size_t>(got) < room) break;
                 continue;
             }
-            if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                close(c);
+            if (got == 0) {
+                // Shut down on its side: what it sent is still answered, then it is closed.
+                c.ended = true;
                 return;
             }
-            break;
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) close(c);
+            return;
         }
-        lines(c);
+    }
+
+    // Answers the lines in order as far as the socket takes the answers, and closes the
+    // connection once it has nothing more to say to a client that has finished.
+    void serve(Connection& c) {
+        while (c.fd >= 0) {
+            lines(c);
+            send(c);
+            // Lines may still wait because the answers filled their room; go on while the
+            // socket takes them.
+            if (c.fd < 0 || !c.out.empty() || c.busy || c.held || c.closing ||
+                c.in.find('\r') == std::string::npos) {
+                break;
+            }
+        }
+        if (c.fd >= 0 && c.out.empty() &&
+            (c.closing ||
+             (c.ended && !c.busy && !c.held && c.in.find('\r') == std::string::npos))) {
+            close(c);
+        }
+    }
+
+    Clock::time_point retryOf(const Connection& c) const {
+        const auto it = peers_.find(c.address);
+        return it == peers_.end() ? Clock::time_point{} : it->second.retry;
     }
 
     // Takes the complete lines in order, one at a time while a command runs.
     void lines(Connection& c) {
         while (c.fd >= 0 && !c.busy && !c.closing && c.out.size() < kMaxPending) {
-            // The first line after a greeting with a random number carries the hash before it.
-            const std::size_t limit = kMaxLine + (c.expectedHash.empty() ? 0 : 32);
-            const auto end = c.in.find('\r');
-            if (end == std::string::npos) {
-                if (c.in.size() >= limit) close(c, "a line longer than PJLink allows");
-                return;
-            }
-            if (end + 1 > limit) {
+            const bool authenticating = !c.session.expectedHash.empty();
+            c.held =
+                authenticating && c.in.find('\r') != std::string::npos && retryOf(c) > Clock::now();
+            if (c.held) return;
+            const Gateway& gateway = gateways_[c.gateway];
+            Taken taken = takeLine(c.in, c.session, gateway.queue->state(), gateway.who);
+            if (taken.kind == Taken::Wait) return;
+            if (taken.kind == Taken::TooLong) {
                 close(c, "a line longer than PJLink allows");
                 return;
             }
-            std::string line = c.in.substr(0, end);
-            c.in.erase(0, end + 1);
             c.lastLine = Clock::now();
-            // A controller ending its lines with CR LF: the LF starts the next one.
-            while (!line.empty() && line.front() == '\n') line.erase(0, 1);
-            if (line.empty()) continue;
-            if (!c.expectedHash.empty()) {
-                if (line.size() < 32 ||
-                    !sameHex(std::string_view(line).substr(0, 32), c.expectedHash)) {
-                    log(Level::Warning,
-                        "pjlink " + nameOf(c) + ": " + c.peer + " failed to authenticate");
-                    c.out += "PJLINK ERRA\r";
-                    c.closing = true;
-                    return;
-                }
-                c.expectedHash.clear();
-                line.erase(0, 32);
+            if (taken.kind == Taken::Denied) {
+                failed(c);
+                c.out += "PJLINK ERRA\r";
+                c.closing = true;
+                return;
             }
-            handle(c, line);
+            if (authenticating && c.session.expectedHash.empty()) {
+                if (const auto it = peers_.find(c.address); it != peers_.end()) {
+                    it->second.failures = 0;
+                }
+            }
+            handle(c, std::move(taken));
         }
     }
 
-    void handle(Connection& c, const std::string& line) {
-        fleet::ProjectorQueue* queue = gateways_[c.gateway].queue;
-        Step step = interpret(line, queue->state(), gateways_[c.gateway].who);
-        if (!step.parsed) {
+    void failed(Connection& c) {
+        const Clock::time_point now = Clock::now();
+        Peer& peer = peerFor(c.address, now);
+        if (now - peer.lastFailure >= kForgetFailures) peer.failures = 0;
+        ++peer.failures;
+        peer.lastFailure = now;
+        peer.retry = now + delayAfter(peer.failures);
+        if (failuresUnreported_ == 0 && now - failuresReported_ >= kFailureReport) {
+            log(Level::Warning, "pjlink " + nameOf(c) + ": " + c.peer + " failed to authenticate");
+            failuresReported_ = now;
+        } else {
+            ++failuresUnreported_;
+            ++peer.unreported;
+        }
+    }
+
+    Peer& peerFor(const std::string& address, Clock::time_point now) {
+        if (const auto it = peers_.find(address); it != peers_.end()) return it->second;
+        if (peers_.size() >= kMaxPeers) {
+            // Remembering every address of a large network is not worth the memory: the one
+            // failed longest ago makes way.
+            auto oldest = peers_.begin();
+            for (auto it = peers_.begin(); it != peers_.end(); ++it) {
+                if (it->second.lastFailure < oldest->second.lastFailure) oldest = it;
+            }
+            peers_.erase(oldest);
+        }
+        Peer& peer = peers_[address];
+        peer.lastFailure = now;
+        return peer;
+    }
+
+    // The failures since the last line about them, with the addresses that failed most.
+    void reportFailures(bool now) {
+        if (failuresUnreported_ == 0) return;
+        const Clock::time_point time = Clock::now();
+        if (!now && time - failuresReported_ < kFailureReport) return;
+        std::vector<std::pair<std::size_t, const std::string*>> most;
+        for (auto& [address, peer] : peers_) {
+            if (peer.unreported > 0) most.emplace_back(peer.unreported, &address);
+        }
+        const std::size_t shown = std::min<std::size_t>(most.size(), 3);
+        std::partial_sort(most.begin(), most.begin() + static_cast<std::ptrdiff_t>(shown),
+                          most.end(),
+                          [](const auto& a, const auto& b) { return a.first > b.first; });
+        std::string text = "pjlink: " + std::to_string(failuresUnreported_) +
+                           " more failed authentication" + (failuresUnreported_ == 1 ? "" : "s") +
+                           " in the last " + std::to_string(kFailureReport.count()) + " s:";
+        for (std::size_t i = 0; i < shown; ++i) {
+            text +=
+                (i == 0 ? " " : ", ") + std::to_string(most[i].first) + " from " + *most[i].second;
+        }
+        if (most.size() > shown) {
+            text += " and " + std::to_string(most.size() - shown) + " other addresses";
+        }
+        log(Level::Warning, text);
+        for (auto& [address, peer] : peers_) peer.unreported = 0;
+        failuresUnreported_ = 0;
+        failuresReported_ = time;
+    }
+
+    void handle(Connection& c, Taken taken) {
+        if (taken.kind == Taken::Ignored) {
             log(Level::Debug, "pjlink " + nameOf(c) + ": " + c.peer + ": a line ignored");
             return;
         }
-        if (step.commands.empty()) {
+        Step& step = taken.step;
+        if (taken.kind == Taken::Answer) {
             c.out += step.header + step.answer + "\r";
             return;
         }
@@ -470,7 +632,7 @@ private:
         const std::uint64_t job = nextId_++;
         Job& j = jobs_[job];
         j.connection = c.id;
-        j.queue = queue;
+        j.queue = gateways_[c.gateway].queue;
         j.header = std::move(step.header);
         j.commands = std::move(step.commands);
         j.who = "pjlink " + nameOf(c) + ": " + step.words + " from " + c.peer;
@@ -478,7 +640,8 @@ private:
     }
 
     // Puts the job's next command on its projector's queue; the queue's thread hands the result
-    // back through done_ and wakes the loop, so no thread waits for any projector.
+    // back through done_ and wakes the loop, so no thread waits for any projector. A queue that
+    // refuses the command at once (too many waiting) hands the refusal back the same way.
     void submit(std::uint64_t job, Job& j) {
         {
             std::lock_guard lock(mutex_);
@@ -517,10 +680,10 @@ private:
         c.busy = false;
         c.lastLine = Clock::now();
         if (c.fd < 0) return;
-        c.out += reply;
-        send(c);
-        lines(c);
-        if (c.fd >= 0 && !c.out.empty()) send(c);
+        guarded(c, [&] {
+            c.out += reply;
+            serve(c);
+        });
     }
 
     void collect() {
@@ -539,24 +702,30 @@ private:
                 c.out.erase(0, static_cast<std::size_t>(sent));
                 continue;
             }
-            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
             close(c);
             return;
         }
-        if (c.fd >= 0 && c.closing && c.out.empty()) close(c);
     }
 
-    // Closes the idle, and forgets the closed once no command of theirs is running.
+    // Closes the idle, and forgets the closed once no command of theirs is running, and the
+    // addresses whose failures are long past.
     void expire() {
         const Clock::time_point now = Clock::now();
         for (auto it = connections_.begin(); it != connections_.end();) {
             Connection& c = it->second;
-            if (c.fd >= 0 && !c.busy && now - c.lastLine >= idle_) {
+            if (c.fd >= 0 && !c.busy && !c.held && now - c.lastLine >= idle_) {
                 log(Level::Debug, "pjlink " + nameOf(c) + ": " + c.peer + " closed: idle for " +
                                       std::to_string(idle_.count()) + " ms");
                 close(c);
             }
             it = c.fd < 0 && !c.busy ? connections_.erase(it) : std::next(it);
+        }
+        for (auto it = peers_.begin(); it != peers_.end();) {
+            const Peer& peer = it->second;
+            const bool past = (peer.failures == 0 || now - peer.lastFailure >= kForgetFailures) &&
+                              peer.retry <= now && peer.unreported == 0;
+            it = past ? peers_.erase(it) : std::next(it);
         }
     }
 
@@ -572,6 +741,9 @@ private:
     std::size_t replaced_ = 0;           // since the last report of crowding
     std::size_t refused_ = 0;
     Clock::time_point crowdingReported_{};
+    std::map<std::string, Peer> peers_;  // addresses that failed to authenticate
+    std::size_t failuresUnreported_ = 0;
+    Clock::time_point failuresReported_{};
     std::mutex mutex_;  // guards done_ and inFlight_
     std::condition_variable settled_;
     std::deque<Done> done_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <optional>
 
@@ -210,6 +211,14 @@ bool printable(std::string_view text) {
     });
 }
 
+// The hash as sent, in either case, against the expected one in lowercase.
+bool sameHex(std::string_view sent, std::string_view expected) {
+    return sent.size() == expected.size() &&
+           std::equal(sent.begin(), sent.end(), expected.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == y;
+           });
+}
+
 }  // namespace
 
 Step interpret(std::string_view line, const ProjectorState& state, const Identity& who) {
@@ -240,12 +249,52 @@ Step interpret(std::string_view line, const ProjectorState& state, const Identit
 
 std::string_view answerFor(const fleet::CommandResult& result) {
     if (result.ok()) return "OK";
-    // Refused by the projector, still cooling down, or the service stopping: not now. Anything
-    // else is a projector that does not answer.
-    if (result.result == ZV_RESULT_BAD_REPLY || result.result == ZV_RESULT_LINK_CLOSED) {
+    // Refused by the projector, still cooling down, the service stopping, or too many commands
+    // already waiting for the projector: not now. Anything else is a projector that does not
+    // answer.
+    if (result.result == ZV_RESULT_BAD_REPLY || result.result == ZV_RESULT_LINK_CLOSED ||
+        result.result == fleet::kQueueFull) {
         return "ERR3";
     }
     return "ERR4";
+}
+
+Taken takeLine(std::string& in, Session& session, const ProjectorState& state,
+               const Identity& who) {
+    Taken taken;
+    // The first line after a greeting with a random number carries the hash before it.
+    const std::size_t limit = kMaxLine + (session.expectedHash.empty() ? 0 : kHashLength);
+    const auto end = in.find('\r');
+    if (end == std::string::npos) {
+        if (in.size() >= limit) taken.kind = Taken::TooLong;
+        return taken;
+    }
+    if (end + 1 > limit) {
+        taken.kind = Taken::TooLong;
+        return taken;
+    }
+    std::string_view line(in.data(), end);
+    // A controller ending its lines with CR LF: the LF starts the next one.
+    while (!line.empty() && line.front() == '\n') line.remove_prefix(1);
+    taken.kind = Taken::Ignored;
+    if (!line.empty() && !session.expectedHash.empty()) {
+        if (line.size() < kHashLength ||
+            !sameHex(line.substr(0, kHashLength), session.expectedHash)) {
+            taken.kind = Taken::Denied;
+            in.erase(0, end + 1);
+            return taken;
+        }
+        session.expectedHash.clear();
+        line.remove_prefix(kHashLength);
+    }
+    if (!line.empty()) {
+        taken.step = interpret(line, state, who);
+        if (taken.step.parsed) {
+            taken.kind = taken.step.commands.empty() ? Taken::Answer : Taken::Run;
+        }
+    }
+    in.erase(0, end + 1);  // line points into in until here
+    return taken;
 }
 
 }  // namespace zolvane::service::pjlink

@@ -38,4 +38,32 @@ Step interpret(std::string_view line, const fleet::ProjectorState& state, const 
 // The answer to a command that ran: OK, or the error the standard gives for the failure.
 std::string_view answerFor(const fleet::CommandResult& result);
 
+// The hash before the first command: 32 hexadecimal digits of MD5(random digits + password).
+constexpr std::size_t kHashLength = 32;
+
+// What one connection carries from one line to the next.
+struct Session {
+    std::string expectedHash;  // lowercase; empty when none is asked (or it has been given)
+};
+
+// What became of the first complete line of what a connection sent.
+struct Taken {
+    enum Kind {
+        Wait,     // no complete line yet: nothing was taken
+        Ignored,  // not a command at all (or an empty line): nothing to answer or run
+        Answer,   // step.header + step.answer is the reply
+        Run,      // step.commands go to the projector; the reply follows their results
+        Denied,   // a wrong or missing hash: PJLINK ERRA, then the connection is closed
+        TooLong,  // a line longer than PJLink allows: the connection is closed unanswered
+    };
+    Kind kind = Wait;
+    Step step;
+};
+
+// Takes the first complete line (up to CR) off the front of in and says what to do with it.
+// A LF after a CR is taken with the next line. The first line of a session with an expected
+// hash must start with it. No sockets, no clock: what a connection sent and the state known.
+Taken takeLine(std::string& in, Session& session, const fleet::ProjectorState& state,
+               const Identity& who);
+
 }  // namespace zolvane::service::pjlink

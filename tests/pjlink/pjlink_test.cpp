@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <regex>
 #include <thread>
 
 #include "projector_emulator/emulator.h"
@@ -47,7 +48,14 @@ std::string md5Hex(const std::string& text) {
 // A PJLink controller: one connection, lines up to CR.
 class Client {
 public:
-    explicit Client(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    // from: the loopback address it comes from (any of 127/8), as another host would.
+    explicit Client(int port, const char* from = nullptr) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        if (from != nullptr) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &source.sin_addr);
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source);
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -56,6 +64,7 @@ public:
     }
     ~Client() { ::close(fd_); }
     void send(const std::string& bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void shutdownSending() { ::shutdown(fd_, SHUT_WR); }
     // The next line without its CR; empty when none came in time or the connection closed.
     std::optional<std::string> line(std::chrono::milliseconds timeout = 10s) {
         const auto deadline = Clock::now() + timeout;
@@ -455,6 +464,187 @@ TEST(Gateway, AProjectorThatStopsAnsweringGivesErr4) {
     emulator.setFault(fault, 2);
     EXPECT_EQ(askUntil(client, "%1POWR ?", "%1POWR=1"), "%1POWR=1");  // a NAK is an answer
     EXPECT_EQ(client.ask("%1POWR 0"), "%1POWR=ERR3");
+    emulator.clearFault(2);
+}
+
+// ---- lines sent ahead in one write: each answered, in order, as fast as the client reads
+std::string times(std::size_t n, const std::string& text) {
+    std::string all;
+    while (n-- > 0) all += text;
+    return all;
+}
+std::vector<std::string> repeated(std::size_t n, const std::vector<std::string>& lines) {
+    std::vector<std::string> all;
+    while (n-- > 0) all.insert(all.end(), lines.begin(), lines.end());
+    return all;
+}
+
+struct AheadRow {
+    PowerState power;
+    std::string bytes;                 // sent in one write
+    std::vector<std::string> replies;  // in order
+    bool shutDown;                     // the client shuts its sending side after the write
+    std::optional<std::pair<std::uint16_t, std::uint16_t>> after;  // type, value
+};
+
+class SentAhead : public testing::TestWithParam<AheadRow> {};
+
+TEST_P(SentAhead, IsAnsweredLineByLineInOrder) {
+    const AheadRow& row = GetParam();
+    Emulator& emulator = *site().emulator;
+    emulator.setPower(row.power);
+    emulator.setValue(kBlank, 0);
+    emulator.setValue(kMute, 0);
+    Client client(site().ports[0]);
+    ASSERT_EQ(client.line(), "PJLINK 0");
+    const std::string power = "%1POWR=" + std::to_string(static_cast<int>(row.power));
+    ASSERT_EQ(askUntil(client, "%1POWR ?", power), power);
+    if (row.power == On) {
+        ASSERT_EQ(askUntil(client, "%1AVMT ?", "%1AVMT=30"), "%1AVMT=30");
+    }
+    client.send(row.bytes);
+    if (row.shutDown) client.shutdownSending();
+    std::size_t answered = 0;
+    for (const std::string& reply : row.replies) {
+        const std::optional<std::string> got = client.line();
+        ASSERT_EQ(got, reply) << "after " << answered << " of " << row.replies.size();
+        ++answered;
+    }
+    if (row.shutDown) {
+        EXPECT_TRUE(client.closed());
+    } else {
+        EXPECT_EQ(client.ask("%1CLSS ?"), "%1CLSS=1");
+    }
+    if (row.after) {
+        EXPECT_EQ(emulator.value(row.after->first), row.after->second);
+    }
+}
+
+const std::string kInputList = "%1INST=11 12 13 21 22 31";
+INSTANTIATE_TEST_SUITE_P(
+    Gateway, SentAhead,
+    testing::Values(
+        AheadRow{On, times(777, "%1CLSS ?\r"), repeated(777, {"%1CLSS=1"}), false, {}},
+        AheadRow{On, times(300, "%1INST ?\r"), repeated(300, {kInputList}), false, {}},
+        // Far more than the gateway reads ahead of its answers.
+        AheadRow{On, times(4000, "%1CLSS ?\r\n"), repeated(4000, {"%1CLSS=1"}), false, {}},
+        AheadRow{On,
+                 times(20, "%1AVMT 11\r%1AVMT ?\r%1AVMT 10\r%1AVMT ?\r"),
+                 repeated(20, {"%1AVMT=OK", "%1AVMT=11", "%1AVMT=OK", "%1AVMT=30"}),
+                 false,
+                 {{kBlank, 0}}},
+        AheadRow{Off, "%1POWR 1\r", {"%1POWR=OK"}, true, {{kPower, 1}}},
+        AheadRow{On,
+                 "%1AVMT 31\r%1AVMT ?\r%1CLSS ?\r",
+                 {"%1AVMT=OK", "%1AVMT=31", "%1CLSS=1"},
+                 true,
+                 {{kBlank, 1}}},
+        AheadRow{On, times(777, "%1CLSS ?\r") + "%1POW", repeated(777, {"%1CLSS=1"}), true, {}}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+// ---- password guessing on p1: slowed for the address it comes from, counted in the log
+struct GuessRow {
+    const char* guesser;     // the address the wrong hashes come from
+    const char* controller;  // then a controller with the password, while one more guess waits
+    bool controllerFirst;    // whether the controller is answered before that guess
+};
+
+class Guessing : public testing::TestWithParam<GuessRow> {};
+
+// The failures of one address the log accounts for: lines of their own, and counts.
+struct Logged {
+    std::size_t lines = 0;
+    std::size_t failures = 0;
+};
+Logged failuresLogged(const std::string& log, const std::string& address) {
+    std::string escaped = std::regex_replace(address, std::regex("\\."), "\\.");
+    Logged logged;
+    const std::regex own(" " + escaped + ":[0-9]+ failed to authenticate");
+    logged.lines = static_cast<std::size_t>(
+        std::distance(std::sregex_iterator(log.begin(), log.end(), own), std::sregex_iterator()));
+    logged.failures = logged.lines;
+    const std::regex counted("failed authentications? in the last [^\n]*[:,] ([0-9]+) from " +
+                             escaped + "[,\n ]");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), counted);
+         it != std::sregex_iterator(); ++it) {
+        logged.failures += std::stoul((*it)[1]);
+    }
+    return logged;
+}
+
+TEST_P(Guessing, IsSlowedAndCountedAndTheRightPasswordStillGetsIn) {
+    const GuessRow& row = GetParam();
+    const int port = site().ports[1];
+    auto wrongGuess = [&](Client& client) {
+        const std::string greeting = client.line().value_or("");
+        client.send(md5Hex(greeting.substr(std::min<std::size_t>(greeting.size(), 9)) + "guess") +
+                    "%1POWR 0\r");
+    };
+    constexpr int kGuesses = 7;
+    Clock::duration lastWait{};
+    for (int i = 0; i < kGuesses; ++i) {
+        Client guess(port, row.guesser);
+        wrongGuess(guess);
+        const auto start = Clock::now();
+        ASSERT_EQ(guess.line(20s), "PJLINK ERRA") << i;
+        lastWait = Clock::now() - start;
+        EXPECT_TRUE(guess.closed());
+    }
+    // The seventh failure in a row waits a second before its hash is even looked at.
+    EXPECT_GE(lastWait, 500ms);
+    Client waiting(port, row.guesser);
+    wrongGuess(waiting);
+    Client controller(port, row.controller);
+    const std::string greeting = controller.line().value_or("");
+    ASSERT_EQ(greeting.size(), 17u) << greeting;
+    controller.send(md5Hex(greeting.substr(9) + "secret") + "%1CLSS ?\r");
+    // From the same address its hash waits behind the guess; from another it does not.
+    EXPECT_EQ(controller.line(20s), "%1CLSS=1");
+    const std::optional<std::string> guessAnswered = waiting.line(200ms);
+    EXPECT_EQ(guessAnswered.has_value(), !row.controllerFirst);
+    EXPECT_EQ(controller.ask("%1CLSS ?"), "%1CLSS=1");
+    EXPECT_EQ(guessAnswered ? guessAnswered : waiting.line(20s), "PJLINK ERRA");
+    // One line for the first failure, the rest counted: every guess is in the log, not a
+    // line for each.
+    for (auto waited = 0s;
+         waited < 25s && failuresLogged(site().service->log(), row.guesser).failures < kGuesses + 1;
+         waited += 1s) {
+        std::this_thread::sleep_for(1s);
+    }
+    const Logged logged = failuresLogged(site().service->log(), row.guesser);
+    EXPECT_EQ(logged.failures, kGuesses + 1u) << site().service->log();
+    EXPECT_LE(logged.lines, 1u) << site().service->log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateway, Guessing,
+                         testing::Values(GuessRow{"127.0.0.11", "127.0.0.11", false},
+                                         GuessRow{"127.0.0.12", "127.0.0.13", true}),
+                         [](const auto& info) { return std::to_string(info.index); });
+
+// ---- more commands than a projector's queue takes: the rest answered at once, not left
+TEST(Gateway, CommandsBeyondAFullQueueAreAnsweredErr3) {
+    Emulator& emulator = *site().emulator;
+    emulator.setPower(PowerState::On, 2);
+    Client first(site().ports[2]);
+    ASSERT_EQ(first.line(), "PJLINK 0");
+    ASSERT_EQ(askUntil(first, "%1POWR ?", "%1POWR=1"), "%1POWR=1");
+    zolvane::emulator::FaultConfig slow;
+    slow.delay = 150ms;
+    slow.onlyType = kBlank;
+    emulator.setFault(slow, 2);
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 24; ++i) {
+        clients.push_back(std::make_unique<Client>(site().ports[2]));
+        ASSERT_EQ(clients.back()->line(), "PJLINK 0");
+    }
+    for (auto& client : clients) client->send("%1AVMT 11\r");
+    std::size_t refused = 0;
+    for (auto& client : clients) {
+        const std::string reply = client->line(30s).value_or("(none)");
+        EXPECT_TRUE(reply == "%1AVMT=OK" || reply == "%1AVMT=ERR3") << reply;
+        refused += reply == "%1AVMT=ERR3";
+    }
+    EXPECT_GE(refused, 1u);  // 16 wait at most behind the one running
     emulator.clearFault(2);
 }
 
