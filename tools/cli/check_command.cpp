@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "power_state.h"
 #include "result_kind.h"
 #include "target_runner.h"
+#include "text.h"
 #include "value_text.h"
 #include "zolvane.h"
 
@@ -71,8 +74,9 @@ Outcome Get(Session& session, const char* setting) {
     return session.run(Command{&RequireSetting(setting, Operation::Get), Operation::Get, 0});
 }
 
-// Lamp and filter hours count in standby as when on (projectors keep them readable); an error
-// status that cannot be read is no fault of the projector's, so it is left out.
+// Lamp and filter hours count in standby as when on (projectors keep them readable), and hours
+// that cannot be read leave the projector unjudged, whatever its power. An error status that the
+// projector refuses is no fault of the projector's, so it is left out.
 Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
     Reading reading;
     Session* session = nullptr;
@@ -82,25 +86,23 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
         Add(reading, CheckUnknown, error.what());
         return reading;
     }
-    const Outcome power = Get(*session, "Power");
-    if (ExitStatusFor(power.result) == ExitLinkFailed) {
-        Add(reading, CheckUnknown, std::string("unreachable: ") + ZV_GetResultText(power.result));
+    const auto unreachable = [&](const Outcome& outcome) {
+        reading = Reading{};
+        Add(reading, CheckUnknown, "unreachable: " + session->resultText(outcome.result));
         return reading;
-    }
+    };
+    const Outcome power = Get(*session, "Power");
+    if (ExitStatusFor(power.result) == ExitLinkFailed) return unreachable(power);
     const bool on = power.ok() && power.value == 1;
+    std::vector<std::string> unreadable;
+    uint32_t refusal = 0;
     for (std::size_t i = 0; i < std::size(kCounters); ++i) {
         const Counter& counter = kCounters[i];
         const Outcome hours = Get(*session, counter.setting);
-        if (ExitStatusFor(hours.result) == ExitLinkFailed) {
-            reading = Reading{};
-            Add(reading, CheckUnknown,
-                std::string("unreachable: ") + ZV_GetResultText(hours.result));
-            return reading;
-        }
+        if (ExitStatusFor(hours.result) == ExitLinkFailed) return unreachable(hours);
         if (!hours.ok()) {
-            // Off duty: the projector keeps it for when it is on.
-            if (!on) continue;
-            Add(reading, CheckUnknown, std::string(counter.word) + " hours unreadable");
+            unreadable.push_back(counter.word);
+            refusal = hours.result;
             continue;
         }
         reading.hours[i] = hours.value;
@@ -109,12 +111,19 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
                                                                           : CheckOk;
         Add(reading, state, std::string(counter.word) + " " + std::to_string(hours.value) + " h");
     }
+    if (!unreadable.empty()) {
+        // A projector that is not on says why; it is then not named a second time below.
+        const std::string why =
+            power.ok() && !on ? PowerStateWords(power.value) : session->resultText(refusal);
+        Add(reading, CheckUnknown, Listed(unreadable) + " hours unreadable: " + why);
+    }
     const SettingRow& errorRow = RequireSetting("ErrorStatus", Operation::Get);
     const Outcome error = session->run(Command{&errorRow, Operation::Get, 0});
+    if (ExitStatusFor(error.result) == ExitLinkFailed) return unreachable(error);
     if (error.ok() && error.value != 0) {
         Add(reading, CheckCritical, "error " + NamedValue(errorRow, error.value));
     }
-    if (power.ok() && power.value != 1) {
+    if (power.ok() && !on && unreadable.empty()) {
         Add(reading, CheckOk,
             std::string(ValueName(RequireSetting("Power", Operation::Get), power.value)));
     }
@@ -140,9 +149,10 @@ void AddCheckCommand(CLI::App& app, CheckLimits& limits, bool& chosen) {
         "check", "One line for a monitoring system: lamp and filter hours, and the error status");
     check->footer(
         "check exits as monitoring plug-ins do: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (the\n"
-        "projector could not be asked, and every usage error of check). Over several\n"
-        "projectors: the worst, CRITICAL above WARNING above UNKNOWN. A projector in standby\n"
-        "is checked as one that is on; an error status that cannot be read is no fault.");
+        "projector could not be asked or its hours could not be read, with the reason, and\n"
+        "every usage error of check). Over several projectors: the worst, CRITICAL above\n"
+        "WARNING above UNKNOWN. A projector in standby is checked as one that is on; an error\n"
+        "status that the projector refuses is no fault.");
     const auto hours = [&](const char* name, unsigned& value, const char* what) {
         check->add_option(name, value, what)
             ->check(CLI::Range(0, 65535))

@@ -37,8 +37,9 @@ constexpr const char* kExitStatusHelp =
     "each projector of the inventory named (--inventory, else $ZOLVANE_INVENTORY,\n"
     "~/.config/zolvane/inventory.toml, /etc/zolvaned/inventory.toml), --jobs at once. Each\n"
     "line starts with the projector's name and each projector's lines come together as it\n"
-    "finishes; a summary on standard error ends the run. --json prints one JSON object per\n"
-    "projector and line: name, address, reachable, result, status, reason.";
+    "finishes; a summary on standard error ends the run. --json, before or after the\n"
+    "command, prints one JSON object per projector and line: name, address, reachable,\n"
+    "result, status, reason.";
 
 struct Arguments {
     std::string setting;
@@ -354,7 +355,9 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
         err << "zolvane: " << error.what() << '\n';
         return usageStatus;
     }
-    // The commands that have JSON of their own give it as each projector's result.
+    // The commands that have JSON of their own give it as each projector's result; their own
+    // --json (status --json) asks for the same lines as the one before the command.
+    const bool commandJson = arguments.json;
     if (options.json) arguments.json = true;
     if (!targets.named.empty()) {
         // A misspelt setting is said once, not once per projector. (Not backup: it opens its
@@ -365,9 +368,11 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
                 return ExitUsage;
             }
         }
-        return RunOnTargets(targets.named, targets.jobs, options, action, options.json, out, err);
+        return RunOnTargets(targets.named, targets.jobs, options, action,
+                            options.json || commandJson, out, err);
     }
     if (options.json) return RunJsonOnLink(options, action, out);
+    if (commandJson) return RunWithJsonFallback(options, action, out, err);
 
     CommandContext context(options, out, err);
     return RunGuarded(action, context);

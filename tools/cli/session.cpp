@@ -63,6 +63,29 @@ uint32_t Session::connect() {
     return ZV_RESULT_OK;
 }
 
+std::string Session::resultText(uint32_t result) const {
+    int32_t option = 0;
+    const char* words = nullptr;
+    switch (result) {
+        case ZV_RESULT_NETWORK_TIMEOUT:
+        case ZV_RESULT_PORT_REPLY_TIMEOUT:
+            option = ZV_LINK_RECEIVE_TIMEOUT_MS;
+            words = "no reply from the projector within ";
+            break;
+        case ZV_RESULT_CONNECT_FAILED:
+            option = ZV_LINK_CONNECT_TIMEOUT_MS;
+            words = "connection refused or not made within ";
+            break;
+        default:
+            return ZV_GetResultText(result);
+    }
+    int32_t ms = 0;
+    if (link_ == nullptr || zv_link_get_option(link_, option, &ms) != ZV_RESULT_OK) {
+        return ZV_GetResultText(result);
+    }
+    return words + std::to_string(ms) + " ms";
+}
+
 Outcome Session::run(const Command& command) {
     Outcome outcome;
     for (unsigned tries = 1;; ++tries) {
@@ -82,7 +105,9 @@ Outcome Session::attempt(const Command& command) {
     Outcome outcome;
     outcome.result = Invoke(link_, command, outcome.value);
 
-    if (options_.trace != nullptr) TraceReply(*options_.trace, command, outcome);
+    if (options_.trace != nullptr) {
+        TraceReply(*options_.trace, command, outcome, resultText(outcome.result));
+    }
     return outcome;
 }
 

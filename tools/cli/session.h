@@ -52,6 +52,9 @@ public:
     uint32_t connect();
     Outcome run(const Command& command);
     const LinkTarget& target() const { return target_; }
+    // The library's text for a result, except that a time-out names this link's own time-out,
+    // which the inventory may have changed from the one the library's text names.
+    std::string resultText(uint32_t result) const;
 
 private:
     Outcome attempt(const Command& command);

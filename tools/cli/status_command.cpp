@@ -1,5 +1,6 @@
 #include "status_command.h"
 
+#include <cctype>
 #include <iomanip>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -40,12 +41,13 @@ struct Reading {
     Outcome outcome;
     // Refused while the projector is off, which is what projectors do, not a fault.
     bool offDuty = false;
+    std::string failure{};  // why it could not be read
 };
 
 std::string Text(const Reading& reading) {
     if (reading.offDuty) return "not available while the projector is off";
     if (!reading.outcome.ok()) {
-        return std::string("unreadable: ") + ZV_GetResultText(reading.outcome.result);
+        return "unreadable: " + reading.failure;
     }
     // As get shows it: "S-Video (2)", "Cover Error (1)".
     if (!ValueName(*reading.row, reading.outcome.value).empty()) {
@@ -71,8 +73,8 @@ nlohmann::ordered_json Json(const Reading& reading) {
         if (!name.empty()) entry["name"] = name;
     } else {
         entry["value"] = nullptr;
-        entry["error"] = reading.offDuty ? "not available while the projector is off"
-                                         : ZV_GetResultText(reading.outcome.result);
+        entry["error"] =
+            reading.offDuty ? "not available while the projector is off" : reading.failure;
         entry["result"] = reading.outcome.result;
     }
     return entry;
@@ -93,14 +95,28 @@ int RunStatus(CommandContext& context, bool json) {
         }
         if (&item == &kItems[0] && reading.outcome.ok()) power = reading.outcome.value;
         reading.offDuty = !reading.outcome.ok() && power.has_value() && *power != 1;
+        if (!reading.outcome.ok()) reading.failure = session.resultText(reading.outcome.result);
         readings.push_back(reading);
     }
 
-    int status = ExitOk;
+    std::vector<std::string> unreadable;
+    const Reading* failed = nullptr;  // the first
     for (const Reading& reading : readings) {
-        if (!reading.outcome.ok() && !reading.offDuty) status = ExitRefused;
+        if (reading.outcome.ok() || reading.offDuty) continue;
+        if (failed == nullptr) failed = &reading;
+        std::string title = reading.item->title;
+        title[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(title[0])));
+        unreadable.push_back(title);
     }
+    const int status = failed == nullptr ? ExitOk : ExitRefused;
     if (json) {
+        // The text shows each failure beside its reading; a script reading JSON needs the
+        // reason where every other command gives it. A link failure has ended status already,
+        // so each failure here is a refusal, all in the same words.
+        if (failed != nullptr) {
+            context.err << "zolvane: status: " << Listed(unreadable)
+                        << " unreadable: " << failed->failure << '\n';
+        }
         nlohmann::ordered_json document = nlohmann::ordered_json::object();
         for (const Reading& reading : readings) document[reading.item->key] = Json(reading);
         context.out << document.dump(2) << '\n';

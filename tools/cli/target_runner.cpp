@@ -84,6 +84,12 @@ nlohmann::ordered_json JsonLine(const std::optional<std::string>& name,
     return line;
 }
 
+// Text from outside (a device name, a file name, a projector's bytes) may be invalid UTF-8,
+// which must not cost the line.
+std::string JsonText(const nlohmann::ordered_json& line) {
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 std::string Summary(const std::vector<int>& statuses) {
     const auto count = [&](int status) {
         return std::count(statuses.begin(), statuses.end(), status);
@@ -169,13 +175,17 @@ int RunOnTargets(const std::vector<NamedTarget>& targets, unsigned jobs,
     RunEach(targets, jobs, options, each, [&](const NamedTarget& target, const CapturedRun& run) {
         statuses.push_back(run.status);
         if (json) {
-            out << JsonLine(target.name, target.link.linkAddress(), run).dump() << '\n';
+            out << JsonText(JsonLine(target.name, target.link.linkAddress(), run)) << '\n';
             out.flush();
         } else {
             PrintPrefixed(target.name, run, out, err);
         }
     });
+    // Whatever standard output still holds goes first, so that the summary starts a line of
+    // its own also where both outputs reach the same terminal or pipe.
+    out.flush();
     err << Summary(statuses) << '\n';
+    err.flush();
     return std::accumulate(statuses.begin(), statuses.end(), int{ExitOk}, WorseStatus);
 }
 
@@ -194,7 +204,20 @@ std::optional<std::string> UsageErrorBeforeSending(const Work& work, const Globa
 
 int RunJsonOnLink(const GlobalOptions& options, const Work& work, std::ostream& out) {
     const CapturedRun run = RunCaptured(work, options, std::nullopt);
-    out << JsonLine(std::nullopt, run.address, run).dump() << '\n';
+    out << JsonText(JsonLine(std::nullopt, run.address, run)) << '\n';
+    return run.status;
+}
+
+int RunWithJsonFallback(const GlobalOptions& options, const Work& work, std::ostream& out,
+                        std::ostream& err) {
+    const CapturedRun run = RunCaptured(work, options, std::nullopt);
+    if (run.out.find_first_not_of(" \n") != std::string::npos) {
+        out << run.out;
+    } else {
+        out << JsonText(JsonLine(std::nullopt, run.address, run)) << '\n';
+    }
+    out.flush();
+    err << run.err;
     return run.status;
 }
 

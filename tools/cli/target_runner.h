@@ -50,6 +50,12 @@ std::optional<std::string> UsageErrorBeforeSending(const Work& work, const Globa
 // One link from the options, reported as RunOnTargets reports each projector with json.
 int RunJsonOnLink(const GlobalOptions& options, const Work& work, std::ostream& out);
 
+// One link from the options for a command that prints JSON of its own (status --json): its
+// output as it is, or, when it printed nothing (the link failed), the object RunJsonOnLink
+// gives, so that a pipeline never receives nothing. Messages go to err as they came.
+int RunWithJsonFallback(const GlobalOptions& options, const Work& work, std::ostream& out,
+                        std::ostream& err);
+
 // Worst first: output failed, usage error, link failed, refused, success.
 int WorseStatus(int a, int b);
 

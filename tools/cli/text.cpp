@@ -40,4 +40,12 @@ std::string HexCode(uint32_t code, int digits) {
     return text;
 }
 
+std::string Listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return text;
+}
+
 }  // namespace zolvane::cli

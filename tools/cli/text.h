@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zolvane::cli {
 
@@ -14,5 +15,7 @@ std::string_view Trim(std::string_view text);
 std::string HexBytes(std::span<const uint8_t> bytes);
 // "0x2003": a 16-bit code as four upper-case hex digits.
 std::string HexCode(uint32_t code, int digits = 4);
+// "lamp", "lamp and filter", "power, input and blank".
+std::string Listed(const std::vector<std::string>& names);
 
 }  // namespace zolvane::cli

@@ -13,10 +13,11 @@ void TraceSent(std::ostream& trace, const Command& command) {
           << HexCode(FrameType(*command.row, command.operation)) << ")\n";
 }
 
-void TraceReply(std::ostream& trace, const Command& command, const Outcome& outcome) {
+void TraceReply(std::ostream& trace, const Command& command, const Outcome& outcome,
+                const std::string& failure) {
     if (!outcome.ok()) {
-        trace << "< (bytes not passed on by the library)   failed: "
-              << ZV_GetResultText(outcome.result) << " [" << HexCode(outcome.result, 8) << "]\n";
+        trace << "< (bytes not passed on by the library)   failed: " << failure << " ["
+              << HexCode(outcome.result, 8) << "]\n";
     } else if (command.operation == Operation::Get) {
         const uint8_t reply[] = {0x1D, static_cast<uint8_t>(outcome.value & 0xFF),
                                  static_cast<uint8_t>(outcome.value >> 8)};

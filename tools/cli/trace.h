@@ -6,13 +6,16 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 #include "session.h"
 
 namespace zolvane::cli {
 
 void TraceSent(std::ostream& trace, const Command& command);
-void TraceReply(std::ostream& trace, const Command& command, const Outcome& outcome);
+// failure: the words for a failed outcome.
+void TraceReply(std::ostream& trace, const Command& command, const Outcome& outcome,
+                const std::string& failure);
 void TraceRetry(std::ostream& trace, unsigned attempt, unsigned attempts);
 
 }  // namespace zolvane::cli
