@@ -3,7 +3,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <future>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -11,11 +10,14 @@
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "command_request.h"
+#include "json_text.h"
 #include "log.h"
 #include "mqtt/client.h"
+#include "mqtt/command_message.h"
 #include "mqtt/discovery.h"
 #include "mqtt/topics.h"
 #include "projector_json.h"
@@ -26,16 +28,14 @@ namespace {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kLargestMessage = 4096;
-constexpr std::size_t kIdsKept = 256;       // per projector, for redelivered commands
-constexpr std::size_t kWorkers = 4;         // threads waiting for results
-constexpr std::size_t kMostWaiting = 1024;  // commands queued and not yet answered
+constexpr std::size_t kIdsKept = 256;  // per projector, for redelivered commands
 // How long retained discovery messages are collected after subscribing to them.
 constexpr std::chrono::milliseconds kSettle{1000};
-
-// The everyday settings by their short names in set topics.
-constexpr std::pair<std::string_view, std::string_view> kShortNames[] = {
-    {"power", "Power"}, {"input", "InputSource"}, {"blank", "Blank"}, {"mute", "Mute"}};
+// Home Assistant's "online" brings everything again, but not more often than this however
+// often it is published.
+constexpr std::chrono::milliseconds kRepublishAtMost{1000};
+// Commands cleared under 3.1.1 whose own empty message has not come back yet.
+constexpr std::size_t kEchoesKept = 256;
 
 std::optional<std::string> named(const std::optional<std::uint16_t>& value, const char* setting) {
     if (!value) return std::nullopt;
@@ -61,24 +61,11 @@ std::vector<std::pair<std::string_view, std::optional<std::string>>> leaves(
     };
 }
 
-// A set topic's payload: a whole number or a value name.
-std::string setBody(std::string_view setting, std::string_view payload) {
-    std::string text(payload);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    json body = {{"command", "set"}, {"setting", setting}};
-    const bool number =
-        !text.empty() && text.size() < 12 &&
-        text.find_first_not_of("0123456789", text[0] == '-' ? 1 : 0) == std::string::npos &&
-        text != "-";
-    body["value"] = number ? json(std::stoll(text)) : json(text);
-    return body.dump();
-}
-
 std::string outcomeWord(const fleet::CommandResult& result) {
     if (result.ok()) return "accepted";
-    return resultName(result.result) == "refused" ? "refused" : "unreachable";
+    const std::string_view word = resultName(result.result);
+    if (word == "refused" || word == "busy") return std::string(word);
+    return "unreachable";
 }
 
 }  // namespace
@@ -86,11 +73,12 @@ std::string outcomeWord(const fleet::CommandResult& result) {
 class Bridge::Impl {
 public:
     Impl(fleet::Fleet& fleet, const fleet::Inventory& inventory, fleet::MqttSettings settings)
-        : fleet_(fleet), settings_(std::move(settings)) {
+        : fleet_(fleet), inventory_(inventory), settings_(std::move(settings)) {
         for (const fleet::ProjectorEntry& entry : inventory.projectors) {
             entries_.emplace(entry.name, entry);
             nodes_.insert(nodeId(settings_, entry.name));
         }
+        outbox_->bridge = this;
     }
 
     bool start(std::string* why) {
@@ -100,7 +88,6 @@ public:
                              [this](const std::string& reason) { disconnected(reason); },
                              [this](const std::string& topic, std::string_view payload,
                                     bool retained) { message(topic, payload, retained); }});
-        for (std::size_t i = 0; i < kWorkers; ++i) workers_.emplace_back([this] { work(); });
         sweeper_ = std::thread([this] { sweep(); });
         watcher_ =
             fleet_.subscribe([this](const std::string& name, const fleet::ProjectorState& state) {
@@ -117,7 +104,13 @@ public:
 
     void stop() {
         if (!client_) return;
-        stopThreads();  // every result waited for is published before the status goes offline
+        stopThreads();
+        {
+            // Once the fleet has stopped every command has been answered; a result that
+            // would come after this is not published.
+            std::lock_guard lock(outbox_->mutex);
+            outbox_->bridge = nullptr;
+        }
         {
             std::lock_guard lock(mutex_);
             connected_ = false;
@@ -129,21 +122,25 @@ public:
     }
 
 private:
-    struct Target {
-        fleet::ProjectorQueue* queue;
-        std::future<fleet::CommandResult> result;
-    };
+    // A command on its way to one or more projectors; each result is published as it comes.
     struct Job {
         std::string topic;
         std::optional<std::string> id;
         std::string group;  // empty for a projector's own topic
         fleet::Command command;
-        std::vector<Target> targets;
+        std::size_t left = 0;  // results still to come; under jobsMutex_ as summary is
+        std::string summary;
     };
     // The ids of a projector's latest commands, each with its result once published.
     struct Seen {
         std::deque<std::string> order;
         std::unordered_map<std::string, std::optional<std::string>> results;
+    };
+    // What a queue's completion reaches: the bridge until it stops, then nothing, so that a
+    // command still queued when the bridge goes cannot call into it.
+    struct Outbox {
+        std::mutex mutex;
+        Impl* bridge = nullptr;
     };
 
     std::string where() const { return settings_.host + ":" + std::to_string(settings_.port); }
@@ -155,17 +152,17 @@ private:
             std::lock_guard lock(jobsMutex_);
             stopping_ = true;
         }
-        jobsChanged_.notify_all();
         sweepChanged_.notify_all();
-        for (std::thread& worker : workers_) worker.join();
-        workers_.clear();
         if (sweeper_.joinable()) sweeper_.join();
     }
 
     // On the network thread: everything retained again, the subscriptions again.
     void connected() {
-        log(Level::Info, "mqtt: connected to " + where());
-        for (const std::string& filter : commandFilters(settings_)) client_->subscribe(filter);
+        log(Level::Info, std::string("mqtt: connected to ") + where() +
+                             (client_->speaksV5() ? "" : " (MQTT 3.1.1)"));
+        for (const std::string& filter : commandFilters(settings_)) {
+            client_->subscribe(filter, true);
+        }
         if (settings_.discovery) {
             client_->subscribe(discoveryStatusTopic(settings_));
             {
@@ -196,6 +193,7 @@ private:
 
     // Under mutex_: discovery and every retained topic of every projector, as if never sent.
     void republish() {
+        lastRepublish_ = Clock::now();
         published_.clear();
         if (settings_.discovery) {
             for (const auto& [name, entry] : entries_) {
@@ -210,125 +208,109 @@ private:
     }
 
     // Under mutex_. While there is no connection nothing is sent, so nothing piles up: on the
-    // next connect every topic is published afresh.
+    // next connect every topic is published afresh. A value not known is an empty retained
+    // message, which clears what an earlier run or another client left on its topic.
     void publishState(const std::string& name, const fleet::ProjectorState& state) {
         if (!connected_) return;
         const auto entry = entries_.find(name);
         if (entry == entries_.end()) return;
         const auto send = [&](std::string topic, const std::string& payload) {
-            std::string& last = published_[topic];
-            if (last == payload) return;
-            if (client_->publish(topic, payload, true)) last = payload;
+            const auto last = published_.find(topic);
+            if (last != published_.end() && last->second == payload) return;
+            if (client_->publish(topic, payload, true)) published_[std::move(topic)] = payload;
         };
         for (const auto& [leaf, payload] : leaves(state)) {
-            if (payload) send(projectorTopic(settings_, name, leaf), *payload);
+            send(projectorTopic(settings_, name, leaf), payload.value_or(std::string()));
         }
-        json shown = projectorJson(entry->second, state);
-        send(projectorTopic(settings_, name, "state"), shown.dump());
+        send(projectorTopic(settings_, name, "state"),
+             jsonText(projectorJson(entry->second, state)));
     }
 
-    // On the network thread.
+    // On the network thread. Whatever a message holds it is answered or dropped here, never
+    // let through to the library.
     void message(const std::string& topic, std::string_view payload, bool retained) {
-        if (settings_.discovery) {
-            if (topic == discoveryStatusTopic(settings_)) {
-                if (payload == "online") {
-                    std::lock_guard lock(mutex_);
-                    republish();
+        try {
+            if (settings_.discovery) {
+                if (topic == discoveryStatusTopic(settings_)) {
+                    if (payload == "online") {
+                        std::lock_guard lock(mutex_);
+                        if (Clock::now() - lastRepublish_ >= kRepublishAtMost) republish();
+                    }
+                    return;
                 }
-                return;
+                if (discoveredNode(settings_, topic)) {
+                    std::lock_guard lock(jobsMutex_);
+                    if (settleUntil_ && !payload.empty()) found_.insert(topic);
+                    return;
+                }
             }
-            if (discoveredNode(settings_, topic)) {
-                std::lock_guard lock(jobsMutex_);
-                if (settleUntil_ && !payload.empty()) found_.insert(topic);
-                return;
+            // Under 3.1.1 the empty message that cleared a retained command comes back to us,
+            // and without its retain flag.
+            if (payload.empty() && !retained && echoes_.erase(topic) > 0) return;
+            command(topic, payload, retained);
+        } catch (const std::exception& e) {
+            log(Level::Error, "mqtt: a message on " + topic + " failed: " + e.what());
+            try {
+                CommandMessage failed;
+                failed.reason = "the message could not be handled";
+                if (parseCommandTopic(settings_, topic)) {
+                    client_->publish(siteResultTopic(settings_), invalidAnswer(topic, failed),
+                                     false);
+                }
+            } catch (...) {
             }
         }
-        const std::optional<CommandTopic> read = parseCommandTopic(settings_, topic);
-        if (!read) return;
-        command(topic, *read, payload, retained);
     }
 
-    void invalid(const std::string& topic, const std::string& resultTopic,
-                 const std::optional<std::string>& projector, const std::string& reason) {
-        json shown = {{"topic", topic}, {"outcome", "invalid"}, {"ok", false}, {"reason", reason}};
-        if (projector) shown["projector"] = *projector;
-        log(Level::Info, "mqtt: command on " + topic + " not run: " + reason);
-        client_->publish(resultTopic, shown.dump(), false);
+    void refuse(const std::string& topic, const CommandMessage& read) {
+        log(Level::Info, "mqtt: command on " + topic + " not run: " + read.reason);
+        client_->publish(read.resultTopic, invalidAnswer(topic, read), false);
+        if (read.clearRetained) {
+            if (!client_->speaksV5()) {
+                if (echoes_.size() >= kEchoesKept) echoes_.clear();
+                echoes_.insert(topic);
+            }
+            client_->publish(topic, "", true);
+        }
     }
 
-    void command(const std::string& topic, const CommandTopic& read, std::string_view payload,
-                 bool retained) {
-        std::vector<fleet::ProjectorQueue*> targets;
-        std::optional<std::string> projector;
-        std::string resultTopic = siteResultTopic(settings_);
-        if (read.group) {
-            targets = fleet_.group(read.target);
-            if (targets.empty() && read.target != "all") {
-                return invalid(topic, resultTopic, {}, "unknown group \"" + read.target + "\"");
-            }
-        } else if (fleet::ProjectorQueue* queue = fleet_.find(read.target)) {
-            targets.push_back(queue);
-            projector = read.target;
-            resultTopic = projectorTopic(settings_, read.target, "result");
-        } else {
-            return invalid(topic, resultTopic, {}, "unknown projector \"" + read.target + "\"");
+    void command(const std::string& topic, std::string_view payload, bool retained) {
+        CommandMessage read = readCommandMessage(settings_, inventory_, topic, payload, retained);
+        if (read.kind == CommandMessage::Kind::NotOurs ||
+            read.kind == CommandMessage::Kind::Ignored) {
+            return;
         }
-        if (payload.size() > kLargestMessage) {
-            return invalid(topic, resultTopic, projector,
-                           "message of " + std::to_string(payload.size()) + " bytes, over " +
-                               std::to_string(kLargestMessage));
-        }
-        if (retained) {
-            return invalid(topic, resultTopic, projector,
-                           "a retained command is not run (it would run at every connect)");
-        }
-        std::optional<std::string> id;
-        CheckedCommand checked;
-        if (read.setting.empty()) {
-            checked = commandFromBody(payload);
-            const json body = json::parse(payload, nullptr, false);
-            if (checked.command && body.is_object() && body.contains("id")) {
-                const json& given = body["id"];
-                if (!given.is_string() && !given.is_number_integer()) {
-                    return invalid(topic, resultTopic, projector,
-                                   "\"id\" must be a string or a whole number");
-                }
-                id = given.is_string() ? given.get<std::string>() : given.dump();
-            }
-        } else {
-            std::string setting = read.setting;
-            for (const auto& [word, name] : kShortNames) {
-                if (word == setting) setting = name;
-            }
-            RequestFault unknown;
-            if (findSetting(setting, &unknown) == nullptr) {
-                return invalid(topic, resultTopic, projector, unknown.reason);
-            }
-            checked = commandFromBody(setBody(setting, payload));
-        }
-        if (!checked.command) return invalid(topic, resultTopic, projector, checked.fault.reason);
+        if (read.kind == CommandMessage::Kind::Invalid) return refuse(topic, read);
 
-        Job job{topic, id, read.group ? read.target : std::string(), *checked.command, {}};
-        std::unique_lock lock(jobsMutex_);
-        if (stopping_) {
-            lock.unlock();
-            return invalid(topic, resultTopic, projector, "the service is stopping");
+        auto job = std::make_shared<Job>(Job{topic, read.id, read.group, *read.command, 0, {}});
+        std::vector<fleet::ProjectorQueue*> queues;
+        bool stopping = false;
+        {
+            std::lock_guard lock(jobsMutex_);
+            stopping = stopping_;
+            if (!stopping) {
+                for (const std::string& name : read.targets) {
+                    fleet::ProjectorQueue* queue = fleet_.find(name);
+                    if (queue == nullptr || (read.id && !firstTime(name, *read.id))) continue;
+                    queues.push_back(queue);
+                }
+                job->left = queues.size();
+            }
         }
-        if (waiting_ >= kMostWaiting) {
-            lock.unlock();
-            return invalid(topic, resultTopic, projector, "too many commands waiting");
+        if (stopping) {
+            read.kind = CommandMessage::Kind::Invalid;
+            read.reason = "the service is stopping";
+            return refuse(topic, read);
         }
-        for (fleet::ProjectorQueue* queue : targets) {
-            if (id && !firstTime(queue->entry().name, *id)) continue;
-            // Queued here, on the one network thread, so each projector runs its commands in
-            // the order they came.
-            job.targets.push_back(Target{queue, queue->run(job.command)});
+        // Queued here, on the one network thread, so each projector runs its commands in the
+        // order they came. A queue that is full answers at once, on this thread.
+        for (fleet::ProjectorQueue* queue : queues) {
+            queue->run(job->command, [outbox = outbox_, job,
+                                      name = queue->entry().name](fleet::CommandResult result) {
+                std::lock_guard lock(outbox->mutex);
+                if (outbox->bridge) outbox->bridge->finished(*job, name, std::move(result));
+            });
         }
-        if (job.targets.empty()) return;
-        waiting_ += job.targets.size();
-        jobs_.push_back(std::move(job));
-        lock.unlock();
-        jobsChanged_.notify_one();
     }
 
     // Under jobsMutex_: whether this id is new for the projector; when it is not, the earlier
@@ -353,49 +335,44 @@ private:
         return true;
     }
 
-    void work() {
-        while (true) {
-            std::unique_lock lock(jobsMutex_);
-            jobsChanged_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (jobs_.empty()) return;
-            Job job = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            answer(job);
-        }
-    }
-
-    void answer(Job& job) {
-        std::string summary;
-        for (Target& target : job.targets) {
-            const std::string& name = target.queue->entry().name;
-            const fleet::Fleet::Outcome outcome{name, target.result.get()};
+    // On the projector's queue thread, or on the network thread for a command refused at
+    // once; it only publishes, so that it never holds up the queue.
+    void finished(Job& job, const std::string& name, fleet::CommandResult result) noexcept {
+        const fleet::Fleet::Outcome outcome{name, std::move(result)};
+        std::optional<std::string> text;
+        std::string brief = "not answered";
+        try {
             json shown = outcomeJson(outcome, job.command);
             if (job.id) shown["id"] = *job.id;
             if (!job.group.empty()) shown["group"] = job.group;
             shown["command"] = operationName(job.command.operation);
             shown["setting"] = job.command.setting->name;
             shown["outcome"] = outcomeWord(outcome.result);
-            const std::string text = shown.dump();
-            client_->publish(projectorTopic(settings_, name, "result"), text, false);
-            summary += (summary.empty() ? "" : ", ") + name + " " +
-                       (outcome.result.ok() ? "ok" : shown.value("reason", "failed"));
+            text = jsonText(shown);
+            brief = outcome.result.ok() ? "ok" : shown.value("reason", "failed");
+            client_->publish(projectorTopic(settings_, name, "result"), *text, false);
+        } catch (const std::exception& e) {
+            log(Level::Error, "mqtt: the result for " + name + " failed: " + e.what());
+        }
+        try {
             std::lock_guard lock(jobsMutex_);
-            --waiting_;
-            if (job.id) {
+            if (job.id && text) {
                 const auto seen = seen_.find(name);
                 if (seen != seen_.end()) {
                     const auto known = seen->second.results.find(*job.id);
-                    if (known != seen->second.results.end()) known->second = text;
+                    if (known != seen->second.results.end()) known->second = *text;
                 }
             }
+            job.summary += (job.summary.empty() ? "" : ", ") + name + " " + brief;
+            if (--job.left > 0) return;
+            std::string what =
+                std::string(operationName(job.command.operation)) + " " + job.command.setting->name;
+            if (job.command.operation == fleet::Operation::Set) {
+                what += " " + std::to_string(job.command.value);
+            }
+            log(Level::Info, "command from mqtt " + job.topic + ": " + what + ": " + job.summary);
+        } catch (...) {
         }
-        std::string what =
-            std::string(operationName(job.command.operation)) + " " + job.command.setting->name;
-        if (job.command.operation == fleet::Operation::Set) {
-            what += " " + std::to_string(job.command.value);
-        }
-        log(Level::Info, "command from mqtt " + job.topic + ": " + what + ": " + summary);
     }
 
     // Clears the discovery of projectors no longer in the inventory, once the retained
@@ -427,28 +404,29 @@ private:
     }
 
     fleet::Fleet& fleet_;
+    const fleet::Inventory inventory_;
     const fleet::MqttSettings settings_;
     std::map<std::string, fleet::ProjectorEntry> entries_;
     std::set<std::string> nodes_;
     std::unique_ptr<Client> client_;
     std::optional<std::uint64_t> watcher_;
+    const std::shared_ptr<Outbox> outbox_ = std::make_shared<Outbox>();
 
     std::mutex mutex_;  // the connection's state and what was published on it
     bool connected_ = false;
     bool closing_ = false;
     std::string lastFailure_;
     std::unordered_map<std::string, std::string> published_;
+    Clock::time_point lastRepublish_{};
 
-    std::mutex jobsMutex_;  // the commands, the ids seen and the discovery sweep
-    std::condition_variable jobsChanged_;
+    std::unordered_set<std::string> echoes_;  // on the network thread only
+
+    std::mutex jobsMutex_;  // the ids seen, the jobs' results and the discovery sweep
     std::condition_variable sweepChanged_;
     bool stopping_ = false;
-    std::deque<Job> jobs_;
-    std::size_t waiting_ = 0;
     std::unordered_map<std::string, Seen> seen_;
     std::optional<Clock::time_point> settleUntil_;
     std::set<std::string> found_;
-    std::vector<std::thread> workers_;
     std::thread sweeper_;
 };
 

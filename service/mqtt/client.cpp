@@ -1,12 +1,15 @@
 #include "mqtt/client.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <optional>
+
+#include "log.h"
 
 namespace zolvane::service::mqtt {
 namespace {
@@ -30,6 +33,19 @@ std::optional<std::string> firstLine(const std::string& file, std::string* why) 
     return line;
 }
 
+// A handler that throws would unwind through the library's C frames: it ends here instead, the
+// message or event lost but the connection and the service kept.
+template <typename Call>
+void guarded(const char* what, Call&& call) noexcept {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        log(Level::Error, std::string("mqtt: ") + what + " failed: " + e.what());
+    } catch (...) {
+        log(Level::Error, std::string("mqtt: ") + what + " failed");
+    }
+}
+
 }  // namespace
 
 Client::Client(const fleet::MqttSettings& settings, std::string willTopic, Handlers handlers)
@@ -50,7 +66,9 @@ bool Client::start(std::string* why) {
         handle_ = nullptr;
         return false;
     };
-    mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // MQTT 5, for the retain flag of live messages: under 3.1.1 a broker forwards a message to
+    // those already subscribed without it, and a retained command could not be told apart.
+    mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     // Without it a publication sent while an earlier small packet (an acknowledgement) is not
     // yet acknowledged waits for the broker's delayed ACK: some 40 ms a result, a second for
     // the burst at connect.
@@ -76,9 +94,9 @@ bool Client::start(std::string* why) {
                                nullptr);
         if (rc != MOSQ_ERR_SUCCESS) return failed("TLS with " + settings_.caFile, rc);
     }
-    mosquitto_connect_callback_set(handle_, &Client::onConnect);
-    mosquitto_disconnect_callback_set(handle_, &Client::onDisconnect);
-    mosquitto_message_callback_set(handle_, &Client::onMessage);
+    mosquitto_connect_v5_callback_set(handle_, &Client::onConnect);
+    mosquitto_disconnect_v5_callback_set(handle_, &Client::onDisconnect);
+    mosquitto_message_v5_callback_set(handle_, &Client::onMessage);
     // Other threads publish while ours runs the loop: the library then only queues their
     // messages and wakes the loop.
     mosquitto_threaded_set(handle_, true);
@@ -143,43 +161,64 @@ bool Client::publish(const std::string& topic, const std::string& payload, bool 
                              payload.data(), settings_.qos, retain) == MOSQ_ERR_SUCCESS;
 }
 
-bool Client::subscribe(const std::string& filter) {
-    return mosquitto_subscribe(handle_, nullptr, filter.c_str(), settings_.qos) == MOSQ_ERR_SUCCESS;
+bool Client::subscribe(const std::string& filter, bool asPublished) {
+    const int options =
+        asPublished && v5_ ? MQTT_SUB_OPT_RETAIN_AS_PUBLISHED | MQTT_SUB_OPT_NO_LOCAL : 0;
+    return mosquitto_subscribe_v5(handle_, nullptr, filter.c_str(), settings_.qos, options,
+                                  nullptr) == MOSQ_ERR_SUCCESS;
 }
 
 bool Client::unsubscribe(const std::string& filter) {
     return mosquitto_unsubscribe(handle_, nullptr, filter.c_str()) == MOSQ_ERR_SUCCESS;
 }
 
-void Client::onConnect(mosquitto*, void* self, int rc) {
+void Client::onConnect(mosquitto*, void* self, int rc, int, const mosquitto_property*) {
     auto* client = static_cast<Client*>(self);
-    if (rc != 0) {
-        if (client->handlers_.disconnected) {
-            client->handlers_.disconnected(std::string("refused by the broker: ") +
-                                           mosquitto_connack_string(rc));
+    guarded("a connect", [&] {
+        if (rc == 0) {
+            client->accepted_ = true;
+            if (client->handlers_.connected) client->handlers_.connected();
+            return;
         }
-        return;
-    }
-    client->accepted_ = true;
-    if (client->handlers_.connected) client->handlers_.connected();
+        std::string why =
+            std::string("refused by the broker: ") +
+            (client->v5_ ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc));
+        // A 3.1.1 broker answers a CONNECT of 5 with its own "unacceptable protocol version";
+        // the library reports that as 5's "unsupported protocol version".
+        if (client->v5_ && (rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION ||
+                            rc == CONNACK_REFUSED_PROTOCOL_VERSION)) {
+            client->v5_ = false;
+            mosquitto_int_option(client->handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+            client->accepted_ = true;  // the next attempt after the shortest wait
+            why +=
+                "; trying MQTT 3.1.1, under which a retained command sent while connected "
+                "cannot be told from a live one";
+        }
+        if (client->handlers_.disconnected) client->handlers_.disconnected(why);
+    });
 }
 
-void Client::onDisconnect(mosquitto*, void* self, int rc) {
+void Client::onDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*) {
     auto* client = static_cast<Client*>(self);
-    if (client->handlers_.disconnected) {
-        client->handlers_.disconnected(rc == 0 ? "stopped" : mosquitto_strerror(rc));
-    }
+    guarded("a disconnect", [&] {
+        if (client->handlers_.disconnected) {
+            client->handlers_.disconnected(rc == 0 ? "stopped" : mosquitto_strerror(rc));
+        }
+    });
 }
 
-void Client::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
+void Client::onMessage(mosquitto*, void* self, const mosquitto_message* message,
+                       const mosquitto_property*) {
     auto* client = static_cast<Client*>(self);
     if (!client->handlers_.message || message->topic == nullptr) return;
-    client->handlers_.message(
-        message->topic,
-        std::string_view(
-            static_cast<const char*>(message->payload),
-            static_cast<std::size_t>(message->payloadlen > 0 ? message->payloadlen : 0)),
-        message->retain);
+    guarded("a message", [&] {
+        client->handlers_.message(
+            message->topic,
+            std::string_view(
+                static_cast<const char*>(message->payload),
+                static_cast<std::size_t>(message->payloadlen > 0 ? message->payloadlen : 0)),
+            message->retain);
+    });
 }
 
 }  // namespace zolvane::service::mqtt

@@ -1,7 +1,8 @@
 // A small wrapper over libmosquitto: one connection kept up by a network thread of its own,
 // reconnecting with a delay growing from 1 s to 60 s, with the service's last will set. The
 // thread is ours rather than the library's because the library's own gives up for good when
-// the broker is not there at the first attempt or its name does not resolve.
+// the broker is not there at the first attempt or its name does not resolve. It speaks MQTT 5,
+// and 3.1.1 from the first broker that refuses 5 on, for as long as the client lives.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,8 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
+typedef struct mqtt5__property mosquitto_property;
 
 namespace zolvane::service::mqtt {
 
@@ -45,13 +48,19 @@ public:
 
     // Both only queue the message for the network thread; false when it was not taken.
     bool publish(const std::string& topic, const std::string& payload, bool retain);
-    bool subscribe(const std::string& filter);
+    // asPublished: messages keep the retain flag their publisher gave them, also those
+    // forwarded live, and our own publications are not sent back (MQTT 5 only; under 3.1.1 a
+    // live message always comes without the flag).
+    bool subscribe(const std::string& filter, bool asPublished = false);
     bool unsubscribe(const std::string& filter);
+    // False once a broker refused MQTT 5.
+    bool speaksV5() const { return v5_; }
 
 private:
-    static void onConnect(mosquitto*, void* self, int rc);
-    static void onDisconnect(mosquitto*, void* self, int rc);
-    static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void onConnect(mosquitto*, void* self, int rc, int flags, const mosquitto_property*);
+    static void onDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*);
+    static void onMessage(mosquitto*, void* self, const mosquitto_message* message,
+                          const mosquitto_property*);
 
     void run();
 
@@ -64,6 +73,7 @@ private:
     std::condition_variable stopped_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> accepted_{false};  // the broker took the connection since the last wait
+    std::atomic<bool> v5_{true};
 };
 
 }  // namespace zolvane::service::mqtt

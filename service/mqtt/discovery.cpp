@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "json_text.h"
 #include "zolvane_catalogue.h"
 
 #ifndef ZOLVANE_VERSION
@@ -192,7 +193,7 @@ std::vector<Message> discoveryMessages(const fleet::MqttSettings& mqtt,
         setIf(payload, "icon", entity.icon);
         messages.push_back({mqtt.discoveryPrefix + "/" + entity.component + "/" + node + "/" +
                                 entity.object + "/config",
-                            payload.dump(), true});
+                            jsonText(payload), true});
     }
     return messages;
 }

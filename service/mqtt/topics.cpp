@@ -46,9 +46,10 @@ std::optional<CommandTopic> parseCommandTopic(const fleet::MqttSettings& mqtt,
     if (!topic.starts_with(base)) return std::nullopt;
     const std::vector<std::string_view> parts = levels(topic.substr(base.size()));
     if (parts.size() < 3 || (parts[0] != "projector" && parts[0] != "group")) return std::nullopt;
-    CommandTopic read{parts[0] == "group", std::string(parts[1]), {}};
+    CommandTopic read{parts[0] == "group", std::string(parts[1]), false, {}};
     if (parts.size() == 3 && parts[2] == "command") return read;
-    if (parts.size() == 4 && parts[2] == "set" && !parts[3].empty()) {
+    if (parts.size() == 4 && parts[2] == "set") {
+        read.set = true;
         read.setting = parts[3];
         return read;
     }

@@ -28,7 +28,8 @@ std::vector<std::string> commandFilters(const fleet::MqttSettings& mqtt);
 struct CommandTopic {
     bool group = false;
     std::string target;
-    std::string setting;  // empty for .../command
+    bool set = false;     // .../set/SETTING, else .../command
+    std::string setting;  // may be empty: ".../set/" names none, and is answered so
 };
 // Empty when the topic is none of this site's command topics.
 std::optional<CommandTopic> parseCommandTopic(const fleet::MqttSettings& mqtt,

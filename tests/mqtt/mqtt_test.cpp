@@ -149,6 +149,11 @@ public:
         std::lock_guard lock(mutex_);
         return messages_[topic].size();
     }
+    std::optional<Message> last(const std::string& topic) {
+        std::lock_guard lock(mutex_);
+        const auto& list = messages_[topic];
+        return list.empty() ? std::nullopt : std::optional<Message>(list.back());
+    }
     void publish(const std::string& topic, const std::string& payload, bool retain = false) {
         mosquitto_publish(handle_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                           payload.data(), 1, retain);
@@ -344,6 +349,7 @@ TEST_P(MqttCommand, IsAnsweredOnItsResultTopic) {
     const std::string results = kBase + "/" + c.resultTopic;
     const std::size_t before = watcher_->count(results);
     const std::size_t framesBefore = changeFrames(*site_->emulator);
+    const std::size_t commands = watcher_->count(kBase + "/" + c.topic);
     watcher_->publish(kBase + "/" + c.topic, c.payload, c.retain);
     const auto result = watcher_->waitFor(
         results, [](auto&) { return true; }, before);
@@ -362,43 +368,71 @@ TEST_P(MqttCommand, IsAnsweredOnItsResultTopic) {
     if (c.payload.find("\"id\"") != std::string::npos) {
         EXPECT_EQ(shown["id"], "c-1");
     }
+    if (c.retain) {
+        EXPECT_TRUE(watcher_->waitFor(kBase + "/" + c.topic, "", commands)) << "left retained";
+    }
 }
 
 const std::string kHuge(5000, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Table, MqttCommand,
-    testing::Values(CommandCase{"SetByName", "projector/p0/set/Blank", "on", false,
-                                "projector/p0/result", "accepted", "", kBlank, 0, 1},
-                    CommandCase{"SetByNumberShortName", "projector/p0/set/blank", "0", false,
-                                "projector/p0/result", "accepted", "", kBlank, 0, 0},
-                    CommandCase{"CommandWithId", "projector/p1/command",
-                                R"({"command":"set","setting":"Mute","value":"on","id":"c-1"})",
-                                false, "projector/p1/result", "accepted", "", kMute, 1, 1},
-                    CommandCase{"Group", "group/halls/command",
-                                R"({"command":"mute","value":"on"})", false, "projector/p0/result",
-                                "accepted", "", kMute, 0, 1},
-                    CommandCase{"All", "group/all/set/Mute", "off", false, "projector/p2/result",
-                                "accepted", "", kMute, 2, 0},
-                    CommandCase{"UnknownProjector", "projector/nobody/set/Power", "on", false,
-                                "result", "invalid", "unknown projector \"nobody\""},
-                    CommandCase{"UnknownGroup", "group/attic/command",
-                                R"({"command":"power","value":"on"})", false, "result", "invalid",
-                                "unknown group \"attic\""},
-                    CommandCase{"UnknownSetting", "projector/p0/set/Colour", "1", false,
-                                "projector/p0/result", "invalid", "no setting \"Colour\""},
-                    CommandCase{"UnknownValueName", "projector/p0/set/Blank", "purple", false,
-                                "projector/p0/result", "invalid", "has no value \"purple\""},
-                    CommandCase{"OutOfRange", "projector/p0/set/Brightness", "99999", false,
-                                "projector/p0/result", "invalid", "does not take"},
-                    CommandCase{"NotJson", "projector/p0/command", "{power on", false,
-                                "projector/p0/result", "invalid", "not JSON"},
-                    CommandCase{"NoCommandWord", "group/halls/command", R"({"value":1})", false,
-                                "result", "invalid", "needs \"command\""},
-                    CommandCase{"Oversized", "projector/p1/command", kHuge, false,
-                                "projector/p1/result", "invalid", "over 4096"},
-                    CommandCase{"AfterTheBadOnes", "projector/p1/set/Blank", "on", false,
-                                "projector/p1/result", "accepted", "", kBlank, 1, 1}),
+    testing::Values(
+        CommandCase{"SetByName", "projector/p0/set/Blank", "on", false, "projector/p0/result",
+                    "accepted", "", kBlank, 0, 1},
+        CommandCase{"SetByNumberShortName", "projector/p0/set/blank", "0", false,
+                    "projector/p0/result", "accepted", "", kBlank, 0, 0},
+        CommandCase{"CommandWithId", "projector/p1/command",
+                    R"({"command":"set","setting":"Mute","value":"on","id":"c-1"})", false,
+                    "projector/p1/result", "accepted", "", kMute, 1, 1},
+        CommandCase{"Group", "group/halls/command", R"({"command":"mute","value":"on"})", false,
+                    "projector/p0/result", "accepted", "", kMute, 0, 1},
+        CommandCase{"All", "group/all/set/Mute", "off", false, "projector/p2/result", "accepted",
+                    "", kMute, 2, 0},
+        CommandCase{"UnknownProjector", "projector/nobody/set/Power", "on", false, "result",
+                    "invalid", "unknown projector \"nobody\""},
+        CommandCase{"UnknownGroup", "group/attic/command", R"({"command":"power","value":"on"})",
+                    false, "result", "invalid", "unknown group \"attic\""},
+        CommandCase{"UnknownSetting", "projector/p0/set/Colour", "1", false, "projector/p0/result",
+                    "invalid", "no setting \"Colour\""},
+        CommandCase{"UnknownValueName", "projector/p0/set/Blank", "purple", false,
+                    "projector/p0/result", "invalid", "has no value \"purple\""},
+        CommandCase{"OutOfRange", "projector/p0/set/Brightness", "99999", false,
+                    "projector/p0/result", "invalid", "does not take"},
+        CommandCase{"NotJson", "projector/p0/command", "{power on", false, "projector/p0/result",
+                    "invalid", "not JSON"},
+        CommandCase{"NoCommandWord", "group/halls/command", R"({"value":1})", false, "result",
+                    "invalid", "needs \"command\""},
+        CommandCase{"Oversized", "projector/p1/command", kHuge, false, "projector/p1/result",
+                    "invalid", "over 4096"},
+        // Bytes no value holds, and a retained command sent while connected.
+        CommandCase{"ValueNotUtf8", "projector/p0/set/Power", "\xff", false, "projector/p0/result",
+                    "invalid", "not UTF-8"},
+        CommandCase{"NulInValue",
+                    "projector/p0/set/Power",
+                    {"off\0junk", 8},
+                    false,
+                    "projector/p0/result",
+                    "invalid",
+                    "control character"},
+        CommandCase{"EscapeInValue", "projector/p0/set/power", "off\x1b[2J", false,
+                    "projector/p0/result", "invalid", "control character"},
+        CommandCase{"NulInJsonSetting", "projector/p0/command",
+                    R"({"command":"set","setting":"Power\u0000x","value":"off"})", false,
+                    "projector/p0/result", "invalid", "control character"},
+        CommandCase{"JsonNotUtf8", "group/halls/command",
+                    "{\"command\":\"power\",\"value\":\"\xc0\xaf\"}", false, "result", "invalid",
+                    "not JSON"},
+        CommandCase{"NoSettingLevel", "projector/p0/set/", "off", false, "projector/p0/result",
+                    "invalid", "names no setting"},
+        CommandCase{"UnknownProjectorNotUtf8", "projector/nobody/set/Power", "\xfe", false,
+                    "result", "invalid", "unknown projector"},
+        CommandCase{"RetainedWhileConnected", "projector/p1/set/Power", "off", true,
+                    "projector/p1/result", "invalid", "retained"},
+        CommandCase{"RetainedToGroup", "group/all/command", R"({"command":"power","value":"off"})",
+                    true, "result", "invalid", "retained"},
+        CommandCase{"AfterTheBadOnes", "projector/p1/set/Blank", "on", false, "projector/p1/result",
+                    "accepted", "", kBlank, 1, 1}),
     [](const testing::TestParamInfo<CommandCase>& info) { return info.param.name; });
 
 // A message delivered twice with one id runs once; the second gets the first's result.
@@ -425,6 +459,76 @@ TEST(MqttFaults, RedeliveredCommandRunsOnce) {
     site.service.reset();
     Watcher fresh(site.broker->port(), kBase + "/status");
     EXPECT_TRUE(fresh.waitFor(kBase + "/status", "offline"));
+}
+
+// A projector that never answers holds up only itself: past the commands its queue takes the
+// rest are answered "busy" at once, and another projector's result does not wait behind them.
+TEST(MqttFaults, DeadProjectorHoldsUpOnlyItself) {
+    Site site;
+    site.startService();
+    Watcher watcher(site.broker->port(), kBase + "/#");
+    ASSERT_TRUE(watcher.waitFor(topic("p0", "availability"), "online"));
+    zolvane::emulator::FaultConfig silent;
+    silent.kind = zolvane::emulator::FaultKind::NoReply;
+    site.emulator->setFault(silent, 2);
+    constexpr std::size_t kSent = 24;  // the queue takes 16 waiting and one running
+    const std::size_t deadBefore = watcher.count(topic("p2", "result"));
+    for (std::size_t i = 0; i < kSent; ++i) watcher.publish(topic("p2", "set/Blank"), "on");
+    watcher.publish(topic("p0", "set/Blank"), "on");
+    const auto healthy = watcher.waitFor(topic("p0", "result"), [](auto&) { return true; });
+    ASSERT_TRUE(healthy) << site.service->log();
+    EXPECT_EQ(json::parse(healthy->payload)["outcome"], "accepted") << healthy->payload;
+    EXPECT_LT(watcher.count(topic("p2", "result")), deadBefore + kSent) << "behind the dead one";
+
+    ASSERT_TRUE(watcher.waitFor(
+        topic("p2", "result"), [](auto&) { return true; }, deadBefore + kSent - 1, 120s))
+        << "a result never published";
+    std::size_t busy = 0;
+    for (std::size_t i = deadBefore; i < deadBefore + kSent; ++i) {
+        const auto m = watcher.waitFor(
+            topic("p2", "result"), [](auto&) { return true; }, i);
+        const json shown = json::parse(m->payload);
+        EXPECT_NE(shown["outcome"], "accepted") << m->payload;
+        busy += shown["result"] == "busy";
+    }
+    EXPECT_GE(busy, kSent - 17);
+    EXPECT_LE(busy, kSent - 16);
+}
+
+// A projector in standby has no input, blank or mute to show: what an earlier run left
+// retained there is cleared at every connect, and its state says they are not known.
+TEST(MqttState, ValuesNotKnownClearTheirTopics) {
+    Site site;
+    site.emulator->setPower(zolvane::emulator::PowerState::Off, 1);
+    const char* stale[] = {"input", "blank", "mute"};
+    {
+        Watcher earlier(site.broker->port(), kBase + "/#");
+        for (const char* leaf : stale) earlier.publish(topic("p1", leaf), "on", true);
+        for (const char* leaf : stale) ASSERT_TRUE(earlier.waitFor(topic("p1", leaf), "on"));
+    }
+    const auto shownNone = [&](Watcher& watcher) {
+        ASSERT_TRUE(watcher.waitFor(topic("p1", "power"), "off")) << site.service->log();
+        const auto state = watcher.waitFor(topic("p1", "state"), [](const std::string& p) {
+            return json::parse(p)["state"]["power"].contains("value");
+        });
+        ASSERT_TRUE(state);
+        for (const char* leaf : stale) {
+            EXPECT_FALSE(json::parse(state->payload)["state"][leaf].contains("value")) << leaf;
+            const auto m = watcher.last(topic("p1", leaf));
+            EXPECT_TRUE(!m || m->payload.empty()) << leaf << " still " << m->payload;
+        }
+    };
+    Watcher before(site.broker->port(), kBase + "/#");
+    ASSERT_TRUE(before.waitFor(topic("p1", "input"), "on"));
+    site.startService();
+    for (const char* leaf : stale) EXPECT_TRUE(before.waitFor(topic("p1", leaf), "", 1)) << leaf;
+    shownNone(before);
+
+    site.broker->stop();
+    ASSERT_TRUE(site.service->waitForLog("mqtt: no connection", 10s));
+    site.broker->start();
+    Watcher after(site.broker->port(), kBase + "/#");
+    shownNone(after);
 }
 
 // A broker that wants a password or TLS: the service connects with the right ones only.
