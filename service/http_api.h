@@ -22,7 +22,7 @@ struct ApiOptions {
     std::chrono::seconds requestTime{10};  // a whole request, first byte to last
     std::size_t headBytes = 16384;         // request line and headers; more is 431
     std::size_t headLines = 100;
-    std::size_t perPeer = 32;                    // connections of one address
+    std::size_t perPeer = 128;                   // connections of one address waiting in the gate
     std::size_t projectorWaits = 24;             // requests waiting on projectors, in all
     std::size_t waitsPerProjector = 4;           // ... and on any one projector
     std::chrono::milliseconds keepAlive{15000};  // comment line on an idle event stream

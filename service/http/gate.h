@@ -27,7 +27,7 @@ struct GateOptions {
     Limits limits;
     std::chrono::milliseconds requestTime{10000};  // first byte to last of one request
     std::chrono::milliseconds idleTime{5000};      // no request begun on a connection
-    std::size_t perPeer = 32;        // connections of one address waiting for a request or its rest
+    std::size_t perPeer = 128;       // connections of one address waiting for a request or its rest
     std::size_t maxConnections = 0;  // 0: half the process's descriptors
     std::size_t workers = 88;
 };

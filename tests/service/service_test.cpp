@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -67,6 +68,68 @@ std::size_t changeFrames(const Emulator& emulator) {
         for (const auto& frame : emulator.frames(i)) count += frame.action != 2;
     }
     return count;
+}
+
+// Frames of one type code to any projector.
+std::size_t framesOf(const Emulator& emulator, std::uint16_t type) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < emulator.count(); ++i) {
+        for (const auto& frame : emulator.frames(i)) count += frame.type == type;
+    }
+    return count;
+}
+
+int connectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// What came back on a socket until the peer closed it, or the head and Content-Length of body
+// were there, or the time ran out.
+std::string readAnswer(int fd, std::chrono::milliseconds timeout = 10s) {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::size_t head = text.find("\r\n\r\n");
+        if (head != std::string::npos) {
+            const std::size_t at = text.find("Content-Length: ");
+            if (at != std::string::npos && at < head &&
+                text.size() >= head + 4 + std::stoul(text.substr(at + 16))) {
+                break;
+            }
+        }
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, 100) <= 0) continue;
+        char chunk[4096];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+// Raw bytes as one request on a connection of its own: the answer's status, 0 for none.
+std::pair<int, std::string> rawExchange(int port, const std::string& bytes) {
+    const int fd = connectTo(port);
+    if (fd < 0) return {0, {}};
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        at += static_cast<std::size_t>(n);
+    }
+    const std::string answer = readAnswer(fd);
+    ::close(fd);
+    if (!answer.starts_with("HTTP/1.1 ")) return {0, answer};
+    return {std::stoi(answer.substr(9, 3)), answer};
 }
 
 class Service : public ::testing::Test {
@@ -384,6 +447,191 @@ TEST_F(Service, ItsPortTakesAFloodOfClientsButNoSecondService) {
     }
     for (const int fd : sockets) ::close(fd);
     EXPECT_EQ(get("/api/projectors/p1")["reach"], "online");
+}
+
+TEST_F(Service, RawRequestsOutOfBoundsOrNotTextAreRefusedAndSendNothing) {
+    const std::string auth = "Authorization: Bearer " + std::string(kToken) + "\r\n";
+    const auto body = [&](const std::string& head, const std::string& json) {
+        return head + " HTTP/1.1\r\n" + auth + "Content-Length: " + std::to_string(json.size()) +
+               "\r\n\r\n" + json;
+    };
+    struct Row {
+        std::string bytes;
+        int status;
+        std::string reason;
+    };
+    const Row rows[] = {
+        {"GET /api/projectors/p0/settings/Brightness%00 HTTP/1.1\r\n\r\n", 404, "not text"},
+        {"GET /api/projectors/p0%2Fsettings HTTP/1.1\r\n\r\n", 404, "path"},
+        {"GET /api/projectors/p0/settings/%ff HTTP/1.1\r\n\r\n", 404, "not text"},
+        {"GET /api/projectors/p0/settings/%c0%80 HTTP/1.1\r\n\r\n", 404, "not text"},
+        {"GET /api/projectors/p0/settings/\xff HTTP/1.1\r\n\r\n", 400, "target"},
+        {"GET /api/projectors/p0/settings/%4 HTTP/1.1\r\n\r\n", 400, "escapes"},
+        {body("POST /api/projectors/p0/commands",
+              R"({"command":"get","setting":"Brightness\u0000"})"),
+         404, "Brightness\\x00"},
+        {body("PUT /api/projectors/p0/settings/Blank", R"({"value":"on\u0000"})"), 422, "on\\x00"},
+        {"GET /api/projectors HTTP/1.1\r\nno colon here\r\n\r\n", 400, "colon"},
+        {"POST /api/projectors/p0/commands HTTP/1.1\r\n" + auth +
+             "Content-Length: 31\r\nContent-Length: 5\r\n\r\n" + R"({"command":"blank","value":1})",
+         400, "Content-Length"},
+        {"POST /api/projectors/p0/commands HTTP/1.1\r\n" + auth +
+             "Transfer-Encoding: gzip\r\n\r\nxyz",
+         501, "gzip"},
+        {"POST /nothing-here HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n1400\r\n" +
+             std::string(1000, 'x'),
+         413, "larger"},
+        {"POST /nothing-here HTTP/1.1\r\nContent-Length: 1000000000\r\n\r\n", 413, "larger"},
+        {"POST /api/projectors/p0/commands HTTP/1.1\r\n" + auth +
+             "Transfer-Encoding: chunked\r\n\r\n1\r\n{\r\n0\r\n\r\n",
+         400, "not JSON"},
+        {"POST /api/projectors/p0/commands HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+         "1e\r\n{\"command\":\"blank\",\"value\":1}\r\n0\r\n\r\n",
+         401, "token"},
+        {"GET / HTTP/1.1\r\nX-Big: " + std::string(17000, 'a') + "\r\n\r\n", 431, "head"},
+        {[] {
+             std::string head = "GET / HTTP/1.1\r\n";
+             for (int i = 0; i < 101; ++i) head += "X-" + std::to_string(i) + ": 1\r\n";
+             return head + "\r\n";
+         }(),
+         431, "header lines"},
+        {"POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n", 405, "method"},
+        {"DELETE /app.js HTTP/1.1\r\n\r\n", 405, "method"},
+    };
+    for (std::size_t i = 0; i < emulator_->count(); ++i) emulator_->clearFrames(i);
+    for (const Row& row : rows) {
+        const auto [status, answer] = rawExchange(*service_->port(), row.bytes);
+        const std::string shown = row.bytes.substr(0, 80);
+        EXPECT_EQ(status, row.status) << shown << "\n" << answer;
+        const std::size_t at = answer.find("\r\n\r\n");
+        const json error =
+            json::parse(answer.substr(std::min(at + 4, answer.size())), nullptr, false);
+        EXPECT_NE(error.value("error", "").find(row.reason), std::string::npos) << shown << "\n"
+                                                                                << answer;
+        if (row.status == 405) {
+            EXPECT_NE(answer.find("Allow: GET\r\n"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(changeFrames(*emulator_), 0u);
+    EXPECT_EQ(framesOf(*emulator_, kBrightness), 0u);
+    EXPECT_EQ(get("/api/projectors/p0")["name"], "p0");
+    EXPECT_EQ(service_->log().find("inside the service"), std::string::npos) << service_->log();
+}
+
+TEST_F(Service, SlowIdleAndCrowdingClientsLeaveTheApiAnswering) {
+    std::vector<int> slow;
+    for (int i = 0; i < 200; ++i) {
+        const int fd = connectTo(*service_->port());
+        ASSERT_GE(fd, 0) << i;
+        slow.push_back(fd);
+    }
+    std::atomic<bool> done{false};
+    std::thread trickle([&] {  // one byte of a request on every socket, again and again
+        while (!done) {
+            for (const int fd : slow) ::send(fd, "G", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            for (int i = 0; i < 10 && !done; ++i) std::this_thread::sleep_for(100ms);
+        }
+    });
+    httplib::Client good("127.0.0.1", *service_->port());
+    good.set_connection_timeout(5s);
+    good.set_read_timeout(5s);
+    for (const char* path : {"/api/projectors/p0", "/", "/api/groups", "/metrics"}) {
+        const auto answer = good.Get(path);
+        ASSERT_TRUE(answer) << path;
+        EXPECT_EQ(answer->status, 200) << path;
+    }
+    done = true;
+    trickle.join();
+    for (const int fd : slow) ::close(fd);
+}
+
+TEST_F(Service, AClosedEventStreamGivesItsPlaceBackAtOnce) {
+    std::vector<std::unique_ptr<EventStream>> streams;
+    for (int i = 0; i < 32; ++i) {
+        streams.push_back(std::make_unique<EventStream>(*service_->port()));
+        ASSERT_TRUE(streams.back()->waitFor("event: state\n", 3, 10s)) << i;
+    }
+    streams.resize(1);  // 31 clients hang up
+    // Far less than the keep-alive of 15 s, at whose write alone a hang-up used to be seen.
+    bool opened = false;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!opened && std::chrono::steady_clock::now() < deadline) {
+        const int fd = connectTo(*service_->port());
+        ::send(fd, "GET /api/events HTTP/1.1\r\n\r\n", 28, MSG_NOSIGNAL);
+        opened = readAnswer(fd, 2s).starts_with("HTTP/1.1 200");
+        ::close(fd);
+        if (!opened) std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(opened);
+}
+
+TEST_F(Service, ASlowProjectorTakesNoThreadsTheOthersNeed) {
+    emulator_->setFault(silent(), 1);  // every command to p1 waits out its time-out
+    std::atomic<int> busy{0};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 100; ++i) {
+        callers.emplace_back([&] {
+            httplib::Client caller("127.0.0.1", *service_->port());
+            caller.set_read_timeout(60s);
+            const auto answer = caller.Post(
+                "/api/projectors/p1/commands", {{"Authorization", std::string("Bearer ") + kToken}},
+                R"({"command":"get","setting":"Brightness"})", "application/json");
+            if (!answer) return;
+            ++answered;
+            if (answer->status == 503 && answer->body.find("waiting") != std::string::npos) ++busy;
+        });
+    }
+    httplib::Client other("127.0.0.1", *service_->port());
+    other.set_read_timeout(5s);
+    const auto reading = other.Get("/api/projectors/p0/settings/Brightness");
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->status, 200) << reading->body;
+    for (std::thread& caller : callers) caller.join();
+    EXPECT_EQ(answered, 100);
+    EXPECT_GT(busy, 50);  // refused at once rather than queued behind the others
+}
+
+TEST_F(Service, SigtermClosesWaitingConnectionsAtOnceAndACutCommandIs503) {
+    const int slow = connectTo(*service_->port());
+    ASSERT_EQ(::send(slow, "GET /api/pro", 12, MSG_NOSIGNAL), 12);
+    const int idle = connectTo(*service_->port());  // kept alive after one answer
+    ::send(idle, "GET /api/groups HTTP/1.1\r\n\r\n", 28, MSG_NOSIGNAL);
+    ASSERT_TRUE(readAnswer(idle).starts_with("HTTP/1.1 200"));
+
+    emulator_->setPower(PowerState::CoolingDown, 0);  // a power-on waits out the cool-down
+    std::optional<httplib::Result> on;
+    std::thread command(
+        [&] { on = post("/api/projectors/p0/commands", R"({"command":"power","value":"on"})"); });
+    std::this_thread::sleep_for(300ms);
+    service_->signal(SIGTERM);
+    EXPECT_EQ(service_->wait(4s), 0) << service_->log();  // not the 5 s of an idle read
+    command.join();
+    EXPECT_EQ(readAnswer(idle, 1s), "");  // closed, nothing more said
+    ::close(slow);
+    ::close(idle);
+    ASSERT_TRUE(on && *on);
+    if ((*on)->status != 200) {  // unless the cool-down ended before the stop
+        EXPECT_EQ((*on)->status, 503) << (*on)->body;
+        EXPECT_EQ(json::parse((*on)->body)["results"][0]["result"], "stopping");
+    }
+}
+
+TEST_F(Service, InputBlankAndMuteOfAProjectorNotOnAreLastKnown) {
+    emulator_->setPower(PowerState::Off, 2);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    json state;
+    while (std::chrono::steady_clock::now() < deadline) {
+        state = get("/api/projectors/p2")["state"];
+        if (state["power"]["value"] == 0) break;
+        std::this_thread::sleep_for(50ms);
+    }
+    for (const char* key : {"input", "blank", "mute"}) {
+        EXPECT_EQ(state[key]["last_known"], true) << state;
+        EXPECT_TRUE(state[key]["read_at"].is_string()) << state;
+    }
+    EXPECT_FALSE(state["power"].contains("last_known"));
+    EXPECT_FALSE(get("/api/projectors/p0")["state"]["input"].contains("last_known"));
 }
 
 TEST(ServiceStart, CheckAndRefusalsAtStart) {
