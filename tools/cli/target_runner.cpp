@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <numeric>
 #include <sstream>
 #include <thread>
 
 #include "exit_status.h"
+#include "json_line.h"
 
 namespace zolvane::cli {
 namespace {
@@ -50,44 +50,6 @@ void PrintPrefixed(const std::string& name, const CapturedRun& run, std::ostream
         }
     }
     err.flush();
-}
-
-nlohmann::ordered_json JsonLine(const std::optional<std::string>& name,
-                                const std::optional<std::string>& address, const CapturedRun& run) {
-    nlohmann::ordered_json line;
-    line["name"] = name ? nlohmann::ordered_json(*name) : nullptr;
-    line["address"] = address ? nlohmann::ordered_json(*address) : nullptr;
-    // A usage error sent nothing, so whether the projector answers is not known.
-    if (run.status == ExitUsage) {
-        line["reachable"] = nullptr;
-    } else {
-        line["reachable"] = run.status != ExitLinkFailed;
-    }
-    const std::size_t begin = run.out.find_first_not_of(" \n");
-    if (begin == std::string::npos) {
-        line["result"] = nullptr;
-    } else {
-        // The command's own JSON as it is; its text output as one string.
-        line["result"] = nlohmann::ordered_json::parse(run.out, nullptr, false);
-        if (line["result"].is_discarded()) {
-            line["result"] = run.out.substr(begin, run.out.find_last_not_of(" \n") + 1 - begin);
-        }
-    }
-    line["status"] = run.status;
-    std::string reason;
-    for (const std::string& message : Lines(run.err)) {
-        const std::string text =
-            message.starts_with(kPrefix) ? message.substr(kPrefix.size()) : message;
-        reason += (reason.empty() ? "" : "; ") + text;
-    }
-    line["reason"] = reason;
-    return line;
-}
-
-// Text from outside (a device name, a file name, a projector's bytes) may be invalid UTF-8,
-// which must not cost the line.
-std::string JsonText(const nlohmann::ordered_json& line) {
-    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::string Summary(const std::vector<int>& statuses) {
@@ -175,7 +137,8 @@ int RunOnTargets(const std::vector<NamedTarget>& targets, unsigned jobs,
     RunEach(targets, jobs, options, each, [&](const NamedTarget& target, const CapturedRun& run) {
         statuses.push_back(run.status);
         if (json) {
-            out << JsonText(JsonLine(target.name, target.link.linkAddress(), run)) << '\n';
+            out << JsonLine(target.name, target.link.linkAddress(), run.status, run.out, run.err)
+                << '\n';
             out.flush();
         } else {
             PrintPrefixed(target.name, run, out, err);
@@ -204,7 +167,7 @@ std::optional<std::string> UsageErrorBeforeSending(const Work& work, const Globa
 
 int RunJsonOnLink(const GlobalOptions& options, const Work& work, std::ostream& out) {
     const CapturedRun run = RunCaptured(work, options, std::nullopt);
-    out << JsonText(JsonLine(std::nullopt, run.address, run)) << '\n';
+    out << JsonLine(std::nullopt, run.address, run.status, run.out, run.err) << '\n';
     return run.status;
 }
 
@@ -214,7 +177,7 @@ int RunWithJsonFallback(const GlobalOptions& options, const Work& work, std::ost
     if (run.out.find_first_not_of(" \n") != std::string::npos) {
         out << run.out;
     } else {
-        out << JsonText(JsonLine(std::nullopt, run.address, run)) << '\n';
+        out << JsonLine(std::nullopt, run.address, run.status, run.out, run.err) << '\n';
     }
     out.flush();
     err << run.err;
