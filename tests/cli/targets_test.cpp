@@ -20,10 +20,7 @@ using testing::StartsWith;
 constexpr uint16_t kBrightness = 0x2003;
 constexpr uint16_t kLampTime = 0x1090;
 constexpr uint16_t kErrorStatus = 0x6020;
-constexpr uint16_t kFilterTime = 0x10A0;
-constexpr uint16_t kPower = 0x6000;
-const std::vector<uint16_t> kChecked = {kPower, kLampTime, kFilterTime, kErrorStatus};
-const std::string kNak = "projector refused the command (NAK) or sent a reply that does not fit it";
+const std::vector<uint16_t> kChecked = {0x6000, kLampTime, 0x10A0, kErrorStatus};
 const std::vector<std::string> kNames = {"room101", "room102", "room201", "lab"};
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -55,12 +52,6 @@ protected:
                 std::to_string(FreePort()) + "\"\n";
         inventory_ = scratch() / "inventory.toml";
         writeFile(inventory_, text);
-        // room101 again, under a time-out of its own.
-        timed_ = scratch() / "timed.toml";
-        writeFile(timed_,
-                  "[[projector]]\nname = \"slow\"\nreceive_timeout_ms = 1000\naddress = "
-                  "\"tcp://127.0.0.1:" +
-                      std::to_string(fleet_->tcpPort(0)) + "\"\n");
     }
     void TearDown() override {
         fleet_->stop();
@@ -79,7 +70,6 @@ protected:
 
     std::unique_ptr<emu::Emulator> fleet_;
     std::filesystem::path inventory_;
-    std::filesystem::path timed_;
 };
 
 TEST_F(Targets, EachNamedProjectorRunsOnceWithItsNameOnEveryLine) {
@@ -188,87 +178,67 @@ TEST_F(Targets, JsonGivesOneObjectPerProjectorAlsoWhenItIsUnreachable) {
     EXPECT_EQ(power["result"], json::parse(R"({"value": 1, "name": "on"})")) << power;
 }
 
-// A pipeline gets one object per projector and line wherever --json is written, also for a
-// link that failed, with the reason in the words of the time-out that was used.
-TEST_F(Targets, JsonLinesWhereverTheOptionIsWrittenWithTheReason) {
-    const std::string inventory = inventory_.string();
+// What a pipeline reads, both outputs in one pipe as a terminal shows them: one object per
+// projector and line wherever --json is written, also for a link that failed, the reason in the
+// words of the time-out used, and the summary on a line of its own.
+TEST_F(Targets, APipelineGetsOneLinePerProjectorAndTheSummaryAlone) {
+    using enum emu::FaultKind;
+    const std::string timed = (scratch() / "timed.toml").string();
+    writeFile(timed,
+              "[[projector]]\nname = \"slow\"\nreceive_timeout_ms = 1000\naddress = "
+              "\"tcp://127.0.0.1:" +
+                  std::to_string(fleet_->tcpPort(0)) + "\"\n");
     const struct {
-        std::vector<std::string> arguments;
-        std::map<std::string, int> statuses;  // by name; "" for a link from the options
-        std::string reason;                   // in one of the lines
-        int status;
-        emu::FaultKind fault = emu::FaultKind::None;  // of room101 and lab
+        std::string command;  // $1 the inventory, $2 one with room101 as slow, $3 no projector
+        std::map<std::string, int> statuses;  // of the JSON lines, by name ("" for none)
+        std::string reason;                   // in one of them
+        emu::FaultKind fault = None;          // of room101 and lab
     } cases[] = {
-        {{"-i", inventory, "@room101", "@dead", "status", "--json"},
-         {{"room101", 0}, {"dead", 3}},
-         "get Power: connection refused or not made within 3000 ms",
-         3},
-        {{"-i", inventory, "@room101", "--json", "status"}, {{"room101", 0}}, "", 0},
-        {{"--tcp", "127.0.0.1:" + std::to_string(FreePort()), "status", "--json"},
-         {{"", 3}},
-         "get Power: connection refused or not made within 3000 ms",
-         3},
-        {{"-i", inventory, "--json", "@lab", "status"},
-         {{"lab", 1}},
-         "status: power, input, blank, mute, lamp time, filter time and error status "
-         "unreadable: " +
-             kNak,
-         1,
-         emu::FaultKind::Nak},
-        {{"-i", timed_.string(), "--json", "@slow", "get", "Power"},
-         {{"slow", 3}},
-         "get Power: no reply from the projector within 1000 ms",
-         3,
-         emu::FaultKind::NoReply},
-        {{"--json", "--serial", "/dev/\xff\xfe", "status"},
-         {{"", 3}},
-         "serial port cannot be opened",
-         3},
+        {"-i \"$1\" @room101 @dead status --json", {{"room101", 0}, {"dead", 3}}, "within 3000 ms"},
+        {"--tcp \"$3\" status --json", {{"", 3}}, "get Power: connection refused or not made"},
+        {"-i \"$1\" --json @lab status", {{"lab", 1}}, "unreadable: projector refused", Nak},
+        {"-i \"$2\" --json @slow get Power", {{"slow", 3}}, "projector within 1000 ms", NoReply},
+        {"--json --serial /dev/$(printf '\\377\\376') status", {{"", 3}}, "cannot be opened"},
+        {"-i \"$1\" @all status", {}, ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.reason);
+        SCOPED_TRACE(c.command);
         emu::FaultConfig fault;
         fault.kind = c.fault;
         fleet_->setFault(fault, 0);
         fleet_->setFault(fault, 3);
-        const Finished finished = Zolvane(c.arguments);
-        EXPECT_EQ(finished.status, c.status) << finished.err;
+        const std::vector<std::string> lines =
+            Lines(cli_testing::Run({"/bin/sh", "-c", "exec \"$0\" " + c.command + " 2>&1",
+                                    ZOLVANE_CLI, inventory_.string(), timed,
+                                    "127.0.0.1:" + std::to_string(FreePort())})
+                      .out);
         std::map<std::string, int> statuses;
-        std::string reasons;
-        for (const std::string& line : Lines(finished.out)) {
+        std::string reasons, summary;
+        for (const std::string& line : lines) {
             const json object = json::parse(line, nullptr, false);
-            ASSERT_TRUE(object.is_object()) << line;
-            statuses[object["name"].is_null() ? "" : object["name"].get<std::string>()] =
-                object["status"];
-            reasons += object["reason"].get<std::string>() + "\n";
+            if (object.is_object()) {
+                statuses[object["name"].is_null() ? "" : object["name"].get<std::string>()] =
+                    object["status"];
+                reasons += object["reason"].get<std::string>() + "\n";
+            }
+            if (line.find(" done, ") != std::string::npos) summary += line + "\n";
         }
-        EXPECT_EQ(statuses, c.statuses) << finished.out;
+        EXPECT_EQ(statuses, c.statuses);
         EXPECT_THAT(reasons, HasSubstr(c.reason));
+        // The fleet's summary is the last line and the whole of it.
+        const bool fleet = c.command.starts_with("-i");
+        EXPECT_THAT(summary, testing::MatchesRegex(fleet ? "[0-9]+ projectors?: [^\n]*\n" : ""));
+        EXPECT_EQ(summary, fleet && !lines.empty() ? lines.back() + "\n" : "");
     }
     fleet_->clearFault(0);
     fleet_->clearFault(3);
 }
 
-// A terminal shows both outputs as one: the summary must never finish another's line.
-TEST_F(Targets, TheSummaryHasALineOfItsOwnWhereBothOutputsMeet) {
-    const std::vector<std::string> cases[] = {
-        {"@all", "status"}, {"--json", "@all", "status"}, {"@room101", "status", "--json"}};
-    for (const auto& arguments : cases) {
-        std::vector<std::string> argv = {"/bin/sh",   "-c", "exec \"$0\" \"$@\" 2>&1",
-                                         ZOLVANE_CLI, "-i", inventory_.string()};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        const std::vector<std::string> lines = Lines(cli_testing::Run(argv).out);
-        ASSERT_FALSE(lines.empty());
-        EXPECT_THAT(lines.back(), testing::MatchesRegex("[0-9]+ projectors?: [0-9]+ done, .*"));
-        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-            EXPECT_THAT(lines[i], testing::ContainsRegex("^([a-z0-9]+: |zolvane: |\\{)"));
-            EXPECT_THAT(lines[i], testing::Not(HasSubstr(" done, ")));
-        }
-    }
-}
-
 TEST_F(Targets, CheckPrintsOneLineAndExitsAsAMonitoringPlugin) {
     const std::string room101 = "127.0.0.1:" + std::to_string(fleet_->tcpPort(0));
+    const std::vector<std::string> tcp = {"--tcp", room101, "check"};
+    const std::vector<std::string> named = {"-i", inventory_.string(), "@room101", "check"};
+    const std::string unread = "ZOLVANE UNKNOWN - lamp and filter hours unreadable: ";
     const struct {
         std::vector<std::string> arguments;
         uint16_t lamp;  // of room101
@@ -277,7 +247,6 @@ TEST_F(Targets, CheckPrintsOneLineAndExitsAsAMonitoringPlugin) {
         int status;
         std::string line;  // the start of it, or a part for the many-projector rows
         std::vector<uint16_t> refused = {};  // gets that room101 refuses
-        emu::FaultKind fault = emu::FaultKind::None;
     } cases[] = {
         {{"--tcp", room101, "check"},
          1234,
@@ -328,62 +297,24 @@ TEST_F(Targets, CheckPrintsOneLineAndExitsAsAMonitoringPlugin) {
         {{"--tcp", room101, "check", "--lamp-warning", "4000"}, 1234, 0, false, 3, ""},
         {{"--tcp", room101, "check", "--lamp-warning", "many"}, 1234, 0, false, 3, ""},
         {{"-i", inventory_.string(), "@nowhere", "check"}, 1234, 0, false, 3, ""},
-        // Nothing read is nothing vouched for.
-        {{"--tcp", room101, "check"},
-         1234,
-         0,
-         false,
-         3,
-         "ZOLVANE UNKNOWN - lamp and filter hours unreadable: " + kNak + "\n",
-         kChecked},
-        {{"-i", inventory_.string(), "@building-a", "check"},
-         1234,
-         0,
-         false,
-         3,
-         "ZOLVANE UNKNOWN - room101 UNKNOWN: lamp and filter hours unreadable: " + kNak +
-             "; 1 of 2 OK | room102_lamp=",
-         kChecked},
-        {{"--tcp", room101, "check"},
-         1234,
-         0,
-         true,
-         3,
-         "ZOLVANE UNKNOWN - lamp and filter hours unreadable: the projector is in standby\n",
-         {kLampTime, kFilterTime}},
-        {{"--tcp", room101, "check"},
-         1234,
-         0,
-         false,
-         0,
-         "ZOLVANE OK - lamp 1234 h, filter 567 h |",
-         {kPower}},
-        {{"-i", timed_.string(), "@slow", "check"},
-         1234,
-         0,
-         false,
-         3,
-         "ZOLVANE UNKNOWN - slow UNKNOWN: unreachable: no reply from the projector within 1000 ms; "
-         "0 of 1 OK\n",
-         {},
-         emu::FaultKind::NoReply},
+        // Nothing read is nothing vouched for, in standby too.
+        {tcp, 1234, 0, false, 3, unread + "projector refused the command (NAK)", kChecked},
+        {named, 1234, 0, false, 3, "ZOLVANE UNKNOWN - room101 UNKNOWN: lamp and filter", kChecked},
+        {tcp, 1234, 0, true, 3, unread + "the projector is in standby\n", {kLampTime, 0x10A0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         fleet_->setValue(kLampTime, c.lamp, 0);
         fleet_->setValue(kErrorStatus, c.error, 0);
         fleet_->setPower(c.standby ? emu::PowerState::Off : emu::PowerState::On, 0);
-        for (const uint16_t type : kChecked) fleet_->failGet(type, false, 0);
-        for (const uint16_t type : c.refused) fleet_->failGet(type, true, 0);
-        emu::FaultConfig fault;
-        fault.kind = c.fault;
-        fleet_->setFault(fault, 0);
+        for (const uint16_t type : kChecked) {
+            fleet_->failGet(type, std::count(c.refused.begin(), c.refused.end(), type) > 0, 0);
+        }
         const Finished finished = Zolvane(c.arguments);
         EXPECT_EQ(finished.status, c.status) << finished.err;
         EXPECT_THAT(finished.out, StartsWith(c.line));
         EXPECT_EQ(Lines(finished.out).size(), c.line.empty() ? 0u : 1u) << finished.out;
     }
-    fleet_->clearFault(0);
 }
 
 TEST_F(Targets, BadInputIsAUsageErrorNamingTheFaultAndSendsNothing) {

@@ -11,26 +11,25 @@
 #include "zolvane_fleet/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // name NUL address NUL out NUL err; the first byte picks the exit status.
+    // The exit status, then name NUL address NUL out NUL err.
     if (size == 0) return 0;
-    const int status = data[0] % 6;
     std::string parts[4];
     std::size_t part = 0;
     for (std::size_t i = 1; i < size; ++i) {
-        if (data[i] == 0 && part < 3) {
+        if (data[i] == 0 && part < 3)
             ++part;
-        } else {
+        else
             parts[part] += static_cast<char>(data[i]);
-        }
     }
+    const int status = data[0] % 6;
     const std::string line = zolvane::cli::JsonLine(parts[0], parts[1], status, parts[2], parts[3]);
-    if (line.find('\n') != std::string::npos) std::abort();
     const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
-    if (!object.is_object() || object.size() != 6 || object["status"] != status) std::abort();
-    if (!object["reason"].is_string()) std::abort();
-    for (const char* key : {"name", "address"}) {
-        const std::string& given = parts[key[0] == 'n' ? 0 : 1];
-        if (zolvane::fleet::validUtf8(given) && object[key] != given) std::abort();
+    if (line.find('\n') != std::string::npos || !object.is_object() || object.size() != 6 ||
+        object["status"] != status || !object["reason"].is_string())
+        std::abort();
+    for (int i : {0, 1}) {
+        const char* key = i == 0 ? "name" : "address";
+        if (zolvane::fleet::validUtf8(parts[i]) && object[key] != parts[i]) std::abort();
     }
     return 0;
 }
