@@ -80,9 +80,19 @@ Known known(const ProjectorState& state, const std::optional<std::uint16_t>& val
     return {value, {}};
 }
 
-std::string upTo(std::string text, std::size_t bytes) {
-    if (text.size() > bytes) text.resize(bytes);
-    return text;
+// At most that many bytes of text, not cut inside a character, and without the control
+// characters that would end or break the reply's line.
+std::string upTo(std::string_view text, std::size_t bytes) {
+    std::string kept;
+    for (const char ch : text) {
+        if (static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7f) kept += ch;
+    }
+    if (kept.size() > bytes) {
+        std::size_t end = bytes;
+        while (end > 0 && (static_cast<unsigned char>(kept[end]) & 0xc0) == 0x80) --end;
+        kept.resize(end);
+    }
+    return kept;
 }
 
 struct Context {

@@ -468,22 +468,13 @@ TEST(Gateway, AProjectorThatStopsAnsweringGivesErr4) {
 }
 
 // ---- lines sent ahead in one write: each answered, in order, as fast as the client reads
-std::string times(std::size_t n, const std::string& text) {
-    std::string all;
-    while (n-- > 0) all += text;
-    return all;
-}
-std::vector<std::string> repeated(std::size_t n, const std::vector<std::string>& lines) {
-    std::vector<std::string> all;
-    while (n-- > 0) all.insert(all.end(), lines.begin(), lines.end());
-    return all;
-}
-
 struct AheadRow {
     PowerState power;
-    std::string bytes;                 // sent in one write
-    std::vector<std::string> replies;  // in order
-    bool shutDown;                     // the client shuts its sending side after the write
+    std::string lines;  // sent `times` times in one write, then `tail`
+    std::size_t times;
+    std::string tail;
+    std::vector<std::string> replies;  // to `lines`, in order
+    bool shutDown;                     // the client then shuts its sending side down
     std::optional<std::pair<std::uint16_t, std::uint16_t>> after;  // type, value
 };
 
@@ -502,118 +493,91 @@ TEST_P(SentAhead, IsAnsweredLineByLineInOrder) {
     if (row.power == On) {
         ASSERT_EQ(askUntil(client, "%1AVMT ?", "%1AVMT=30"), "%1AVMT=30");
     }
-    client.send(row.bytes);
+    std::string bytes;
+    for (std::size_t i = 0; i < row.times; ++i) bytes += row.lines;
+    client.send(bytes + row.tail);
     if (row.shutDown) client.shutdownSending();
-    std::size_t answered = 0;
-    for (const std::string& reply : row.replies) {
-        const std::optional<std::string> got = client.line();
-        ASSERT_EQ(got, reply) << "after " << answered << " of " << row.replies.size();
-        ++answered;
+    for (std::size_t i = 0; i < row.times * row.replies.size(); ++i) {
+        ASSERT_EQ(client.line(), row.replies[i % row.replies.size()]) << "reply " << i;
     }
-    if (row.shutDown) {
-        EXPECT_TRUE(client.closed());
-    } else {
-        EXPECT_EQ(client.ask("%1CLSS ?"), "%1CLSS=1");
-    }
+    EXPECT_TRUE(row.shutDown ? client.closed() : client.ask("%1CLSS ?") == "%1CLSS=1");
     if (row.after) {
         EXPECT_EQ(emulator.value(row.after->first), row.after->second);
     }
 }
 
-const std::string kInputList = "%1INST=11 12 13 21 22 31";
 INSTANTIATE_TEST_SUITE_P(
     Gateway, SentAhead,
     testing::Values(
-        AheadRow{On, times(777, "%1CLSS ?\r"), repeated(777, {"%1CLSS=1"}), false, {}},
-        AheadRow{On, times(300, "%1INST ?\r"), repeated(300, {kInputList}), false, {}},
-        // Far more than the gateway reads ahead of its answers.
-        AheadRow{On, times(4000, "%1CLSS ?\r\n"), repeated(4000, {"%1CLSS=1"}), false, {}},
+        AheadRow{On, "%1CLSS ?\r", 777, "", {"%1CLSS=1"}, false, {}},
+        AheadRow{On, "%1INST ?\r", 300, "", {"%1INST=11 12 13 21 22 31"}, false, {}},
+        AheadRow{On, "%1CLSS ?\r\n", 4000, "", {"%1CLSS=1"}, false, {}},  // far past 8 kB
         AheadRow{On,
-                 times(20, "%1AVMT 11\r%1AVMT ?\r%1AVMT 10\r%1AVMT ?\r"),
-                 repeated(20, {"%1AVMT=OK", "%1AVMT=11", "%1AVMT=OK", "%1AVMT=30"}),
+                 "%1AVMT 11\r%1AVMT ?\r%1AVMT 10\r%1AVMT ?\r",
+                 20,
+                 "",
+                 {"%1AVMT=OK", "%1AVMT=11", "%1AVMT=OK", "%1AVMT=30"},
                  false,
                  {{kBlank, 0}}},
-        AheadRow{Off, "%1POWR 1\r", {"%1POWR=OK"}, true, {{kPower, 1}}},
-        AheadRow{On,
-                 "%1AVMT 31\r%1AVMT ?\r%1CLSS ?\r",
-                 {"%1AVMT=OK", "%1AVMT=31", "%1CLSS=1"},
-                 true,
-                 {{kBlank, 1}}},
-        AheadRow{On, times(777, "%1CLSS ?\r") + "%1POW", repeated(777, {"%1CLSS=1"}), true, {}}),
+        AheadRow{Off, "%1POWR 1\r", 1, "", {"%1POWR=OK"}, true, {{kPower, 1}}},
+        AheadRow{
+            On, "%1AVMT 11\r%1AVMT ?\r", 1, "", {"%1AVMT=OK", "%1AVMT=11"}, true, {{kBlank, 1}}},
+        AheadRow{On, "%1CLSS ?\r", 777, "%1POW", {"%1CLSS=1"}, true, {}}),
     [](const auto& info) { return std::to_string(info.index); });
 
 // ---- password guessing on p1: slowed for the address it comes from, counted in the log
 struct GuessRow {
     const char* guesser;     // the address the wrong hashes come from
-    const char* controller;  // then a controller with the password, while one more guess waits
-    bool controllerFirst;    // whether the controller is answered before that guess
+    const char* controller;  // then one with the password, while one more guess waits
+    bool controllerFirst;    // whether it is answered before that guess
 };
 
 class Guessing : public testing::TestWithParam<GuessRow> {};
 
-// The failures of one address the log accounts for: lines of their own, and counts.
-struct Logged {
-    std::size_t lines = 0;
-    std::size_t failures = 0;
-};
-Logged failuresLogged(const std::string& log, const std::string& address) {
-    std::string escaped = std::regex_replace(address, std::regex("\\."), "\\.");
-    Logged logged;
-    const std::regex own(" " + escaped + ":[0-9]+ failed to authenticate");
-    logged.lines = static_cast<std::size_t>(
-        std::distance(std::sregex_iterator(log.begin(), log.end(), own), std::sregex_iterator()));
-    logged.failures = logged.lines;
-    const std::regex counted("failed authentications? in the last [^\n]*[:,] ([0-9]+) from " +
-                             escaped + "[,\n ]");
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), counted);
-         it != std::sregex_iterator(); ++it) {
-        logged.failures += std::stoul((*it)[1]);
+// The failures of an address the log accounts for, and how many of them have a line each.
+std::pair<std::size_t, std::size_t> failuresLogged(const std::string& address) {
+    const std::string log = site().service->log();
+    const std::string a = std::regex_replace(address, std::regex("\\."), "\\.");
+    const std::regex any(" (" + a + ":[0-9]+ failed to authenticate)|[:,] ([0-9]+) from " + a +
+                         "[,\n ]");
+    std::pair<std::size_t, std::size_t> logged{};
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), any); it != std::sregex_iterator();
+         ++it) {
+        logged.first += (*it)[1].matched ? 1 : std::stoul((*it)[2]);
+        logged.second += (*it)[1].matched;
     }
     return logged;
 }
 
 TEST_P(Guessing, IsSlowedAndCountedAndTheRightPasswordStillGetsIn) {
     const GuessRow& row = GetParam();
-    const int port = site().ports[1];
-    auto wrongGuess = [&](Client& client) {
-        const std::string greeting = client.line().value_or("");
-        client.send(md5Hex(greeting.substr(std::min<std::size_t>(greeting.size(), 9)) + "guess") +
-                    "%1POWR 0\r");
+    auto authenticate = [](Client& client, const char* password) {
+        const std::string greeting = client.line().value_or("PJLINK 1 ");
+        client.send(md5Hex(greeting.substr(9) + password) + "%1CLSS ?\r");
     };
-    constexpr int kGuesses = 7;
-    Clock::duration lastWait{};
-    for (int i = 0; i < kGuesses; ++i) {
-        Client guess(port, row.guesser);
-        wrongGuess(guess);
+    constexpr std::size_t kGuesses = 7;
+    Clock::duration waited{};
+    for (std::size_t i = 0; i < kGuesses; ++i) {
+        Client guess(site().ports[1], row.guesser);
+        authenticate(guess, "guess");
         const auto start = Clock::now();
         ASSERT_EQ(guess.line(20s), "PJLINK ERRA") << i;
-        lastWait = Clock::now() - start;
-        EXPECT_TRUE(guess.closed());
+        waited = Clock::now() - start;
     }
-    // The seventh failure in a row waits a second before its hash is even looked at.
-    EXPECT_GE(lastWait, 500ms);
-    Client waiting(port, row.guesser);
-    wrongGuess(waiting);
-    Client controller(port, row.controller);
-    const std::string greeting = controller.line().value_or("");
-    ASSERT_EQ(greeting.size(), 17u) << greeting;
-    controller.send(md5Hex(greeting.substr(9) + "secret") + "%1CLSS ?\r");
-    // From the same address its hash waits behind the guess; from another it does not.
+    EXPECT_GE(waited, 500ms);  // the 7th in a row waits 1 s before its hash is looked at
+    Client guess(site().ports[1], row.guesser), controller(site().ports[1], row.controller);
+    authenticate(guess, "guess");
+    authenticate(controller, "secret");
     EXPECT_EQ(controller.line(20s), "%1CLSS=1");
-    const std::optional<std::string> guessAnswered = waiting.line(200ms);
+    const std::optional<std::string> guessAnswered = guess.line(200ms);
     EXPECT_EQ(guessAnswered.has_value(), !row.controllerFirst);
     EXPECT_EQ(controller.ask("%1CLSS ?"), "%1CLSS=1");
-    EXPECT_EQ(guessAnswered ? guessAnswered : waiting.line(20s), "PJLINK ERRA");
-    // One line for the first failure, the rest counted: every guess is in the log, not a
-    // line for each.
-    for (auto waited = 0s;
-         waited < 25s && failuresLogged(site().service->log(), row.guesser).failures < kGuesses + 1;
-         waited += 1s) {
+    EXPECT_EQ(guessAnswered ? guessAnswered : guess.line(20s), "PJLINK ERRA");
+    for (auto t = 0s; t < 25s && failuresLogged(row.guesser).first <= kGuesses; t += 1s) {
         std::this_thread::sleep_for(1s);
     }
-    const Logged logged = failuresLogged(site().service->log(), row.guesser);
-    EXPECT_EQ(logged.failures, kGuesses + 1u) << site().service->log();
-    EXPECT_LE(logged.lines, 1u) << site().service->log();
+    EXPECT_EQ(failuresLogged(row.guesser).first, kGuesses + 1) << site().service->log();
+    EXPECT_LE(failuresLogged(row.guesser).second, 1u);  // the others are counted
 }
 
 INSTANTIATE_TEST_SUITE_P(Gateway, Guessing,
@@ -625,18 +589,14 @@ INSTANTIATE_TEST_SUITE_P(Gateway, Guessing,
 TEST(Gateway, CommandsBeyondAFullQueueAreAnsweredErr3) {
     Emulator& emulator = *site().emulator;
     emulator.setPower(PowerState::On, 2);
-    Client first(site().ports[2]);
-    ASSERT_EQ(first.line(), "PJLINK 0");
-    ASSERT_EQ(askUntil(first, "%1POWR ?", "%1POWR=1"), "%1POWR=1");
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 24; ++i) clients.push_back(std::make_unique<Client>(site().ports[2]));
+    for (auto& client : clients) ASSERT_EQ(client->line(), "PJLINK 0");
+    ASSERT_EQ(askUntil(*clients[0], "%1POWR ?", "%1POWR=1"), "%1POWR=1");
     zolvane::emulator::FaultConfig slow;
     slow.delay = 150ms;
     slow.onlyType = kBlank;
     emulator.setFault(slow, 2);
-    std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < 24; ++i) {
-        clients.push_back(std::make_unique<Client>(site().ports[2]));
-        ASSERT_EQ(clients.back()->line(), "PJLINK 0");
-    }
     for (auto& client : clients) client->send("%1AVMT 11\r");
     std::size_t refused = 0;
     for (auto& client : clients) {
@@ -644,7 +604,7 @@ TEST(Gateway, CommandsBeyondAFullQueueAreAnsweredErr3) {
         EXPECT_TRUE(reply == "%1AVMT=OK" || reply == "%1AVMT=ERR3") << reply;
         refused += reply == "%1AVMT=ERR3";
     }
-    EXPECT_GE(refused, 1u);  // 16 wait at most behind the one running
+    EXPECT_GE(refused, 1u);  // at most 16 wait behind the one running
     emulator.clearFault(2);
 }
 
