@@ -322,8 +322,9 @@ private:
                 }
             }
             if (resting) wakeAt = std::min(wakeAt, restUntil_);
-            if (failuresUnreported_ > 0)
+            if (failuresUnreported_ > 0) {
                 wakeAt = std::min(wakeAt, failuresReported_ + kFailureReport);
+            }
             int timeout = -1;
             if (wakeAt != Clock::time_point::max()) {
                 const auto left =
@@ -370,9 +371,13 @@ private:
                     }
                 }
             }
-            expire();
-            reportCrowding(false);
-            reportFailures(false);
+            try {
+                expire();
+                reportCrowding(false);
+                reportFailures(false);
+            } catch (const std::exception& e) {
+                log(Level::Error, std::string("pjlink: ") + e.what());
+            }
         }
         reportCrowding(true);
         reportFailures(true);
