@@ -20,8 +20,9 @@ public:
     // Subscribes to the fleet and starts connecting; false with the reason when the settings
     // cannot be used (an unreadable password file). A broker not there yet is retried.
     bool start(std::string* why);
-    // Publishes the service's status offline, disconnects and waits for the commands being
-    // run; call it after the fleet has stopped so that none of them waits long.
+    // Publishes the service's status offline and disconnects. Call it after the fleet has
+    // stopped: every command queued has been answered by then, and a result that came later
+    // would not be published.
     void stop();
 
 private:
