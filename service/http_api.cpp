@@ -310,6 +310,7 @@ public:
     void stop() {
         stopping_ = true;
         hub_.stop();
+        server_.running(false);
         gate_.stop();
     }
 
