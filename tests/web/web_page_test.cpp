@@ -401,6 +401,7 @@ struct Elsewhere {
     const char* field;
     const char* text;
     const char* cardClass = "";  // the card is marked so, beside the words
+    const char* marked = "";     // an element of every card of the projector that must exist
 };
 
 void PrintTo(const Elsewhere& row, std::ostream* os) { *os << row.name; }
@@ -416,6 +417,12 @@ TEST_P(ChangesElsewhere, AppearOnThePageWithoutReload) {
         EXPECT_EQ(browser().findAll("[data-projector=\"" + name + "\"]." + row.cardClass).size(),
                   browser().findAll("[data-projector=\"" + name + "\"]").size());
     }
+    if (*row.marked) {
+        EXPECT_TRUE(eventually([&] {
+            return browser().findAll("[data-projector=\"" + name + "\"] " + row.marked).size() ==
+                   browser().findAll("[data-projector=\"" + name + "\"]").size();
+        })) << row.marked;
+    }
     EXPECT_EQ(browser().execute("return window.sameLoad === true"), true);
 }
 
@@ -428,6 +435,8 @@ const auto noReply = [](Site& site) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Page, ChangesElsewhere, ::testing::Values(
     Elsewhere{"EmulatorPowerOff", [](Site& s) { s.emulator().setPower(PowerState::Off, 2); }, 2, "power", "Off"},
+    Elsewhere{"InputOfAProjectorOffIsLastKnown", [](Site& s) { s.emulator().setPower(PowerState::Off, 2); }, 2, "input", "RGB", "",
+              R"([data-field="input"].last-known[title^="Last known, read at "])"},
     Elsewhere{"CoolingDown", [](Site& s) { s.emulator().setPower(PowerState::CoolingDown, 1); }, 1, "power", "Cooling down"},
     Elsewhere{"CommandThroughTheApi", [](Site& s) { EXPECT_EQ(s.command("hall-a", {{"command", "input"}, {"value", "Video"}}), 200); },
               0, "input", "Video"},
