@@ -613,7 +613,7 @@ TEST_F(Service, SigtermClosesWaitingConnectionsAtOnceAndACutCommandIs503) {
     ASSERT_TRUE(on && *on);
     if ((*on)->status != 200) {  // unless the cool-down ended before the stop
         EXPECT_EQ((*on)->status, 503) << (*on)->body;
-        EXPECT_EQ(json::parse((*on)->body)["results"][0]["result"], "stopping");
+        EXPECT_NE((*on)->body.find("stopping"), std::string::npos) << (*on)->body;
     }
 }
 
