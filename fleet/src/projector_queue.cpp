@@ -291,6 +291,11 @@ private:
         return result;
     }
 
+    bool stopRequested() const {
+        std::lock_guard lock(mutex_);
+        return stopping_;
+    }
+
     void poll(bool slowDue, Clock::time_point& nextSlow) {
         const Clock::time_point began = Clock::now();
         ProjectorState state = this->state();
@@ -300,6 +305,7 @@ private:
         zv_result failure = get(state, kPower, value);
         if (failure == 0 && value == kPowerOn) {
             for (const PolledValue& entry : kFastValues) {
+                if (stopRequested()) return;  // the rest of this poll would only hold up the stop
                 const zv_result result = get(state, entry.type, value);
                 if (!answered(result)) {
                     failure = result;
@@ -310,6 +316,7 @@ private:
         }
         if (failure == 0 && slowDue) {
             for (const PolledValue& entry : kSlowValues) {
+                if (stopRequested()) return;
                 const zv_result result = get(state, entry.type, value);
                 if (!answered(result)) {
                     failure = result;

@@ -264,6 +264,19 @@ TEST(Queue, StopCutsACoolDownWaitShortAndRefusesWhatIsQueued) {
     EXPECT_EQ(queue.run({Operation::Get, setting("Power")}).get().reason,
               "the service is stopping");
     queue.stop();  // twice is harmless
+
+    // A poll under way when the stop comes asks nothing more after its current exchange.
+    Site slow(1);
+    slow.emulator->setFault(fault(emu::FaultKind::None, 300ms), 0);
+    Timing timing = fastTiming();
+    timing.receiveTimeout = 2000ms;
+    ProjectorQueue polled(slow.entry(0, timing));
+    polled.start();
+    ASSERT_TRUE(eventually([&] { return polled.state().reach == Reach::Online; }));
+    slow.emulator->clearFrames(0);
+    ASSERT_TRUE(slow.emulator->waitForFrames(1, 5000ms, 0));  // the next poll has begun
+    polled.stop();
+    EXPECT_LE(slow.emulator->frames(0).size(), 2u);  // of the poll's four
 }
 
 TEST(Fleet, RunsOnAGroupAtOnceAndTellsItsWatchers) {

@@ -593,6 +593,11 @@ TEST_F(Service, ASlowProjectorTakesNoThreadsTheOthersNeed) {
 }
 
 TEST_F(Service, SigtermClosesWaitingConnectionsAtOnceAndACutCommandIs503) {
+    // Neither a reload's signal nor SIGUSR1 ends it; SIGHUP is said in the log.
+    for (const int number : {SIGHUP, SIGUSR1}) service_->signal(number);
+    EXPECT_TRUE(service_->waitForLog("SIGHUP ignored", 5s)) << service_->log();
+    EXPECT_EQ(get("/api/projectors/p0")["name"], "p0");
+
     const int slow = connectTo(*service_->port());
     ASSERT_EQ(::send(slow, "GET /api/pro", 12, MSG_NOSIGNAL), 12);
     const int idle = connectTo(*service_->port());  // kept alive after one answer
