@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "json_text.h"
+#include "listening_socket.h"
 #include "log.h"
 
 namespace zolvane::service::http {
@@ -137,51 +138,14 @@ Gate::~Gate() {
 
 std::optional<std::uint16_t> Gate::bind(const std::string& host, std::uint16_t port,
                                         std::string* why) {
-    const auto failed = [&](const std::string& what) -> std::optional<std::uint16_t> {
-        if (why) *why = "cannot listen on " + host + ":" + std::to_string(port) + ": " + what;
-        return {};
-    };
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    if (const int error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found)) {
-        return failed(::gai_strerror(error));
-    }
-    int error = 0;
-    for (addrinfo* at = found; at; at = at->ai_next) {
-        const int socket =
-            ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (socket < 0) {
-            error = errno;
-            continue;
-        }
-        // SO_REUSEADDR only: with SO_REUSEPORT a second service started on the same port would
-        // share it without a word and take half the requests.
-        const int yes = 1;
-        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        // A long backlog: a burst of new clients otherwise waits for SYN retries, a second each.
-        if (::bind(socket, at->ai_addr, at->ai_addrlen) == 0 && ::listen(socket, SOMAXCONN) == 0) {
-            listening_ = socket;
-            break;
-        }
-        error = errno;
-        ::close(socket);
-    }
-    ::freeaddrinfo(found);
-    if (listening_ < 0) return failed(std::strerror(error));
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    ::getsockname(listening_, reinterpret_cast<sockaddr*>(&address), &length);
-    int bound = 0;
-    addressText(address, &bound);
+    listening_ = listenOn(host, port, why);
+    if (listening_ < 0) return {};
+    const std::uint16_t bound = boundPort(listening_);
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = listening_;
     ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listening_, &event);
-    return static_cast<std::uint16_t>(bound);
+    return bound;
 }
 
 void Gate::stop() {

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "listening_socket.h"
 #include "log.h"
 #include "pjlink/protocol.h"
 
@@ -127,35 +128,6 @@ std::optional<std::string> readPassword(const std::string& file, std::string* wh
     return line;
 }
 
-int listenOn(const std::string& host, std::uint16_t port, std::string* why) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    if (const int e = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); e != 0) {
-        *why = "pjlink: " + host + ": " + ::gai_strerror(e);
-        return -1;
-    }
-    int fd = -1;
-    int error = 0;
-    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) continue;
-        const int yes = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 64) != 0) {
-            error = errno;
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    ::freeaddrinfo(found);
-    if (fd < 0) *why = "pjlink: cannot listen on " + host + ":" + service + ": " + strerror(error);
-    return fd;
-}
-
 struct Gateway {
     int fd = -1;
     fleet::ProjectorQueue* queue = nullptr;
@@ -230,7 +202,10 @@ public:
                 if (!gateway.password) return closeAll();
             }
             gateway.fd = listenOn(host, entry.pjlinkPort, why);
-            if (gateway.fd < 0) return closeAll();
+            if (gateway.fd < 0) {
+                *why = "pjlink: " + *why;
+                return closeAll();
+            }
             log(Level::Info, "pjlink " + entry.name + ": listening on " +
                                  (host.find(':') == std::string::npos ? host : "[" + host + "]") +
                                  ":" + std::to_string(entry.pjlinkPort) +
