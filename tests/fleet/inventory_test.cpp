@@ -30,28 +30,17 @@ TEST_P(BadInventory, IsRefusedWithLineAndReason) {
         << result.faults[0].reason;
 }
 
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
 // Line 1 is always "[[projector]]" where a projector is needed.
 #define P "[[projector]]\nname = \"a\"\n"
 #define A "address = \"tcp://127.0.0.1\"\n"
 #define M "[mqtt]\nhost = \"broker\"\n"
-#define E129                                                                                     \
-    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
-    "\u00e9"                                                                                     \
-    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
-    "\u00e9"                                                                                     \
-    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
-    "\u00e9"                                                                                     \
-    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
-    "\u00e9"                                                                                     \
-    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
-    "\u00e9"                                                                                     \
-    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
-    "\u00e9"                                                                                     \
-    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
-    "\u00e9"                                                                                     \
-    "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9" \
-    "\u00e9"                                                                                     \
-    "x"
+const std::string kLongLabel = P A "label = \"" + repeated("\u00e9", 129) + "\"\n";
 #define S(address) "address = \"" address "\"\n"
 #define B(address) "[[projector]]\nname = \"b\"\naddress = \"" address "\"\n"
 #define L1 "leads to the projector of"
@@ -124,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{"[service]\npjlink_host = \"a b\"\n", 2, "no address"},
                     BadFile{"[service]\npjlink_idle_timeout_ms = 1\n", 2, "out of range"},
                     BadFile{P A "max_queued = 0\n", 4, "out of range 1..1024"},
-                    BadFile{P A "label = \"" E129 "\"\n", 4, "at most 128 characters"},
+                    BadFile{kLongLabel.c_str(), 4, "at most 128 characters"},
                     BadFile{P A "label = \"a\u0085b\"\n", 4, "control characters"},
                     // One projector under two spellings of its address.
                     BadFile{P S("tcp://127.0.0.1:2323") B("TCP://127.0.0.1:2323"), 4, L1},
@@ -139,15 +128,13 @@ INSTANTIATE_TEST_SUITE_P(
 #undef L1
 #undef B
 #undef S
-#undef E129
 #undef M
 #undef P
 #undef A
 
 // Texts are counted in characters, and near addresses are other projectors.
 TEST(Inventory, TakesLongLabelsInCharactersAndNeighbouringAddresses) {
-    std::string label;
-    for (int i = 0; i < 128; ++i) label += "\u00e9";
+    const std::string label = repeated("\u00e9", 128);
     const LoadResult result = parseInventory(
         "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1:2323\"\nlabel = \"" + label +
         "\"\n[[projector]]\nname = \"b\"\naddress = \"tcp://127.0.0.1:2324\"\n"
