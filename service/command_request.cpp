@@ -41,10 +41,6 @@ constexpr std::array shortForms{
 
 CheckedCommand refused(int status, std::string reason) { return {{}, {status, std::move(reason)}}; }
 
-// A name or value as the catalogue may hold it: text without control characters. The
-// catalogue's look-ups take C strings, which a NUL would cut short to another, valid name.
-bool plainText(std::string_view text) { return fleet::validUtf8(text) && !fleet::hasControl(text); }
-
 std::string inQuotes(std::string_view text) { return "\"" + fleet::printable(text) + "\""; }
 
 std::optional<json> parsedObject(std::string_view body, CheckedCommand* fault) {
@@ -69,7 +65,7 @@ CheckedCommand withValue(fleet::Command command, const json& body) {
     if (value.is_string()) {
         std::uint16_t named = 0;
         const std::string name = value.get<std::string>();
-        if (!plainText(name) || !zv_value_from_name(command.setting, name.c_str(), &named)) {
+        if (!fleet::plainText(name) || !zv_value_from_name(command.setting, name.c_str(), &named)) {
             return refused(422, setting + " has no value " + inQuotes(name));
         }
         command.value = named;
@@ -110,7 +106,7 @@ std::string_view operationName(fleet::Operation operation) {
 
 const zv_setting* findSetting(std::string_view name, RequestFault* fault) {
     const zv_setting* setting =
-        plainText(name) ? zv_catalogue_find(std::string(name).c_str()) : nullptr;
+        fleet::plainText(name) ? zv_catalogue_find(std::string(name).c_str()) : nullptr;
     if (!setting && fault) *fault = {404, "no setting " + inQuotes(name)};
     return setting;
 }

@@ -398,7 +398,7 @@ private:
             pathParts(current.target ? *current.target : request.target);
         if (!parts) return fail(request, response, 400, "the path's %-escapes are not well-formed");
         for (const std::string& part : *parts) {
-            if (!fleet::validUtf8(part) || fleet::hasControl(part)) {
+            if (!fleet::plainText(part)) {
                 return fail(request, response, 404, "no such path: a part of it is not text");
             }
         }

@@ -77,6 +77,8 @@ bool hasControl(std::string_view text) {
     return false;
 }
 
+bool plainText(std::string_view text) { return validUtf8(text) && !hasControl(text); }
+
 std::string printable(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -19,6 +19,10 @@ std::optional<std::size_t> characterCount(std::string_view text);
 // Whether text holds a control character: C0 (NUL, tab, line ends ...), DEL or C1.
 bool hasControl(std::string_view text);
 
+// Well-formed UTF-8 without control characters: a name or value as a front end may take it.
+// Lookups that take C strings would read a NUL as the end of another, valid name.
+bool plainText(std::string_view text);
+
 // The text for a log line or a message: well-formed characters as they are, every byte of an
 // ill-formed sequence and every control character as \xNN. Always valid UTF-8 and one line.
 std::string printable(std::string_view text);
