@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "zolvane_fleet/watched.h"
+
 namespace zolvane::fleet {
 namespace {
 
@@ -17,30 +19,9 @@ constexpr std::uint16_t kCoolingDown = 2;
 constexpr std::chrono::seconds kCoolingAskEvery{1};
 constexpr const char* kStopping = "the service is stopping";
 
-// The values the poll keeps, by type code.
-struct PolledValue {
-    std::uint16_t type;
-    std::optional<std::uint16_t> ProjectorState::*member;
-};
-constexpr PolledValue kFastValues[] = {
-    {0x2000, &ProjectorState::input},  // InputSource
-    {0x3020, &ProjectorState::blank},  // Blank
-    {0x2002, &ProjectorState::mute},   // Mute
-};
-constexpr PolledValue kSlowValues[] = {
-    {0x1090, &ProjectorState::lampHours},    // LampTime
-    {0x10A0, &ProjectorState::filterHours},  // FilterTime
-    {0x6020, &ProjectorState::errorStatus},  // ErrorStatus
-};
-
 std::optional<std::uint16_t> ProjectorState::*stateMember(std::uint16_t type) {
-    if (type == kPower) return &ProjectorState::power;
-    for (const auto* table : {&kFastValues, &kSlowValues}) {
-        for (const PolledValue& entry : *table) {
-            if (entry.type == type) return entry.member;
-        }
-    }
-    return nullptr;
+    const WatchedValue* row = watchedByType(type);
+    return row ? row->member : nullptr;
 }
 
 std::string inWords(Milliseconds time) {
@@ -50,27 +31,6 @@ std::string inWords(Milliseconds time) {
 
 // Whether the projector took part: a refusal is an answer, a time-out or a dead line is not.
 bool answered(zv_result result) { return result == 0 || result == ZV_RESULT_BAD_REPLY; }
-
-struct OperationInfo {
-    Operation operation;
-    std::uint32_t bit;
-    const char* verb;
-};
-constexpr OperationInfo kOperations[] = {
-    {Operation::Get, ZV_OP_GET, "read"},
-    {Operation::Set, ZV_OP_SET, "set"},
-    {Operation::Increment, ZV_OP_INCREMENT, "increased"},
-    {Operation::Decrement, ZV_OP_DECREMENT, "decreased"},
-    {Operation::Reset, ZV_OP_RESET, "reset"},
-    {Operation::Execute, ZV_OP_EXECUTE, "executed"},
-};
-
-const OperationInfo& operationInfo(Operation operation) {
-    for (const OperationInfo& info : kOperations) {
-        if (info.operation == operation) return info;
-    }
-    return kOperations[0];
-}
 
 }  // namespace
 
@@ -301,30 +261,39 @@ private:
         ProjectorState state = this->state();
         // Coming back is worth a fresh look at the slow values too.
         slowDue = slowDue || state.reach != Reach::Online;
+        // Power first: the values asked only while on wait for its answer.
         std::uint16_t value = 0;
-        zv_result failure = get(state, kPower, value);
-        if (failure == 0 && value == kPowerOn) {
-            for (const PolledValue& entry : kFastValues) {
-                if (stopRequested()) return;  // the rest of this poll would only hold up the stop
-                const zv_result result = get(state, entry.type, value);
-                if (!answered(result)) {
+        zv_result failure = 0;
+        bool on = false;
+        bool slowAsked = false;
+        std::optional<Cadence> failedIn;
+        for (const WatchedValue& row : watchedValues()) {
+            if (row.cadence == Cadence::WhileOn && !on) continue;
+            if (row.cadence == Cadence::Slow && !slowDue) continue;
+            if (row.cadence != Cadence::EveryPoll && stopRequested()) {
+                return;  // the rest of this poll would only hold up the stop
+            }
+            const zv_result result = get(state, row.type(), value);
+            if (row.cadence == Cadence::EveryPoll) {
+                if (result != 0) {
                     failure = result;
+                    failedIn = row.cadence;
                     break;
                 }
+                if (row.type() == kPower) on = value == kPowerOn;
+                continue;
             }
-            if (failure == 0) state.inputReadAt = std::chrono::system_clock::now();
-        }
-        if (failure == 0 && slowDue) {
-            for (const PolledValue& entry : kSlowValues) {
-                if (stopRequested()) return;
-                const zv_result result = get(state, entry.type, value);
-                if (!answered(result)) {
-                    failure = result;
-                    break;
-                }
+            if (!answered(result)) {
+                failure = result;
+                failedIn = row.cadence;
+                break;
             }
-            if (failure == 0) nextSlow = began + entry_.timing.slowPollInterval;
+            slowAsked = slowAsked || row.cadence == Cadence::Slow;
         }
+        // Input, blank and mute were all read, whatever became of the slow values after them.
+        if (on && (!failedIn || *failedIn == Cadence::Slow))
+            state.inputReadAt = std::chrono::system_clock::now();
+        if (failure == 0 && slowAsked) nextSlow = began + entry_.timing.slowPollInterval;
         if (failure != 0) {
             state.lastFailure = reason(failure);
             ++state.pollFailures;
@@ -363,7 +332,7 @@ private:
             return {ZV_RESULT_BAD_ARGUMENT,
                     {},
                     {},
-                    std::string(setting->name) + " cannot be " + info.verb};
+                    std::string(setting->name) + " cannot be " + std::string(info.verb)};
         }
         if (command.operation == Operation::Set && zv_value_valid(setting, command.value) == 0) {
             return {ZV_RESULT_BAD_ARGUMENT,

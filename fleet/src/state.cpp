@@ -1,6 +1,6 @@
 #include "zolvane_fleet/state.h"
 
-#include <tuple>
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::fleet {
 
@@ -17,11 +17,11 @@ std::string_view reachName(Reach reach) {
 }
 
 bool ProjectorState::sameAs(const ProjectorState& other) const {
-    const auto shown = [](const ProjectorState& s) {
-        return std::tie(s.reach, s.power, s.input, s.blank, s.mute, s.lampHours, s.filterHours,
-                        s.errorStatus, s.lastFailure);
-    };
-    return shown(*this) == shown(other);
+    if (reach != other.reach || lastFailure != other.lastFailure) return false;
+    for (const WatchedValue& row : watchedValues()) {
+        if (this->*row.member != other.*row.member) return false;
+    }
+    return true;
 }
 
 }  // namespace zolvane::fleet

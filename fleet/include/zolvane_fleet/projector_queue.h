@@ -14,19 +14,12 @@
 #include <string>
 
 #include "zolvane_catalogue.h"
+#include "zolvane_fleet/command.h"
 #include "zolvane_fleet/inventory.h"
 #include "zolvane_fleet/state.h"
 #include "zolvane_link.h"
 
 namespace zolvane::fleet {
-
-enum class Operation { Get, Set, Increment, Decrement, Reset, Execute };
-
-struct Command {
-    Operation operation = Operation::Get;
-    const zv_setting* setting = nullptr;  // from the catalogue; never null on the queue
-    std::int32_t value = 0;               // for Set: already checked with zv_value_valid
-};
 
 // The result of a command refused because Timing::maxQueued commands are already waiting for
 // the projector: nothing was queued. Outside the library's codes.

@@ -1,0 +1,72 @@
+#include "zolvane_fleet/watched.h"
+
+#include <stdexcept>
+
+namespace zolvane::fleet {
+namespace {
+
+// Power comes first; the poll asks the others only when it has answered.
+// clang-format off
+constexpr WatchedValue kWatched[] = {
+    {"power", "Power", Cadence::EveryPoll, &ProjectorState::power, "power", "Power", Shown::Plain,
+     {"switch", "Power", "mdi:projector", nullptr, nullptr, nullptr, nullptr},
+     {MetricKind::StateSet, "zolvaned_projector_power_state", "1 for the projector's last known power state"}},
+    {"input", "InputSource", Cadence::WhileOn, &ProjectorState::input, "input", "Input", Shown::Plain,
+     {"select", "Input", "mdi:video-input-component", nullptr, nullptr, nullptr, nullptr},
+     {MetricKind::None, nullptr, nullptr}},
+    {"blank", "Blank", Cadence::WhileOn, &ProjectorState::blank, "blank", "Blank", Shown::Plain,
+     {"switch", "Blank", "mdi:monitor-off", nullptr, nullptr, nullptr, nullptr},
+     {MetricKind::None, nullptr, nullptr}},
+    {"mute", "Mute", Cadence::WhileOn, &ProjectorState::mute, "mute", "Mute", Shown::Plain,
+     {"switch", "Mute", "mdi:volume-off", nullptr, nullptr, nullptr, nullptr},
+     {MetricKind::None, nullptr, nullptr}},
+    {"lamp_hours", "LampTime", Cadence::Slow, &ProjectorState::lampHours, nullptr, "Lamp time", Shown::Hours,
+     {"sensor", "Lamp hours", "mdi:lightbulb-on-outline", "duration", "h", "total_increasing", "diagnostic"},
+     {MetricKind::Gauge, "zolvaned_projector_lamp_hours", "Lamp hours, as last read"}},
+    {"filter_hours", "FilterTime", Cadence::Slow, &ProjectorState::filterHours, nullptr, "Filter time", Shown::Hours,
+     {"sensor", "Filter hours", "mdi:air-filter", "duration", "h", "total_increasing", "diagnostic"},
+     {MetricKind::Gauge, "zolvaned_projector_filter_hours", "Filter hours, as last read"}},
+    {"error_status", "ErrorStatus", Cadence::Slow, &ProjectorState::errorStatus, nullptr, "Error status", Shown::Code,
+     {"sensor", "Error status", "mdi:alert-circle-outline", nullptr, nullptr, nullptr, "diagnostic"},
+     {MetricKind::Gauge, "zolvaned_projector_error_status", "Error status code, 0 when normal"}},
+};
+// clang-format on
+
+}  // namespace
+
+const zv_setting& WatchedValue::described() const {
+    // The table names settings of the library's own catalogue; a row naming anything else is a
+    // fault of this file, found by the first test that polls.
+    const zv_setting* entry = zv_catalogue_find(setting);
+    if (entry == nullptr) throw std::logic_error(std::string("no setting ") + setting);
+    return *entry;
+}
+
+const char* WatchedValue::valueName(std::uint16_t value) const {
+    return zv_value_name(&described(), value);
+}
+
+std::span<const WatchedValue> watchedValues() { return kWatched; }
+
+const WatchedValue* watchedByKey(std::string_view key) {
+    for (const WatchedValue& row : kWatched) {
+        if (row.key == key) return &row;
+    }
+    return nullptr;
+}
+
+const WatchedValue* watchedByType(std::uint16_t type) {
+    for (const WatchedValue& row : kWatched) {
+        if (row.type() == type) return &row;
+    }
+    return nullptr;
+}
+
+const WatchedValue* watchedByCommand(std::string_view word) {
+    for (const WatchedValue& row : kWatched) {
+        if (row.command != nullptr && word == row.command) return &row;
+    }
+    return nullptr;
+}
+
+}  // namespace zolvane::fleet
