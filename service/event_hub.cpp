@@ -9,7 +9,7 @@ std::string EventHub::block(std::uint64_t id, const std::string& data) {
     return "event: state\nid: " + std::to_string(id) + "\ndata: " + data + "\n\n";
 }
 
-void EventHub::publish(std::string data) {
+void EventHub::publish(const std::string& data) {
     {
         std::lock_guard lock(mutex_);
         if (stopped_) return;

@@ -19,7 +19,7 @@ public:
     explicit EventHub(std::size_t maxStreams = 32, std::size_t kept = 1024);
 
     // A change: the data line's JSON. Called on the fleet's queue threads; never blocks for long.
-    void publish(std::string data);
+    void publish(const std::string& data);
 
     // Ends every stream's wait for good; publish() then keeps nothing.
     void stop();

@@ -249,7 +249,7 @@ std::vector<std::vector<std::string>> addressIdentities(const std::vector<std::s
             } else {
                 out.push_back("tcp " + reading.name + port);
                 for (const std::string& resolved : lookups.addresses(reading.name)) {
-                    out.push_back("tcp " + resolved + port);
+                    out.push_back(std::string("tcp ").append(resolved).append(port));
                 }
             }
         }

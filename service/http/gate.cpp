@@ -104,8 +104,7 @@ std::string Gate::errorAnswer(int status, const std::string& reason) {
            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-Gate::Gate(GateOptions options, Answer answer)
-    : options_(std::move(options)), answer_(std::move(answer)) {
+Gate::Gate(GateOptions options, Answer answer) : options_(options), answer_(std::move(answer)) {
     maxConnections_ = options_.maxConnections;
     if (maxConnections_ == 0) {
         rlimit limit{};

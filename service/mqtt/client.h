@@ -18,8 +18,9 @@
 
 struct mosquitto;
 struct mosquitto_message;
-struct mqtt5__property;
-typedef struct mqtt5__property mosquitto_property;
+// The broker library's own names.
+struct mqtt5__property;                             // NOLINT(bugprone-reserved-identifier)
+typedef struct mqtt5__property mosquitto_property;  // NOLINT(bugprone-reserved-identifier)
 
 namespace zolvane::service::mqtt {
 

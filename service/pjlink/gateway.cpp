@@ -402,7 +402,8 @@ private:
                 c.out = "PJLINK 0\r";
             }
             ++gateway.connections;
-            log(Level::Debug, "pjlink " + name + ": connection from " + peer);
+            log(Level::Debug,
+                std::string("pjlink ").append(name).append(": connection from ").append(peer));
             c.id = nextId_++;
             const std::uint64_t id = c.id;
             Connection& added = connections_.emplace(id, std::move(c)).first->second;
