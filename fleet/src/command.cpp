@@ -1,7 +1,14 @@
 #include "zolvane_fleet/command.h"
 
+#include <limits>
+#include <type_traits>
+
+#include "zolvane_fleet/text.h"
+
 namespace zolvane::fleet {
 namespace {
+
+using Kind = Refusal::Kind;
 
 constexpr OperationInfo kOperations[] = {
     {Operation::Get, ZV_OP_GET, "get", "read"},
@@ -11,6 +18,108 @@ constexpr OperationInfo kOperations[] = {
     {Operation::Reset, ZV_OP_RESET, "reset", "reset"},
     {Operation::Execute, ZV_OP_EXECUTE, "execute", "executed"},
 };
+
+// The words of every refusal: the first row of its kind that is for the phrasing, or for all
+// (none). In the words, %s is the setting's name, %o the operation's word, %r its verb, and %v
+// the value or name as given: a number as it is, a name in quotes.
+struct Wording {
+    Kind kind;
+    std::optional<Phrasing> phrasing;
+    std::string_view words;
+};
+
+constexpr Wording kWordings[] = {
+    {Kind::NoSetting, Phrasing::Queued, "no setting given"},
+    {Kind::NoSetting, {}, "no setting %v"},
+    {Kind::NoOperation, Phrasing::Command, "%s has no %o"},
+    {Kind::NoOperation, {}, "%s cannot be %r"},
+    {Kind::NoValue, {}, "a set needs a \"value\""},
+    {Kind::NoValueName, {}, "%s has no value %v"},
+    {Kind::ValueNotTaken, Phrasing::Queued, "%v is not a value of %s"},
+    {Kind::ValueNotTaken, {}, "%s does not take %v"},
+};
+
+std::string given(const Value& value) {
+    return std::visit(
+        [](auto given) {
+            if constexpr (std::is_same_v<decltype(given), std::string_view>) {
+                return "\"" + printable(given) + "\"";
+            } else {
+                return std::to_string(given);
+            }
+        },
+        value);
+}
+
+Checked refused(Kind kind, Phrasing phrasing, const zv_setting* setting, Operation operation,
+                const Value& value) {
+    std::string_view words;
+    for (const Wording& row : kWordings) {
+        if (row.kind == kind && (!row.phrasing || row.phrasing == phrasing)) {
+            words = row.words;
+            break;
+        }
+    }
+    std::string reason;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (words[i] != '%' || i + 1 == words.size()) {
+            reason += words[i];
+            continue;
+        }
+        switch (words[++i]) {
+            case 's':
+                reason += setting->name;
+                break;
+            case 'o':
+                reason += operationInfo(operation).word;
+                break;
+            case 'r':
+                reason += operationInfo(operation).verb;
+                break;
+            case 'v':
+                reason += given(value);
+                break;
+        }
+    }
+    return {{}, {kind, std::move(reason)}};
+}
+
+// The number a set sends for value, or why the setting does not take it.
+std::variant<std::int32_t, Kind> sent(const zv_setting& setting, const Value& value) {
+    std::int64_t number = 0;
+    if (const auto* name = std::get_if<std::string_view>(&value)) {
+        std::uint16_t named = 0;
+        if (!plainText(*name) || !zv_value_from_name(&setting, std::string(*name).c_str(), &named))
+            return Kind::NoValueName;
+        number = named;
+    } else if (const auto* wide = std::get_if<std::uint64_t>(&value)) {
+        if (*wide > std::numeric_limits<std::uint32_t>::max()) return Kind::ValueNotTaken;
+        number = static_cast<std::int64_t>(*wide);
+    } else {
+        number = std::get<std::int64_t>(value);
+    }
+    if (number < std::numeric_limits<std::int32_t>::min() ||
+        number > std::numeric_limits<std::int32_t>::max() ||
+        !zv_value_valid(&setting, static_cast<std::int32_t>(number))) {
+        return Kind::ValueNotTaken;
+    }
+    return static_cast<std::int32_t>(number);
+}
+
+Checked checked(Operation operation, const zv_setting& setting, const std::optional<Value>& value,
+                Phrasing phrasing) {
+    const Value none = std::int64_t{0};
+    if (!supports(setting, operation)) {
+        return refused(Kind::NoOperation, phrasing, &setting, operation, none);
+    }
+    if (operation != Operation::Set) return {Command{operation, &setting, 0}, {}};
+    if (!value) return refused(Kind::NoValue, phrasing, &setting, operation, none);
+    const auto number = sent(setting, *value);
+    if (const Kind* why = std::get_if<Kind>(&number)) {
+        return refused(*why, phrasing, &setting, operation, *value);
+    }
+    return {Command{operation, &setting, std::get<std::int32_t>(number)}, {}};
+}
 
 }  // namespace
 
@@ -28,6 +137,25 @@ const OperationInfo* operationByWord(std::string_view word) {
         if (info.word == word) return &info;
     }
     return nullptr;
+}
+
+const zv_setting* findSetting(std::string_view name) {
+    return plainText(name) ? zv_catalogue_find(std::string(name).c_str()) : nullptr;
+}
+
+Checked check(Operation operation, std::string_view setting, std::optional<Value> value,
+              Phrasing phrasing) {
+    const zv_setting* found = findSetting(setting);
+    if (found == nullptr) return refused(Kind::NoSetting, phrasing, nullptr, operation, setting);
+    return checked(operation, *found, value, phrasing);
+}
+
+Checked check(const Command& command, Phrasing phrasing) {
+    const Value value = std::int64_t{command.value};
+    if (command.setting == nullptr) {
+        return refused(Kind::NoSetting, phrasing, nullptr, command.operation, value);
+    }
+    return checked(command.operation, *command.setting, value, phrasing);
 }
 
 bool supports(const zv_setting& setting, Operation operation) {

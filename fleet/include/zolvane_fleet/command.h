@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <variant>
 
 #include "zolvane_catalogue.h"
 #include "zolvane_link.h"
@@ -31,6 +34,45 @@ struct Command {
     const zv_setting* setting = nullptr;  // from the catalogue; never null on a queue
     std::int32_t value = 0;               // for Set: already checked with zv_value_valid
 };
+
+// The setting of this export name or label, any case; null when none, and for any name that is
+// not plain text (a NUL would end the name the catalogue reads early, at another valid name).
+const zv_setting* findSetting(std::string_view name);
+
+// How a command was asked for; a refusal is worded for it.
+enum class Phrasing {
+    Command,  // a command body or topic: "Power has no increment", "Brightness does not take 5"
+    Path,     // the path of one setting: "AutoAdjust cannot be read"
+    Queued,   // a command that reached a queue unchecked: "5 is not a value of Brightness"
+};
+
+struct Refusal {
+    enum class Kind {
+        NoSetting,      // no setting of that name
+        NoOperation,    // the setting lacks the operation
+        NoValue,        // a set without a value
+        NoValueName,    // none of the setting's values has that name
+        ValueNotTaken,  // a value the setting does not take
+    };
+    Kind kind = Kind::NoSetting;
+    std::string reason;
+};
+
+struct Checked {
+    std::optional<Command> command;
+    Refusal refusal;  // when command is empty
+};
+
+// A value as a request gives it: a whole number of any size, or the name of one of the
+// setting's values.
+using Value = std::variant<std::int64_t, std::uint64_t, std::string_view>;
+
+// The one check before anything is queued: the setting by name, that it has the operation, and
+// for a set that it takes the value; a value given to any other operation is not looked at.
+Checked check(Operation operation, std::string_view setting, std::optional<Value> value,
+              Phrasing phrasing);
+// The same of a command already built, setting and all.
+Checked check(const Command& command, Phrasing phrasing);
 
 // Whether the setting has the operation at all.
 bool supports(const zv_setting& setting, Operation operation);
