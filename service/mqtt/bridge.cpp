@@ -21,6 +21,7 @@
 #include "mqtt/discovery.h"
 #include "mqtt/topics.h"
 #include "projector_json.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::service::mqtt {
 namespace {
@@ -37,28 +38,22 @@ constexpr std::chrono::milliseconds kRepublishAtMost{1000};
 // Commands cleared under 3.1.1 whose own empty message has not come back yet.
 constexpr std::size_t kEchoesKept = 256;
 
-std::optional<std::string> named(const std::optional<std::uint16_t>& value, const char* setting) {
-    if (!value) return std::nullopt;
-    if (setting != nullptr) {
-        if (const char* name = zv_value_name(zv_catalogue_find(setting), *value)) return name;
-    }
-    return std::to_string(*value);
-}
-
-// One retained topic per value, each with its payload when known.
+// One retained topic per value, each with its payload when known: the catalogue's name of a
+// watched value, else its number.
 std::vector<std::pair<std::string_view, std::optional<std::string>>> leaves(
     const fleet::ProjectorState& state) {
-    return {
+    std::vector<std::pair<std::string_view, std::optional<std::string>>> leaves{
         {"availability", state.reach == fleet::Reach::Online ? "online" : "offline"},
         {"reach", std::string(fleet::reachName(state.reach))},
-        {"power", named(state.power, "Power")},
-        {"input", named(state.input, "InputSource")},
-        {"blank", named(state.blank, "Blank")},
-        {"mute", named(state.mute, "Mute")},
-        {"lamp_hours", named(state.lampHours, nullptr)},
-        {"filter_hours", named(state.filterHours, nullptr)},
-        {"error_status", named(state.errorStatus, "ErrorStatus")},
     };
+    for (const fleet::WatchedValue& row : fleet::watchedValues()) {
+        const std::optional<std::uint16_t>& value = state.*row.member;
+        const char* name = value ? row.valueName(*value) : nullptr;
+        leaves.emplace_back(row.key, !value ? std::nullopt
+                                     : name ? std::optional<std::string>(name)
+                                            : std::to_string(*value));
+    }
+    return leaves;
 }
 
 std::string outcomeWord(const fleet::CommandResult& result) {
@@ -72,7 +67,7 @@ std::string outcomeWord(const fleet::CommandResult& result) {
 
 class Bridge::Impl {
 public:
-    Impl(fleet::Fleet& fleet, const fleet::Inventory& inventory, fleet::MqttSettings settings)
+    Impl(fleet::Fleet& fleet, const fleet::Inventory& inventory, mqtt::Settings settings)
         : fleet_(fleet), inventory_(inventory), settings_(std::move(settings)) {
         for (const fleet::ProjectorEntry& entry : inventory.projectors) {
             entries_.emplace(entry.name, entry);
@@ -405,7 +400,7 @@ private:
 
     fleet::Fleet& fleet_;
     const fleet::Inventory inventory_;
-    const fleet::MqttSettings settings_;
+    const mqtt::Settings settings_;
     std::map<std::string, fleet::ProjectorEntry> entries_;
     std::set<std::string> nodes_;
     std::unique_ptr<Client> client_;
@@ -430,7 +425,7 @@ private:
     std::thread sweeper_;
 };
 
-Bridge::Bridge(fleet::Fleet& fleet, const fleet::Inventory& inventory, fleet::MqttSettings settings)
+Bridge::Bridge(fleet::Fleet& fleet, const fleet::Inventory& inventory, mqtt::Settings settings)
     : impl_(std::make_unique<Impl>(fleet, inventory, std::move(settings))) {}
 
 Bridge::~Bridge() { stop(); }

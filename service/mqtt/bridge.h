@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "mqtt/settings.h"
 #include "zolvane_fleet/fleet.h"
 
 namespace zolvane::service::mqtt {
@@ -12,7 +13,7 @@ namespace zolvane::service::mqtt {
 class Bridge {
 public:
     // The fleet must outlive the bridge.
-    Bridge(fleet::Fleet& fleet, const fleet::Inventory& inventory, fleet::MqttSettings settings);
+    Bridge(fleet::Fleet& fleet, const fleet::Inventory& inventory, mqtt::Settings settings);
     ~Bridge();  // stop()
     Bridge(const Bridge&) = delete;
     Bridge& operator=(const Bridge&) = delete;

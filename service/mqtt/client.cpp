@@ -48,7 +48,7 @@ void guarded(const char* what, Call&& call) noexcept {
 
 }  // namespace
 
-Client::Client(const fleet::MqttSettings& settings, std::string willTopic, Handlers handlers)
+Client::Client(const mqtt::Settings& settings, std::string willTopic, Handlers handlers)
     : settings_(settings), willTopic_(std::move(willTopic)), handlers_(std::move(handlers)) {}
 
 Client::~Client() { stop({}); }

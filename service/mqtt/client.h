@@ -14,6 +14,7 @@
 #include <string_view>
 #include <thread>
 
+#include "mqtt/settings.h"
 #include "zolvane_fleet/inventory.h"
 
 struct mosquitto;
@@ -35,7 +36,7 @@ public:
     };
 
     // willTopic gets "offline", retained, when the connection is lost without a clean stop.
-    Client(const fleet::MqttSettings& settings, std::string willTopic, Handlers handlers);
+    Client(const mqtt::Settings& settings, std::string willTopic, Handlers handlers);
     ~Client();  // stop()
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
@@ -65,7 +66,7 @@ private:
 
     void run();
 
-    fleet::MqttSettings settings_;
+    mqtt::Settings settings_;
     std::string willTopic_;
     Handlers handlers_;
     mosquitto* handle_ = nullptr;

@@ -7,15 +7,12 @@
 #include "json_text.h"
 #include "mqtt/topics.h"
 #include "zolvane_fleet/text.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::service::mqtt {
 namespace {
 
 using nlohmann::json;
-
-// The everyday settings by their short names in set topics.
-constexpr std::pair<std::string_view, std::string_view> kShortNames[] = {
-    {"power", "Power"}, {"input", "InputSource"}, {"blank", "Blank"}, {"mute", "Mute"}};
 
 // A set topic's payload, a whole number or a value name, as the body the API takes. Line ends
 // and spaces after it are what a shell's echo or a dashboard adds, and are dropped; anything
@@ -66,9 +63,8 @@ CommandMessage invalid(CommandMessage message, std::string reason) {
 
 }  // namespace
 
-CommandMessage readCommandMessage(const fleet::MqttSettings& mqtt,
-                                  const fleet::Inventory& inventory, std::string_view topic,
-                                  std::string_view payload, bool retained) {
+CommandMessage readCommandMessage(const mqtt::Settings& mqtt, const fleet::Inventory& inventory,
+                                  std::string_view topic, std::string_view payload, bool retained) {
     CommandMessage message;
     const std::optional<CommandTopic> read = parseCommandTopic(mqtt, topic);
     if (!read) return message;
@@ -127,12 +123,9 @@ CommandMessage readCommandMessage(const fleet::MqttSettings& mqtt,
         if (read->setting.empty()) {
             return invalid(std::move(message), "the topic names no setting (.../set/SETTING)");
         }
-        std::string setting = read->setting;
-        for (const auto& [word, name] : kShortNames) {
-            if (word == setting) setting = name;
-        }
-        RequestFault fault;
-        if (fleet::hasControl(setting) || findSetting(setting, &fault) == nullptr) {
+        const fleet::WatchedValue* everyday = fleet::watchedByCommand(read->setting);
+        const std::string setting = everyday ? everyday->setting : read->setting;
+        if (fleet::findSetting(setting) == nullptr) {
             return invalid(std::move(message), "no setting \"" + setting + "\"");
         }
         std::string why;

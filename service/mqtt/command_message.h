@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mqtt/settings.h"
 #include "zolvane_fleet/inventory.h"
 #include "zolvane_fleet/projector_queue.h"
 
@@ -35,9 +36,8 @@ struct CommandMessage {
     bool clearRetained = false;
 };
 
-CommandMessage readCommandMessage(const fleet::MqttSettings& mqtt,
-                                  const fleet::Inventory& inventory, std::string_view topic,
-                                  std::string_view payload, bool retained);
+CommandMessage readCommandMessage(const mqtt::Settings& mqtt, const fleet::Inventory& inventory,
+                                  std::string_view topic, std::string_view payload, bool retained);
 
 // The answer to an Invalid message as JSON text; any bytes of topic or reason give valid UTF-8.
 std::string invalidAnswer(std::string_view topic, const CommandMessage& message);

@@ -7,6 +7,7 @@
 
 #include "json_text.h"
 #include "zolvane_catalogue.h"
+#include "zolvane_fleet/watched.h"
 
 #ifndef ZOLVANE_VERSION
 #define ZOLVANE_VERSION "0"
@@ -16,43 +17,6 @@ namespace zolvane::service::mqtt {
 namespace {
 
 using nlohmann::json;
-
-// One Home Assistant entity of a projector. Topics are suffixes of BASE/projector/NAME; a null
-// member is a key the entity does not have.
-struct Entity {
-    const char* component;
-    const char* object;
-    const char* name;
-    const char* stateTopic;
-    const char* commandTopic;
-    const char* payloadOn;   // also the state's "on" for switches
-    const char* payloadOff;  // also the state's "off" for switches
-    const char* valueTemplate;
-    const char* optionsFrom;  // the catalogue setting whose value names are the options
-    const char* deviceClass;
-    const char* unit;
-    const char* stateClass;
-    const char* category;
-    const char* icon;
-    bool followsProjector;  // available only while the projector is; else the service alone
-};
-
-// "cooling down" is an off projector that cannot be switched on yet: the switch shows off.
-constexpr const char* powerTemplate = "{{ 'off' if value == 'cooling down' else value }}";
-
-// clang-format off
-constexpr std::array entities{
-//         component        object          name            state           command            on        off        template       options        device class    unit  state class         category      icon                     projector
-    Entity{"switch",        "power",        "Power",        "power",        "set/Power",       "on",     "off",     powerTemplate, nullptr,       nullptr,        nullptr, nullptr,          nullptr,      "mdi:projector",         true},
-    Entity{"select",        "input",        "Input",        "input",        "set/InputSource", nullptr,  nullptr,   nullptr,       "InputSource", nullptr,        nullptr, nullptr,          nullptr,      "mdi:video-input-component", true},
-    Entity{"switch",        "blank",        "Blank",        "blank",        "set/Blank",       "on",     "off",     nullptr,       nullptr,       nullptr,        nullptr, nullptr,          nullptr,      "mdi:monitor-off",       true},
-    Entity{"switch",        "mute",         "Mute",         "mute",         "set/Mute",        "on",     "off",     nullptr,       nullptr,       nullptr,        nullptr, nullptr,          nullptr,      "mdi:volume-off",        true},
-    Entity{"sensor",        "lamp_hours",   "Lamp hours",   "lamp_hours",   nullptr,           nullptr,  nullptr,   nullptr,       nullptr,       "duration",     "h",     "total_increasing", "diagnostic", "mdi:lightbulb-on-outline", true},
-    Entity{"sensor",        "filter_hours", "Filter hours", "filter_hours", nullptr,           nullptr,  nullptr,   nullptr,       nullptr,       "duration",     "h",     "total_increasing", "diagnostic", "mdi:air-filter",        true},
-    Entity{"sensor",        "error_status", "Error status", "error_status", nullptr,           nullptr,  nullptr,   nullptr,       nullptr,       nullptr,        nullptr, nullptr,          "diagnostic", "mdi:alert-circle-outline", true},
-    Entity{"binary_sensor", "connectivity", "Connectivity", "availability", nullptr,           "online", "offline", nullptr,       nullptr,       "connectivity", nullptr, nullptr,          "diagnostic", nullptr,                 false},
-};
-// clang-format on
 
 constexpr std::string_view idPrefix = "zolvane_";
 
@@ -111,7 +75,7 @@ std::string nameToken(std::string_view name) {
     return replaced(name, '_') + "_" + hashTag(name);
 }
 
-std::string base(const fleet::MqttSettings& mqtt) { return mqtt.topicPrefix + "/" + mqtt.site; }
+std::string base(const mqtt::Settings& mqtt) { return mqtt.topicPrefix + "/" + mqtt.site; }
 
 // Entity ids take only lower-case letters, digits and '_'.
 std::string entityId(std::string_view component, std::string_view uniqueId) {
@@ -130,16 +94,46 @@ json availabilityEntry(std::string topic) {
             {"payload_not_available", "offline"}};
 }
 
-json options(const char* setting) {
-    json names = json::array();
-    if (const zv_setting* entry = zv_catalogue_find(setting)) {
-        for (std::size_t i = 0; i < entry->name_count; ++i) names.push_back(entry->names[i].name);
-    }
-    return names;
-}
-
 void setIf(json& payload, const char* key, const char* value) {
     if (value) payload[key] = value;
+}
+
+// The keys of a watched value's entity beyond those every entity has, from its row. A switch
+// sends and shows the catalogue's names of 1 and 0, and shows any further value the catalogue
+// names as off (power cooling down: off, and not to be switched on yet); a select offers every
+// name of the setting.
+json watchedKeys(const fleet::WatchedValue& row, const std::string& topics) {
+    const fleet::HomeAssistantHint& hint = row.homeAssistant;
+    json keys = {{"name", hint.name}};
+    if (row.command) keys["command_topic"] = topics + "set/" + row.setting;
+    setIf(keys, "device_class", hint.deviceClass);
+    setIf(keys, "unit_of_measurement", hint.unit);
+    setIf(keys, "state_class", hint.stateClass);
+    setIf(keys, "entity_category", hint.category);
+    setIf(keys, "icon", hint.icon);
+    const zv_setting& setting = row.described();
+    const std::string_view component = hint.component;
+    if (component == "select") {
+        keys["options"] = json::array();
+        for (std::size_t i = 0; i < setting.name_count; ++i) {
+            keys["options"].push_back(setting.names[i].name);
+        }
+    }
+    const char* on = row.valueName(1);
+    const char* off = row.valueName(0);
+    if (component != "switch" || !on || !off) return keys;
+    keys["payload_on"] = keys["state_on"] = on;
+    keys["payload_off"] = keys["state_off"] = off;
+    std::string others;
+    for (std::size_t i = 0; i < setting.name_count; ++i) {
+        if (setting.names[i].value <= 1) continue;
+        others += (others.empty() ? "value == '" : " or value == '") +
+                  std::string(setting.names[i].name) + "'";
+    }
+    if (!others.empty()) {
+        keys["value_template"] = "{{ '" + std::string(off) + "' if " + others + " else value }}";
+    }
+    return keys;
 }
 
 bool hasWildcardOrEmpty(std::string_view level) {
@@ -148,11 +142,11 @@ bool hasWildcardOrEmpty(std::string_view level) {
 
 }  // namespace
 
-std::string nodeId(const fleet::MqttSettings& mqtt, std::string_view projector) {
+std::string nodeId(const mqtt::Settings& mqtt, std::string_view projector) {
     return std::string(idPrefix) + siteToken(mqtt.site) + "_" + nameToken(projector);
 }
 
-std::vector<Message> discoveryMessages(const fleet::MqttSettings& mqtt,
+std::vector<Message> discoveryMessages(const mqtt::Settings& mqtt,
                                        const fleet::ProjectorEntry& projector) {
     const std::string node = nodeId(mqtt, projector.name);
     const std::string status = base(mqtt) + "/status";
@@ -164,47 +158,45 @@ std::vector<Message> discoveryMessages(const fleet::MqttSettings& mqtt,
     const json origin = {{"name", "zolvaned"}, {"sw_version", ZOLVANE_VERSION}};
 
     std::vector<Message> messages;
-    messages.reserve(entities.size());
-    for (const Entity& entity : entities) {
-        const std::string uniqueId = node + "_" + entity.object;
-        json payload = {
-            {"unique_id", uniqueId}, {"default_entity_id", entityId(entity.component, uniqueId)},
-            {"name", entity.name},   {"state_topic", topics + entity.stateTopic},
-            {"qos", mqtt.qos},       {"device", device},
-            {"origin", origin}};
-        json availability = json::array({availabilityEntry(status)});
-        if (entity.followsProjector)
-            availability.push_back(availabilityEntry(topics + "availability"));
-        payload["availability"] = std::move(availability);
+    const auto entity = [&](const std::string& component, const std::string& object,
+                            const std::string& stateLeaf, bool followsProjector, json payload) {
+        const std::string uniqueId = node + "_" + object;
+        payload["unique_id"] = uniqueId;
+        payload["default_entity_id"] = entityId(component, uniqueId);
+        payload["state_topic"] = topics + stateLeaf;
+        payload["qos"] = mqtt.qos;
+        payload["device"] = device;
+        payload["origin"] = origin;
+        // Available while the service is, and a projector's own values while it answers.
+        payload["availability"] = json::array({availabilityEntry(status)});
+        if (followsProjector)
+            payload["availability"].push_back(availabilityEntry(topics + "availability"));
         payload["availability_mode"] = "all";
-        if (entity.commandTopic) payload["command_topic"] = topics + entity.commandTopic;
-        setIf(payload, "payload_on", entity.payloadOn);
-        setIf(payload, "payload_off", entity.payloadOff);
-        if (std::string_view(entity.component) == "switch") {
-            setIf(payload, "state_on", entity.payloadOn);
-            setIf(payload, "state_off", entity.payloadOff);
-        }
-        setIf(payload, "value_template", entity.valueTemplate);
-        if (entity.optionsFrom) payload["options"] = options(entity.optionsFrom);
-        setIf(payload, "device_class", entity.deviceClass);
-        setIf(payload, "unit_of_measurement", entity.unit);
-        setIf(payload, "state_class", entity.stateClass);
-        setIf(payload, "entity_category", entity.category);
-        setIf(payload, "icon", entity.icon);
-        messages.push_back({mqtt.discoveryPrefix + "/" + entity.component + "/" + node + "/" +
-                                entity.object + "/config",
-                            jsonText(payload), true});
+        messages.push_back(
+            {mqtt.discoveryPrefix + "/" + component + "/" + node + "/" + object + "/config",
+             jsonText(payload), true});
+    };
+    for (const fleet::WatchedValue& row : fleet::watchedValues()) {
+        const std::string key(row.key);
+        entity(row.homeAssistant.component, key, key, true, watchedKeys(row, topics));
     }
+    // Whether the projector answers: not a watched value, and available while the service is.
+    entity("binary_sensor", "connectivity", "availability", false,
+           {{"name", "Connectivity"},
+            {"device_class", "connectivity"},
+            {"payload_on", "online"},
+            {"payload_off", "offline"},
+            {"entity_category", "diagnostic"}});
     return messages;
 }
 
 // Wildcards stand for whole levels only, so the filter takes every four-level discovery message
 // of the broker; discoveredNode picks this site's out of them.
-std::string discoveryFilter(const fleet::MqttSettings& mqtt) {
+std::string discoveryFilter(const mqtt::Settings& mqtt) {
     return mqtt.discoveryPrefix + "/+/+/+/config";
 }
 
-std::optional<std::string> discoveredNode(const fleet::MqttSettings& mqtt, std::string_view topic) {
+std::optional<std::string> discoveredNode(const mqtt::Settings& mqtt, std::string_view topic) {
     const std::string prefix = mqtt.discoveryPrefix + "/";
     if (!topic.starts_with(prefix)) return std::nullopt;
     topic.remove_prefix(prefix.size());

@@ -1,5 +1,5 @@
-// Home Assistant's MQTT discovery: one device per projector, one entity per common control and
-// reading, all derived from one table of entities.
+// Home Assistant's MQTT discovery: one device per projector, one entity per watched value and
+// one for whether the projector answers.
 #pragma once
 
 #include <optional>
@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mqtt/settings.h"
 #include "zolvane_fleet/inventory.h"
 
 namespace zolvane::service::mqtt {
@@ -22,16 +23,16 @@ struct Message {
 // '-' and '_' only, and the site's part holds no '_' so that the node tells its site: a '.' in a
 // name becomes '_', a '.' or '_' in a site becomes '-', and either then adds an eight-digit tag
 // of the exact text ("zolvane_b_hall_a_8c88532f") that keeps "hall.a" apart from "hall_a".
-std::string nodeId(const fleet::MqttSettings& mqtt, std::string_view projector);
+std::string nodeId(const mqtt::Settings& mqtt, std::string_view projector);
 
 // The retained discovery messages of one projector, one per entity (docs/mqtt.md).
-std::vector<Message> discoveryMessages(const fleet::MqttSettings& mqtt,
+std::vector<Message> discoveryMessages(const mqtt::Settings& mqtt,
                                        const fleet::ProjectorEntry& projector);
 
 // The subscription that brings back this service's retained discovery messages, and for one of
 // those topics the node id it belongs to when it is one of this site's (else empty). The bridge
 // clears (empty retained payload) every such topic whose node is not in the inventory any more.
-std::string discoveryFilter(const fleet::MqttSettings& mqtt);
-std::optional<std::string> discoveredNode(const fleet::MqttSettings& mqtt, std::string_view topic);
+std::string discoveryFilter(const mqtt::Settings& mqtt);
+std::optional<std::string> discoveredNode(const mqtt::Settings& mqtt, std::string_view topic);
 
 }  // namespace zolvane::service::mqtt

@@ -17,31 +17,28 @@ std::vector<std::string_view> levels(std::string_view topic) {
 
 }  // namespace
 
-std::string baseTopic(const fleet::MqttSettings& mqtt) {
-    return mqtt.topicPrefix + "/" + mqtt.site;
-}
+std::string baseTopic(const mqtt::Settings& mqtt) { return mqtt.topicPrefix + "/" + mqtt.site; }
 
-std::string statusTopic(const fleet::MqttSettings& mqtt) { return baseTopic(mqtt) + "/status"; }
+std::string statusTopic(const mqtt::Settings& mqtt) { return baseTopic(mqtt) + "/status"; }
 
-std::string projectorTopic(const fleet::MqttSettings& mqtt, std::string_view name,
+std::string projectorTopic(const mqtt::Settings& mqtt, std::string_view name,
                            std::string_view leaf) {
     return baseTopic(mqtt) + "/projector/" + std::string(name) + "/" + std::string(leaf);
 }
 
-std::string siteResultTopic(const fleet::MqttSettings& mqtt) { return baseTopic(mqtt) + "/result"; }
+std::string siteResultTopic(const mqtt::Settings& mqtt) { return baseTopic(mqtt) + "/result"; }
 
-std::string discoveryStatusTopic(const fleet::MqttSettings& mqtt) {
+std::string discoveryStatusTopic(const mqtt::Settings& mqtt) {
     return mqtt.discoveryPrefix + "/status";
 }
 
-std::vector<std::string> commandFilters(const fleet::MqttSettings& mqtt) {
+std::vector<std::string> commandFilters(const mqtt::Settings& mqtt) {
     const std::string base = baseTopic(mqtt);
     return {base + "/projector/+/set/+", base + "/projector/+/command", base + "/group/+/set/+",
             base + "/group/+/command"};
 }
 
-std::optional<CommandTopic> parseCommandTopic(const fleet::MqttSettings& mqtt,
-                                              std::string_view topic) {
+std::optional<CommandTopic> parseCommandTopic(const mqtt::Settings& mqtt, std::string_view topic) {
     const std::string base = baseTopic(mqtt) + "/";
     if (!topic.starts_with(base)) return std::nullopt;
     const std::vector<std::string_view> parts = levels(topic.substr(base.size()));

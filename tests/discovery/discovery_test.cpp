@@ -16,8 +16,8 @@ using service::mqtt::discoveredNode;
 using service::mqtt::discoveryMessages;
 using service::mqtt::nodeId;
 
-fleet::MqttSettings settings(std::string site, std::string discoveryPrefix = "homeassistant") {
-    fleet::MqttSettings mqtt;
+service::mqtt::Settings settings(std::string site, std::string discoveryPrefix = "homeassistant") {
+    service::mqtt::Settings mqtt;
     mqtt.host = "127.0.0.1";
     mqtt.site = std::move(site);
     mqtt.discoveryPrefix = std::move(discoveryPrefix);

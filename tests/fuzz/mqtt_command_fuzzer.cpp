@@ -23,8 +23,8 @@ void check(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const fleet::MqttSettings settings = [] {
-        fleet::MqttSettings mqtt;
+    static const service::mqtt::Settings settings = [] {
+        service::mqtt::Settings mqtt;
         mqtt.site = "t";
         return mqtt;
     }();
