@@ -35,19 +35,24 @@ struct NetworkTarget {
 };
 
 // port: the connection's first string, e.g. "/dev/ttyUSB0" or "COM3".
-ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t frameLength,
-                          uint8_t* reply, std::size_t replySize, std::size_t& received);
 ResultCode SerialExchange(const char* port, const LinkTimes& times, const uint8_t* frame,
                           std::size_t frameLength, uint8_t* reply, std::size_t replySize,
                           std::size_t& received);
+inline ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t frameLength,
+                                 uint8_t* reply, std::size_t replySize, std::size_t& received) {
+    return SerialExchange(port, kSerialTimes, frame, frameLength, reply, replySize, received);
+}
 
 // host: dotted IPv4 address or host name; port: decimal text, low 16 bits used.
-ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* frame,
-                           std::size_t frameLength, uint8_t* reply, std::size_t replySize,
-                           std::size_t& received);
 ResultCode NetworkExchange(const NetworkTarget& target, const LinkTimes& times,
                            const uint8_t* frame, std::size_t frameLength, uint8_t* reply,
                            std::size_t replySize, std::size_t& received);
+inline ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* frame,
+                                  std::size_t frameLength, uint8_t* reply, std::size_t replySize,
+                                  std::size_t& received) {
+    return NetworkExchange(NetworkTarget{host, port}, kNetworkTimes, frame, frameLength, reply,
+                           replySize, received);
+}
 
 // The device a serial port name opens. On Linux "COMn" names /dev/ttyS(n-1); on Windows "COMn"
 // gets the \\.\ device prefix, without which COM10 and above cannot be opened. Any other name
@@ -71,6 +76,11 @@ void ReleaseSocketLayer();
 // 06 and 15 stand alone, every other reply carries two more bytes.
 inline std::size_t ExpectedReplyLength(uint8_t first) {
     return (first == 0x06 || first == 0x15) ? 1 : 3;
+}
+
+// True when the bytes received make the whole reply their first byte announces.
+inline bool ReplyWhole(const uint8_t* reply, std::size_t received) {
+    return received > 0 && received >= ExpectedReplyLength(reply[0]);
 }
 
 }  // namespace zolvane

@@ -5,21 +5,15 @@
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
-#include "host_address.h"
-#include "host_lookup.h"
 #include "late_reply.h"
-#include "links.h"
+#include "network_endpoint.h"
 #include "poll_one.h"
-#include "port_number.h"
 
 namespace zolvane {
 namespace {
@@ -38,60 +32,6 @@ public:
 private:
     int fd_;
 };
-
-bool ResolveName(const std::string& host, uint32_t& address) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-        return false;
-    }
-    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(found);
-    return true;
-}
-
-// The address of one projector, IPv4 or IPv6.
-struct Endpoint {
-    sockaddr_storage address{};
-    socklen_t length = 0;
-};
-
-// A numeric address is read here, as decimal; only a name goes to the resolver, and only for
-// as long as the connect deadline allows. An IPv6 target is a numeric address only.
-bool ResolveHost(const NetworkTarget& target, const Deadline& deadline, uint16_t port,
-                 Endpoint& to) {
-    if (target.ipv6) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET6;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICHOST;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(target.host, nullptr, &hints, &found) != 0 || found == nullptr) {
-            return false;
-        }
-        std::memcpy(&to.address, found->ai_addr, found->ai_addrlen);
-        to.length = found->ai_addrlen;
-        ::freeaddrinfo(found);
-        reinterpret_cast<sockaddr_in6*>(&to.address)->sin6_port = htons(port);
-        return true;
-    }
-    auto& v4 = *reinterpret_cast<sockaddr_in*>(&to.address);
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(port);
-    to.length = sizeof v4;
-    const HostReading numeric = ReadNumericHost(target.host);
-    if (numeric.kind == NumericHost::Address) {
-        v4.sin_addr.s_addr = htonl(numeric.address);
-        return true;
-    }
-    if (numeric.kind == NumericHost::Malformed) return false;
-    uint32_t found = 0;
-    if (!LookUpHost(target.host, deadline, ResolveName, found)) return false;
-    v4.sin_addr.s_addr = found;
-    return true;
-}
 
 bool Connect(int fd, const Endpoint& to, const Deadline& deadline) {
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&to.address), to.length) == 0) {
@@ -187,13 +127,6 @@ void StopSocketLayer() {}
 bool AcquireSocketLayer() { return true; }
 void ReleaseSocketLayer() {}
 
-ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* frame,
-                           std::size_t frameLength, uint8_t* reply, std::size_t replySize,
-                           std::size_t& received) {
-    return NetworkExchange(NetworkTarget{host, port}, kNetworkTimes, frame, frameLength, reply,
-                           replySize, received);
-}
-
 ResultCode NetworkExchange(const NetworkTarget& target, const LinkTimes& times,
                            const uint8_t* frame, std::size_t frameLength, uint8_t* reply,
                            std::size_t replySize, std::size_t& received) {
@@ -204,7 +137,7 @@ ResultCode NetworkExchange(const NetworkTarget& target, const LinkTimes& times,
     Socket socket(fd);
     const Deadline connectDeadline(times.connect);
     Endpoint to;
-    if (!ResolveHost(target, connectDeadline, ParsePortNumber(target.port), to)) {
+    if (!ResolveEndpoint(target, connectDeadline, FirstIPv4Address, to)) {
         return ResultHostNotFound;
     }
     if (!Connect(fd, to, connectDeadline)) return ResultConnectFailed;

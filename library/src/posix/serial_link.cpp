@@ -173,16 +173,7 @@ int DiscardInput(int fd, int ms) {
     return static_cast<int>(n);
 }
 
-bool ReplyWhole(const uint8_t* reply, std::size_t received) {
-    return received > 0 && received >= ExpectedReplyLength(reply[0]);
-}
-
 }  // namespace
-
-ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t frameLength,
-                          uint8_t* reply, std::size_t replySize, std::size_t& received) {
-    return SerialExchange(port, kSerialTimes, frame, frameLength, reply, replySize, received);
-}
 
 ResultCode SerialExchange(const char* port, const LinkTimes& times, const uint8_t* frame,
                           std::size_t frameLength, uint8_t* reply, std::size_t replySize,

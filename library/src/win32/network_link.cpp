@@ -4,16 +4,9 @@
 // closed exactly once.
 #define WIN32_LEAN_AND_MEAN
 #include <winsock2.h>
-#include <ws2tcpip.h>
 
-#include <cstring>
-
-#include "deadline.h"
-#include "host_address.h"
-#include "host_lookup.h"
 #include "late_reply.h"
-#include "links.h"
-#include "port_number.h"
+#include "network_endpoint.h"
 #include "socket_wait.h"
 
 namespace zolvane {
@@ -39,57 +32,9 @@ private:
 bool ResolveName(const std::string& host, uint32_t& address) {
     WSADATA data{};
     if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const bool ok = ::getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr;
-    if (ok) address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    if (found != nullptr) ::freeaddrinfo(found);
+    const bool ok = FirstIPv4Address(host, address);
     ::WSACleanup();
     return ok;
-}
-
-// The address of one projector, IPv4 or IPv6.
-struct Endpoint {
-    sockaddr_storage address{};
-    int length = 0;
-};
-
-// A numeric address is read here, as decimal; only a name goes to the resolver, and only for
-// as long as the connect deadline allows. An empty text is no address either (Windows would
-// read an empty name as this computer itself). An IPv6 target is a numeric address only.
-bool ResolveHost(const NetworkTarget& target, const Deadline& deadline, uint16_t port,
-                 Endpoint& to) {
-    if (target.ipv6) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET6;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICHOST;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(target.host, nullptr, &hints, &found) != 0 || found == nullptr) {
-            return false;
-        }
-        std::memcpy(&to.address, found->ai_addr, found->ai_addrlen);
-        to.length = static_cast<int>(found->ai_addrlen);
-        ::freeaddrinfo(found);
-        reinterpret_cast<sockaddr_in6*>(&to.address)->sin6_port = ::htons(port);
-        return true;
-    }
-    auto& v4 = *reinterpret_cast<sockaddr_in*>(&to.address);
-    v4.sin_family = AF_INET;
-    v4.sin_port = ::htons(port);
-    to.length = sizeof v4;
-    const HostReading numeric = ReadNumericHost(target.host);
-    if (numeric.kind == NumericHost::Address) {
-        v4.sin_addr.s_addr = ::htonl(numeric.address);
-        return true;
-    }
-    if (numeric.kind == NumericHost::Malformed) return false;
-    uint32_t found = 0;
-    if (!LookUpHost(target.host, deadline, ResolveName, found)) return false;
-    v4.sin_addr.s_addr = found;
-    return true;
 }
 
 bool WouldBlock() { return ::WSAGetLastError() == WSAEWOULDBLOCK; }
@@ -190,13 +135,6 @@ void KeepLibraryLoaded() {
                          reinterpret_cast<LPCWSTR>(&KeepLibraryLoaded), &self);
 }
 
-ResultCode NetworkExchange(const char* host, const char* port, const uint8_t* frame,
-                           std::size_t frameLength, uint8_t* reply, std::size_t replySize,
-                           std::size_t& received) {
-    return NetworkExchange(NetworkTarget{host, port}, kNetworkTimes, frame, frameLength, reply,
-                           replySize, received);
-}
-
 ResultCode NetworkExchange(const NetworkTarget& target, const LinkTimes& times,
                            const uint8_t* frame, std::size_t frameLength, uint8_t* reply,
                            std::size_t replySize, std::size_t& received) {
@@ -206,7 +144,7 @@ ResultCode NetworkExchange(const NetworkTarget& target, const LinkTimes& times,
     Socket socket(handle);
     const Deadline connectDeadline(times.connect);
     Endpoint to;
-    if (!ResolveHost(target, connectDeadline, ParsePortNumber(target.port), to)) {
+    if (!ResolveEndpoint(target, connectDeadline, ResolveName, to)) {
         return ResultHostNotFound;
     }
     u_long nonBlocking = 1;

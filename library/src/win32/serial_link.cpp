@@ -112,10 +112,6 @@ std::string LinkKey(const char* name) {
     return key;
 }
 
-bool ReplyWhole(const uint8_t* reply, std::size_t received) {
-    return received > 0 && received >= ExpectedReplyLength(reply[0]);
-}
-
 }  // namespace
 
 std::string SerialDevicePath(const char* port) {
@@ -125,11 +121,6 @@ std::string SerialDevicePath(const char* port) {
         if (*p < '0' || *p > '9') return port;
     }
     return std::string("\\\\.\\") + port;
-}
-
-ResultCode SerialExchange(const char* port, const uint8_t* frame, std::size_t frameLength,
-                          uint8_t* reply, std::size_t replySize, std::size_t& received) {
-    return SerialExchange(port, kSerialTimes, frame, frameLength, reply, replySize, received);
 }
 
 ResultCode SerialExchange(const char* port, const LinkTimes& times, const uint8_t* frame,
