@@ -76,10 +76,11 @@ public:
 
     const ProjectorEntry& entry() const { return entry_; }
 
-    void start(bool polling) {
+    void start(bool polling, QueueExchanges exchanges) {
         std::lock_guard lock(mutex_);
         if (thread_.joinable() || stopping_) return;
         polling_ = polling;
+        exchanges_ = exchanges;
         thread_ = std::thread([this] { loop(); });
     }
 
@@ -173,7 +174,8 @@ private:
                 if (pollDue) ++commandsWhileDue;
                 CommandResult result;
                 try {
-                    result = execute(pending.command);
+                    result = exchanges_ == QueueExchanges::Plain ? exchangeOnly(pending.command)
+                                                                 : execute(pending.command);
                 } catch (const std::exception& error) {
                     result = CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, error.what()};
                 }
@@ -249,6 +251,15 @@ private:
             if (auto member = stateMember(type)) state.*member = value;
         }
         return result;
+    }
+
+    // A command of a Plain queue: its one exchange.
+    CommandResult exchangeOnly(const Command& command) {
+        std::uint16_t value = 0;
+        CommandResult out{fleet::exchange(link_, command, &value), {}, {}, {}};
+        if (out.ok() && command.operation == Operation::Get) out.value = value;
+        if (!out.ok()) out.reason = reason(out.result);
+        return out;
     }
 
     bool stopRequested() const {
@@ -453,6 +464,7 @@ private:
     std::deque<Pending> queue_;
     bool stopping_ = false;
     bool polling_ = true;
+    QueueExchanges exchanges_ = QueueExchanges::Full;
     std::thread thread_;
 
     // Written only on the queue's thread, read by anyone.
@@ -466,7 +478,9 @@ ProjectorQueue::ProjectorQueue(ProjectorEntry entry, Watcher watcher)
 ProjectorQueue::~ProjectorQueue() = default;
 
 const ProjectorEntry& ProjectorQueue::entry() const { return impl_->entry(); }
-void ProjectorQueue::start(bool polling) { impl_->start(polling); }
+void ProjectorQueue::start(bool polling, QueueExchanges exchanges) {
+    impl_->start(polling, exchanges);
+}
 void ProjectorQueue::stop() { impl_->stop(); }
 std::future<CommandResult> ProjectorQueue::run(Command command) { return impl_->run(command); }
 void ProjectorQueue::run(Command command, Completion done) { impl_->run(command, std::move(done)); }

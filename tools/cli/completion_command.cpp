@@ -11,7 +11,7 @@
 #include "setting_table.h"
 #include "value_text.h"
 
-#ifdef ZOLVANE_CLI_INVENTORY
+#ifdef ZOLVANE_HAVE_INVENTORY
 #include "zolvane_fleet/inventory.h"
 #endif
 
@@ -76,7 +76,7 @@ std::vector<std::string> ValueNames(const CLI::App& app, const std::string& word
 
 // Nothing at all when there is no inventory or it does not load: a completion never complains.
 void PrintTargets(std::ostream& out, const std::vector<std::string>& args) {
-#ifdef ZOLVANE_CLI_INVENTORY
+#ifdef ZOLVANE_HAVE_INVENTORY
     const std::filesystem::path file =
         args.empty() ? DefaultInventory() : std::filesystem::path(args.front());
     if (file.empty()) return;
@@ -107,10 +107,10 @@ int RunCompletion(const CLI::App& app, const CompletionRequest& request, std::os
     } else if (request.what == "settings") {
         for (const SettingRow& row : SettingTable()) {
             const bool fits = argument.empty() || [&] {
-                for (const Operation operation :
-                     {Operation::Get, Operation::Set, Operation::Increment, Operation::Decrement,
-                      Operation::Reset, Operation::Execute}) {
-                    if (OperationWord(operation) == argument) return row.supports(operation);
+                for (const fleet::OperationInfo& info : fleet::operations()) {
+                    if (OperationWord(info.operation) == argument) {
+                        return row.supports(info.operation);
+                    }
                 }
                 return true;  // a command that is not one of these takes any setting
             }();

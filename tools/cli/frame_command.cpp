@@ -11,22 +11,13 @@
 namespace zolvane::cli {
 namespace {
 
-struct ActionWord {
-    const char* word;
-    Operation operation;
-};
-
-constexpr ActionWord kActionWords[] = {
-    {"get", Operation::Get},         {"set", Operation::Set},
-    {"inc", Operation::Increment},   {"increment", Operation::Increment},
-    {"dec", Operation::Decrement},   {"decrement", Operation::Decrement},
-    {"reset", Operation::Reset},     {"exec", Operation::Execute},
-    {"execute", Operation::Execute},
-};
-
 Operation ParseAction(const std::string& word) {
-    for (const ActionWord& action : kActionWords) {
-        if (EqualIgnoringCase(action.word, word)) return action.operation;
+    // The command line's own words ("inc") and the fleet's ("increment") alike.
+    for (const fleet::OperationInfo& info : fleet::operations()) {
+        if (EqualIgnoringCase(OperationWord(info.operation), word) ||
+            EqualIgnoringCase(info.word, word)) {
+            return info.operation;
+        }
     }
     throw UsageError("unknown action '" + word + "': use get, set, inc, dec, reset or exec");
 }

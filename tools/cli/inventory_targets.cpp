@@ -81,9 +81,7 @@ NamedTarget Target(const fleet::ProjectorEntry& entry, const std::filesystem::pa
     link.kind = entry.address.starts_with("tcp://") ? LinkTarget::Network : LinkTarget::Serial;
     link.inventoryAddress = entry.address;
     link.origin = "inventory " + file.string() + ":" + std::to_string(entry.line);
-    const auto ms = [](fleet::Milliseconds time) { return static_cast<int32_t>(time.count()); };
-    link.timing = LinkTiming{ms(entry.timing.connectTimeout), ms(entry.timing.sendTimeout),
-                             ms(entry.timing.receiveTimeout), ms(entry.timing.gap)};
+    link.timing = entry.timing;
     return {entry.name, std::move(link)};
 }
 

@@ -8,15 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace zolvane::cli {
+#include "zolvane_fleet/inventory.h"
 
-// Time-outs and gap of a link, in milliseconds, as the library's link options take them.
-struct LinkTiming {
-    int32_t connectMs = 3000;
-    int32_t sendMs = 3000;
-    int32_t receiveMs = 3000;
-    int32_t gapMs = 0;
-};
+namespace zolvane::cli {
 
 struct LinkTarget {
     enum Kind : int32_t { Serial = 1, Network = 2 };
@@ -29,7 +23,7 @@ struct LinkTarget {
     // "serial://..."), which then stands for kind, address and port, and its timing. Empty for
     // a link from the command line or the settings file, which keeps the library's defaults.
     std::string inventoryAddress;
-    std::optional<LinkTiming> timing;
+    std::optional<fleet::Timing> timing;
 
     // "serial port /dev/ttyUSB0", "tcp 10.0.0.7:23", or the inventory's address.
     std::string describe() const;

@@ -14,13 +14,10 @@
 namespace zolvane::cli {
 namespace {
 
-constexpr Operation kOperations[] = {Operation::Get,       Operation::Set,   Operation::Increment,
-                                     Operation::Decrement, Operation::Reset, Operation::Execute};
-
 std::vector<std::string> OperationsOf(const SettingRow& row) {
     std::vector<std::string> words;
-    for (Operation operation : kOperations) {
-        if (row.supports(operation)) words.emplace_back(OperationWord(operation));
+    for (const fleet::OperationInfo& info : fleet::operations()) {
+        if (row.supports(info.operation)) words.emplace_back(OperationWord(info.operation));
     }
     return words;
 }

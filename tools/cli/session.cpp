@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -10,25 +11,13 @@
 namespace zolvane::cli {
 namespace {
 
-// The plain exchange of each operation; the library's exported setting functions send exactly
-// these frames (a reset is an execute of the reset type code).
-zv_result Invoke(zv_link* link, const Command& command, uint16_t& value) {
-    const uint16_t type = FrameType(*command.row, command.operation);
-    switch (command.operation) {
-        case Operation::Get:
-            return zv_get(link, type, &value);
-        case Operation::Set:
-            return zv_set(link, type, command.value);
-        case Operation::Increment:
-            return zv_increment(link, type);
-        case Operation::Decrement:
-            return zv_decrement(link, type);
-        case Operation::Reset:
-        case Operation::Execute:
-            return zv_execute(link, type);
-    }
-    return ZV_RESULT_BAD_ARGUMENT;
-}
+// The library's link options and the timing each one carries.
+constexpr std::pair<int32_t, fleet::Milliseconds fleet::Timing::*> kLinkOptions[] = {
+    {ZV_LINK_CONNECT_TIMEOUT_MS, &fleet::Timing::connectTimeout},
+    {ZV_LINK_SEND_TIMEOUT_MS, &fleet::Timing::sendTimeout},
+    {ZV_LINK_RECEIVE_TIMEOUT_MS, &fleet::Timing::receiveTimeout},
+    {ZV_LINK_GAP_MS, &fleet::Timing::gap},
+};
 
 }  // namespace
 
@@ -41,49 +30,57 @@ std::string Command::describe() const {
 Session::Session(LinkTarget target, SessionOptions options)
     : target_(std::move(target)), options_(options) {}
 
-Session::~Session() { zv_link_close(link_); }
+Session::~Session() = default;
 
 uint32_t Session::connect() {
+    fleet::ProjectorEntry entry;
+    entry.name = target_.describe();
+    entry.address = target_.linkAddress();
+    // A link of the command line keeps the library's own time-outs (they differ between serial
+    // and network links), read from a link that is opened for no more than that. Only what the
+    // link takes back is kept: a serial link reads 0 for the connect time-out it has no use for.
     zv_result why = ZV_RESULT_OK;
-    link_ = zv_link_open(target_.linkAddress().c_str(), &why);
-    if (link_ == nullptr) return why;
-    if (!target_.timing) return ZV_RESULT_OK;
-    const LinkTiming& timing = *target_.timing;
-    const std::pair<int32_t, int32_t> options[] = {
-        {ZV_LINK_CONNECT_TIMEOUT_MS, timing.connectMs},
-        {ZV_LINK_SEND_TIMEOUT_MS, timing.sendMs},
-        {ZV_LINK_RECEIVE_TIMEOUT_MS, timing.receiveMs},
-        {ZV_LINK_GAP_MS, timing.gapMs},
-    };
-    for (const auto& [option, value] : options) {
-        if (const zv_result result = zv_link_set_option(link_, option, value); result != 0) {
-            return result;
+    zv_link* link = zv_link_open(entry.address.c_str(), &why);
+    if (link == nullptr) return why;
+    if (target_.timing) {
+        entry.timing = *target_.timing;
+    } else {
+        for (const auto& [option, member] : kLinkOptions) {
+            int32_t ms = 0;
+            if (zv_link_get_option(link, option, &ms) == ZV_RESULT_OK &&
+                zv_link_set_option(link, option, ms) == ZV_RESULT_OK) {
+                entry.timing.*member = fleet::Milliseconds(ms);
+            }
         }
     }
+    zv_link_close(link);
+    timing_ = entry.timing;
+    try {
+        queue_ = std::make_unique<fleet::ProjectorQueue>(std::move(entry));
+    } catch (const std::invalid_argument&) {
+        return ZV_RESULT_BAD_ARGUMENT;  // a time-out out of the link's range
+    }
+    // The command line asks for the power and waits out a cool-down itself, each exchange in its
+    // trace: the queue adds no exchange of its own.
+    queue_->start(false, fleet::QueueExchanges::Plain);
     return ZV_RESULT_OK;
 }
 
 std::string Session::resultText(uint32_t result) const {
-    int32_t option = 0;
-    const char* words = nullptr;
     switch (result) {
         case ZV_RESULT_NETWORK_TIMEOUT:
         case ZV_RESULT_PORT_REPLY_TIMEOUT:
-            option = ZV_LINK_RECEIVE_TIMEOUT_MS;
-            words = "no reply from the projector within ";
-            break;
+            if (queue_ == nullptr) break;
+            return "no reply from the projector within " +
+                   std::to_string(timing_.receiveTimeout.count()) + " ms";
         case ZV_RESULT_CONNECT_FAILED:
-            option = ZV_LINK_CONNECT_TIMEOUT_MS;
-            words = "connection refused or not made within ";
-            break;
+            if (queue_ == nullptr) break;
+            return "connection refused or not made within " +
+                   std::to_string(timing_.connectTimeout.count()) + " ms";
         default:
-            return ZV_GetResultText(result);
+            break;
     }
-    int32_t ms = 0;
-    if (link_ == nullptr || zv_link_get_option(link_, option, &ms) != ZV_RESULT_OK) {
-        return ZV_GetResultText(result);
-    }
-    return words + std::to_string(ms) + " ms";
+    return ZV_GetResultText(result);
 }
 
 Outcome Session::run(const Command& command) {
@@ -102,8 +99,12 @@ Outcome Session::attempt(const Command& command) {
     exchangedBefore_ = true;
     if (options_.trace != nullptr) TraceSent(*options_.trace, command);
 
+    const fleet::CommandResult result =
+        queue_->run(fleet::Command{command.operation, &command.row->described(), command.value})
+            .get();
     Outcome outcome;
-    outcome.result = Invoke(link_, command, outcome.value);
+    outcome.result = result.result;
+    outcome.value = result.value.value_or(0);
 
     if (options_.trace != nullptr) {
         TraceReply(*options_.trace, command, outcome, resultText(outcome.result));

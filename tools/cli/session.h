@@ -1,16 +1,17 @@
-// Carries commands to the projector through one of the library's link handles: one place for the
-// pause between commands, the retries and the trace. Each session has a link of its own, so
-// sessions in different threads never wait for each other.
+// Carries commands to the projector through the projector's queue: one place for the pause
+// between commands, the retries and the trace. Each session has a queue of its own, so sessions
+// in different threads never wait for each other.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 
 #include "link_target.h"
 #include "setting_table.h"
-#include "zolvane_link.h"
+#include "zolvane_fleet/projector_queue.h"
 
 namespace zolvane::cli {
 
@@ -47,8 +48,8 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Opens the link and sets its timing (nothing is sent); the library's result code (0 on
-    // success).
+    // Opens the link with its timing and starts its queue (nothing is sent); the library's
+    // result code (0 on success).
     uint32_t connect();
     Outcome run(const Command& command);
     const LinkTarget& target() const { return target_; }
@@ -62,7 +63,8 @@ private:
 
     LinkTarget target_;
     SessionOptions options_;
-    zv_link* link_ = nullptr;
+    fleet::Timing timing_;
+    std::unique_ptr<fleet::ProjectorQueue> queue_;
     bool exchangedBefore_ = false;
 };
 

@@ -6,24 +6,34 @@
 #include "exit_status.h"
 #include "spelling.h"
 #include "text.h"
-#include "zolvane.h"
 
 namespace zolvane::cli {
 namespace {
 
-// Each catalogue row becomes one table row holding the address of every export it declares.
-// clang-format off
-#define ZV_EXPORT_Y(function) &function
-#define ZV_EXPORT_N(function) nullptr
-#define ZV_SETTING(name, type, get, set, inc, dec, reset, resetType, label)                \
-    SettingRow{#name, type, resetType, label,                                              \
-               ZV_EXPORT_##get(ZV_Get##name), ZV_EXPORT_##set(ZV_Set##name),               \
-               ZV_EXPORT_##inc(ZV_Increment##name), ZV_EXPORT_##dec(ZV_Decrement##name),   \
-               ZV_EXPORT_##reset(ZV_Reset##name), nullptr},
-#define ZV_EXECUTE(name, type, label)                                                      \
-    SettingRow{#name, type, 0, label,                                                      \
-               nullptr, nullptr, nullptr, nullptr, nullptr, &ZV_Execute##name},
-// clang-format on
+// Each catalogue row becomes one table row; what its operations are the catalogue says.
+#define ZV_SETTING(name, type, get, set, inc, dec, reset, resetType, label) \
+    SettingRow{#name, type, resetType, label},
+#define ZV_EXECUTE(name, type, label) SettingRow{#name, type, 0, label},
+
+// What the command line calls each operation, and the action code its frame carries.
+struct OperationRow {
+    Operation operation;
+    std::string_view word;
+    int32_t action;
+};
+
+constexpr OperationRow kOperationRows[] = {
+    {Operation::Get, "get", 2},       {Operation::Set, "set", 1},
+    {Operation::Increment, "inc", 4}, {Operation::Decrement, "dec", 5},
+    {Operation::Reset, "reset", 6},   {Operation::Execute, "exec", 6},
+};
+
+const OperationRow& operationRow(Operation operation) {
+    for (const OperationRow& row : kOperationRows) {
+        if (row.operation == operation) return row;
+    }
+    return kOperationRows[0];
+}
 
 constexpr SettingRow kSettings[] = {
 #include "catalogue.def"
@@ -31,27 +41,11 @@ constexpr SettingRow kSettings[] = {
 
 #undef ZV_SETTING
 #undef ZV_EXECUTE
-#undef ZV_EXPORT_Y
-#undef ZV_EXPORT_N
 
 }  // namespace
 
 bool SettingRow::supports(Operation operation) const {
-    switch (operation) {
-        case Operation::Get:
-            return get != nullptr;
-        case Operation::Set:
-            return set != nullptr;
-        case Operation::Increment:
-            return increment != nullptr;
-        case Operation::Decrement:
-            return decrement != nullptr;
-        case Operation::Reset:
-            return reset != nullptr;
-        case Operation::Execute:
-            return execute != nullptr;
-    }
-    return false;
+    return fleet::supports(described(), operation);
 }
 
 const zv_setting& SettingRow::described() const {
@@ -91,43 +85,12 @@ const SettingRow& RequireSetting(std::string_view nameOrLabel, Operation operati
     return *row;
 }
 
-std::string_view OperationWord(Operation operation) {
-    switch (operation) {
-        case Operation::Get:
-            return "get";
-        case Operation::Set:
-            return "set";
-        case Operation::Increment:
-            return "inc";
-        case Operation::Decrement:
-            return "dec";
-        case Operation::Reset:
-            return "reset";
-        case Operation::Execute:
-            return "exec";
-    }
-    return "?";
-}
+std::string_view OperationWord(Operation operation) { return operationRow(operation).word; }
 
-int32_t ActionCode(Operation operation) {
-    switch (operation) {
-        case Operation::Set:
-            return 1;
-        case Operation::Get:
-            return 2;
-        case Operation::Increment:
-            return 4;
-        case Operation::Decrement:
-            return 5;
-        case Operation::Reset:
-        case Operation::Execute:
-            return 6;
-    }
-    return 0;
-}
+int32_t ActionCode(Operation operation) { return operationRow(operation).action; }
 
 uint16_t FrameType(const SettingRow& row, Operation operation) {
-    return operation == Operation::Reset ? row.resetType : row.type;
+    return fleet::frameType(row.described(), operation);
 }
 
 }  // namespace zolvane::cli

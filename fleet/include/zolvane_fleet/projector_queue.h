@@ -36,6 +36,15 @@ struct CommandResult {
     bool ok() const { return result == 0; }
 };
 
+// What the queue's thread does with each command.
+enum class QueueExchanges {
+    Full,  // as run() says: checked first, with the power-on's wait and the state kept
+    // Its one exchange and nothing more: nothing checked beyond what the link checks, no wait
+    // and no question of its own, no state kept. For the command-line tool, which checks, asks
+    // and waits itself and traces every exchange.
+    Plain,
+};
+
 class ProjectorQueue {
 public:
     // Called on the queue's thread after every poll or command that changed the state's
@@ -56,7 +65,7 @@ public:
     // blank and mute are asked only while it is on. A due poll waits behind at most
     // Timing::pollAfterCommands commands, however busy the queue. Without polling (the
     // command-line tool) the thread only runs commands.
-    void start(bool polling = true);
+    void start(bool polling = true, QueueExchanges exchanges = QueueExchanges::Full);
     // Refuses what is still queued ("the service is stopping"), lets the running exchange
     // end, joins the thread. Safe to call twice.
     void stop();
