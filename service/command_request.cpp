@@ -1,47 +1,14 @@
 #include "command_request.h"
 
-#include <array>
-#include <limits>
-
-#include "json_text.h"
 #include "zolvane_fleet/text.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::service {
 namespace {
 
 using nlohmann::json;
 
-struct OperationWord {
-    std::string_view word;
-    fleet::Operation operation;
-    std::uint32_t bit;
-};
-
-constexpr std::array operationWords{
-    OperationWord{"get", fleet::Operation::Get, ZV_OP_GET},
-    OperationWord{"set", fleet::Operation::Set, ZV_OP_SET},
-    OperationWord{"increment", fleet::Operation::Increment, ZV_OP_INCREMENT},
-    OperationWord{"decrement", fleet::Operation::Decrement, ZV_OP_DECREMENT},
-    OperationWord{"reset", fleet::Operation::Reset, ZV_OP_RESET},
-    OperationWord{"execute", fleet::Operation::Execute, ZV_OP_EXECUTE},
-};
-
-// The everyday commands of the web page's buttons: a set of one setting.
-struct ShortForm {
-    std::string_view word;
-    const char* setting;
-};
-
-constexpr std::array shortForms{
-    ShortForm{"power", "Power"},
-    ShortForm{"input", "InputSource"},
-    ShortForm{"blank", "Blank"},
-    ShortForm{"mute", "Mute"},
-};
-
 CheckedCommand refused(int status, std::string reason) { return {{}, {status, std::move(reason)}}; }
-
-std::string inQuotes(std::string_view text) { return "\"" + fleet::printable(text) + "\""; }
 
 std::optional<json> parsedObject(std::string_view body, CheckedCommand* fault) {
     json parsed = json::parse(body, nullptr, false);
@@ -56,59 +23,38 @@ std::optional<json> parsedObject(std::string_view body, CheckedCommand* fault) {
     return parsed;
 }
 
-// The value of a set: a whole number or one of the setting's value names, that a set may send.
-CheckedCommand withValue(fleet::Command command, const json& body) {
-    const auto found = body.find("value");
-    if (found == body.end()) return refused(400, "a set needs a \"value\"");
-    const json& value = *found;
-    const std::string setting = command.setting->name;
-    if (value.is_string()) {
-        std::uint16_t named = 0;
-        const std::string name = value.get<std::string>();
-        if (!fleet::plainText(name) || !zv_value_from_name(command.setting, name.c_str(), &named)) {
-            return refused(422, setting + " has no value " + inQuotes(name));
-        }
-        command.value = named;
-    } else if (value.is_number_integer()) {
-        const bool fits =
-            value.is_number_unsigned()
-                ? value.get<std::uint64_t>() <= std::numeric_limits<std::int32_t>::max()
-                : value.get<std::int64_t>() >= std::numeric_limits<std::int32_t>::min();
-        if (!fits) return refused(422, setting + " does not take " + jsonText(value));
-        command.value = static_cast<std::int32_t>(value.get<std::int64_t>());
-    } else {
-        return refused(400, "\"value\" must be a whole number or a value name");
-    }
-    if (!zv_value_valid(command.setting, command.value)) {
-        return refused(422, setting + " does not take " + jsonText(value));
-    }
-    return {command, {}};
+// The value of a set as the body gives it; none when it gives none, or neither a whole number
+// nor a name.
+std::optional<fleet::Value> valueOf(const json& body) {
+    const auto value = body.find("value");
+    if (value == body.end()) return {};
+    if (value->is_string()) return std::string_view(value->get_ref<const std::string&>());
+    if (value->is_number_unsigned()) return value->get<std::uint64_t>();
+    if (value->is_number_integer()) return value->get<std::int64_t>();
+    return {};
 }
 
-CheckedCommand checked(fleet::Command command, const OperationWord& operation, const json& body) {
-    command.operation = operation.operation;
-    if ((command.setting->operations & operation.bit) == 0) {
-        return refused(
-            422, std::string(command.setting->name) + " has no " + std::string(operation.word));
+CheckedCommand checked(fleet::Operation operation, std::string_view setting, const json& body) {
+    const fleet::Checked checked =
+        fleet::check(operation, setting, valueOf(body), fleet::Phrasing::Command);
+    if (checked.command) return {checked.command, {}};
+    if (checked.refusal.kind == fleet::Refusal::Kind::NoValue && body.contains("value")) {
+        return refused(400, "\"value\" must be a whole number or a value name");
     }
-    if (command.operation == fleet::Operation::Set) return withValue(command, body);
-    return {command, {}};
+    return refused(statusOf(checked.refusal), checked.refusal.reason);
 }
 
 }  // namespace
 
-std::string_view operationName(fleet::Operation operation) {
-    for (const OperationWord& word : operationWords) {
-        if (word.operation == operation) return word.word;
+int statusOf(const fleet::Refusal& refusal) {
+    switch (refusal.kind) {
+        case fleet::Refusal::Kind::NoSetting:
+            return 404;
+        case fleet::Refusal::Kind::NoValue:
+            return 400;
+        default:
+            return 422;
     }
-    return "?";
-}
-
-const zv_setting* findSetting(std::string_view name, RequestFault* fault) {
-    const zv_setting* setting =
-        fleet::plainText(name) ? zv_catalogue_find(std::string(name).c_str()) : nullptr;
-    if (!setting && fault) *fault = {404, "no setting " + inQuotes(name)};
-    return setting;
 }
 
 CheckedCommand commandFromBody(std::string_view body) {
@@ -120,35 +66,26 @@ CheckedCommand commandFromBody(std::string_view body) {
         return refused(400, "a command needs \"command\", a word");
     }
     const std::string name = word->get<std::string>();
-    fleet::Command command;
-    for (const ShortForm& form : shortForms) {
-        if (form.word != name) continue;
-        command.setting = zv_catalogue_find(form.setting);
-        return checked(command, operationWords[1], *parsed);
+    if (const fleet::WatchedValue* row = fleet::watchedByCommand(name)) {
+        return checked(fleet::Operation::Set, row->setting, *parsed);
     }
-    for (const OperationWord& operation : operationWords) {
-        if (operation.word != name) continue;
-        const auto setting = parsed->find("setting");
-        if (setting == parsed->end() || !setting->is_string()) {
-            return refused(400, inQuotes(name) + " needs \"setting\", a setting's name");
-        }
-        RequestFault unknown;
-        command.setting = findSetting(setting->get<std::string>(), &unknown);
-        if (!command.setting) return {{}, unknown};
-        return checked(command, operation, *parsed);
+    const std::string quoted = "\"" + fleet::printable(name) + "\"";
+    const fleet::OperationInfo* operation = fleet::operationByWord(name);
+    if (!operation) return refused(400, "no command " + quoted);
+    const auto setting = parsed->find("setting");
+    if (setting == parsed->end() || !setting->is_string()) {
+        return refused(400, quoted + " needs \"setting\", a setting's name");
     }
-    return refused(400, "no command " + inQuotes(name));
+    return checked(operation->operation, setting->get_ref<const std::string&>(), *parsed);
 }
 
 CheckedCommand setFromBody(std::string_view setting, std::string_view body) {
-    fleet::Command command;
-    RequestFault unknown;
-    command.setting = findSetting(setting, &unknown);
-    if (!command.setting) return {{}, unknown};
     CheckedCommand fault;
     const std::optional<json> parsed = parsedObject(body, &fault);
-    if (!parsed) return fault;
-    return checked(command, operationWords[1], *parsed);
+    // An unknown setting is answered before a body that cannot be read.
+    const CheckedCommand named =
+        checked(fleet::Operation::Set, setting, parsed.value_or(json::object()));
+    return parsed || named.fault.status == 404 ? named : fault;
 }
 
 }  // namespace zolvane::service

@@ -27,10 +27,12 @@ CheckedCommand commandFromBody(std::string_view body);
 // The body of PUT .../settings/{setting}: {"value": V}.
 CheckedCommand setFromBody(std::string_view setting, std::string_view body);
 
-// A setting by its export name or label, any case; fault 404 when there is none.
-const zv_setting* findSetting(std::string_view name, RequestFault* fault);
+// The status the API answers a refusal of the fleet's check with.
+int statusOf(const fleet::Refusal& refusal);
 
 // The word for an operation: "get", "set", ...
-std::string_view operationName(fleet::Operation operation);
+inline std::string_view operationName(fleet::Operation operation) {
+    return fleet::operationInfo(operation).word;
+}
 
 }  // namespace zolvane::service

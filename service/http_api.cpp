@@ -544,7 +544,7 @@ private:
         json settings = json::object();
         for (std::size_t i = 0; i < zv_catalogue_size(); ++i) {
             const zv_setting* setting = zv_catalogue_entry(i);
-            if ((setting->operations & ZV_OP_GET) == 0) continue;
+            if (!fleet::supports(*setting, fleet::Operation::Get)) continue;
             const fleet::CommandResult result = read(*queue, setting);
             if (result.ok() && result.value) {
                 settings[setting->name] = readJson(setting, *result.value);
@@ -562,12 +562,12 @@ private:
     void readSetting(const Request& request, Response& response, const Parts& parts) {
         fleet::ProjectorQueue* queue = projector(request, response, parts[0]);
         if (!queue) return;
-        RequestFault fault;
-        const zv_setting* setting = findSetting(parts[1], &fault);
-        if (!setting) return fail(request, response, fault.status, fault.reason);
-        if ((setting->operations & ZV_OP_GET) == 0) {
-            return fail(request, response, 422, std::string(setting->name) + " cannot be read");
+        const fleet::Checked checked =
+            fleet::check(fleet::Operation::Get, parts[1], {}, fleet::Phrasing::Path);
+        if (!checked.command) {
+            return fail(request, response, statusOf(checked.refusal), checked.refusal.reason);
         }
+        const zv_setting* setting = checked.command->setting;
         if (refuseWhileStopping(request, response)) return;
         const Waiting waiting(waits_, {queue});
         if (refuseWhenFull(request, response, waiting)) return;

@@ -336,59 +336,26 @@ private:
     }
 
     CommandResult execute(const Command& command) {
+        const Checked checked = check(command, Phrasing::Queued);
+        if (!checked.command) return {ZV_RESULT_BAD_ARGUMENT, {}, {}, checked.refusal.reason};
         const zv_setting* setting = command.setting;
-        if (setting == nullptr) return {ZV_RESULT_BAD_ARGUMENT, {}, {}, "no setting given"};
-        const OperationInfo& info = operationInfo(command.operation);
-        if ((setting->operations & info.bit) == 0) {
-            return {ZV_RESULT_BAD_ARGUMENT,
-                    {},
-                    {},
-                    std::string(setting->name) + " cannot be " + std::string(info.verb)};
-        }
-        if (command.operation == Operation::Set && zv_value_valid(setting, command.value) == 0) {
-            return {ZV_RESULT_BAD_ARGUMENT,
-                    {},
-                    {},
-                    std::to_string(command.value) + " is not a value of " + setting->name};
-        }
-        if (command.operation == Operation::Set && setting->type == kPower &&
-            command.value == kPowerOn) {
-            return powerOn();
-        }
+        const bool isGet = command.operation == Operation::Get;
+        const bool isSet = command.operation == Operation::Set;
+        if (isSet && setting->type == kPower && command.value == kPowerOn) return powerOn();
         ProjectorState state = this->state();
         CommandResult out;
-        switch (command.operation) {
-            case Operation::Get: {
-                std::uint16_t value = 0;
-                out.result = get(state, setting->type, value);
-                if (out.result == 0) out.value = value;
-                break;
+        std::uint16_t read = 0;
+        out.result = exchange(state, fleet::exchange(link_, command, &read));
+        if (out.result == 0 && (isGet || isSet)) {
+            const auto known = isGet ? read : static_cast<std::uint16_t>(command.value);
+            if (auto member = stateMember(setting->type)) state.*member = known;
+            if (isGet) out.value = known;
+            if (isSet && setting->type == kPower) {
+                // Switching off starts the cool-down: say what the projector says now.
+                std::uint16_t now = known;
+                if (get(state, kPower, now) != 0) now = known;
+                out.value = now;
             }
-            case Operation::Set:
-                out.result = exchange(state, zv_set(link_, setting->type, command.value));
-                if (out.result == 0) {
-                    const auto sent = static_cast<std::uint16_t>(command.value);
-                    if (auto member = stateMember(setting->type)) state.*member = sent;
-                    if (setting->type == kPower) {
-                        // Switching off starts the cool-down: say what the projector says now.
-                        std::uint16_t now = sent;
-                        if (get(state, kPower, now) != 0) now = sent;
-                        out.value = now;
-                    }
-                }
-                break;
-            case Operation::Increment:
-                out.result = exchange(state, zv_increment(link_, setting->type));
-                break;
-            case Operation::Decrement:
-                out.result = exchange(state, zv_decrement(link_, setting->type));
-                break;
-            case Operation::Reset:
-                out.result = exchange(state, zv_execute(link_, setting->reset_type));
-                break;
-            case Operation::Execute:
-                out.result = exchange(state, zv_execute(link_, setting->type));
-                break;
         }
         if (out.result != 0) out.reason = reason(out.result);
         publish(std::move(state));

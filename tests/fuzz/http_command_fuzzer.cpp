@@ -15,24 +15,6 @@ namespace {
 
 using zolvane::fleet::Operation;
 
-std::uint32_t bitOf(Operation operation) {
-    switch (operation) {
-        case Operation::Get:
-            return ZV_OP_GET;
-        case Operation::Set:
-            return ZV_OP_SET;
-        case Operation::Increment:
-            return ZV_OP_INCREMENT;
-        case Operation::Decrement:
-            return ZV_OP_DECREMENT;
-        case Operation::Reset:
-            return ZV_OP_RESET;
-        case Operation::Execute:
-            return ZV_OP_EXECUTE;
-    }
-    return 0;
-}
-
 void check(const zolvane::service::CheckedCommand& checked) {
     if (!checked.command) {
         const int status = checked.fault.status;
@@ -42,7 +24,7 @@ void check(const zolvane::service::CheckedCommand& checked) {
     }
     const zolvane::fleet::Command& command = *checked.command;
     if (!command.setting) std::abort();
-    if ((command.setting->operations & bitOf(command.operation)) == 0) std::abort();
+    if (!zolvane::fleet::supports(*command.setting, command.operation)) std::abort();
     if (command.operation == Operation::Set && !zv_value_valid(command.setting, command.value)) {
         std::abort();
     }
@@ -59,12 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string_view body =
             newline == std::string_view::npos ? std::string_view{} : input.substr(newline + 1);
         check(zolvane::service::setFromBody(name, body));
-        zolvane::service::RequestFault fault;
-        const zv_setting* setting = zolvane::service::findSetting(name, &fault);
+        const zv_setting* setting = zolvane::fleet::findSetting(name);
         if (setting && (zolvane::fleet::hasControl(name) || !zolvane::fleet::validUtf8(name))) {
             std::abort();  // a NUL must never cut a name short to another
         }
-        if (!setting && fault.status != 404) std::abort();
     } else {
         check(zolvane::service::commandFromBody(input));
     }
