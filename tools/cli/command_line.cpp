@@ -20,6 +20,7 @@
 #include "status_command.h"
 #include "target_runner.h"
 #include "value_text.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::cli {
 namespace {
@@ -120,12 +121,13 @@ CLI::App* AddSettingCommand(CLI::App& app, const char* name, const char* descrip
     return command;
 }
 
-// A set of one setting under a command of its own; the value names come from the catalogue and
-// are read as set reads them. noun words the refusal of a word that is none of them.
-CLI::App* AddEverydayCommand(CLI::App& app, const char* name, const char* description,
-                             const char* setting, const char* noun, Arguments& arguments,
-                             Action& action) {
-    CLI::App* command = app.add_subcommand(name, description);
+// A set of one setting under a command of its own: the fleet's short word for one of the values
+// it watches. The value names come from the catalogue and are read as set reads them. noun words
+// the refusal of a word that is none of them.
+CLI::App* AddEverydayCommand(CLI::App& app, const char* word, const char* description,
+                             const char* noun, Arguments& arguments, Action& action) {
+    const char* setting = fleet::watchedByCommand(word)->setting;
+    CLI::App* command = app.add_subcommand(word, description);
     command->add_option("value", arguments.value)
         ->required()
         ->type_name(ValueNameList(RequireSetting(setting, Operation::Set)));
@@ -139,7 +141,7 @@ CLI::App* AddEverydayCommand(CLI::App& app, const char* name, const char* descri
 }
 
 void AddPowerCommand(CLI::App& app, Arguments& arguments, Action& action) {
-    CLI::App* power = AddEverydayCommand(app, "power", "Switch the projector on or off", "Power",
+    CLI::App* power = AddEverydayCommand(app, "power", "Switch the projector on or off",
                                          "a power state", arguments, action);
     power->add_flag("-w,--wait", arguments.power.wait,
                     "Wait until the projector reports the state (warmed up, cooled down)");
@@ -177,12 +179,11 @@ void AddCommands(CLI::App& app, Arguments& arguments, Action& action) {
     AddSettingCommand(app, "exec", "Run a one-shot command: AutoAdjust", Operation::Execute,
                       arguments, action);
     AddPowerCommand(app, arguments, action);
-    AddEverydayCommand(app, "input", "Select the input source", "InputSource", "an input",
+    AddEverydayCommand(app, "input", "Select the input source", "an input", arguments, action);
+    AddEverydayCommand(app, "blank", "Blank the picture or show it again", "a blank state",
                        arguments, action);
-    AddEverydayCommand(app, "blank", "Blank the picture or show it again", "Blank", "a blank state",
-                       arguments, action);
-    AddEverydayCommand(app, "mute", "Mute the sound or turn it on again", "Mute", "a mute state",
-                       arguments, action);
+    AddEverydayCommand(app, "mute", "Mute the sound or turn it on again", "a mute state", arguments,
+                       action);
 
     CLI::App* status = app.add_subcommand(
         "status", "Power, input, blank, mute, lamp time, filter time and error status");
