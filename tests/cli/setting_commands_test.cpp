@@ -41,6 +41,30 @@ TEST_F(SettingCommands, ChangeAndReadSettingsByNameLabelOrHex) {
     EXPECT_EQ(lastFrame().type, 0x200A);
 }
 
+// What each command sends, frame by frame (action and type code): the queue it runs over adds
+// no question of its own, such as asking for the power after switching it.
+TEST_F(SettingCommands, EachCommandSendsItsOwnFramesAndNoMore) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<std::pair<int, int>> frames;
+    } rows[] = {
+        {{"get", "power"}, {{2, 0x6000}}},
+        {{"power", "on"}, {{2, 0x6000}, {1, 0x6000}}},  // first: is it cooling down?
+        {{"set", "brightness", "140"}, {{1, 0x2003}}},
+        {{"reset", "brightness"}, {{6, 0x7000}}},
+        {{"power", "off"}, {{1, 0x6000}}},
+    };
+    for (const auto& row : rows) {
+        projector().clearFrames();
+        EXPECT_EQ(zolvane(row.arguments).status, 0) << row.arguments[0];
+        std::vector<std::pair<int, int>> sent;
+        for (const emu::FrameRecord& frame : projector().frames()) {
+            sent.emplace_back(frame.action, frame.type);
+        }
+        EXPECT_EQ(sent, row.frames) << row.arguments[0] << " " << row.arguments[1];
+    }
+}
+
 TEST_F(SettingCommands, EverydayCommandsTakeNames) {
     EXPECT_EQ(zolvane({"input", "m1-d"}).status, 0);
     EXPECT_EQ(projector().value(0x2000), 3);
