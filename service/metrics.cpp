@@ -1,10 +1,11 @@
 #include "metrics.h"
 
-#include <array>
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <vector>
+
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::service {
 namespace {
@@ -39,12 +40,23 @@ double seconds(std::chrono::nanoseconds duration) {
     return std::chrono::duration<double>(duration).count();
 }
 
-auto gauge(std::optional<std::uint16_t> ProjectorState::*value) {
-    return [value](const std::string& projector, const ProjectorState& state,
+// A watched value's family, from its row: the value, or 1 for the catalogue's name of the value
+// it has and 0 for each other name of the setting, in the catalogue's order.
+Family watchedFamily(const fleet::WatchedValue& row) {
+    return {row.metric.name, "gauge", row.metric.help,
+            [&row](const std::string& projector, const ProjectorState& state,
                    std::vector<Sample>& out) {
-        if (state.*value)
-            out.push_back({"", label(projector), static_cast<double>(*(state.*value))});
-    };
+                const std::optional<std::uint16_t>& value = state.*row.member;
+                if (row.metric.kind == fleet::MetricKind::Gauge) {
+                    if (value) out.push_back({"", label(projector), static_cast<double>(*value)});
+                    return;
+                }
+                const zv_setting& setting = row.described();
+                for (std::size_t i = 0; i < setting.name_count; ++i) {
+                    out.push_back({"", label(projector) + ",state=\"" + setting.names[i].name + '"',
+                                   value == setting.names[i].value ? 1.0 : 0.0});
+                }
+            }};
 }
 
 auto number(std::function<double(const ProjectorState&)> value) {
@@ -54,42 +66,37 @@ auto number(std::function<double(const ProjectorState&)> value) {
     };
 }
 
-void powerStates(const std::string& projector, const ProjectorState& state,
-                 std::vector<Sample>& out) {
-    constexpr std::array<const char*, 3> names{"off", "on", "cooling down"};
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const bool is = state.power && *state.power == i;
-        out.push_back({"", label(projector) + ",state=\"" + names[i] + '"', is ? 1.0 : 0.0});
-    }
-}
-
 void pollDurations(const std::string& projector, const ProjectorState& state,
                    std::vector<Sample>& out) {
     out.push_back({"_sum", label(projector), seconds(state.pollDurationSum)});
     out.push_back({"_count", label(projector), static_cast<double>(state.polls)});
 }
 
+// Whether the projector is up, then the watched values, then its polling.
 const std::vector<Family>& families() {
-    static const std::vector<Family> table{
-        {"zolvaned_projector_up", "gauge", "1 when the projector answers its polls, else 0",
-         number([](const ProjectorState& s) { return s.reach == fleet::Reach::Online ? 1 : 0; })},
-        {"zolvaned_projector_power_state", "gauge", "1 for the projector's last known power state",
-         powerStates},
-        {"zolvaned_projector_lamp_hours", "gauge", "Lamp hours, as last read",
-         gauge(&ProjectorState::lampHours)},
-        {"zolvaned_projector_filter_hours", "gauge", "Filter hours, as last read",
-         gauge(&ProjectorState::filterHours)},
-        {"zolvaned_projector_error_status", "gauge", "Error status code, 0 when normal",
-         gauge(&ProjectorState::errorStatus)},
-        {"zolvaned_projector_polls_total", "counter", "Polls sent to the projector",
-         number([](const ProjectorState& s) { return static_cast<double>(s.polls); })},
-        {"zolvaned_projector_poll_failures_total", "counter", "Polls that were not answered",
-         number([](const ProjectorState& s) { return static_cast<double>(s.pollFailures); })},
-        {"zolvaned_projector_poll_duration_seconds", "summary", "Time spent in polls",
-         pollDurations},
-        {"zolvaned_projector_last_poll_duration_seconds", "gauge", "How long the latest poll took",
-         number([](const ProjectorState& s) { return seconds(s.lastPollDuration); })},
-    };
+    static const std::vector<Family> table = [] {
+        std::vector<Family> all{
+            {"zolvaned_projector_up", "gauge", "1 when the projector answers its polls, else 0",
+             number(
+                 [](const ProjectorState& s) { return s.reach == fleet::Reach::Online ? 1 : 0; })},
+        };
+        for (const fleet::WatchedValue& row : fleet::watchedValues()) {
+            if (row.metric.kind != fleet::MetricKind::None) all.push_back(watchedFamily(row));
+        }
+        const Family polling[] = {
+            {"zolvaned_projector_polls_total", "counter", "Polls sent to the projector",
+             number([](const ProjectorState& s) { return static_cast<double>(s.polls); })},
+            {"zolvaned_projector_poll_failures_total", "counter", "Polls that were not answered",
+             number([](const ProjectorState& s) { return static_cast<double>(s.pollFailures); })},
+            {"zolvaned_projector_poll_duration_seconds", "summary", "Time spent in polls",
+             pollDurations},
+            {"zolvaned_projector_last_poll_duration_seconds", "gauge",
+             "How long the latest poll took",
+             number([](const ProjectorState& s) { return seconds(s.lastPollDuration); })},
+        };
+        all.insert(all.end(), std::begin(polling), std::end(polling));
+        return all;
+    }();
     return table;
 }
 

@@ -6,21 +6,12 @@
 #include <ctime>
 #include <optional>
 
+#include "zolvane_fleet/watched.h"
+
 namespace zolvane::service {
 namespace {
 
 using nlohmann::json;
-
-json valueJson(const std::optional<std::uint16_t>& value, const char* setting) {
-    if (!value) return nullptr;
-    json shown = {{"value", *value}};
-    if (setting) {
-        if (const char* name = zv_value_name(zv_catalogue_find(setting), *value)) {
-            shown["name"] = name;
-        }
-    }
-    return shown;
-}
 
 json timeJson(std::chrono::system_clock::time_point when) {
     if (when.time_since_epoch().count() == 0) return nullptr;
@@ -71,12 +62,22 @@ std::string_view resultName(zv_result result) {
                : "failed";
 }
 
-// Input, blank and mute cannot be asked of a projector that is not on: what the state holds of
-// them then is from the last time they were read, and says so.
-json lastKnown(json shown, const fleet::ProjectorState& state) {
-    if (shown.is_null() || state.power == std::uint16_t{1}) return shown;
-    shown["last_known"] = true;
-    shown["read_at"] = timeJson(state.inputReadAt);
+// Each watched value with its name where the catalogue has one. Those asked only while the
+// projector is on cannot be asked of one that is not: what the state holds of them then is from
+// the last time they were read, and says so.
+json stateJson(const fleet::ProjectorState& state) {
+    json shown = json::object();
+    for (const fleet::WatchedValue& row : fleet::watchedValues()) {
+        json& one = shown[std::string(row.key)];
+        const std::optional<std::uint16_t>& value = state.*row.member;
+        if (!value) continue;
+        one = {{"value", *value}};
+        if (const char* name = row.valueName(*value)) one["name"] = name;
+        if (row.cadence == fleet::Cadence::WhileOn && state.power != std::uint16_t{1}) {
+            one["last_known"] = true;
+            one["read_at"] = timeJson(state.inputReadAt);
+        }
+    }
     return shown;
 }
 
@@ -90,16 +91,7 @@ json projectorJson(const fleet::ProjectorEntry& entry, const fleet::ProjectorSta
         {"last_seen", timeJson(state.lastSeen)},
         {"last_failure", state.lastFailure},
         {"failed_polls", state.failedPolls},
-        {"state",
-         {
-             {"power", valueJson(state.power, "Power")},
-             {"input", lastKnown(valueJson(state.input, "InputSource"), state)},
-             {"blank", lastKnown(valueJson(state.blank, "Blank"), state)},
-             {"mute", lastKnown(valueJson(state.mute, "Mute"), state)},
-             {"lamp_hours", valueJson(state.lampHours, nullptr)},
-             {"filter_hours", valueJson(state.filterHours, nullptr)},
-             {"error_status", valueJson(state.errorStatus, "ErrorStatus")},
-         }},
+        {"state", stateJson(state)},
         {"version", state.version},
     };
 }
@@ -121,8 +113,10 @@ json outcomeJson(const fleet::Fleet::Outcome& outcome, const fleet::Command& com
         shown["value"] = *value;
         if (const char* name = zv_value_name(command.setting, *value)) shown["name"] = name;
     }
-    const bool powerOn = command.operation == fleet::Operation::Set &&
-                         command.setting->type == 0x6000 && command.value == 1;
+    const bool powerOn =
+        command.operation == fleet::Operation::Set &&
+        command.setting->type == fleet::watchedByMember(&fleet::ProjectorState::power).type() &&
+        command.value == 1;
     if (powerOn) shown["waited_ms"] = result.waited.count();
     return shown;
 }

@@ -69,4 +69,11 @@ const WatchedValue* watchedByCommand(std::string_view word) {
     return nullptr;
 }
 
+const WatchedValue& watchedByMember(std::optional<std::uint16_t> ProjectorState::*member) {
+    for (const WatchedValue& row : kWatched) {
+        if (row.member == member) return row;
+    }
+    throw std::logic_error("a value of ProjectorState without its row");
+}
+
 }  // namespace zolvane::fleet

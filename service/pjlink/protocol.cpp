@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "zolvane_catalogue.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::service::pjlink {
 namespace {
@@ -17,7 +17,7 @@ using fleet::Reach;
 // Our six inputs and the PJLink input each one is: type 1 RGB, 2 video, 3 digital (4 storage
 // and 5 network are none of ours), numbered within its type. INST ? lists them in this order.
 struct InputMap {
-    std::uint16_t ours;  // InputSource
+    std::uint16_t ours;  // our input
     std::string_view pjlink;
 };
 constexpr std::array kInputs{
@@ -43,7 +43,7 @@ constexpr std::array kMutes{
 // ERST ? gives six digits: fan, lamp, temperature, cover, filter, other; 0 none, 1 warning,
 // 2 error. Our error status names one fault at a time.
 struct ErrorMap {
-    std::uint16_t ours;  // ErrorStatus
+    std::uint16_t ours;  // our error status
     std::string_view digits;
 };
 constexpr std::array kErrors{
@@ -60,13 +60,9 @@ constexpr std::array kErrors{
 };
 constexpr std::string_view kOtherError = "000002";
 
-const zv_setting* setting(const char* name) {
-    const zv_setting* found = zv_catalogue_find(name);
-    return found;
-}
-
-fleet::Command set(const char* name, std::uint16_t value) {
-    return {fleet::Operation::Set, setting(name), value};
+// A set of the watched value the state keeps in this member.
+fleet::Command set(std::optional<std::uint16_t> ProjectorState::*member, std::uint16_t value) {
+    return {fleet::Operation::Set, &fleet::watchedByMember(member).described(), value};
 }
 
 // A value known of an online projector, or the error that stands for it.
@@ -110,7 +106,7 @@ void power(const Context& c, Step& step) {
         // A controller waits seconds for an answer, not the minutes of a cool-down: not now.
         step.answer = "ERR3";
     } else if (c.parameter == "0" || c.parameter == "1") {
-        step.commands = {set("Power", c.parameter == "1")};
+        step.commands = {set(&ProjectorState::power, c.parameter == "1")};
         step.words = c.parameter == "1" ? "power on" : "power off";
     } else {
         step.answer = "ERR2";
@@ -136,7 +132,7 @@ void input(const Context& c, Step& step) {
     } else if (c.state.power != std::optional<std::uint16_t>(1)) {
         step.answer = c.state.reach == Reach::Offline ? "ERR4" : "ERR3";  // not on: no input
     } else {
-        step.commands = {set("InputSource", it->ours)};
+        step.commands = {set(&ProjectorState::input, it->ours)};
         step.words = "input " + std::string(it->pjlink);
     }
 }
@@ -161,8 +157,8 @@ void avMute(const Context& c, Step& step) {
     } else if (c.state.power != std::optional<std::uint16_t>(1)) {
         step.answer = c.state.reach == Reach::Offline ? "ERR4" : "ERR3";
     } else {
-        if (it->blank) step.commands.push_back(set("Blank", *it->blank));
-        if (it->mute) step.commands.push_back(set("Mute", *it->mute));
+        if (it->blank) step.commands.push_back(set(&ProjectorState::blank, *it->blank));
+        if (it->mute) step.commands.push_back(set(&ProjectorState::mute, *it->mute));
         step.words = "av mute " + std::string(it->pjlink);
     }
 }

@@ -79,5 +79,7 @@ const WatchedValue* watchedByKey(std::string_view key);
 const WatchedValue* watchedByType(std::uint16_t type);
 // The row whose short command word this is; null when none.
 const WatchedValue* watchedByCommand(std::string_view word);
+// The row of this member of ProjectorState; every value it holds has one.
+const WatchedValue& watchedByMember(std::optional<std::uint16_t> ProjectorState::*member);
 
 }  // namespace zolvane::fleet
