@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "exit_status.h"
+#include "frame.h"
 #include "spelling.h"
 #include "text.h"
 
@@ -15,17 +16,20 @@ namespace {
     SettingRow{#name, type, resetType, label},
 #define ZV_EXECUTE(name, type, label) SettingRow{#name, type, 0, label},
 
-// What the command line calls each operation, and the action code its frame carries.
+// What the command line calls each operation, and the library's action code its frame carries.
 struct OperationRow {
     Operation operation;
     std::string_view word;
-    int32_t action;
+    Action action;
 };
 
 constexpr OperationRow kOperationRows[] = {
-    {Operation::Get, "get", 2},       {Operation::Set, "set", 1},
-    {Operation::Increment, "inc", 4}, {Operation::Decrement, "dec", 5},
-    {Operation::Reset, "reset", 6},   {Operation::Execute, "exec", 6},
+    {Operation::Get, "get", ActionGet},
+    {Operation::Set, "set", ActionSet},
+    {Operation::Increment, "inc", ActionIncrement},
+    {Operation::Decrement, "dec", ActionDecrement},
+    {Operation::Reset, "reset", ActionExecute},  // a reset is an execute of the reset type code
+    {Operation::Execute, "exec", ActionExecute},
 };
 
 const OperationRow& operationRow(Operation operation) {

@@ -36,7 +36,7 @@ const SettingRow& RequireSetting(std::string_view nameOrLabel, Operation operati
 
 // The word the command line uses: "get", "set", "inc", "dec", "reset", "exec".
 std::string_view OperationWord(Operation operation);
-// The action code of the command frame: 1 set, 2 get, 4 increment, 5 decrement, 6 execute.
+// The library's action code of the command frame (a reset is an execute).
 int32_t ActionCode(Operation operation);
 // The type code the frame carries.
 uint16_t FrameType(const SettingRow& row, Operation operation);

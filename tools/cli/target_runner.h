@@ -1,5 +1,6 @@
 // One command over many projectors: each runs in a thread of a bounded pool with a
-// CommandContext of its own whose outputs are kept, and is printed whole when it ends.
+// CommandContext of its own whose outputs are kept, and is printed whole when it ends. Its
+// exchanges go through that projector's own fleet queue (the context's session).
 #pragma once
 
 #include <functional>
