@@ -2,21 +2,14 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <map>
 #include <mutex>
-#include <optional>
-#include <thread>
 
 #include "command_line.h"
-#include "http_api.h"
+#include "front_ends.h"
 #include "log.h"
-#include "mqtt/bridge.h"
-#include "pjlink/gateway.h"
-#include "token.h"
 #include "zolvane_fleet/fleet.h"
 
 namespace {
@@ -26,7 +19,8 @@ using service::Level;
 using service::log;
 
 int check(const std::string& file) {
-    const fleet::LoadResult loaded = fleet::loadInventory(file);
+    const service::ServiceInventory read(file);
+    const fleet::LoadResult& loaded = read.loaded();
     if (!loaded.inventory) {
         for (const fleet::Fault& fault : loaded.faults) {
             std::cout << fleet::describe(file, fault) << '\n';
@@ -59,7 +53,8 @@ private:
 };
 
 int run(const service::CommandLine& options) {
-    const fleet::LoadResult loaded = fleet::loadInventory(options.inventory);
+    const service::ServiceInventory read(options.inventory);
+    const fleet::LoadResult& loaded = read.loaded();
     if (!loaded.inventory) {
         for (const fleet::Fault& fault : loaded.faults) {
             log(Level::Error, fleet::describe(options.inventory, fault));
@@ -68,19 +63,8 @@ int run(const service::CommandLine& options) {
         return 1;
     }
     const fleet::Inventory& inventory = *loaded.inventory;
-    service::ApiOptions api;
-    api.maxBodyBytes = inventory.service.maxBodyBytes;
-    api.lampWarningHours = inventory.service.lampWarningHours;
-    if (!inventory.service.tokenFile.empty()) {
-        std::string why;
-        api.token = service::readToken(inventory.service.tokenFile, &why);
-        if (!api.token) {
-            log(Level::Error, "not started: the token file " + why);
-            return 1;
-        }
-    }
     const service::ListenAddress listen = options.listen.value_or(
-        service::ListenAddress{inventory.service.listenHost, inventory.service.listenPort});
+        service::ListenAddress{read.settings().listenHost, read.settings().listenPort});
 
     // Signals are taken by one thread with sigwait(); every thread started from here on
     // inherits the mask, so none is interrupted by them.
@@ -95,52 +79,19 @@ int run(const service::CommandLine& options) {
     fleet::Fleet fleet(inventory);
     ReachLog reachLog;
     const auto reachWatcher = fleet.subscribe(std::ref(reachLog));
-    service::HttpApi http(fleet, api);
-    std::string why;
-    const auto port = http.bind(listen.host, listen.port, &why);
-    if (!port) {
+    const auto frontEnds = read.frontEnds(fleet, listen);
+    for (auto started = frontEnds.begin(); started != frontEnds.end(); ++started) {
+        std::string why;
+        if ((*started)->start(&why)) continue;
         log(Level::Error, "not started: " + why);
-        fleet.unsubscribe(reachWatcher);
-        return 1;
-    }
-    std::optional<service::mqtt::Bridge> broker;
-    if (inventory.mqtt) {
-        broker.emplace(fleet, inventory, *inventory.mqtt);
-        if (!broker->start(&why)) {
-            log(Level::Error, "not started: mqtt: " + why);
-            broker.reset();
-            fleet.unsubscribe(reachWatcher);
-            return 1;
-        }
-    }
-    // The gateways bind before the fleet starts, so that a port in use stops the start cleanly.
-    service::pjlink::Gateways pjlink(fleet, inventory);
-    const std::string pjlinkHost =
-        inventory.service.pjlinkHost.empty() ? listen.host : inventory.service.pjlinkHost;
-    if (!pjlink.start(pjlinkHost, &why)) {
-        log(Level::Error, "not started: " + why);
-        if (broker) broker->stop();
+        while (started != frontEnds.begin()) (*--started)->stop();
         fleet.unsubscribe(reachWatcher);
         return 1;
     }
     fleet.start();
-    const std::string shownHost =
-        listen.host.find(':') == std::string::npos ? listen.host : "[" + listen.host + "]";
     log(Level::Info, "started with " + std::to_string(inventory.projectors.size()) +
                          " projectors from " + options.inventory);
-    const bool loopback =
-        listen.host.starts_with("127.") || listen.host == "::1" || listen.host == "localhost";
-    if (!api.token) {
-        log(loopback ? Level::Info : Level::Warning,
-            "write calls need no token: anyone who reaches " + listen.host +
-                " may command the projectors");
-    }
-    log(Level::Info, "listening on " + shownHost + ":" + std::to_string(*port));
-    std::atomic<bool> served{false};
-    std::thread server([&http, &served] {
-        http.serve();
-        served = true;
-    });
+    for (const auto& frontEnd : frontEnds) frontEnd->serve();
 
     int received = 0;
     for (;;) {
@@ -154,18 +105,9 @@ int run(const service::CommandLine& options) {
         }
     }
     log(Level::Info, std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
-    // The fleet stops before the server is waited for: a request waiting on a queue (a
-    // power-on waiting out a cool-down) is then answered at once instead of holding up the stop.
-    http.stop();
+    for (const auto& frontEnd : frontEnds) frontEnd->closing();
     fleet.stop();
-    if (broker) broker->stop();  // after the fleet, so that no command it waits for waits long
-    pjlink.stop();               // likewise
-    // A stop that came before the server was listening is not seen by it: ask until it ends.
-    while (!served) {
-        http.stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    server.join();
+    for (const auto& frontEnd : frontEnds) frontEnd->stop();
     fleet.unsubscribe(reachWatcher);
     log(Level::Info, "stopped");
     return 0;

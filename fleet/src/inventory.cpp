@@ -1,6 +1,5 @@
 #include "zolvane_fleet/inventory.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <toml++/toml.h>
@@ -15,6 +14,7 @@
 
 #include "zolvane.h"
 #include "zolvane_fleet/address_identity.h"
+#include "zolvane_fleet/inventory_section.h"
 #include "zolvane_fleet/text.h"
 #include "zolvane_link.h"
 
@@ -69,123 +69,23 @@ bool validName(std::string_view name) {
     });
 }
 
-bool validHostName(std::string_view host) {
-    if (host.empty() || host.size() > 253) return false;
-    return std::all_of(host.begin(), host.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '-' || c == '.';
-    });
-}
-
-std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
-bool topicChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.';
-}
-
-// Topic levels of our own: letters, digits, '-', '_', '.', and '/' between levels when several
-// levels are allowed; never a wildcard or an empty level.
-bool validTopicLevels(std::string_view text, bool several) {
-    if (text.empty() || text.size() > 128 || text.front() == '/' || text.back() == '/') {
-        return false;
-    }
-    if (text.find("//") != std::string_view::npos) return false;
-    return std::all_of(text.begin(), text.end(),
-                       [several](char c) { return topicChar(c) || (several && c == '/'); });
-}
-
-// The host's name as one topic level: every other character becomes '-'.
-std::string hostSite() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "zolvaned";
-    std::string site(name);
-    if (const auto dot = site.find('.'); dot != std::string::npos && dot > 0) site.resize(dot);
-    for (char& c : site) {
-        if (!topicChar(c)) c = '-';
-    }
-    return site;
-}
-
-// Where each [mqtt] key goes and how it is checked; a table so that every key reads alike.
-enum class MqttKind { Text, Levels, Level, Integer, Boolean };
-
-struct MqttKey {
-    std::string_view key;
-    MqttKind kind;
-    std::int64_t min = 0;
-    std::int64_t max = 0;
-    std::string MqttSettings::*text = nullptr;
-    void (*store)(MqttSettings&, std::int64_t) = nullptr;
-};
-
-const MqttKey kMqttKeys[] = {
-    {"host", MqttKind::Text, 0, 0, &MqttSettings::host},
-    {"port", MqttKind::Integer, 1, 65535, nullptr,
-     [](MqttSettings& m, std::int64_t v) { m.port = static_cast<std::uint16_t>(v); }},
-    {"client_id", MqttKind::Text, 0, 0, &MqttSettings::clientId},
-    {"username", MqttKind::Text, 0, 0, &MqttSettings::username},
-    {"password_file", MqttKind::Text, 0, 0, &MqttSettings::passwordFile},
-    {"ca_file", MqttKind::Text, 0, 0, &MqttSettings::caFile},
-    {"topic_prefix", MqttKind::Levels, 0, 0, &MqttSettings::topicPrefix},
-    {"site", MqttKind::Level, 0, 0, &MqttSettings::site},
-    {"qos", MqttKind::Integer, 0, 2, nullptr,
-     [](MqttSettings& m, std::int64_t v) { m.qos = static_cast<int>(v); }},
-    {"discovery", MqttKind::Boolean, 0, 0, nullptr,
-     [](MqttSettings& m, std::int64_t v) { m.discovery = v != 0; }},
-    {"discovery_prefix", MqttKind::Levels, 0, 0, &MqttSettings::discoveryPrefix},
-    {"keepalive_s", MqttKind::Integer, 5, 3600, nullptr,
-     [](MqttSettings& m, std::int64_t v) { m.keepalive = std::chrono::seconds(v); }},
-};
-
 // Reads one file into faults and values; every check records its fault and goes on.
-class Reader {
+class Reader : public InventoryChecks {
 public:
-    std::vector<Fault> faults;
+    Sections sections;
+    Unclaimed unclaimed = Unclaimed::Refused;
 
-    void fault(const toml::source_region& where, std::string reason) {
-        faults.push_back(Fault{static_cast<int>(where.begin.line),
-                               static_cast<int>(where.begin.column), std::move(reason)});
-    }
-
-    void unknownKey(const toml::key& key, const toml::node& node, std::string_view where) {
-        const bool table = node.is_table() || node.is_array_of_tables();
-        fault(key.source(), std::string(table ? "unknown table " : "unknown key ") +
-                                inQuotes(key.str()) + std::string(where));
-    }
-
-    const toml::table* table(const toml::key& key, const toml::node& node) {
-        if (const toml::table* t = node.as_table()) return t;
-        fault(key.source(), inQuotes(key.str()) + " must be a table");
-        return nullptr;
-    }
-
-    std::optional<std::string> string(const toml::key& key, const toml::node& node) {
-        if (const auto* s = node.as_string()) return s->get();
-        fault(node.source(), inQuotes(key.str()) + " must be a string");
-        return std::nullopt;
-    }
-
-    std::optional<std::int64_t> integer(const toml::key& key, const toml::node& node,
-                                        std::int64_t min, std::int64_t max) {
-        const auto* i = node.as_integer();
-        if (i == nullptr) {
-            fault(node.source(), inQuotes(key.str()) + " must be an integer");
-            return std::nullopt;
+    // A table or projector key the fleet does not read: the first section that takes it.
+    template <typename Offer>
+    void offer(const toml::key& key, const toml::node& node, std::string_view where, Offer take) {
+        for (InventorySection* section : sections) {
+            if (take(*section)) return;
         }
-        if (i->get() < min || i->get() > max) {
-            fault(node.source(), inQuotes(key.str()) + " is " + std::to_string(i->get()) +
-                                     ", out of range " + std::to_string(min) + ".." +
-                                     std::to_string(max));
-            return std::nullopt;
-        }
-        return i->get();
+        if (unclaimed == Unclaimed::Refused) unknownKey(key, node, where);
     }
 
     // Timing keys the file gives, in [defaults] or in the projector being read.
     std::set<std::string_view> givenDefaults;
-    // Each PJLink port with its key, checked against the HTTP port once [service] is read.
-    std::vector<std::pair<std::uint16_t, toml::source_region>> pjlinkSources;
     std::set<std::string_view> given;
     bool lookUpNames = true;
 
@@ -206,139 +106,6 @@ public:
         }
         givenDefaults.insert(given.begin(), given.end());
         given.clear();
-    }
-
-    void service(const toml::table& table, ServiceSettings& service) {
-        for (const auto& [key, node] : table) {
-            const std::string_view name = key.str();
-            if (name == "listen") {
-                if (const auto text = string(key, node)) listen(node, *text, service);
-            } else if (name == "token_file") {
-                if (const auto text = string(key, node)) {
-                    if (text->empty()) fault(node.source(), "\"token_file\" must not be empty");
-                    service.tokenFile = *text;
-                }
-            } else if (name == "lamp_warning_hours") {
-                if (const auto v = integer(key, node, 0, 65535)) {
-                    service.lampWarningHours = static_cast<unsigned>(*v);
-                }
-            } else if (name == "max_body_bytes") {
-                if (const auto v = integer(key, node, 16, 16 * 1024 * 1024)) {
-                    service.maxBodyBytes = static_cast<std::size_t>(*v);
-                }
-            } else if (name == "pjlink_host") {
-                if (const auto text = string(key, node)) {
-                    in_addr v4{};
-                    in6_addr v6{};
-                    if (::inet_pton(AF_INET, text->c_str(), &v4) != 1 &&
-                        ::inet_pton(AF_INET6, text->c_str(), &v6) != 1 && !validHostName(*text)) {
-                        fault(node.source(), "\"pjlink_host\" " + inQuotes(*text) +
-                                                 " is no address (e.g. \"0.0.0.0\" or \"::1\")");
-                    }
-                    service.pjlinkHost = *text;
-                }
-            } else if (name == "pjlink_idle_timeout_ms") {
-                if (const auto v = integer(key, node, 100, 600000)) {
-                    service.pjlinkIdleTimeout = Milliseconds(*v);
-                }
-            } else {
-                unknownKey(key, node, " in [service]");
-            }
-        }
-    }
-
-    void mqtt(const toml::table& table, MqttSettings& mqtt) {
-        mqtt.line = static_cast<int>(table.source().begin.line);
-        for (const auto& [key, node] : table) {
-            const std::string_view name = key.str();
-            const auto entry = std::find_if(std::begin(kMqttKeys), std::end(kMqttKeys),
-                                            [name](const MqttKey& k) { return k.key == name; });
-            if (entry == std::end(kMqttKeys)) {
-                unknownKey(key, node, " in [mqtt]");
-                continue;
-            }
-            if (entry->kind == MqttKind::Integer) {
-                if (const auto v = integer(key, node, entry->min, entry->max)) {
-                    entry->store(mqtt, *v);
-                }
-                continue;
-            }
-            if (entry->kind == MqttKind::Boolean) {
-                if (const auto* b = node.as_boolean()) {
-                    entry->store(mqtt, b->get() ? 1 : 0);
-                } else {
-                    fault(node.source(), inQuotes(key.str()) + " must be true or false");
-                }
-                continue;
-            }
-            const auto text = string(key, node);
-            if (!text) continue;
-            const bool plain = std::none_of(text->begin(), text->end(), [](char c) {
-                return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-            });
-            if (text->empty() || !plain) {
-                fault(node.source(),
-                      inQuotes(key.str()) + " must not be empty nor hold control characters");
-            } else if (entry->kind != MqttKind::Text &&
-                       !validTopicLevels(*text, entry->kind == MqttKind::Levels)) {
-                fault(node.source(),
-                      inQuotes(key.str()) + " " + inQuotes(*text) +
-                          " is no topic level: letters, digits, '-', '_' or '.'" +
-                          (entry->kind == MqttKind::Levels ? ", levels joined by '/'" : "") +
-                          "; no '+', '#' or empty level");
-            }
-            mqtt.*(entry->text) = *text;
-        }
-        if (mqtt.host.empty() && !table.contains("host")) {
-            fault(table.source(), "[mqtt] without a \"host\"");
-        }
-        if (!mqtt.passwordFile.empty() && mqtt.username.empty()) {
-            fault(table["password_file"].node()->source(), "\"password_file\" needs \"username\"");
-        }
-        if (mqtt.site.empty()) mqtt.site = hostSite();
-        if (mqtt.clientId.empty()) mqtt.clientId = "zolvaned-" + mqtt.site;
-    }
-
-    // "host:port", the host a dotted IPv4 address, a host name or an IPv6 address in brackets.
-    void listen(const toml::node& node, const std::string& text, ServiceSettings& service) {
-        const auto bad = [&](std::string why) {
-            fault(node.source(), "listen address " + inQuotes(text) + " " + why +
-                                     " (host:port, e.g. \"127.0.0.1:8470\" or \"[::1]:8470\")");
-        };
-        std::string host;
-        std::string_view rest;
-        if (!text.empty() && text.front() == '[') {
-            const auto close = text.find(']');
-            if (close == std::string::npos) return bad("lacks its closing ']'");
-            host = text.substr(1, close - 1);
-            in6_addr address{};
-            if (::inet_pton(AF_INET6, host.c_str(), &address) != 1) {
-                return bad("has no IPv6 address in its brackets");
-            }
-            rest = std::string_view(text).substr(close + 1);
-        } else {
-            const auto colon = text.rfind(':');
-            if (colon == std::string::npos) return bad("has no port");
-            host = text.substr(0, colon);
-            rest = std::string_view(text).substr(colon);
-            const bool numeric = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
-                return (c >= '0' && c <= '9') || c == '.';
-            });
-            in_addr address{};
-            if (numeric ? ::inet_pton(AF_INET, host.c_str(), &address) != 1
-                        : !validHostName(host)) {
-                return bad("has no valid host");
-            }
-        }
-        if (rest.size() < 2 || rest.front() != ':' || rest.size() > 6) return bad("has no port");
-        unsigned port = 0;
-        for (const char c : rest.substr(1)) {
-            if (c < '0' || c > '9') return bad("has no port");
-            port = port * 10 + static_cast<unsigned>(c - '0');
-        }
-        if (port < 1 || port > 65535) return bad("has a port outside 1..65535");
-        service.listenHost = host;
-        service.listenPort = static_cast<std::uint16_t>(port);
     }
 
     void groups(const toml::node& node, ProjectorEntry& entry) {
@@ -414,26 +181,13 @@ public:
                 }
             } else if (name == "groups") {
                 groups(node, entry);
-            } else if (name == "pjlink_port") {
-                if (const auto v = integer(key, node, 1, 65535)) {
-                    entry.pjlinkPort = static_cast<std::uint16_t>(*v);
-                }
-            } else if (name == "pjlink_password_file") {
-                if (const auto text = string(key, node)) {
-                    if (text->empty()) {
-                        fault(node.source(), "\"pjlink_password_file\" must not be empty");
-                    }
-                    entry.pjlinkPasswordFile = *text;
-                }
             } else if (!timing(key, node, entry.timing)) {
-                unknownKey(key, node, " in [[projector]]");
+                offer(key, node, " in [[projector]]", [&](InventorySection& section) {
+                    return section.projectorKey(key, node, *this);
+                });
             }
         }
         if (!named) fault(table.source(), "projector without a \"name\"");
-        if (!entry.pjlinkPasswordFile.empty() && entry.pjlinkPort == 0) {
-            fault(table["pjlink_password_file"].node()->source(),
-                  "\"pjlink_password_file\" needs \"pjlink_port\"");
-        }
         if (!addressed) fault(table.source(), "projector without an \"address\"");
         if (entry.label.empty()) entry.label = entry.name;
         // A serial projector answers within a frame's time or not at all: unless the file says
@@ -444,6 +198,7 @@ public:
                 entry.timing.receiveTimeout = Milliseconds(1000);
             }
         }
+        for (InventorySection* section : sections) section->projectorRead(entry, table, *this);
         const bool sound = faults.size() == faultsBefore;
         return {std::move(entry), sound};
     }
@@ -456,7 +211,6 @@ public:
             return;
         }
         std::map<std::string, int> names;  // the line of each name's first use
-        std::map<int, int> pjlinkPorts;    // and of each PJLink port's
         struct Read {
             ProjectorEntry entry;
             bool sound;
@@ -465,17 +219,6 @@ public:
         std::vector<Read> read;
         for (const toml::node& item : *list) {
             auto [entry, sound] = projector(*item.as_table(), defaults);
-            if (entry.pjlinkPort != 0) {
-                const auto [first, added] = pjlinkPorts.emplace(entry.pjlinkPort, entry.line);
-                const auto source = (*item.as_table())["pjlink_port"].node()->source();
-                if (!added) {
-                    fault(source, "\"pjlink_port\" " + std::to_string(entry.pjlinkPort) +
-                                      " is used twice (first on line " +
-                                      std::to_string(first->second) + ")");
-                    sound = false;
-                }
-                pjlinkSources.emplace_back(entry.pjlinkPort, source);
-            }
             if (!entry.name.empty()) {
                 const auto [first, added] = names.emplace(entry.name, entry.line);
                 if (!added) {
@@ -530,6 +273,48 @@ public:
 
 }  // namespace
 
+std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+void InventoryChecks::fault(const toml::source_region& where, std::string reason) {
+    faults.push_back(Fault{static_cast<int>(where.begin.line), static_cast<int>(where.begin.column),
+                           std::move(reason)});
+}
+
+void InventoryChecks::unknownKey(const toml::key& key, const toml::node& node,
+                                 std::string_view where) {
+    const bool table = node.is_table() || node.is_array_of_tables();
+    fault(key.source(), std::string(table ? "unknown table " : "unknown key ") +
+                            inQuotes(key.str()) + std::string(where));
+}
+
+const toml::table* InventoryChecks::table(const toml::key& key, const toml::node& node) {
+    if (const toml::table* t = node.as_table()) return t;
+    fault(key.source(), inQuotes(key.str()) + " must be a table");
+    return nullptr;
+}
+
+std::optional<std::string> InventoryChecks::string(const toml::key& key, const toml::node& node) {
+    if (const auto* s = node.as_string()) return s->get();
+    fault(node.source(), inQuotes(key.str()) + " must be a string");
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> InventoryChecks::integer(const toml::key& key, const toml::node& node,
+                                                     std::int64_t min, std::int64_t max) {
+    const auto* i = node.as_integer();
+    if (i == nullptr) {
+        fault(node.source(), inQuotes(key.str()) + " must be an integer");
+        return std::nullopt;
+    }
+    if (i->get() < min || i->get() > max) {
+        fault(node.source(), inQuotes(key.str()) + " is " + std::to_string(i->get()) +
+                                 ", out of range " + std::to_string(min) + ".." +
+                                 std::to_string(max));
+        return std::nullopt;
+    }
+    return i->get();
+}
+
 const ProjectorEntry* Inventory::find(std::string_view name) const {
     for (const ProjectorEntry& entry : projectors) {
         if (entry.name == name) return &entry;
@@ -544,7 +329,8 @@ std::vector<std::string> Inventory::groups() const {
     return {all.begin(), all.end()};
 }
 
-LoadResult parseInventory(std::string_view text, bool lookUpNames) {
+LoadResult parseInventory(std::string_view text, bool lookUpNames, Sections sections,
+                          Unclaimed unclaimed) {
     LoadResult result;
     toml::table root;
     try {
@@ -558,6 +344,8 @@ LoadResult parseInventory(std::string_view text, bool lookUpNames) {
 
     Reader reader;
     reader.lookUpNames = lookUpNames;
+    reader.sections = sections;
+    reader.unclaimed = unclaimed;
     Inventory inventory;
     // Defaults first, wherever the file puts them, so that every projector inherits them.
     Timing defaults;
@@ -570,27 +358,15 @@ LoadResult parseInventory(std::string_view text, bool lookUpNames) {
     for (const auto& [key, node] : root) {
         const std::string_view name = key.str();
         if (name == "defaults") continue;
-        if (name == "service") {
-            if (const toml::table* table = reader.table(key, node)) {
-                reader.service(*table, inventory.service);
-            }
-        } else if (name == "mqtt") {
-            if (const toml::table* table = reader.table(key, node)) {
-                inventory.mqtt.emplace();
-                reader.mqtt(*table, *inventory.mqtt);
-            }
-        } else if (name == "projector") {
+        if (name == "projector") {
             reader.projectors(key, node, defaults, inventory);
         } else {
-            reader.unknownKey(key, node, "");
+            reader.offer(key, node, "", [&](InventorySection& section) {
+                return section.table(key, node, reader);
+            });
         }
     }
-    for (const auto& [port, source] : reader.pjlinkSources) {
-        if (port == inventory.service.listenPort) {
-            reader.fault(source, "\"pjlink_port\" " + std::to_string(port) +
-                                     " is the HTTP port of \"listen\"");
-        }
-    }
+    for (InventorySection* section : sections) section->finish(reader);
     result.faults = std::move(reader.faults);
     std::stable_sort(result.faults.begin(), result.faults.end(),
                      [](const Fault& a, const Fault& b) {
@@ -600,7 +376,8 @@ LoadResult parseInventory(std::string_view text, bool lookUpNames) {
     return result;
 }
 
-LoadResult loadInventory(const std::filesystem::path& file) {
+LoadResult loadInventory(const std::filesystem::path& file, Sections sections,
+                         Unclaimed unclaimed) {
     const auto refused = [](std::string reason) {
         LoadResult result;
         result.faults.push_back(Fault{0, 0, std::move(reason)});
@@ -641,7 +418,7 @@ LoadResult loadInventory(const std::filesystem::path& file) {
         }
     }
     ::close(fd);
-    return parseInventory(text);
+    return parseInventory(text, true, sections, unclaimed);
 }
 
 std::string describe(const std::filesystem::path& file, const Fault& fault) {

@@ -184,31 +184,33 @@ constexpr auto kCrowdingReport = std::chrono::seconds(10);
 
 class Gateways::Impl {
 public:
-    Impl(fleet::Fleet& fleet, const fleet::Inventory& inventory, Limits limits)
+    Impl(fleet::Fleet& fleet, const fleet::Inventory& inventory, Settings settings,
+         std::chrono::milliseconds idle, Limits limits)
         : fleet_(fleet),
           inventory_(inventory),
+          settings_(std::move(settings)),
           limits_(limits),
-          idle_(inventory.service.pjlinkIdleTimeout) {}
+          idle_(idle) {}
 
     bool start(const std::string& host, std::string* why) {
-        for (const fleet::ProjectorEntry& entry : inventory_.projectors) {
-            if (entry.pjlinkPort == 0) continue;
+        for (const Port& port : settings_.ports) {
+            const fleet::ProjectorEntry& entry = *inventory_.find(port.projector);
             Gateway gateway;
             gateway.queue = fleet_.find(entry.name);
             gateway.who.name = entry.label;
             gateway.who.info = std::string("zolvaned ") + ZOLVANE_VERSION + " " + entry.name;
-            if (!entry.pjlinkPasswordFile.empty()) {
-                gateway.password = readPassword(entry.pjlinkPasswordFile, why);
+            if (!port.passwordFile.empty()) {
+                gateway.password = readPassword(port.passwordFile, why);
                 if (!gateway.password) return closeAll();
             }
-            gateway.fd = listenOn(host, entry.pjlinkPort, why);
+            gateway.fd = listenOn(host, port.number, why);
             if (gateway.fd < 0) {
                 *why = "pjlink: " + *why;
                 return closeAll();
             }
             log(Level::Info, "pjlink " + entry.name + ": listening on " +
                                  (host.find(':') == std::string::npos ? host : "[" + host + "]") +
-                                 ":" + std::to_string(entry.pjlinkPort) +
+                                 ":" + std::to_string(port.number) +
                                  (gateway.password ? " with a password" : ""));
             gateways_.push_back(std::move(gateway));
         }
@@ -712,6 +714,7 @@ private:
 
     fleet::Fleet& fleet_;
     const fleet::Inventory& inventory_;
+    const Settings settings_;
     Limits limits_;
     std::chrono::milliseconds idle_;
     std::vector<Gateway> gateways_;
@@ -735,8 +738,9 @@ private:
     std::thread thread_;
 };
 
-Gateways::Gateways(fleet::Fleet& fleet, const fleet::Inventory& inventory, Limits limits)
-    : impl_(std::make_unique<Impl>(fleet, inventory, limits)) {}
+Gateways::Gateways(fleet::Fleet& fleet, const fleet::Inventory& inventory, Settings settings,
+                   std::chrono::milliseconds idle, Limits limits)
+    : impl_(std::make_unique<Impl>(fleet, inventory, std::move(settings), idle, limits)) {}
 Gateways::~Gateways() { stop(); }
 bool Gateways::start(const std::string& host, std::string* why) { return impl_->start(host, why); }
 void Gateways::stop() { impl_->stop(); }

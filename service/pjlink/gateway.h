@@ -5,10 +5,12 @@
 // port closes its quietest connection for a newcomer rather than turning the newcomer away.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
 
+#include "pjlink/settings.h"
 #include "zolvane_fleet/fleet.h"
 
 namespace zolvane::service::pjlink {
@@ -20,7 +22,9 @@ struct Limits {
 
 class Gateways {
 public:
-    Gateways(fleet::Fleet& fleet, const fleet::Inventory& inventory, Limits limits = {});
+    // idle: how long a connection may stay silent before it is closed.
+    Gateways(fleet::Fleet& fleet, const fleet::Inventory& inventory, Settings settings,
+             std::chrono::milliseconds idle, Limits limits = {});
     ~Gateways();  // stop()
     Gateways(const Gateways&) = delete;
     Gateways& operator=(const Gateways&) = delete;

@@ -6,10 +6,36 @@
 
 #include <filesystem>
 
+#include "mqtt/settings.h"
+#include "pjlink/settings.h"
+#include "settings.h"
+#include "zolvane_fleet/inventory_section.h"
+
 using namespace zolvane::fleet;
 using std::chrono::milliseconds;
+namespace service = zolvane::service;
 
 namespace {
+
+// The inventory as the service reads it: the fleet's part and the service's sections.
+struct ServiceRead {
+    service::Settings service;
+    std::optional<service::mqtt::Settings> mqtt;
+    service::pjlink::Settings pjlink;
+    LoadResult result;
+};
+
+ServiceRead serviceRead(std::string_view text) {
+    ServiceRead read;
+    const std::unique_ptr<InventorySection> readers[] = {
+        service::settingsReader(read.service), service::mqtt::settingsReader(read.mqtt),
+        service::pjlink::settingsReader(read.pjlink, read.service)};
+    InventorySection* const sections[] = {readers[0].get(), readers[1].get(), readers[2].get()};
+    read.result = parseInventory(text, true, sections);
+    return read;
+}
+
+LoadResult read(std::string_view text) { return serviceRead(text).result; }
 
 struct BadFile {
     const char* text;
@@ -22,7 +48,7 @@ const std::string kGood = "address = \"tcp://127.0.0.1:2323\"\n";
 class BadInventory : public testing::TestWithParam<BadFile> {};
 
 TEST_P(BadInventory, IsRefusedWithLineAndReason) {
-    const LoadResult result = parseInventory(GetParam().text);
+    const LoadResult result = read(GetParam().text);
     EXPECT_FALSE(result.inventory);
     ASSERT_EQ(result.faults.size(), 1u) << result.faults.front().reason;
     EXPECT_EQ(result.faults[0].line, GetParam().line) << result.faults[0].reason;
@@ -183,7 +209,7 @@ TEST(Inventory, RefusesWhatIsNoFileAndSeesThroughDeviceLinks) {
 }
 
 TEST(Inventory, CollectsEveryFaultInLineOrder) {
-    const LoadResult result = parseInventory(
+    const LoadResult result = read(
         "[[projector]]\nname = \"b c\"\naddress = \"tcp://:1\"\n[service]\nlisten = 5\nx = 1\n");
     std::vector<int> lines;
     for (const Fault& fault : result.faults) lines.push_back(fault.line);
@@ -197,7 +223,7 @@ TEST(Inventory, CollectsEveryFaultInLineOrder) {
 }
 
 TEST(Inventory, ReadsServiceDefaultsAndOverrides) {
-    const LoadResult result = parseInventory(R"(
+    const ServiceRead read = serviceRead(R"(
 [service]
 listen = "[::1]:9000"
 token_file = "/etc/zolvaned/token"
@@ -226,13 +252,13 @@ offline_after = 4
 name = "Room_1.b"
 address = "serial:///dev/ttyUSB0"
 )");
-    ASSERT_TRUE(result.inventory) << result.faults.front().reason;
-    const Inventory& inventory = *result.inventory;
-    EXPECT_EQ(inventory.service.listenHost, "::1");
-    EXPECT_EQ(inventory.service.listenPort, 9000);
-    EXPECT_EQ(inventory.service.tokenFile, "/etc/zolvaned/token");
-    EXPECT_EQ(inventory.service.lampWarningHours, 2500u);
-    EXPECT_EQ(inventory.service.maxBodyBytes, 4096u);
+    ASSERT_TRUE(read.result.inventory) << read.result.faults.front().reason;
+    const Inventory& inventory = *read.result.inventory;
+    EXPECT_EQ(read.service.listenHost, "::1");
+    EXPECT_EQ(read.service.listenPort, 9000);
+    EXPECT_EQ(read.service.tokenFile, "/etc/zolvaned/token");
+    EXPECT_EQ(read.service.lampWarningHours, 2500u);
+    EXPECT_EQ(read.service.maxBodyBytes, 4096u);
     ASSERT_EQ(inventory.projectors.size(), 2u);
 
     const ProjectorEntry& a = inventory.projectors[0];
@@ -291,7 +317,7 @@ receive_timeout_ms = 2500
 
 // The broker table: every key as given, and the site and client id made from the host name.
 TEST(InventoryRead, MqttKeysAndDefaults) {
-    const LoadResult full = parseInventory(R"([mqtt]
+    const ServiceRead full = serviceRead(R"([mqtt]
 host = "broker"
 port = 8883
 client_id = "c1"
@@ -305,8 +331,8 @@ discovery = false
 discovery_prefix = "ha"
 keepalive_s = 10
 )");
-    ASSERT_TRUE(full.inventory && full.inventory->mqtt) << full.faults.front().reason;
-    const MqttSettings& m = *full.inventory->mqtt;
+    ASSERT_TRUE(full.result.inventory && full.mqtt) << full.result.faults.front().reason;
+    const service::mqtt::Settings& m = *full.mqtt;
     EXPECT_EQ(std::tie(m.host, m.port, m.clientId, m.username, m.passwordFile, m.caFile),
               std::make_tuple("broker", 8883, "c1", "u", "/p", "/ca.pem"));
     EXPECT_EQ(std::tie(m.topicPrefix, m.site, m.qos, m.discovery, m.discoveryPrefix),
@@ -314,14 +340,46 @@ keepalive_s = 10
     EXPECT_EQ(m.keepalive, std::chrono::seconds(10));
     EXPECT_EQ(m.line, 1);
 
-    const LoadResult bare = parseInventory("[mqtt]\nhost = \"broker\"\n");
-    ASSERT_TRUE(bare.inventory && bare.inventory->mqtt);
-    const MqttSettings& d = *bare.inventory->mqtt;
+    const ServiceRead bare = serviceRead("[mqtt]\nhost = \"broker\"\n");
+    ASSERT_TRUE(bare.result.inventory && bare.mqtt);
+    const service::mqtt::Settings& d = *bare.mqtt;
     EXPECT_FALSE(d.site.empty());
     EXPECT_EQ(d.site.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                        "0123456789-_"),
               std::string::npos);
     EXPECT_EQ(d.clientId, "zolvaned-" + d.site);
     EXPECT_EQ(std::tie(d.port, d.qos, d.topicPrefix), std::make_tuple(1883, 1, "zolvane"));
-    EXPECT_FALSE(parseInventory("").inventory->mqtt);
+    EXPECT_FALSE(serviceRead("").mqtt);
+}
+
+// The command-line tool reads the projectors only: the service's tables and keys are left to the
+// service, whose sections read them; with neither they are refused.
+TEST(InventoryRead, WhatNoSectionTakesIsSkippedOrRefused) {
+    const std::string text =
+        "[service]\nlisten = \"x\"\n[mqtt]\nport = 0\n[[projector]]\nname = \"a\"\n"
+        "address = \"tcp://127.0.0.1\"\npjlink_port = 4352\npjlink_password_file = \"/p\"\n";
+    const struct {
+        Unclaimed unclaimed;
+        std::vector<std::string> faults;
+    } rows[] = {
+        {Unclaimed::Skipped, {}},
+        {Unclaimed::Refused,
+         {"1:2: unknown table \"service\"", "3:2: unknown table \"mqtt\"",
+          "8:1: unknown key \"pjlink_port\" in [[projector]]",
+          "9:1: unknown key \"pjlink_password_file\" in [[projector]]"}},
+    };
+    for (const auto& row : rows) {
+        const LoadResult result = parseInventory(text, false, {}, row.unclaimed);
+        std::vector<std::string> faults;
+        for (const Fault& fault : result.faults) faults.push_back(describe("", fault).substr(1));
+        EXPECT_EQ(faults, row.faults);
+        EXPECT_EQ(result.inventory.has_value(), row.faults.empty());
+    }
+    const ServiceRead read = serviceRead(
+        "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1\"\npjlink_port = 4352\n"
+        "pjlink_password_file = \"/p\"\n[[projector]]\nname = \"b\"\naddress = \"tcp://h\"\n");
+    ASSERT_EQ(read.pjlink.ports.size(), 1u);
+    EXPECT_EQ(std::tie(read.pjlink.ports[0].projector, read.pjlink.ports[0].number,
+                       read.pjlink.ports[0].passwordFile),
+              std::make_tuple("a", 4352, "/p"));
 }

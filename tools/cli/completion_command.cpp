@@ -80,7 +80,7 @@ void PrintTargets(std::ostream& out, const std::vector<std::string>& args) {
     const std::filesystem::path file =
         args.empty() ? DefaultInventory() : std::filesystem::path(args.front());
     if (file.empty()) return;
-    const fleet::LoadResult loaded = fleet::loadInventory(file);
+    const fleet::LoadResult loaded = fleet::loadInventory(file, {}, fleet::Unclaimed::Skipped);
     if (!loaded.inventory) return;
     out << "@all\n";
     for (const fleet::ProjectorEntry& projector : loaded.inventory->projectors) {

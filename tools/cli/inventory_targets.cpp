@@ -90,7 +90,7 @@ NamedTarget Target(const fleet::ProjectorEntry& entry, const std::filesystem::pa
 std::vector<NamedTarget> ResolveTargets(const std::vector<std::string>& words,
                                         const std::optional<std::string>& named) {
     const std::filesystem::path file = ChooseInventory(named);
-    const fleet::LoadResult loaded = fleet::loadInventory(file);
+    const fleet::LoadResult loaded = fleet::loadInventory(file, {}, fleet::Unclaimed::Skipped);
     if (!loaded.inventory) {
         // Every fault on a line of its own, as the fleet service's --check prints them.
         std::string faults = "the inventory has faults:";

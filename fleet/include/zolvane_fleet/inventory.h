@@ -1,16 +1,7 @@
 // The inventory: one TOML file naming every projector of a site, its address, its groups and
-// its timing, and the service's own settings. Read whole and checked whole: a file with any
-// fault is refused with every fault found, each with its line.
-//
-//   [service]
-//   listen = "127.0.0.1:8470"          # host:port, IPv6 in brackets
-//   token_file = "/etc/zolvaned/token" # write calls need "Authorization: Bearer <token>"
-//   lamp_warning_hours = 3000          # the web page marks lamps past this
-//   max_body_bytes = 65536
-//   pjlink_host = "0.0.0.0"            # where the PJLink gateways listen; the listen host if not
-//
-//   [mqtt]                             # the broker side, see docs/mqtt.md
-//   host = "broker.example.org"
+// its timing; beside them the settings of the programs that read it (the service's [service],
+// [mqtt] and pjlink_* keys), read by sections of their own (inventory_section.h). Read whole and
+// checked whole: a file with any fault is refused with every fault found, each with its line.
 //
 //   [defaults]                         # any timing key, for every projector
 //   poll_interval_ms = 5000
@@ -21,8 +12,6 @@
 //   groups = ["east-wing", "halls"]
 //   label = "Hall A"                   # shown on the web page; the name when left out
 //   receive_timeout_ms = 2000          # any timing key, for this projector
-//   pjlink_port = 4352                 # a PJLink gateway for it, see docs/pjlink.md
-//   pjlink_password_file = "/etc/zolvaned/hall-a.pjlink"  # first line, at most 32 characters
 #pragma once
 
 #include <chrono>
@@ -30,6 +19,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,42 +49,10 @@ struct ProjectorEntry {
     std::string address;
     std::vector<std::string> groups;
     Timing timing;
-    std::uint16_t pjlinkPort = 0;    // 0: no PJLink gateway for it
-    std::string pjlinkPasswordFile;  // empty: PJLink without authentication
-    int line = 0;                    // where the entry starts in the file
-};
-
-struct ServiceSettings {
-    std::string listenHost = "127.0.0.1";
-    std::uint16_t listenPort = 8470;
-    std::string tokenFile;  // empty: no token needed
-    unsigned lampWarningHours = 3000;
-    std::size_t maxBodyBytes = 65536;
-    std::string pjlinkHost;  // empty: listenHost
-    // pjlink_idle_timeout_ms: for the tests, which cannot wait out the 30 s of PJLink.
-    Milliseconds pjlinkIdleTimeout{30000};
-};
-
-// The broker connection; present only when the file has an [mqtt] table (see docs/mqtt.md).
-struct MqttSettings {
-    std::string host;
-    std::uint16_t port = 1883;
-    std::string clientId;  // "zolvaned-" + site when the file gives none
-    std::string username;
-    std::string passwordFile;  // its first line is the password; needs username
-    std::string caFile;        // TLS when set
-    std::string topicPrefix = "zolvane";
-    std::string site;  // the host name when the file gives none
-    int qos = 1;
-    bool discovery = true;
-    std::string discoveryPrefix = "homeassistant";
-    std::chrono::seconds keepalive{30};
-    int line = 0;  // where the table starts
+    int line = 0;  // where the entry starts in the file
 };
 
 struct Inventory {
-    ServiceSettings service;
-    std::optional<MqttSettings> mqtt;
     std::vector<ProjectorEntry> projectors;  // in file order
 
     const ProjectorEntry* find(std::string_view name) const;
@@ -113,12 +71,22 @@ struct LoadResult {
     std::vector<Fault> faults;           // in line order
 };
 
+class InventorySection;
+using Sections = std::span<InventorySection* const>;
+// What becomes of a table or a projector key that no section takes. Skipped is for a program
+// that reads the projectors only (the command-line tool): the service's tables and keys are the
+// service's to check.
+enum class Unclaimed { Refused, Skipped };
+
 // Checks names (unique, and "all" is no group name), addresses (as the link API reads them),
-// types and ranges of every key, and refuses unknown keys and tables.
+// types and ranges of every key, and refuses unknown keys and tables; every other table and
+// projector key goes to the sections, in their order, until one takes it.
 // Host names of addresses are looked up (at most 2 s for all) to find one projector under two
 // names; lookUpNames false compares them as written.
-LoadResult parseInventory(std::string_view text, bool lookUpNames = true);
-LoadResult loadInventory(const std::filesystem::path& file);
+LoadResult parseInventory(std::string_view text, bool lookUpNames = true, Sections sections = {},
+                          Unclaimed unclaimed = Unclaimed::Refused);
+LoadResult loadInventory(const std::filesystem::path& file, Sections sections = {},
+                         Unclaimed unclaimed = Unclaimed::Refused);
 
 // "FILE:LINE:COLUMN: reason", or "FILE: reason" for a fault without a line.
 std::string describe(const std::filesystem::path& file, const Fault& fault);

@@ -1,0 +1,53 @@
+// The parts of the inventory that the fleet does not read itself: its other top-level tables
+// and the keys of [[projector]] that are not the fleet's, each read by the part of the program
+// that uses it. The checks every part reads its keys with are the fleet's, so that every key,
+// wherever it is, is refused in the same words.
+#pragma once
+
+#include <toml++/toml.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zolvane_fleet/inventory.h"
+
+namespace zolvane::fleet {
+
+// Each check records its fault with its place and the reading goes on.
+class InventoryChecks {
+public:
+    std::vector<Fault> faults;  // in the order found
+
+    void fault(const toml::source_region& where, std::string reason);
+    // "unknown key "x"" or "unknown table "x"", followed by where (" in [service]").
+    void unknownKey(const toml::key& key, const toml::node& node, std::string_view where);
+    const toml::table* table(const toml::key& key, const toml::node& node);
+    std::optional<std::string> string(const toml::key& key, const toml::node& node);
+    std::optional<std::int64_t> integer(const toml::key& key, const toml::node& node,
+                                        std::int64_t min, std::int64_t max);
+};
+
+std::string inQuotes(std::string_view text);
+
+// One reader of the inventory beside the fleet's. The fleet offers it every top-level table and
+// every key of a [[projector]] that is not its own, in file order; what no reader takes is
+// refused as unknown.
+class InventorySection {
+public:
+    virtual ~InventorySection() = default;
+    // A top-level table other than [defaults] and [[projector]]; false when not this reader's.
+    virtual bool table(const toml::key&, const toml::node&, InventoryChecks&) { return false; }
+    // A key of the [[projector]] being read; false when not this reader's.
+    virtual bool projectorKey(const toml::key&, const toml::node&, InventoryChecks&) {
+        return false;
+    }
+    // The end of each [[projector]], with the entry the fleet read from it.
+    virtual void projectorRead(const ProjectorEntry&, const toml::table&, InventoryChecks&) {}
+    // The end of the file: checks across tables.
+    virtual void finish(InventoryChecks&) {}
+};
+
+}  // namespace zolvane::fleet

@@ -1,0 +1,52 @@
+// A front end: a way in to the fleet for the outside (the HTTP API, the broker, the PJLink
+// gateways). Each is made from its own part of the inventory, started before the fleet and
+// stopped after it; front_ends.cpp lists them all.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "command_line.h"
+#include "settings.h"
+#include "zolvane_fleet/fleet.h"
+
+namespace zolvane::service {
+
+// What every front end is made from.
+struct FrontEndContext {
+    fleet::Fleet& fleet;
+    const fleet::Inventory& inventory;
+    const Settings& settings;  // [service]
+    ListenAddress listen;      // the command line's, else [service]'s
+};
+
+class FrontEnd {
+public:
+    virtual ~FrontEnd() = default;
+    virtual std::string_view name() const = 0;
+    // Before the fleet starts, so that a port in use or a file that cannot be read stops the
+    // start cleanly: false with the reason, nothing left open.
+    virtual bool start(std::string* why) = 0;
+    // Once the fleet has started.
+    virtual void serve() {}
+    // Before the fleet stops: no new work is taken, and what waits on a queue is answered as the
+    // fleet stops rather than holding up the stop.
+    virtual void closing() {}
+    // After the fleet has stopped (every command queued has been answered by then), or when a
+    // later front end could not start.
+    virtual void stop() = 0;
+};
+
+// A front end's part of the inventory, read with the rest of it, and the front end made from
+// what was read.
+class FrontEndPart {
+public:
+    virtual ~FrontEndPart() = default;
+    // nullptr: it reads nothing of its own.
+    virtual fleet::InventorySection* reader() { return nullptr; }
+    // nullptr: the inventory asks for none.
+    virtual std::unique_ptr<FrontEnd> make(const FrontEndContext& context) const = 0;
+};
+
+}  // namespace zolvane::service

@@ -1,0 +1,43 @@
+#include "front_ends.h"
+
+#include "http/api_front_end.h"
+#include "mqtt/bridge_front_end.h"
+#include "pjlink/gateway_front_end.h"
+#include "zolvane_fleet/inventory_section.h"
+
+namespace zolvane::service {
+namespace {
+
+// One row per front end, in the order they start; the fleet starts after the last.
+using FrontEndKind = std::unique_ptr<FrontEndPart> (*)(const Settings& service);
+const FrontEndKind kFrontEnds[] = {
+    http::frontEnd,
+    mqtt::frontEnd,
+    pjlink::frontEnd,
+};
+
+}  // namespace
+
+ServiceInventory::ServiceInventory(const std::filesystem::path& file) {
+    const auto service = settingsReader(settings_);
+    std::vector<fleet::InventorySection*> sections{service.get()};
+    for (const FrontEndKind kind : kFrontEnds) {
+        parts_.push_back(kind(settings_));
+        if (fleet::InventorySection* reader = parts_.back()->reader()) sections.push_back(reader);
+    }
+    loaded_ = fleet::loadInventory(file, sections);
+}
+
+ServiceInventory::~ServiceInventory() = default;
+
+std::vector<std::unique_ptr<FrontEnd>> ServiceInventory::frontEnds(
+    fleet::Fleet& fleet, const ListenAddress& listen) const {
+    const FrontEndContext context{fleet, *loaded_.inventory, settings_, listen};
+    std::vector<std::unique_ptr<FrontEnd>> made;
+    for (const auto& part : parts_) {
+        if (auto frontEnd = part->make(context)) made.push_back(std::move(frontEnd));
+    }
+    return made;
+}
+
+}  // namespace zolvane::service

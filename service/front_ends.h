@@ -1,0 +1,31 @@
+// Every front end of the service, and the inventory read with each one's part of it.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "front_end.h"
+#include "settings.h"
+#include "zolvane_fleet/inventory.h"
+
+namespace zolvane::service {
+
+class ServiceInventory {
+public:
+    explicit ServiceInventory(const std::filesystem::path& file);
+    ~ServiceInventory();
+
+    const fleet::LoadResult& loaded() const { return loaded_; }
+    const Settings& settings() const { return settings_; }
+    // Every front end the inventory asks for, in the order they start.
+    std::vector<std::unique_ptr<FrontEnd>> frontEnds(fleet::Fleet& fleet,
+                                                     const ListenAddress& listen) const;
+
+private:
+    Settings settings_;
+    std::vector<std::unique_ptr<FrontEndPart>> parts_;
+    fleet::LoadResult loaded_;
+};
+
+}  // namespace zolvane::service

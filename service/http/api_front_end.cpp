@@ -1,0 +1,95 @@
+#include "http/api_front_end.h"
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "http_api.h"
+#include "log.h"
+#include "token.h"
+
+namespace zolvane::service::http {
+namespace {
+
+class Api final : public FrontEnd {
+public:
+    explicit Api(const FrontEndContext& context)
+        : fleet_(context.fleet), settings_(context.settings), listen_(context.listen) {}
+
+    std::string_view name() const override { return "http"; }
+
+    bool start(std::string* why) override {
+        ApiOptions api;
+        api.maxBodyBytes = settings_.maxBodyBytes;
+        api.lampWarningHours = settings_.lampWarningHours;
+        if (!settings_.tokenFile.empty()) {
+            api.token = readToken(settings_.tokenFile, why);
+            if (!api.token) {
+                *why = "the token file " + *why;
+                return false;
+            }
+        }
+        tokenNeeded_ = api.token.has_value();
+        http_.emplace(fleet_, std::move(api));
+        port_ = http_->bind(listen_.host, listen_.port, why);
+        return port_.has_value();
+    }
+
+    void serve() override {
+        const std::string& host = listen_.host;
+        const std::string shownHost = host.find(':') == std::string::npos ? host : "[" + host + "]";
+        const bool loopback = host.starts_with("127.") || host == "::1" || host == "localhost";
+        if (!tokenNeeded_) {
+            log(loopback ? Level::Info : Level::Warning,
+                "write calls need no token: anyone who reaches " + host +
+                    " may command the projectors");
+        }
+        log(Level::Info, "listening on " + shownHost + ":" + std::to_string(*port_));
+        server_ = std::thread([this] {
+            http_->serve();
+            served_ = true;
+        });
+    }
+
+    // The fleet stops before the server is waited for: a request waiting on a queue (a
+    // power-on waiting out a cool-down) is then answered at once instead of holding up the stop.
+    void closing() override {
+        if (http_) http_->stop();
+    }
+
+    void stop() override {
+        if (!server_.joinable()) return;
+        // A stop that came before the server was listening is not seen by it: ask until it ends.
+        while (!served_) {
+            http_->stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        server_.join();
+    }
+
+private:
+    fleet::Fleet& fleet_;
+    const Settings& settings_;
+    const ListenAddress listen_;
+    bool tokenNeeded_ = false;
+    std::optional<HttpApi> http_;
+    std::optional<std::uint16_t> port_;
+    std::atomic<bool> served_{false};
+    std::thread server_;
+};
+
+class Part final : public FrontEndPart {
+public:
+    std::unique_ptr<FrontEnd> make(const FrontEndContext& context) const override {
+        return std::make_unique<Api>(context);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEndPart> frontEnd(const service::Settings&) {
+    return std::make_unique<Part>();
+}
+
+}  // namespace zolvane::service::http

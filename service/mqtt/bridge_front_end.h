@@ -1,0 +1,12 @@
+// The MQTT bridge as a front end of the service (front_end.h).
+#pragma once
+
+#include <memory>
+
+#include "front_end.h"
+
+namespace zolvane::service::mqtt {
+
+std::unique_ptr<FrontEndPart> frontEnd(const service::Settings& service);
+
+}  // namespace zolvane::service::mqtt

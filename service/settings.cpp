@@ -1,0 +1,128 @@
+#include "settings.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
+#include "zolvane_fleet/inventory_section.h"
+
+namespace zolvane::service {
+namespace {
+
+using fleet::inQuotes;
+
+bool validHostName(std::string_view host) {
+    if (host.empty() || host.size() > 253) return false;
+    return std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '.';
+    });
+}
+
+class Reader final : public fleet::InventorySection {
+public:
+    explicit Reader(Settings& settings) : settings_(settings) {}
+
+    bool table(const toml::key& key, const toml::node& node,
+               fleet::InventoryChecks& checks) override {
+        if (key.str() != "service") return false;
+        if (const toml::table* table = checks.table(key, node)) read(*table, checks);
+        return true;
+    }
+
+private:
+    void read(const toml::table& table, fleet::InventoryChecks& checks) {
+        for (const auto& [key, node] : table) {
+            const std::string_view name = key.str();
+            if (name == "listen") {
+                if (const auto text = checks.string(key, node)) listen(node, *text, checks);
+            } else if (name == "token_file") {
+                if (const auto text = checks.string(key, node)) {
+                    if (text->empty()) {
+                        checks.fault(node.source(), "\"token_file\" must not be empty");
+                    }
+                    settings_.tokenFile = *text;
+                }
+            } else if (name == "lamp_warning_hours") {
+                if (const auto v = checks.integer(key, node, 0, 65535)) {
+                    settings_.lampWarningHours = static_cast<unsigned>(*v);
+                }
+            } else if (name == "max_body_bytes") {
+                if (const auto v = checks.integer(key, node, 16, 16 * 1024 * 1024)) {
+                    settings_.maxBodyBytes = static_cast<std::size_t>(*v);
+                }
+            } else if (name == "pjlink_host") {
+                if (const auto text = checks.string(key, node)) {
+                    in_addr v4{};
+                    in6_addr v6{};
+                    if (::inet_pton(AF_INET, text->c_str(), &v4) != 1 &&
+                        ::inet_pton(AF_INET6, text->c_str(), &v6) != 1 && !validHostName(*text)) {
+                        checks.fault(node.source(),
+                                     "\"pjlink_host\" " + inQuotes(*text) +
+                                         " is no address (e.g. \"0.0.0.0\" or \"::1\")");
+                    }
+                    settings_.pjlinkHost = *text;
+                }
+            } else if (name == "pjlink_idle_timeout_ms") {
+                if (const auto v = checks.integer(key, node, 100, 600000)) {
+                    settings_.pjlinkIdleTimeout = std::chrono::milliseconds(*v);
+                }
+            } else {
+                checks.unknownKey(key, node, " in [service]");
+            }
+        }
+    }
+
+    // "host:port", the host a dotted IPv4 address, a host name or an IPv6 address in brackets.
+    void listen(const toml::node& node, const std::string& text, fleet::InventoryChecks& checks) {
+        const auto bad = [&](std::string why) {
+            checks.fault(node.source(),
+                         "listen address " + inQuotes(text) + " " + why +
+                             " (host:port, e.g. \"127.0.0.1:8470\" or \"[::1]:8470\")");
+        };
+        std::string host;
+        std::string_view rest;
+        if (!text.empty() && text.front() == '[') {
+            const auto close = text.find(']');
+            if (close == std::string::npos) return bad("lacks its closing ']'");
+            host = text.substr(1, close - 1);
+            in6_addr address{};
+            if (::inet_pton(AF_INET6, host.c_str(), &address) != 1) {
+                return bad("has no IPv6 address in its brackets");
+            }
+            rest = std::string_view(text).substr(close + 1);
+        } else {
+            const auto colon = text.rfind(':');
+            if (colon == std::string::npos) return bad("has no port");
+            host = text.substr(0, colon);
+            rest = std::string_view(text).substr(colon);
+            const bool numeric = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+                return (c >= '0' && c <= '9') || c == '.';
+            });
+            in_addr address{};
+            if (numeric ? ::inet_pton(AF_INET, host.c_str(), &address) != 1
+                        : !validHostName(host)) {
+                return bad("has no valid host");
+            }
+        }
+        if (rest.size() < 2 || rest.front() != ':' || rest.size() > 6) return bad("has no port");
+        unsigned port = 0;
+        for (const char c : rest.substr(1)) {
+            if (c < '0' || c > '9') return bad("has no port");
+            port = port * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (port < 1 || port > 65535) return bad("has a port outside 1..65535");
+        settings_.listenHost = host;
+        settings_.listenPort = static_cast<std::uint16_t>(port);
+    }
+
+    Settings& settings_;
+};
+
+}  // namespace
+
+std::unique_ptr<fleet::InventorySection> settingsReader(Settings& settings) {
+    return std::make_unique<Reader>(settings);
+}
+
+}  // namespace zolvane::service

@@ -1,0 +1,37 @@
+// The service's own table of the inventory:
+//
+//   [service]
+//   listen = "127.0.0.1:8470"          # host:port, IPv6 in brackets
+//   token_file = "/etc/zolvaned/token" # write calls need "Authorization: Bearer <token>"
+//   lamp_warning_hours = 3000          # the web page marks lamps past this
+//   max_body_bytes = 65536
+//   pjlink_host = "0.0.0.0"            # where the PJLink gateways listen; the listen host if not
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zolvane::fleet {
+class InventorySection;
+}
+
+namespace zolvane::service {
+
+struct Settings {
+    std::string listenHost = "127.0.0.1";
+    std::uint16_t listenPort = 8470;
+    std::string tokenFile;  // empty: no token needed
+    unsigned lampWarningHours = 3000;
+    std::size_t maxBodyBytes = 65536;
+    std::string pjlinkHost;  // empty: listenHost
+    // pjlink_idle_timeout_ms: for the tests, which cannot wait out the 30 s of PJLink.
+    std::chrono::milliseconds pjlinkIdleTimeout{30000};
+};
+
+// Reads [service] into settings.
+std::unique_ptr<fleet::InventorySection> settingsReader(Settings& settings);
+
+}  // namespace zolvane::service
