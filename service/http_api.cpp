@@ -23,6 +23,7 @@
 #include "token.h"
 #include "web/web_assets.h"
 #include "zolvane_fleet/text.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::service {
 namespace {
@@ -241,6 +242,71 @@ private:
     std::map<const fleet::ProjectorQueue*, std::size_t> perProjector_;
 };
 
+// The words of the catalogue's answer; a switch, so that a new enumerator warns here.
+const char* cadenceWord(fleet::Cadence cadence) {
+    switch (cadence) {
+        case fleet::Cadence::EveryPoll:
+            return "every-poll";
+        case fleet::Cadence::WhileOn:
+            return "while-on";
+        case fleet::Cadence::Slow:
+            return "slow";
+    }
+    return "";
+}
+
+const char* shownWord(fleet::Shown shown) {
+    switch (shown) {
+        case fleet::Shown::Plain:
+            return "plain";
+        case fleet::Shown::Hours:
+            return "hours";
+        case fleet::Shown::Code:
+            return "code";
+    }
+    return "";
+}
+
+// What a page needs to show and send values by name: every setting of the catalogue, and the
+// values the fleet watches.
+json catalogueJson() {
+    json settings = json::array();
+    for (std::size_t i = 0; i < zv_catalogue_size(); ++i) {
+        const zv_setting* setting = zv_catalogue_entry(i);
+        json operations = json::array();
+        for (const fleet::OperationInfo& info : fleet::operations()) {
+            if (setting->operations & info.bit) operations.push_back(info.word);
+        }
+        json values = json::array();
+        for (std::size_t n = 0; n < setting->name_count; ++n) {
+            values.push_back(
+                {{"value", setting->names[n].value}, {"name", setting->names[n].name}});
+        }
+        json entry = {{"name", setting->name},
+                      {"label", setting->label},
+                      {"type", setting->type},
+                      {"operations", operations},
+                      {"values", values}};
+        if (setting->has_range) {
+            entry["range"] = {
+                {"min", setting->min}, {"max", setting->max}, {"step", setting->step}};
+        }
+        settings.push_back(std::move(entry));
+    }
+    const auto text = [](const char* value) { return value ? json(value) : json(nullptr); };
+    json watched = json::array();
+    for (const fleet::WatchedValue& row : fleet::watchedValues()) {
+        watched.push_back({{"key", row.key},
+                           {"setting", row.described().name},
+                           {"cadence", cadenceWord(row.cadence)},
+                           {"command", text(row.command)},
+                           {"title", row.title},
+                           {"shown", shownWord(row.shown)},
+                           {"unit", text(row.homeAssistant.unit)}});
+    }
+    return {{"settings", settings}, {"watched", watched}};
+}
+
 // A result that says the service could take no more or was stopping: an answer of 503.
 bool unavailable(const fleet::CommandResult& result) {
     return result.result == fleet::kQueueFull || result.result == ZV_RESULT_LINK_CLOSED;
@@ -355,6 +421,7 @@ private:
             {"GET", {"api", "projectors"}, false, bound(&Impl::listProjectors)},
             {"GET", {"api", "projectors", "{name}"}, false, bound(&Impl::oneProjector)},
             {"GET", {"api", "groups"}, false, bound(&Impl::listGroups)},
+            {"GET", {"api", "catalogue"}, false, bound(&Impl::catalogue)},
             {"GET", {"api", "projectors", "{name}", "settings"}, false, bound(&Impl::readSettings)},
             {"GET",
              {"api", "projectors", "{name}", "settings", "{any}"},
@@ -492,6 +559,11 @@ private:
 
     void listGroups(const Request&, Response& response, const Parts&) {
         answer(response, {{"groups", groupsJson()}});
+    }
+
+    void catalogue(const Request&, Response& response, const Parts&) {
+        response.status = 200;
+        response.set_content(catalogueText_, jsonType);
     }
 
     bool refuseWhileStopping(const Request& request, Response& response) {
@@ -706,6 +778,7 @@ private:
     ProjectorTexts texts_;
     Waits waits_;
     const std::string groupsText_ = jsonText(groupsJson());
+    const std::string catalogueText_ = jsonText(catalogueJson());
     ExchangeServer server_;
     std::vector<Route> routes_;
     std::atomic<bool> stopping_{false};

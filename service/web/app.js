@@ -5,14 +5,17 @@
 
 const TOKEN_KEY = 'zolvaned-token';
 
-// The projector's inputs, as the catalogue names them (the values of InputSource).
-const INPUTS = ['RGB', 'Video', 'S-Video', 'M1-D', 'BNC', 'Component'];
+// The page's styling of each power value: its badge shape and colour.
+const POWER_KINDS = {0: 'off', 1: 'on', 2: 'cooling'};
 
-const POWER = [
-  {value: 0, text: 'Off', kind: 'off'},
-  {value: 1, text: 'On', kind: 'on'},
-  {value: 2, text: 'Cooling down', kind: 'cooling'},
-];
+// Values past what they should be, marked on their field and their card.
+const ALERTS = {
+  lamp_hours: {
+    when: (v) => v >= model.lampWarningHours, field: 'warning', card: 'lamp-worn',
+    note: () => ` (due at ${model.lampWarningHours} h)`,
+  },
+  error_status: {when: (v) => v !== 0, field: 'fault', card: 'has-fault'},
+};
 
 const REACH = {
   online: {text: 'Online', kind: 'online'},
@@ -20,21 +23,20 @@ const REACH = {
   unknown: {text: 'Not polled yet', kind: 'unknown'},
 };
 
-// What each card button sends, and how its outcome is worded.
+// What each card button sends, and how its outcome is worded. Values are sent by the names the
+// catalogue gives them.
 const CARD_ACTIONS = [
-  {action: 'power-on', text: 'Power on', body: () => ({command: 'power', value: 'on'}),
-   doing: 'Switching on'},
-  {action: 'power-off', text: 'Power off', body: () => ({command: 'power', value: 'off'}),
-   doing: 'Switching off'},
+  {action: 'power-on', text: 'Power on', body: () => powerBody(1), doing: 'Switching on'},
+  {action: 'power-off', text: 'Power off', body: () => powerBody(0), doing: 'Switching off'},
   {action: 'blank', text: 'Blank', toggle: 'blank', doing: 'Blanking',
-   body: (p) => ({command: 'blank', value: isOn(p, 'blank') ? 'off' : 'on'})},
+   body: (p) => ({command: 'blank', value: valueName('blank', isOn(p, 'blank') ? 0 : 1)})},
   {action: 'mute', text: 'Mute', toggle: 'mute', doing: 'Muting',
-   body: (p) => ({command: 'mute', value: isOn(p, 'mute') ? 'off' : 'on'})},
+   body: (p) => ({command: 'mute', value: valueName('mute', isOn(p, 'mute') ? 0 : 1)})},
 ];
 
 const GROUP_ACTIONS = [
-  {action: 'group-power-on', text: 'All on', card: 'Power on', value: 'on', doing: 'Switching on'},
-  {action: 'group-power-off', text: 'All off', card: 'Power off', value: 'off',
+  {action: 'group-power-on', text: 'All on', card: 'Power on', value: 1, doing: 'Switching on'},
+  {action: 'group-power-off', text: 'All off', card: 'Power off', value: 0,
    doing: 'Switching off'},
 ];
 
@@ -43,6 +45,8 @@ const model = {
   groups: [],             // [{name, projectors: [names]}]
   lampWarningHours: 3000,
   cards: new Map(),       // name -> [card elements], one per group the projector is in
+  settings: new Map(),    // catalogue name -> setting from /api/catalogue, with its value names
+  watched: [],            // the values the service watches, in its order, from /api/catalogue
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -86,6 +90,31 @@ function valueOf(projector, key) {
 
 function isOn(projector, key) {
   return valueOf(projector, key) === 1;
+}
+
+// The names of a watched value's values, as the catalogue has them: [{value, name}].
+function valueNames(key) {
+  const row = model.watched.find((entry) => entry.key === key);
+  const setting = row && model.settings.get(row.setting);
+  return setting ? setting.values : [];
+}
+
+function valueName(key, value) {
+  const named = valueNames(key).find((entry) => entry.value === value);
+  return named ? named.name : null;
+}
+
+function powerBody(value) {
+  return {command: 'power', value: valueName('power', value)};
+}
+
+// The card's field of a watched value: its key up to the first '_' ("lamp" of lamp_hours).
+function fieldOf(key) {
+  return key.split('_')[0];
+}
+
+function capitalised(text) {
+  return text.charAt(0).toUpperCase() + text.slice(1);
 }
 
 function ago(iso) {
@@ -251,7 +280,7 @@ async function groupCommand(group, entry, messageNode) {
   }
   const {status, body} = await write(
       'POST', `/api/groups/${encodeURIComponent(group)}/commands`,
-      {command: 'power', value: entry.value});
+      powerBody(entry.value));
   if (body && Array.isArray(body.results)) {
     const succeeded = showResults(entry.card, body);
     const failed = body.results.length - succeeded;
@@ -287,10 +316,7 @@ function makeCard(projector, sectionIndex) {
   const failure = element('p', {class: 'reach-failure', 'data-field': 'last-failure'});
 
   const fields = element('dl', {class: 'fields'},
-                         field('Power', 'power'), field('Input', 'input'),
-                         field('Blank', 'blank'), field('Mute', 'mute'),
-                         field('Lamp', 'lamp'), field('Filter', 'filter'),
-                         field('Status', 'error'));
+                         ...model.watched.map((row) => field(row.title, fieldOf(row.key))));
 
   const buttons = element('div', {class: 'card-actions', role: 'group',
                                   'aria-label': `Commands for ${projector.label || name}`});
@@ -304,7 +330,9 @@ function makeCard(projector, sectionIndex) {
   const selectId = `input-${sectionIndex}-${name}`;
   const select = element('select', {id: selectId, 'data-action': 'input'});
   select.append(element('option', {value: '', text: '—', disabled: true}));
-  for (const input of INPUTS) select.append(element('option', {value: input, text: input}));
+  for (const {name: input} of valueNames('input')) {
+    select.append(element('option', {value: input, text: input}));
+  }
   select.addEventListener('change', () => {
     if (select.value) inputCommand(name, select.value);
   });
@@ -341,21 +369,32 @@ function updateCard(card, p) {
   failure.hidden = !p.last_failure;
 
   const power = valueOf(p, 'power');
-  const powerKind = POWER.find((entry) => entry.value === power);
-  if (powerKind) setBadge(q('power'), powerKind.kind, powerKind.text);
+  const powerKind = POWER_KINDS[power];
+  const powerName = valueName('power', power);
+  if (powerKind && powerName) setBadge(q('power'), powerKind, capitalised(powerName));
   else setBadge(q('power'), 'unknown', power === null ? 'Unknown' : `Code ${power}`);
-  card.dataset.power = powerKind ? powerKind.kind : 'unknown';
+  card.dataset.power = powerKind && powerName ? powerKind : 'unknown';
 
-  const named = (key, fallback) => {
-    const entry = p.state && p.state[key];
-    if (!entry || entry.value === null || entry.value === undefined) return 'Unknown';
-    return entry.name || fallback(entry.value);
-  };
-  // A projector not on is not asked these: what is shown then is from when it last was.
-  const show = (key, fallback) => {
-    const node = q(key);
-    node.textContent = named(key, fallback);
-    const entry = p.state && p.state[key];
+  for (const row of model.watched) {
+    if (row.key === 'power') continue;  // its badge, above
+    const node = q(fieldOf(row.key));
+    const entry = p.state && p.state[row.key];
+    const value = valueOf(p, row.key);
+    const alert = ALERTS[row.key];
+    const alarming = Boolean(alert) && value !== null && alert.when(value);
+    node.replaceChildren();
+    if (alarming) node.append(svgIcon('warning'));
+    if (value === null) node.append('Unknown');
+    else if (entry.name) node.append(entry.name);
+    else if (row.shown === 'hours') node.append(`${value} ${row.unit}`);
+    else if (row.shown === 'code') node.append(`Error ${value}`);
+    else node.append(`Code ${value}`);
+    if (alarming && alert.note) node.append(element('span', {class: 'note', text: alert.note()}));
+    if (alert) {
+      node.classList.toggle(alert.field, alarming);
+      card.classList.toggle(alert.card, alarming);
+    }
+    // A projector not on is not asked some: what is shown then is from when it last was.
     const stale = Boolean(entry && entry.last_known);
     node.classList.toggle('last-known', stale);
     if (stale) {
@@ -364,40 +403,13 @@ function updateCard(card, p) {
     } else {
       node.removeAttribute('title');
     }
-  };
-  show('input', (v) => INPUTS[v] || `Code ${v}`);
-  show('blank', (v) => (v ? 'on' : 'off'));
-  show('mute', (v) => (v ? 'on' : 'off'));
-
-  const lamp = valueOf(p, 'lamp_hours');
-  const lampNode = q('lamp');
-  const worn = lamp !== null && lamp >= model.lampWarningHours;
-  lampNode.replaceChildren();
-  if (worn) lampNode.append(svgIcon('warning'));
-  lampNode.append(lamp === null ? 'Unknown' : `${lamp} h`);
-  if (worn) {
-    lampNode.append(element('span', {class: 'note', text: ` (due at ${model.lampWarningHours} h)`}));
   }
-  lampNode.classList.toggle('warning', worn);
-  card.classList.toggle('lamp-worn', worn);
-  const filter = valueOf(p, 'filter_hours');
-  q('filter').textContent = filter === null ? 'Unknown' : `${filter} h`;
-
-  const error = valueOf(p, 'error_status');
-  const errorNode = q('error');
-  const faulty = error !== null && error !== 0;
-  errorNode.replaceChildren();
-  if (faulty) errorNode.append(svgIcon('warning'));
-  errorNode.append(named('error_status', (v) => (v ? `Error ${v}` : 'Normal')));
-  errorNode.classList.toggle('fault', faulty);
-  card.classList.toggle('has-fault', faulty);
 
   for (const key of ['blank', 'mute']) {
     card.querySelector(`[data-action="${key}"]`).setAttribute('aria-pressed', String(isOn(p, key)));
   }
   const select = card.querySelector('select[data-action="input"]');
-  const input = valueOf(p, 'input');
-  select.value = input !== null && INPUTS[input] ? INPUTS[input] : '';
+  select.value = valueName('input', valueOf(p, 'input')) || '';
 }
 
 function updateCards(projector) {
@@ -486,7 +498,19 @@ function banner(text) {
   node.hidden = !text;
 }
 
+// What the page names values by and which fields it shows: the service's catalogue, which never
+// changes while it runs, so it is read once.
+async function loadCatalogue() {
+  if (model.watched.length) return;
+  const response = await fetch('/api/catalogue');
+  if (!response.ok) throw new Error(`the service answered ${response.status}`);
+  const body = await response.json();
+  model.settings = new Map(body.settings.map((setting) => [setting.name, setting]));
+  model.watched = body.watched;
+}
+
 async function load() {
+  await loadCatalogue();
   const response = await fetch('/api/projectors', {cache: 'no-store'});
   if (!response.ok) throw new Error(`the service answered ${response.status}`);
   const body = await response.json();

@@ -266,6 +266,9 @@ TEST_F(Service, EveryReadingEndpointAnswers) {
          R"("groups":[{"name":"halls","projectors":["p0","p1"]},{"name":"lobby","projectors":["p2"]}])"},
         {"/api/projectors/p1", "application/json", R"("lamp_hours":{"value":1235})"},
         {"/api/groups", "application/json", R"({"name":"lobby","projectors":["p2"]})"},
+        {"/api/catalogue", "application/json",
+         R"({"cadence":"while-on","command":"input","key":"input","setting":"InputSource",)"
+         R"("shown":"plain","title":"Input","unit":null})"},
         {"/api/projectors/p0/settings", "application/json", R"("Aspect":{"name":)"},
         {"/api/projectors/p0/settings/color%20bal%20r", "application/json",
          R"("setting":"ColorBalanceR")"},
