@@ -34,9 +34,9 @@ TEST_F(StatusAndList, StatusReadsTheProjectorInOneGo) {
     EXPECT_EQ(status["input"]["name"], "S-Video");
     EXPECT_EQ(status["blank"]["name"], "off");
     EXPECT_EQ(status["mute"]["name"], "on");
-    EXPECT_EQ(status["lampTime"]["value"], 4321);
-    EXPECT_EQ(status["filterTime"]["value"], 567);
-    EXPECT_EQ(status["errorStatus"]["value"], 0x0102);
+    EXPECT_EQ(status["lamp_hours"]["value"], 4321);
+    EXPECT_EQ(status["filter_hours"]["value"], 567);
+    EXPECT_EQ(status["error_status"]["value"], 0x0102);
 }
 
 TEST_F(StatusAndList, ErrorStatusIsNamedWithItsCode) {
@@ -54,7 +54,7 @@ TEST_F(StatusAndList, ErrorStatusIsNamedWithItsCode) {
         projector().setValue(0x6020, c.code);
         EXPECT_THAT(zolvane({"status"}).out,
                     HasSubstr(std::string("Error status: ") + c.text + "\n"));
-        const json error = json::parse(zolvane({"status", "--json"}).out)["errorStatus"];
+        const json error = json::parse(zolvane({"status", "--json"}).out)["error_status"];
         EXPECT_EQ(error["value"], c.code) << c.text;
         EXPECT_EQ(error.contains("name") ? error["name"] : json(nullptr),
                   c.name != nullptr ? json(c.name) : json(nullptr));
@@ -69,7 +69,7 @@ TEST_F(StatusAndList, SwitchedOffProjectorIsNoFailure) {
     EXPECT_EQ(status["power"]["name"], "off");
     EXPECT_TRUE(status["input"]["value"].is_null());
     EXPECT_THAT(status["input"]["error"].get<std::string>(), HasSubstr("off"));
-    EXPECT_EQ(status["lampTime"]["value"], 1234);
+    EXPECT_EQ(status["lamp_hours"]["value"], 1234);
 }
 
 TEST_F(StatusAndList, UnreadableValueExitsOneAndStillReportsTheRest) {
@@ -77,9 +77,9 @@ TEST_F(StatusAndList, UnreadableValueExitsOneAndStillReportsTheRest) {
     const Finished finished = zolvane({"status", "--json"});
     EXPECT_EQ(finished.status, 1);
     const json status = json::parse(finished.out);
-    EXPECT_TRUE(status["lampTime"]["value"].is_null());
-    EXPECT_THAT(status["lampTime"]["error"].get<std::string>(), HasSubstr("refused"));
-    EXPECT_EQ(status["filterTime"]["value"], 567);
+    EXPECT_TRUE(status["lamp_hours"]["value"].is_null());
+    EXPECT_THAT(status["lamp_hours"]["error"].get<std::string>(), HasSubstr("refused"));
+    EXPECT_EQ(status["filter_hours"]["value"], 567);
 }
 
 TEST_F(StatusAndList, ListHasEveryCatalogueRowAndNeedsNoLink) {

@@ -166,7 +166,7 @@ TEST_F(Targets, JsonGivesOneObjectPerProjectorAlsoWhenItIsUnreachable) {
     EXPECT_EQ(live["address"], "tcp://127.0.0.1:" + std::to_string(fleet_->tcpPort(1)));
     EXPECT_EQ(live["reachable"], true);
     EXPECT_EQ(live["status"], 0);
-    EXPECT_EQ(live["result"]["lampTime"]["value"], 1235);
+    EXPECT_EQ(live["result"]["lamp_hours"]["value"], 1235);
     EXPECT_EQ(live["reason"], "");
     const json& dead = objects["dead"];
     EXPECT_EQ(dead["reachable"], false);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "text.h"
 #include "value_text.h"
 #include "zolvane.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::cli {
 namespace {
@@ -48,21 +50,41 @@ const char* StateWord(CheckState state) {
 }
 
 struct Counter {
-    const char* word;     // in the text: "lamp 1200 h"
-    const char* setting;  // read with get
+    const SettingRow* setting;
+    std::string word;  // in the text, the perfdata and the options: "lamp 1200 h"
     unsigned CheckLimits::*warning;
     unsigned CheckLimits::*critical;
 };
 
-constexpr Counter kCounters[] = {
-    {"lamp", "LampTime", &CheckLimits::lampWarning, &CheckLimits::lampCritical},
-    {"filter", "FilterTime", &CheckLimits::filterWarning, &CheckLimits::filterCritical},
-};
+// The counters are the watched values counted in hours, each named by its key without "_hours"
+// ("lamp"), with the thresholds of that name.
+const std::vector<Counter>& Counters() {
+    static const std::vector<Counter> counters = [] {
+        const Counter thresholds[] = {
+            {nullptr, "lamp", &CheckLimits::lampWarning, &CheckLimits::lampCritical},
+            {nullptr, "filter", &CheckLimits::filterWarning, &CheckLimits::filterCritical},
+        };
+        std::vector<Counter> list;
+        for (const fleet::WatchedValue& row : fleet::watchedValues()) {
+            if (row.shown != fleet::Shown::Hours) continue;
+            const std::string_view word = row.key.substr(0, row.key.rfind("_hours"));
+            const auto* found = std::find_if(std::begin(thresholds), std::end(thresholds),
+                                             [&](const Counter& c) { return c.word == word; });
+            if (found == std::end(thresholds)) {
+                throw std::logic_error("no thresholds of " + std::string(word));
+            }
+            list.push_back(*found);
+            list.back().setting = &RequireSetting(row.setting, Operation::Get);
+        }
+        return list;
+    }();
+    return counters;
+}
 
 struct Reading {
     CheckState state = CheckOk;
     std::string text;
-    std::optional<uint16_t> hours[std::size(kCounters)];
+    std::vector<std::pair<const Counter*, uint16_t>> hours;  // each counter that was read
 };
 
 void Add(Reading& reading, CheckState state, const std::string& text) {
@@ -70,8 +92,13 @@ void Add(Reading& reading, CheckState state, const std::string& text) {
     reading.text += (reading.text.empty() ? "" : ", ") + text;
 }
 
-Outcome Get(Session& session, const char* setting) {
-    return session.run(Command{&RequireSetting(setting, Operation::Get), Operation::Get, 0});
+// The setting of the watched value of this key.
+const SettingRow& Watched(std::string_view key) {
+    return RequireSetting(fleet::watchedByKey(key)->setting, Operation::Get);
+}
+
+Outcome Get(Session& session, const SettingRow& row) {
+    return session.run(Command{&row, Operation::Get, 0});
 }
 
 // Lamp and filter hours count in standby as when on (projectors keep them readable), and hours
@@ -91,25 +118,25 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
         Add(reading, CheckUnknown, "unreachable: " + session->resultText(outcome.result));
         return reading;
     };
-    const Outcome power = Get(*session, "Power");
+    const SettingRow& powerRow = Watched("power");
+    const Outcome power = Get(*session, powerRow);
     if (ExitStatusFor(power.result) == ExitLinkFailed) return unreachable(power);
     const bool on = power.ok() && power.value == 1;
     std::vector<std::string> unreadable;
     uint32_t refusal = 0;
-    for (std::size_t i = 0; i < std::size(kCounters); ++i) {
-        const Counter& counter = kCounters[i];
-        const Outcome hours = Get(*session, counter.setting);
+    for (const Counter& counter : Counters()) {
+        const Outcome hours = Get(*session, *counter.setting);
         if (ExitStatusFor(hours.result) == ExitLinkFailed) return unreachable(hours);
         if (!hours.ok()) {
             unreadable.push_back(counter.word);
             refusal = hours.result;
             continue;
         }
-        reading.hours[i] = hours.value;
+        reading.hours.emplace_back(&counter, hours.value);
         const CheckState state = hours.value >= limits.*counter.critical  ? CheckCritical
                                  : hours.value >= limits.*counter.warning ? CheckWarning
                                                                           : CheckOk;
-        Add(reading, state, std::string(counter.word) + " " + std::to_string(hours.value) + " h");
+        Add(reading, state, counter.word + " " + std::to_string(hours.value) + " h");
     }
     if (!unreadable.empty()) {
         // A projector that is not on says why; it is then not named a second time below.
@@ -117,27 +144,24 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
             power.ok() && !on ? PowerStateWords(power.value) : session->resultText(refusal);
         Add(reading, CheckUnknown, Listed(unreadable) + " hours unreadable: " + why);
     }
-    const SettingRow& errorRow = RequireSetting("ErrorStatus", Operation::Get);
-    const Outcome error = session->run(Command{&errorRow, Operation::Get, 0});
+    const SettingRow& errorRow = Watched("error_status");
+    const Outcome error = Get(*session, errorRow);
     if (ExitStatusFor(error.result) == ExitLinkFailed) return unreachable(error);
     if (error.ok() && error.value != 0) {
         Add(reading, CheckCritical, "error " + NamedValue(errorRow, error.value));
     }
     if (power.ok() && !on && unreadable.empty()) {
-        Add(reading, CheckOk,
-            std::string(ValueName(RequireSetting("Power", Operation::Get), power.value)));
+        Add(reading, CheckOk, std::string(ValueName(powerRow, power.value)));
     }
     return reading;
 }
 
 std::string Perfdata(const std::string& name, const Reading& reading, const CheckLimits& limits) {
     std::string text;
-    for (std::size_t i = 0; i < std::size(kCounters); ++i) {
-        if (!reading.hours[i]) continue;
-        const Counter& counter = kCounters[i];
-        text += (text.empty() ? "" : " ") + (name.empty() ? "" : name + "_") + counter.word + "=" +
-                std::to_string(*reading.hours[i]) + "h;" + std::to_string(limits.*counter.warning) +
-                ";" + std::to_string(limits.*counter.critical);
+    for (const auto& [counter, hours] : reading.hours) {
+        text += (text.empty() ? "" : " ") + (name.empty() ? "" : name + "_") + counter->word + "=" +
+                std::to_string(hours) + "h;" + std::to_string(limits.*counter->warning) + ";" +
+                std::to_string(limits.*counter->critical);
     }
     return text;
 }
@@ -153,24 +177,26 @@ void AddCheckCommand(CLI::App& app, CheckLimits& limits, bool& chosen) {
         "every usage error of check). Over several projectors: the worst, CRITICAL above\n"
         "WARNING above UNKNOWN. A projector in standby is checked as one that is on; an error\n"
         "status that the projector refuses is no fault.");
-    const auto hours = [&](const char* name, unsigned& value, const char* what) {
+    const auto hours = [&](const std::string& name, unsigned& value, const std::string& what) {
         check->add_option(name, value, what)
             ->check(CLI::Range(0, 65535))
             ->type_name("H")
             ->capture_default_str();
     };
-    hours("--lamp-warning", limits.lampWarning, "WARNING from this many lamp hours");
-    hours("--lamp-critical", limits.lampCritical, "CRITICAL from this many lamp hours");
-    hours("--filter-warning", limits.filterWarning, "WARNING from this many filter hours");
-    hours("--filter-critical", limits.filterCritical, "CRITICAL from this many filter hours");
+    for (const Counter& counter : Counters()) {
+        hours("--" + counter.word + "-warning", limits.*counter.warning,
+              "WARNING from this many " + counter.word + " hours");
+        hours("--" + counter.word + "-critical", limits.*counter.critical,
+              "CRITICAL from this many " + counter.word + " hours");
+    }
     check->callback([&chosen] { chosen = true; });
 }
 
 int RunCheck(const std::vector<NamedTarget>& targets, unsigned jobs, const GlobalOptions& options,
              const CheckLimits& limits, std::ostream& out) {
-    for (const Counter& counter : kCounters) {
+    for (const Counter& counter : Counters()) {
         if (limits.*counter.warning > limits.*counter.critical) {
-            throw UsageError(std::string("the ") + counter.word +
+            throw UsageError("the " + counter.word +
                              " warning threshold is above the critical one");
         }
     }

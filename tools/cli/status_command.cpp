@@ -11,32 +11,13 @@
 #include "text.h"
 #include "value_text.h"
 #include "zolvane.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::cli {
 namespace {
 
-enum class Shown { Plain, Hours, Code };
-
-struct StatusItem {
-    const char* key;    // in the JSON output
-    const char* title;  // in the text output
-    const char* setting;
-    Shown shown;  // in the text output: Code shows a value without a name in hex, 0x0102
-};
-
-// Power comes first: whether the projector is on explains why the others may not answer.
-constexpr StatusItem kItems[] = {
-    {"power", "Power", "Power", Shown::Plain},
-    {"input", "Input", "InputSource", Shown::Plain},
-    {"blank", "Blank", "Blank", Shown::Plain},
-    {"mute", "Mute", "Mute", Shown::Plain},
-    {"lampTime", "Lamp time", "LampTime", Shown::Hours},
-    {"filterTime", "Filter time", "FilterTime", Shown::Hours},
-    {"errorStatus", "Error status", "ErrorStatus", Shown::Code},
-};
-
 struct Reading {
-    const StatusItem* item;
+    const fleet::WatchedValue* item;
     const SettingRow* row;
     Outcome outcome;
     // Refused while the projector is off, which is what projectors do, not a fault.
@@ -54,12 +35,12 @@ std::string Text(const Reading& reading) {
         return NamedValue(*reading.row, reading.outcome.value);
     }
     switch (reading.item->shown) {
-        case Shown::Hours:
+        case fleet::Shown::Hours:
             return std::to_string(reading.outcome.value) + " h";
-        case Shown::Code:
+        case fleet::Shown::Code:
             // A state the catalogue does not name is shown as the projector sent it.
             return HexCode(reading.outcome.value);
-        case Shown::Plain:
+        case fleet::Shown::Plain:
             break;
     }
     return std::to_string(reading.outcome.value);
@@ -86,14 +67,17 @@ int RunStatus(CommandContext& context, bool json) {
     Session& session = context.session();
     std::vector<Reading> readings;
     std::optional<uint16_t> power;
-    for (const StatusItem& item : kItems) {
+    // Power comes first: whether the projector is on explains why the others may not answer.
+    for (const fleet::WatchedValue& item : fleet::watchedValues()) {
         const SettingRow& row = RequireSetting(item.setting, Operation::Get);
         const Command command{&row, Operation::Get, 0};
         Reading reading{&item, &row, session.run(command)};
         if (ExitStatusFor(reading.outcome.result) == ExitLinkFailed) {
             return context.report(command, reading.outcome);
         }
-        if (&item == &kItems[0] && reading.outcome.ok()) power = reading.outcome.value;
+        if (item.member == &fleet::ProjectorState::power && reading.outcome.ok()) {
+            power = reading.outcome.value;
+        }
         reading.offDuty = !reading.outcome.ok() && power.has_value() && *power != 1;
         if (!reading.outcome.ok()) reading.failure = session.resultText(reading.outcome.result);
         readings.push_back(reading);
@@ -118,7 +102,9 @@ int RunStatus(CommandContext& context, bool json) {
                         << " unreadable: " << failed->failure << '\n';
         }
         nlohmann::ordered_json document = nlohmann::ordered_json::object();
-        for (const Reading& reading : readings) document[reading.item->key] = Json(reading);
+        for (const Reading& reading : readings) {
+            document[std::string(reading.item->key)] = Json(reading);
+        }
         context.out << document.dump(2) << '\n';
     } else {
         for (const Reading& reading : readings) {
