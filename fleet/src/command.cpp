@@ -1,7 +1,7 @@
 #include "zolvane_fleet/command.h"
 
+#include <algorithm>
 #include <limits>
-#include <type_traits>
 
 #include "zolvane_fleet/text.h"
 
@@ -40,15 +40,11 @@ constexpr Wording kWordings[] = {
 };
 
 std::string given(const Value& value) {
-    return std::visit(
-        [](auto given) {
-            if constexpr (std::is_same_v<decltype(given), std::string_view>) {
-                return "\"" + printable(given) + "\"";
-            } else {
-                return std::to_string(given);
-            }
-        },
-        value);
+    if (const auto* name = std::get_if<std::string_view>(&value)) {
+        return "\"" + printable(*name) + "\"";
+    }
+    const auto* wide = std::get_if<std::uint64_t>(&value);
+    return wide ? std::to_string(*wide) : std::to_string(std::get<std::int64_t>(value));
 }
 
 Checked refused(Kind kind, Phrasing phrasing, const zv_setting* setting, Operation operation,
@@ -60,25 +56,19 @@ Checked refused(Kind kind, Phrasing phrasing, const zv_setting* setting, Operati
             break;
         }
     }
+    const OperationInfo& info = operationInfo(operation);
+    constexpr std::string_view marks = "sorv";
+    const std::string parts[] = {setting ? setting->name : "", std::string(info.word),
+                                 std::string(info.verb), given(value)};
     std::string reason;
     for (std::size_t i = 0; i < words.size(); ++i) {
-        if (words[i] != '%' || i + 1 == words.size()) {
+        const std::size_t mark =
+            words[i] == '%' && i + 1 < words.size() ? marks.find(words[i + 1]) : marks.npos;
+        if (mark == marks.npos) {
             reason += words[i];
-            continue;
-        }
-        switch (words[++i]) {
-            case 's':
-                reason += setting->name;
-                break;
-            case 'o':
-                reason += operationInfo(operation).word;
-                break;
-            case 'r':
-                reason += operationInfo(operation).verb;
-                break;
-            case 'v':
-                reason += given(value);
-                break;
+        } else {
+            reason += parts[mark];
+            ++i;
         }
     }
     return {{}, {kind, std::move(reason)}};
@@ -86,20 +76,19 @@ Checked refused(Kind kind, Phrasing phrasing, const zv_setting* setting, Operati
 
 // The number a set sends for value, or why the setting does not take it.
 std::variant<std::int32_t, Kind> sent(const zv_setting& setting, const Value& value) {
-    std::int64_t number = 0;
-    if (const auto* name = std::get_if<std::string_view>(&value)) {
-        std::uint16_t named = 0;
-        if (!plainText(*name) || !zv_value_from_name(&setting, std::string(*name).c_str(), &named))
-            return Kind::NoValueName;
-        number = named;
-    } else if (const auto* wide = std::get_if<std::uint64_t>(&value)) {
-        if (*wide > std::numeric_limits<std::uint32_t>::max()) return Kind::ValueNotTaken;
-        number = static_cast<std::int64_t>(*wide);
-    } else {
-        number = std::get<std::int64_t>(value);
+    using Limits = std::numeric_limits<std::int32_t>;
+    std::uint16_t named = 0;
+    const auto* name = std::get_if<std::string_view>(&value);
+    if (name &&
+        (!plainText(*name) || !zv_value_from_name(&setting, std::string(*name).c_str(), &named))) {
+        return Kind::NoValueName;
     }
-    if (number < std::numeric_limits<std::int32_t>::min() ||
-        number > std::numeric_limits<std::int32_t>::max() ||
+    const auto* wide = std::get_if<std::uint64_t>(&value);
+    const std::int64_t number =
+        name   ? named
+        : wide ? static_cast<std::int64_t>(std::min<std::uint64_t>(*wide, Limits::max() + 1ull))
+               : std::get<std::int64_t>(value);
+    if (number < Limits::min() || number > Limits::max() ||
         !zv_value_valid(&setting, static_cast<std::int32_t>(number))) {
         return Kind::ValueNotTaken;
     }
