@@ -17,7 +17,6 @@
 namespace {
 
 using namespace zolvane::bench;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kProjectors = 200;
 constexpr int kDead = 20;
@@ -28,16 +27,11 @@ bool Dead(int index) { return index % (kProjectors / kDead) == 5; }
 
 // A loopback socket that listens; Swallow accepts on it and never answers.
 uint16_t Sinkhole(std::vector<int>& keep) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    uint16_t port = 0;
+    const int fd = BoundToLoopback(port);
     ::listen(fd, 64);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     keep.push_back(fd);
-    return ntohs(address.sin_port);
+    return port;
 }
 
 // The ports the emulator reports ("tcp 127.0.0.1:PORT" lines, then "ready") in its log.

@@ -40,13 +40,13 @@
 #include <vector>
 
 #include "projector_emulator/emulator.h"
+#include "service_api.h"
 #include "service_harness.h"
 
 namespace {
 
 namespace emu = zolvane::emulator;
 using namespace zolvane::bench;
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Json = nlohmann::json;
@@ -62,15 +62,7 @@ constexpr milliseconds kPace{100};
 // Every tenth projector, 20 in all, stops answering in the second half.
 bool Silent(int index) { return index % 10 == 5; }
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
 // ---- what the API says
-
-std::optional<Json> GetJson(httplib::Client& client, const std::string& path) {
-    const auto answer = client.Get(path.c_str());
-    if (!answer || answer->status != 200) return std::nullopt;
-    return Json::parse(answer->body, nullptr, false);
-}
 
 // "2026-12-08T06:30:12.345Z" in milliseconds since the epoch; -1 for null or anything else.
 long long EpochMs(const Json& stamp) {
@@ -84,24 +76,6 @@ long long EpochMs(const Json& stamp) {
     t.tm_year -= 1900;
     t.tm_mon -= 1;
     return static_cast<long long>(::timegm(&t)) * 1000 + ms;
-}
-
-// Projectors (by index) whose reach is the one given.
-int CountReach(httplib::Client& api, const std::string& reach) {
-    const auto all = GetJson(api, "/api/projectors");
-    if (!all) return -1;
-    int count = 0;
-    for (const Json& p : (*all)["projectors"]) count += p.value("reach", "") == reach;
-    return count;
-}
-
-bool WaitForReach(httplib::Client& api, const std::string& reach, int count, seconds timeout) {
-    const auto end = Clock::now() + timeout;
-    while (Clock::now() < end) {
-        if (CountReach(api, reach) == count) return true;
-        std::this_thread::sleep_for(milliseconds(250));
-    }
-    return false;
 }
 
 // Per projector name, the sum and count of its poll durations from /metrics, read from the
@@ -309,13 +283,6 @@ PowerOff PowerOffAll(const emu::Emulator& fleet, uint16_t port) {
 
 // ---- the table
 
-void Row(const char* measure, const std::string& value, const char* target = "",
-         std::optional<bool> met = std::nullopt) {
-    std::printf("%-48s %-50s %-12s %s\n", measure, value.c_str(), target,
-                met ? (*met ? "met" : "MISSED") : "");
-    std::fflush(stdout);
-}
-
 void LatencyRow(const char* measure, const Latency& latency) {
     const double p99 = Quantile(latency.ms, 0.99);
     const auto requests = static_cast<double>(latency.ms.size());
@@ -339,22 +306,13 @@ void PollRows(const char* period, const char* time, const PollFigures& figures) 
 }
 
 std::string WriteInventory(uint16_t listenPort, const emu::Emulator& fleet) {
-    std::string text = "[service]\nlisten = \"127.0.0.1:" + std::to_string(listenPort) + "\"\n\n" +
-                       "[defaults]\npoll_interval_ms = " + std::to_string(kPollInterval.count()) +
-                       "\n";
-    for (int i = 0; i < kProjectors; ++i) {
-        text += "\n[[projector]]\nname = \"" + Name(i) + "\"\naddress = \"tcp://127.0.0.1:" +
-                std::to_string(fleet.tcpPort(static_cast<size_t>(i))) + "\"\ngroups = [\"floor-" +
-                std::to_string(i / 20) + "\"]\n";
-    }
-    return text;
+    return InventoryHead(listenPort, kPollInterval) + FloorProjectors(kProjectors, fleet);
 }
 
 }  // namespace
 
 int main() {
-    const char* named = std::getenv("ZOLVANED");
-    const std::string program = named ? named : ZOLVANED_PATH;
+    const std::string program = ServiceProgram();
 
     emu::Options options;
     options.count = kProjectors;
@@ -362,18 +320,14 @@ int main() {
     options.frameLogLimit = 16;
     options.idleTimeout = milliseconds(0);
     emu::Emulator fleet(options);
-    std::string error;
-    if (!fleet.start(&error)) {
-        std::fprintf(stderr, "emulator: %s\n", error.c_str());
-        return 1;
-    }
+    if (!StartEmulator(fleet)) return 1;
 
-    char dirTemplate[] = "/tmp/fleet-bench-XXXXXX";
-    const std::filesystem::path dir = ::mkdtemp(dirTemplate);
+    const std::filesystem::path dir = RunDirectory("fleet-bench");
     const uint16_t port = FreePort();
     std::ofstream(dir / "inventory.toml") << WriteInventory(port, fleet);
     const auto launched = Clock::now();
-    const pid_t service = Start({program, "--inventory", (dir / "inventory.toml").string()}, dir / "zolvaned.log");
+    const pid_t service =
+        Start({program, "--inventory", (dir / "inventory.toml").string()}, dir / "zolvaned.log");
     httplib::Client api("127.0.0.1", port);
     api.set_read_timeout(10, 0);
 
@@ -442,13 +396,7 @@ int main() {
     Row("service memory VmHWM at the end", Format("%.1f MB", peak / 1024.0), "< 50 MB",
         peak < 50 * 1024);
 
-    const auto stopping = Clock::now();
-    ::kill(service, SIGTERM);
-    int status = 0;
-    ::waitpid(service, &status, 0);
-    Row("SIGTERM to exit", Format("%.0f ms, %s %d", Ms(Clock::now() - stopping),
-                                  WIFEXITED(status) ? "status" : "signal",
-                                  WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status)));
+    StopRow(service);
     std::printf("service log: %s\n", (dir / "zolvaned.log").c_str());
     fleet.stop();
     return 0;

@@ -49,13 +49,13 @@
 #include <vector>
 
 #include "projector_emulator/emulator.h"
+#include "service_api.h"
 #include "service_harness.h"
 
 namespace {
 
 namespace emu = zolvane::emulator;
 using namespace zolvane::bench;
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Json = nlohmann::json;
@@ -87,27 +87,11 @@ std::string ProjectorTopic(int index, const std::string& leaf) {
     return kBase + "/projector/" + Name(index) + "/" + leaf;
 }
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
 // Every projector online, as the HTTP API says.
 bool WaitAllOnline(uint16_t apiPort, seconds timeout) {
     httplib::Client api("127.0.0.1", apiPort);
     api.set_read_timeout(10, 0);
-    const auto end = Clock::now() + timeout;
-    while (Clock::now() < end) {
-        if (const auto answer = api.Get("/api/projectors"); answer && answer->status == 200) {
-            const Json all = Json::parse(answer->body, nullptr, false);
-            int online = 0;
-            if (all.is_object()) {
-                for (const Json& p : all.value("projectors", Json::array())) {
-                    online += p.value("reach", "") == "online";
-                }
-            }
-            if (online == kProjectors) return true;
-        }
-        std::this_thread::sleep_for(milliseconds(250));
-    }
-    return false;
+    return WaitForReach(api, "online", kProjectors, timeout);
 }
 
 // ---- the benchmark's own client: every message of this site and of Home Assistant's prefix,
@@ -246,13 +230,6 @@ struct Coverage {
 
 // ---- the table
 
-void Row(const char* measure, const std::string& value, const char* target = "",
-         std::optional<bool> met = std::nullopt) {
-    std::printf("%-52s %-52s %-12s %s\n", measure, value.c_str(), target,
-                met ? (*met ? "met" : "MISSED") : "");
-    std::fflush(stdout);
-}
-
 // A burst of publications from `from`, measured from its first message (the service's
 // connect, or its answer to Home Assistant's status) to the last topic of the full set.
 void BurstRows(const char* what, Subscriber& subscriber, size_t from, bool withStatus = true) {
@@ -379,27 +356,19 @@ void MemoryRow(const char* what, const Steady& steady) {
 
 std::string Inventory(uint16_t apiPort, const emu::Emulator& fleet,
                       std::optional<uint16_t> brokerPort) {
-    std::string text = "[service]\nlisten = \"127.0.0.1:" + std::to_string(apiPort) + "\"\n\n" +
-                       "[defaults]\npoll_interval_ms = " + std::to_string(kPollInterval.count()) +
-                       "\n";
+    std::string text = InventoryHead(apiPort, kPollInterval);
     if (brokerPort) {
         text += "\n[mqtt]\nhost = \"127.0.0.1\"\nport = " + std::to_string(*brokerPort) +
                 "\nclient_id = \"zolvaned-bench\"\nsite = \"" + kSite +
                 "\"\nqos = 1\ndiscovery = true\n";
     }
-    for (int i = 0; i < kProjectors; ++i) {
-        text += "\n[[projector]]\nname = \"" + Name(i) + "\"\naddress = \"tcp://127.0.0.1:" +
-                std::to_string(fleet.tcpPort(static_cast<size_t>(i))) + "\"\ngroups = [\"floor-" +
-                std::to_string(i / 20) + "\"]\n";
-    }
-    return text;
+    return text + FloorProjectors(kProjectors, fleet);
 }
 
 }  // namespace
 
 int main() {
-    const char* named = std::getenv("ZOLVANED");
-    const std::string program = named ? named : ZOLVANED_PATH;
+    const std::string program = ServiceProgram();
     const char* brokerNamed = std::getenv("MOSQUITTO");
     const std::string brokerProgram = brokerNamed ? brokerNamed : "/usr/sbin/mosquitto";
 
@@ -408,14 +377,9 @@ int main() {
     options.frameLogLimit = 16;
     options.idleTimeout = milliseconds(0);
     emu::Emulator fleet(options);
-    std::string error;
-    if (!fleet.start(&error)) {
-        std::fprintf(stderr, "emulator: %s\n", error.c_str());
-        return 1;
-    }
+    if (!StartEmulator(fleet)) return 1;
 
-    char dirTemplate[] = "/tmp/mqtt-bench-XXXXXX";
-    const std::filesystem::path dir = ::mkdtemp(dirTemplate);
+    const std::filesystem::path dir = RunDirectory("mqtt-bench");
     const uint16_t apiPort = FreePort(), brokerPort = FreePort();
     // A burst of 3600 retained messages meets the broker's default of 1000 queued per client
     // should this subscriber fall behind; the figure is the service's, so the queue is let grow.
@@ -454,7 +418,6 @@ int main() {
     Stop(service);
 
     ::mosquitto_lib_init();
-    int status = 0;
     {
         const auto resultsOnly = [] {
             return std::make_unique<Subscriber>(
@@ -582,11 +545,7 @@ int main() {
         const long peak = StatusValue(service, "VmHWM");
         Row("service VmHWM at the end", Format("%.1f MB", peak / 1024.0));
 
-        const auto stopping = Clock::now();
-        status = Stop(service);
-        Row("SIGTERM to exit", Format("%.0f ms, %s %d", Ms(Clock::now() - stopping),
-                                      WIFEXITED(status) ? "status" : "signal",
-                                      WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status)));
+        StopRow(service);
     }
     ::mosquitto_lib_cleanup();
     Stop(broker);

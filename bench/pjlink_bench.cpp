@@ -16,9 +16,9 @@
 // zolvaned is the one built beside this benchmark, or the program ZOLVANED names. Its log goes
 // to a file in the run's temporary directory, named at the end.
 #include <httplib.h>
-#include <openssl/evp.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/evp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "projector_emulator/emulator.h"
+#include "service_api.h"
 #include "service_harness.h"
 #include "zolvane_link.h"
 
@@ -54,7 +55,6 @@ namespace {
 
 namespace emu = zolvane::emulator;
 using namespace zolvane::bench;
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Json = nlohmann::json;
@@ -72,8 +72,6 @@ constexpr double kTargetMs = 5.0;
 const std::string kPassword = "bench-secret";
 
 constexpr uint16_t kInput = 0x2000, kMute = 0x2002, kBlank = 0x3020;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // The authentication digest, by the same library the service uses.
 std::string Md5Hex(const std::string& text) {
@@ -158,16 +156,6 @@ private:
 };
 
 // ---- what the API says
-
-int CountOnline(httplib::Client& api) {
-    const auto answer = api.Get("/api/projectors");
-    if (!answer || answer->status != 200) return -1;
-    const Json all = Json::parse(answer->body, nullptr, false);
-    if (!all.is_object()) return -1;
-    int count = 0;
-    for (const Json& p : all["projectors"]) count += p.value("reach", "") == "online";
-    return count;
-}
 
 // ---- what is sent, and what must come back
 
@@ -328,13 +316,6 @@ Figures LibrarySets(emu::Emulator& fleet, const std::vector<size_t>& projectors,
 
 // ---- the table
 
-void Row(const std::string& measure, const std::string& value, const char* target = "",
-         std::optional<bool> met = std::nullopt) {
-    std::printf("%-52s %-52s %-14s %s\n", measure.c_str(), value.c_str(), target,
-                met ? (*met ? "met" : "MISSED") : "");
-    std::fflush(stdout);
-}
-
 std::string Spread(const std::vector<double>& ms) {
     return Format("median %.2f, p99 %.2f, max %.1f ms (%zu)", Quantile(ms, 0.5), Quantile(ms, 0.99),
                   Quantile(ms, 1.0), ms.size());
@@ -386,13 +367,11 @@ void CommandRows(const std::string& measure, const Figures& command, const Figur
 
 std::string WriteInventory(uint16_t listenPort, const std::vector<uint16_t>& pjlinkPorts,
                            const emu::Emulator& fleet, const std::filesystem::path& secret) {
-    std::string text = "[service]\nlisten = \"127.0.0.1:" + std::to_string(listenPort) + "\"\n\n" +
-                       "[defaults]\npoll_interval_ms = " + std::to_string(kPollInterval.count()) +
-                       "\n";
+    std::string text = InventoryHead(listenPort, kPollInterval);
     for (int i = 0; i < kProjectors; ++i) {
-        text += "\n[[projector]]\nname = \"" + Name(i) + "\"\naddress = \"tcp://127.0.0.1:" +
-                std::to_string(fleet.tcpPort(static_cast<size_t>(i))) +
-                "\"\npjlink_port = " + std::to_string(pjlinkPorts[static_cast<size_t>(i)]) + "\n";
+        const auto at = static_cast<size_t>(i);
+        text += ProjectorTable(i, fleet.tcpPort(at)) +
+                "pjlink_port = " + std::to_string(pjlinkPorts[at]) + "\n";
         if (i == kSecured) text += "pjlink_password_file = \"" + secret.string() + "\"\n";
     }
     return text;
@@ -401,8 +380,7 @@ std::string WriteInventory(uint16_t listenPort, const std::vector<uint16_t>& pjl
 }  // namespace
 
 int main() {
-    const char* named = std::getenv("ZOLVANED");
-    const std::string program = named ? named : ZOLVANED_PATH;
+    const std::string program = ServiceProgram();
     // The idle connections, the projectors and the service's own descriptors (inherited).
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
@@ -414,14 +392,9 @@ int main() {
     options.coolingTime = milliseconds(0);
     options.idleTimeout = milliseconds(0);
     emu::Emulator fleet(options);
-    std::string error;
-    if (!fleet.start(&error)) {
-        std::fprintf(stderr, "emulator: %s\n", error.c_str());
-        return 1;
-    }
+    if (!StartEmulator(fleet)) return 1;
 
-    char dirTemplate[] = "/tmp/pjlink-bench-XXXXXX";
-    const std::filesystem::path dir = ::mkdtemp(dirTemplate);
+    const std::filesystem::path dir = RunDirectory("pjlink-bench");
     std::set<uint16_t> taken;
     const uint16_t port = FreePort();
     taken.insert(port);
@@ -434,7 +407,8 @@ int main() {
     std::ofstream(dir / "inventory.toml")
         << WriteInventory(port, pjlinkPorts, fleet, dir / "secret");
     const auto launched = Clock::now();
-    const pid_t service = Start({program, "--inventory", (dir / "inventory.toml").string()}, dir / "zolvaned.log");
+    const pid_t service =
+        Start({program, "--inventory", (dir / "inventory.toml").string()}, dir / "zolvaned.log");
     const auto fail = [&](const std::string& why) {
         std::fprintf(stderr, "%s (log: %s)\n", why.c_str(), (dir / "zolvaned.log").c_str());
         ::kill(service, SIGTERM);
@@ -449,9 +423,8 @@ int main() {
         "gateway; %d clients; zolvaned pid %d\n",
         kProjectors, static_cast<long long>(kPollInterval.count()), kClients, service);
     std::fflush(stdout);
-    while (CountOnline(api) != kProjectors) {
-        if (Clock::now() - launched > seconds(30)) return fail("not all projectors online");
-        std::this_thread::sleep_for(milliseconds(250));
+    if (!WaitForReach(api, "online", kProjectors, seconds(30))) {
+        return fail("not all projectors online");
     }
     for (int i = 0; i < kProjectors; ++i) {
         PjlinkClient probe;
@@ -550,13 +523,7 @@ int main() {
     Row("machine load average at the end", LoadAverage());
     const long peak = StatusValue(service, "VmHWM");
     Row("service memory VmHWM at the end", Format("%.1f MB", peak / 1024.0));
-    const auto stopping = Clock::now();
-    ::kill(service, SIGTERM);
-    int status = 0;
-    ::waitpid(service, &status, 0);
-    Row("SIGTERM to exit", Format("%.0f ms, %s %d", Ms(Clock::now() - stopping),
-                                  WIFEXITED(status) ? "status" : "signal",
-                                  WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status)));
+    StopRow(service);
     std::printf("service log: %s\n", (dir / "zolvaned.log").c_str());
     fleet.stop();
     return 0;

@@ -1,5 +1,6 @@
 // What the service benchmarks share: free ports, the children they start (the service, the
-// broker) and what /proc says of them, and the figures they print.
+// broker) and what /proc says of them, the inventory they give the service, and the table of
+// figures they print.
 #pragma once
 
 #include <netinet/in.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,7 +47,21 @@ inline std::string Format(const char* format, auto... values) {
     return text;
 }
 
-inline uint16_t FreePort() {
+using Clock = std::chrono::steady_clock;
+
+inline double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// One row of the table a benchmark prints: what was measured, its figures, and the target with
+// whether it was met.
+inline void Row(const std::string& measure, const std::string& value, const char* target = "",
+                std::optional<bool> met = std::nullopt) {
+    std::printf("%-52s %-52s %-14s %s\n", measure.c_str(), value.c_str(), target,
+                met ? (*met ? "met" : "MISSED") : "");
+    std::fflush(stdout);
+}
+
+// A socket bound to a port of its own on the loopback address; `port` is that port.
+inline int BoundToLoopback(uint16_t& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -52,8 +69,14 @@ inline uint16_t FreePort() {
     socklen_t length = sizeof address;
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+inline uint16_t FreePort() {
+    uint16_t port = 0;
+    ::close(BoundToLoopback(port));
+    return port;
 }
 
 // Whether something listens on this loopback port.
@@ -94,6 +117,60 @@ inline int Stop(pid_t pid) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     return status;
+}
+
+// SIGTERM to the service, and a row of how long it took to end and how it ended.
+inline void StopRow(pid_t service) {
+    const auto stopping = Clock::now();
+    const int status = Stop(service);
+    Row("SIGTERM to exit", Format("%.0f ms, %s %d", Ms(Clock::now() - stopping),
+                                  WIFEXITED(status) ? "status" : "signal",
+                                  WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status)));
+}
+
+// A new directory /tmp/<name>-XXXXXX for the run's files.
+inline std::filesystem::path RunDirectory(const std::string& name) {
+    std::string path = "/tmp/" + name + "-XXXXXX";
+    return ::mkdtemp(path.data());
+}
+
+#ifdef ZOLVANED_PATH
+// The zolvaned built beside the benchmark, or the program ZOLVANED names.
+inline std::string ServiceProgram() {
+    const char* named = std::getenv("ZOLVANED");
+    return named ? named : ZOLVANED_PATH;
+}
+#endif
+
+// Starts the emulated projectors, saying why on stderr when they cannot start.
+inline bool StartEmulator(auto& fleet) {
+    std::string error;
+    if (fleet.start(&error)) return true;
+    std::fprintf(stderr, "emulator: %s\n", error.c_str());
+    return false;
+}
+
+// The inventory's head: where the service's API listens and how often it polls.
+inline std::string InventoryHead(uint16_t listenPort, std::chrono::milliseconds pollInterval) {
+    return "[service]\nlisten = \"127.0.0.1:" + std::to_string(listenPort) + "\"\n\n" +
+           "[defaults]\npoll_interval_ms = " + std::to_string(pollInterval.count()) + "\n";
+}
+
+// The inventory's table of projector `index`, served on the loopback TCP port given; a line
+// may follow it.
+inline std::string ProjectorTable(int index, uint16_t tcpPort) {
+    return "\n[[projector]]\nname = \"" + Name(index) +
+           "\"\naddress = \"tcp://127.0.0.1:" + std::to_string(tcpPort) + "\"\n";
+}
+
+// Projectors 0 to count - 1 of the emulator, twenty to a group ("floor-0", "floor-1", ...).
+inline std::string FloorProjectors(int count, const auto& fleet) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += ProjectorTable(i, fleet.tcpPort(static_cast<size_t>(i))) + "groups = [\"floor-" +
+                std::to_string(i / 20) + "\"]\n";
+    }
+    return text;
 }
 
 // utime + stime of every thread of the process so far.
