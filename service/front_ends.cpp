@@ -28,8 +28,6 @@ ServiceInventory::ServiceInventory(const std::filesystem::path& file) {
     loaded_ = fleet::loadInventory(file, sections);
 }
 
-ServiceInventory::~ServiceInventory() = default;
-
 std::vector<std::unique_ptr<FrontEnd>> ServiceInventory::frontEnds(
     fleet::Fleet& fleet, const ListenAddress& listen) const {
     const FrontEndContext context{fleet, *loaded_.inventory, settings_, listen};

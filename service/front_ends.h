@@ -14,7 +14,6 @@ namespace zolvane::service {
 class ServiceInventory {
 public:
     explicit ServiceInventory(const std::filesystem::path& file);
-    ~ServiceInventory();
 
     const fleet::LoadResult& loaded() const { return loaded_; }
     const Settings& settings() const { return settings_; }

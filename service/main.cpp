@@ -105,6 +105,7 @@ int run(const service::CommandLine& options) {
         }
     }
     log(Level::Info, std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
+    // Every front end stops taking work before the fleet stops, and ends after it (front_end.h).
     for (const auto& frontEnd : frontEnds) frontEnd->closing();
     fleet.stop();
     for (const auto& frontEnd : frontEnds) frontEnd->stop();
