@@ -275,7 +275,7 @@ json catalogueJson() {
         const zv_setting* setting = zv_catalogue_entry(i);
         json operations = json::array();
         for (const fleet::OperationInfo& info : fleet::operations()) {
-            if (setting->operations & info.bit) operations.push_back(info.word);
+            if (fleet::supports(*setting, info.operation)) operations.push_back(info.word);
         }
         json values = json::array();
         for (std::size_t n = 0; n < setting->name_count; ++n) {
