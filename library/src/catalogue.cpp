@@ -3,6 +3,8 @@
 
 #include <cctype>
 
+#include "ignoring_case.h"
+
 namespace zolvane {
 namespace {
 
@@ -20,17 +22,6 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::span<const zv_named_value> NamesOf(const zv_setting& setting) {
     if (setting.names == nullptr) return {};
     return {setting.names, setting.name_count};
@@ -40,10 +31,10 @@ std::span<const zv_named_value> NamesOf(const zv_setting& setting) {
 
 const zv_setting* FindSetting(std::string_view nameOrLabel) {
     for (const zv_setting& setting : Catalogue()) {
-        if (SameIgnoringCase(setting.name, nameOrLabel)) return &setting;
+        if (EqualIgnoringCase(setting.name, nameOrLabel)) return &setting;
     }
     for (const zv_setting& setting : Catalogue()) {
-        if (setting.label[0] != '\0' && SameIgnoringCase(setting.label, nameOrLabel)) {
+        if (setting.label[0] != '\0' && EqualIgnoringCase(setting.label, nameOrLabel)) {
             return &setting;
         }
     }

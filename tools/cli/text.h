@@ -7,9 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "ignoring_case.h"  // EqualIgnoringCase, the library's own
+
 namespace zolvane::cli {
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b);
 std::string_view Trim(std::string_view text);
 // "BE EF 03": upper-case hex bytes separated by single spaces.
 std::string HexBytes(std::span<const uint8_t> bytes);
