@@ -27,18 +27,21 @@ uint16_t FreePort() {
     ::close(fd);
     return bound ? ntohs(address.sin_port) : 0;
 }
-namespace {
 
-std::vector<char*> Pointers(const std::vector<std::string>& argv) {
-    std::vector<char*> pointers;
-    pointers.reserve(argv.size() + 1);
+pid_t Spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t& actions) {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> arguments;
+    arguments.reserve(argv.size() + 1);
     for (const std::string& argument : argv)
-        pointers.push_back(const_cast<char*>(argument.c_str()));
-    pointers.push_back(nullptr);
-    return pointers;
+        arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
 }
-
-}  // namespace
 
 Finished Run(const std::vector<std::string>& argv, std::chrono::seconds timeout, Output output) {
     Finished finished;
@@ -59,12 +62,7 @@ Finished Run(const std::vector<std::string>& argv, std::chrono::seconds timeout,
     }
     if (output == Output::Closed) posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    pid_t pid = -1;
-    std::vector<char*> arguments = Pointers(argv);
-    const int spawned =
-        ::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = Spawn(argv, actions);
     ::close(outPipe[1]);
     ::close(errPipe[1]);
 
@@ -72,7 +70,7 @@ Finished Run(const std::vector<std::string>& argv, std::chrono::seconds timeout,
     bool killed = false;
     std::array<pollfd, 2> streams{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
     std::string* buffers[] = {&finished.out, &finished.err};
-    int open = spawned == 0 ? 2 : 0;
+    int open = pid > 0 ? 2 : 0;
     while (open > 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -96,7 +94,7 @@ Finished Run(const std::vector<std::string>& argv, std::chrono::seconds timeout,
     }
     ::close(outPipe[0]);
     ::close(errPipe[0]);
-    if (spawned != 0) return finished;
+    if (pid <= 0) return finished;
 
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -108,12 +106,7 @@ Finished Run(const std::vector<std::string>& argv, std::chrono::seconds timeout,
 Background::Background(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> arguments = Pointers(argv);
-    if (::posix_spawn(&pid_, arguments[0], &actions, nullptr, arguments.data(), environ) != 0) {
-        pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = Spawn(argv, actions);
 }
 
 Background::~Background() {

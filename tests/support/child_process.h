@@ -1,7 +1,8 @@
 // Programs run by the tests: the tool itself, to completion, and helpers such as socat in the
-// background.
+// background; the spawning and the free port the other children of the tests use as well.
 #pragma once
 
+#include <spawn.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -24,6 +25,10 @@ enum class Output { Read, Full, Closed };
 // A loopback TCP port with nothing listening on it a moment ago; 0 when none could be had.
 uint16_t FreePort();
 
+// Starts argv[0] with its standard input from /dev/null and its other descriptors as the file
+// actions say; the actions are destroyed. -1 when the program could not start.
+pid_t Spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t& actions);
+
 // Runs the program to its end, reading both outputs; one that has not finished after the
 // time-out is killed and reported with status -1.
 Finished Run(const std::vector<std::string>& argv,
@@ -31,7 +36,7 @@ Finished Run(const std::vector<std::string>& argv,
 
 // A program that runs until the object goes away.
 class Background {
-  public:
+public:
     explicit Background(const std::vector<std::string>& argv);
     ~Background();
     Background(const Background&) = delete;
@@ -40,7 +45,7 @@ class Background {
     bool started() const { return pid_ > 0; }
     bool running() const;
 
-  private:
+private:
     pid_t pid_ = -1;
 };
 

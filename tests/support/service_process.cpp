@@ -1,33 +1,17 @@
 #include "service_process.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
 
-extern char** environ;
+#include "child_process.h"
 
 namespace service_testing {
 
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
+int freePort() { return cli_testing::FreePort(); }
 
 ServiceProcess::ServiceProcess(const std::vector<std::string>& argv) {
     int errPipe[2];
@@ -35,15 +19,7 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> arguments;
-    for (const std::string& argument : argv)
-        arguments.push_back(const_cast<char*>(argument.c_str()));
-    arguments.push_back(nullptr);
-    if (::posix_spawn(&pid_, arguments[0], &actions, nullptr, arguments.data(), environ) != 0) {
-        pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = cli_testing::Spawn(argv, actions);
     ::close(errPipe[1]);
     errFd_ = errPipe[0];
     reader_ = std::thread([this] {
