@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "mqtt/settings.h"
+#include "pjlink/settings.h"
 #include "zolvane_fleet/inventory_section.h"
 
 namespace zolvane::service {
@@ -123,6 +125,18 @@ private:
 
 std::unique_ptr<fleet::InventorySection> settingsReader(Settings& settings) {
     return std::make_unique<Reader>(settings);
+}
+
+fleet::LoadResult loadCheckedInventory(const std::filesystem::path& file) {
+    Settings service;
+    std::optional<mqtt::Settings> mqtt;
+    pjlink::Settings pjlink;
+    const std::unique_ptr<fleet::InventorySection> readers[] = {
+        settingsReader(service), mqtt::settingsReader(mqtt),
+        pjlink::settingsReader(pjlink, service)};
+    fleet::InventorySection* const sections[] = {readers[0].get(), readers[1].get(),
+                                                 readers[2].get()};
+    return fleet::loadInventory(file, sections);
 }
 
 }  // namespace zolvane::service

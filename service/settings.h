@@ -11,8 +11,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
+
+#include "zolvane_fleet/inventory.h"
 
 namespace zolvane::fleet {
 class InventorySection;
@@ -33,5 +36,9 @@ struct Settings {
 
 // Reads [service] into settings.
 std::unique_ptr<fleet::InventorySection> settingsReader(Settings& settings);
+
+// The inventory checked whole as the service checks it, for a program that reads only its
+// projectors (the command-line tool).
+fleet::LoadResult loadCheckedInventory(const std::filesystem::path& file);
 
 }  // namespace zolvane::service

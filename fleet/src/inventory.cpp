@@ -73,7 +73,6 @@ bool validName(std::string_view name) {
 class Reader : public InventoryChecks {
 public:
     Sections sections;
-    Unclaimed unclaimed = Unclaimed::Refused;
 
     // A table or projector key the fleet does not read: the first section that takes it.
     template <typename Offer>
@@ -81,7 +80,7 @@ public:
         for (InventorySection* section : sections) {
             if (take(*section)) return;
         }
-        if (unclaimed == Unclaimed::Refused) unknownKey(key, node, where);
+        unknownKey(key, node, where);
     }
 
     // Timing keys the file gives, in [defaults] or in the projector being read.
@@ -329,8 +328,7 @@ std::vector<std::string> Inventory::groups() const {
     return {all.begin(), all.end()};
 }
 
-LoadResult parseInventory(std::string_view text, bool lookUpNames, Sections sections,
-                          Unclaimed unclaimed) {
+LoadResult parseInventory(std::string_view text, bool lookUpNames, Sections sections) {
     LoadResult result;
     toml::table root;
     try {
@@ -345,7 +343,6 @@ LoadResult parseInventory(std::string_view text, bool lookUpNames, Sections sect
     Reader reader;
     reader.lookUpNames = lookUpNames;
     reader.sections = sections;
-    reader.unclaimed = unclaimed;
     Inventory inventory;
     // Defaults first, wherever the file puts them, so that every projector inherits them.
     Timing defaults;
@@ -376,8 +373,7 @@ LoadResult parseInventory(std::string_view text, bool lookUpNames, Sections sect
     return result;
 }
 
-LoadResult loadInventory(const std::filesystem::path& file, Sections sections,
-                         Unclaimed unclaimed) {
+LoadResult loadInventory(const std::filesystem::path& file, Sections sections) {
     const auto refused = [](std::string reason) {
         LoadResult result;
         result.faults.push_back(Fault{0, 0, std::move(reason)});
@@ -418,7 +414,7 @@ LoadResult loadInventory(const std::filesystem::path& file, Sections sections,
         }
     }
     ::close(fd);
-    return parseInventory(text, true, sections, unclaimed);
+    return parseInventory(text, true, sections);
 }
 
 std::string describe(const std::filesystem::path& file, const Fault& fault) {

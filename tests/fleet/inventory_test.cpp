@@ -352,29 +352,19 @@ keepalive_s = 10
     EXPECT_FALSE(serviceRead("").mqtt);
 }
 
-// The command-line tool reads the projectors only: the service's tables and keys are left to the
-// service, whose sections read them; with neither they are refused.
-TEST(InventoryRead, WhatNoSectionTakesIsSkippedOrRefused) {
-    const std::string text =
+// Without the service's sections its tables and keys are refused like any unknown one; with
+// them, what they read is theirs.
+TEST(InventoryRead, TheServiceTablesAndKeysAreItsSections) {
+    const LoadResult alone = parseInventory(
         "[service]\nlisten = \"x\"\n[mqtt]\nport = 0\n[[projector]]\nname = \"a\"\n"
-        "address = \"tcp://127.0.0.1\"\npjlink_port = 4352\npjlink_password_file = \"/p\"\n";
-    const struct {
-        Unclaimed unclaimed;
-        std::vector<std::string> faults;
-    } rows[] = {
-        {Unclaimed::Skipped, {}},
-        {Unclaimed::Refused,
-         {"1:2: unknown table \"service\"", "3:2: unknown table \"mqtt\"",
-          "8:1: unknown key \"pjlink_port\" in [[projector]]",
-          "9:1: unknown key \"pjlink_password_file\" in [[projector]]"}},
-    };
-    for (const auto& row : rows) {
-        const LoadResult result = parseInventory(text, false, {}, row.unclaimed);
-        std::vector<std::string> faults;
-        for (const Fault& fault : result.faults) faults.push_back(describe("", fault).substr(1));
-        EXPECT_EQ(faults, row.faults);
-        EXPECT_EQ(result.inventory.has_value(), row.faults.empty());
-    }
+        "address = \"tcp://127.0.0.1\"\npjlink_port = 4352\npjlink_password_file = \"/p\"\n",
+        false);
+    std::vector<std::string> faults;
+    for (const Fault& fault : alone.faults) faults.push_back(describe("", fault).substr(1));
+    EXPECT_EQ(faults, (std::vector<std::string>{
+                          "1:2: unknown table \"service\"", "3:2: unknown table \"mqtt\"",
+                          "8:1: unknown key \"pjlink_port\" in [[projector]]",
+                          "9:1: unknown key \"pjlink_password_file\" in [[projector]]"}));
     const ServiceRead read = serviceRead(
         "[[projector]]\nname = \"a\"\naddress = \"tcp://127.0.0.1\"\npjlink_port = 4352\n"
         "pjlink_password_file = \"/p\"\n[[projector]]\nname = \"b\"\naddress = \"tcp://h\"\n");

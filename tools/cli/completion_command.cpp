@@ -12,6 +12,7 @@
 #include "value_text.h"
 
 #ifdef ZOLVANE_HAVE_INVENTORY
+#include "settings.h"  // zolvaned's, which checks the inventory whole
 #include "zolvane_fleet/inventory.h"
 #endif
 
@@ -80,7 +81,7 @@ void PrintTargets(std::ostream& out, const std::vector<std::string>& args) {
     const std::filesystem::path file =
         args.empty() ? DefaultInventory() : std::filesystem::path(args.front());
     if (file.empty()) return;
-    const fleet::LoadResult loaded = fleet::loadInventory(file, {}, fleet::Unclaimed::Skipped);
+    const fleet::LoadResult loaded = zolvane::service::loadCheckedInventory(file);
     if (!loaded.inventory) return;
     out << "@all\n";
     for (const fleet::ProjectorEntry& projector : loaded.inventory->projectors) {

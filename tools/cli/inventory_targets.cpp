@@ -8,6 +8,7 @@
 #include "inventory_location.h"
 
 #ifdef ZOLVANE_HAVE_INVENTORY
+#include "settings.h"  // zolvaned's, which checks the inventory whole
 #include "zolvane_fleet/inventory.h"
 #endif
 
@@ -90,7 +91,7 @@ NamedTarget Target(const fleet::ProjectorEntry& entry, const std::filesystem::pa
 std::vector<NamedTarget> ResolveTargets(const std::vector<std::string>& words,
                                         const std::optional<std::string>& named) {
     const std::filesystem::path file = ChooseInventory(named);
-    const fleet::LoadResult loaded = fleet::loadInventory(file, {}, fleet::Unclaimed::Skipped);
+    const fleet::LoadResult loaded = zolvane::service::loadCheckedInventory(file);
     if (!loaded.inventory) {
         // Every fault on a line of its own, as the fleet service's --check prints them.
         std::string faults = "the inventory has faults:";

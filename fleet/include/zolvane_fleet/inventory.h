@@ -73,20 +73,14 @@ struct LoadResult {
 
 class InventorySection;
 using Sections = std::span<InventorySection* const>;
-// What becomes of a table or a projector key that no section takes. Skipped is for a program
-// that reads the projectors only (the command-line tool): the service's tables and keys are the
-// service's to check.
-enum class Unclaimed { Refused, Skipped };
 
 // Checks names (unique, and "all" is no group name), addresses (as the link API reads them),
 // types and ranges of every key, and refuses unknown keys and tables; every other table and
 // projector key goes to the sections, in their order, until one takes it.
 // Host names of addresses are looked up (at most 2 s for all) to find one projector under two
 // names; lookUpNames false compares them as written.
-LoadResult parseInventory(std::string_view text, bool lookUpNames = true, Sections sections = {},
-                          Unclaimed unclaimed = Unclaimed::Refused);
-LoadResult loadInventory(const std::filesystem::path& file, Sections sections = {},
-                         Unclaimed unclaimed = Unclaimed::Refused);
+LoadResult parseInventory(std::string_view text, bool lookUpNames = true, Sections sections = {});
+LoadResult loadInventory(const std::filesystem::path& file, Sections sections = {});
 
 // "FILE:LINE:COLUMN: reason", or "FILE: reason" for a fault without a line.
 std::string describe(const std::filesystem::path& file, const Fault& fault);
