@@ -127,7 +127,11 @@ std::unique_ptr<fleet::InventorySection> settingsReader(Settings& settings) {
     return std::make_unique<Reader>(settings);
 }
 
-fleet::LoadResult loadCheckedInventory(const std::filesystem::path& file) {
+namespace {
+
+// Reads with every part of the service's own: what is read is thrown away, only the faults count.
+template <typename Read>
+fleet::LoadResult withEveryReader(Read read) {
     Settings service;
     std::optional<mqtt::Settings> mqtt;
     pjlink::Settings pjlink;
@@ -136,7 +140,20 @@ fleet::LoadResult loadCheckedInventory(const std::filesystem::path& file) {
         pjlink::settingsReader(pjlink, service)};
     fleet::InventorySection* const sections[] = {readers[0].get(), readers[1].get(),
                                                  readers[2].get()};
-    return fleet::loadInventory(file, sections);
+    return read(sections);
+}
+
+}  // namespace
+
+fleet::LoadResult loadCheckedInventory(const std::filesystem::path& file) {
+    return withEveryReader(
+        [&](fleet::Sections sections) { return fleet::loadInventory(file, sections); });
+}
+
+fleet::LoadResult parseCheckedInventory(std::string_view text, bool lookUpNames) {
+    return withEveryReader([&](fleet::Sections sections) {
+        return fleet::parseInventory(text, lookUpNames, sections);
+    });
 }
 
 }  // namespace zolvane::service

@@ -40,5 +40,6 @@ std::unique_ptr<fleet::InventorySection> settingsReader(Settings& settings);
 // The inventory checked whole as the service checks it, for a program that reads only its
 // projectors (the command-line tool).
 fleet::LoadResult loadCheckedInventory(const std::filesystem::path& file);
+fleet::LoadResult parseCheckedInventory(std::string_view text, bool lookUpNames = true);
 
 }  // namespace zolvane::service

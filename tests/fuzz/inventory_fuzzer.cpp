@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "settings.h"
 #include "zolvane_fleet/inventory.h"
 #include "zolvane_fleet/text.h"
 
@@ -19,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!validUtf8(repaired)) std::abort();
     if (validUtf8(text) && (repaired != text || !characterCount(text))) std::abort();
 
-    const LoadResult result = parseInventory(text, false);
+    // As the service reads it: the fleet's own tables and every front end's part.
+    const LoadResult result = zolvane::service::parseCheckedInventory(text, false);
     if (result.inventory.has_value() == !result.faults.empty()) std::abort();
     for (const Fault& fault : result.faults) {
         if (fault.reason.empty()) std::abort();
