@@ -19,10 +19,10 @@ using StepFunction = int32_t (*)();
 #define ZV_DECLARE_N(...)
 #define ZV_SETTING(name, type, get, set, inc, dec, reset, resetType, label) \
     ZV_DECLARE_##get(int32_t ZV_Get##name(uint16_t* value))                 \
-    ZV_DECLARE_##set(int32_t ZV_Set##name(int32_t value))                   \
-    ZV_DECLARE_##inc(int32_t ZV_Increment##name())                          \
-    ZV_DECLARE_##dec(int32_t ZV_Decrement##name())                          \
-    ZV_DECLARE_##reset(int32_t ZV_Reset##name())
+        ZV_DECLARE_##set(int32_t ZV_Set##name(int32_t value))               \
+            ZV_DECLARE_##inc(int32_t ZV_Increment##name())                  \
+                ZV_DECLARE_##dec(int32_t ZV_Decrement##name())              \
+                    ZV_DECLARE_##reset(int32_t ZV_Reset##name())
 #define ZV_EXECUTE(name, type, label) int32_t ZV_Execute##name();
 #include "catalogue.def"
 #undef ZV_SETTING

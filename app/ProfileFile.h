@@ -8,7 +8,7 @@
 #include "settings_text.h"
 
 class ProfileFile {
-  public:
+public:
     // Reads the whole file. A missing file reads as an empty one; one that is there but cannot
     // be read reads as empty too and is never saved over (see readable()).
     explicit ProfileFile(QString path);
@@ -35,7 +35,7 @@ class ProfileFile {
 
     static constexpr int kMaxTextLength = 255;
 
-  private:
+private:
     std::optional<std::string> value(QByteArrayView section, QByteArrayView key) const;
 
     QString path_;

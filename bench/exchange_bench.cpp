@@ -17,8 +17,8 @@ namespace {
 
 namespace emu = zolvane::emulator;
 using zolvane::bench::kGetPower;
-using zolvane::bench::ReadExactly;
 using zolvane::bench::RawTcpGet;
+using zolvane::bench::ReadExactly;
 
 emu::Emulator& Projector() {
     static emu::Emulator* projector = [] {

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>

@@ -15,7 +15,7 @@
 namespace zolvane::service {
 
 class ProjectorTexts {
-  public:
+public:
     explicit ProjectorTexts(const fleet::Fleet& fleet);
 
     // The projector object's text for this state of this projector of the fleet.
@@ -27,7 +27,7 @@ class ProjectorTexts {
     std::string list();
     static constexpr std::chrono::milliseconds kListAge{250};
 
-  private:
+private:
     struct Slot {
         std::mutex mutex;
         bool made = false;

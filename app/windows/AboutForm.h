@@ -8,7 +8,7 @@ class QPushButton;
 
 class AboutForm : public QDialog {
     Q_OBJECT
-  public:
+public:
     // Places itself over the main window; destroyed when closed.
     explicit AboutForm(QWidget* owner = nullptr);
 

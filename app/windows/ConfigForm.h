@@ -15,7 +15,7 @@ class QTabWidget;
 
 class ConfigForm : public QDialog {
     Q_OBJECT
-  public:
+public:
     // Without an owner at start-up (shown, not waited for); owned by the main window later.
     // Destroyed when closed.
     explicit ConfigForm(QWidget* owner = nullptr);
@@ -47,7 +47,7 @@ class ConfigForm : public QDialog {
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;
 
-  private:
+private:
     struct ShowBox;
     static const ShowBox kShowBoxes[];
 

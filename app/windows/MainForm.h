@@ -14,7 +14,7 @@ class ToolbarButton;
 
 class MainForm : public QWidget {
     Q_OBJECT
-  public:
+public:
     // Created hidden at the first use; lives until the program ends.
     static MainForm* instance();
     ~MainForm() override;
@@ -41,10 +41,10 @@ class MainForm : public QWidget {
     QSystemTrayIcon* TrayIcon = nullptr;
     bool ExitRequested = false;
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
 
-  private:
+private:
     struct ToolbarRow;
     static const ToolbarRow kToolbarRows[];
 

@@ -7,12 +7,12 @@ class QTimer;
 
 class Timers : public QObject {
     Q_OBJECT
-  public:
+public:
     static Timers& instance();
 
     QTimer* StatusCheckTimer;  // interval 5000 ms, designed switched off
 
-  private:
+private:
     struct StateQuery;
     static const StateQuery kQueries[];
 

@@ -6,13 +6,13 @@
 
 class ToolbarButton : public QToolButton {
     Q_OBJECT
-  public:
+public:
     // key names the button (object name), its image and its first tooltip.
     ToolbarButton(const QString& key, QWidget* parent = nullptr);
 
     void setPressed(bool pressed) { setChecked(pressed); }
     bool isPressed() const { return isChecked(); }
 
-  protected:
+protected:
     void nextCheckState() override;
 };

@@ -10,7 +10,7 @@ class QTimer;
 
 class WaitForm : public QDialog {
     Q_OBJECT
-  public:
+public:
     // Creates, places and shows the window without waiting for it; at most one exists.
     static void showWaiting();
     // Closes it, if it is open.
@@ -21,13 +21,13 @@ class WaitForm : public QDialog {
     QLabel* Label1 = nullptr;
     QTimer* ShowWaitFormTimer = nullptr;
 
-  protected:
+protected:
     // Only the program closes it: closed by the user, it would leave the main window disabled
     // with nothing left to enable it but the projector's next answer.
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-  private:
+private:
     WaitForm();
     void createLabel();
     void createTimeOut();

@@ -14,7 +14,7 @@ namespace apptest {
 
 // One per test; connectProgram() points the program's link at it.
 class Projector {
-  public:
+public:
     Projector() { started_ = emulator_.start(); }
     ~Projector() { emulator_.stop(); }
     zolvane::emulator::Emulator* operator->() { return &emulator_; }
@@ -23,7 +23,7 @@ class Projector {
     // Frames received since the last clear: "get 6000", "set 2000 3" (type in hex).
     QStringList sent() const;
 
-  private:
+private:
     zolvane::emulator::Emulator emulator_;
     bool started_ = false;
 };
@@ -49,12 +49,12 @@ struct BoxSeen {
 // While it lives, answers each message box that becomes the active modal window with OK and
 // records it; other modal windows go to onOtherModal, once each.
 class ModalHand : public QObject {
-  public:
+public:
     ModalHand();
     QList<BoxSeen> seen;
     std::function<void(QWidget*)> onOtherModal;
 
-  private:
+private:
     void look();
     QTimer timer_;
     QList<QPointer<QWidget>> handled_;  // a new window may reuse a closed one's address

@@ -29,7 +29,7 @@ QString LibraryLink() {
 class SettingsFileTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void init();
     void read_data();
     void read();
@@ -41,7 +41,7 @@ class SettingsFileTest : public QObject {
     void linkKindDecidesTheLibraryCall();
     void savesKeepHandSetKeys();
 
-  private:
+private:
     QTemporaryDir dir_;
 };
 

@@ -30,7 +30,7 @@ using namespace MainModule;
 class StartUpTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void init();
     void cleanup() { apptest::ResetProgram(); }
     void okShowsTheMainWindowWhereTheDialogWas();
@@ -46,7 +46,7 @@ class StartUpTest : public QObject {
     void installedProgramKeepsItsSettings();
     void secondStartEndsSilently();
 
-  private:
+private:
     ConfigForm* startUp(const QByteArray& settings = {});
     QTemporaryDir dir_;
     QTimer* poll_ = Timers::instance().StatusCheckTimer;
@@ -162,7 +162,7 @@ namespace {
 // Permission bits do not stop root: for the length of a test it acts as nobody, and may become
 // root again because root stays the saved user.
 class AsOrdinaryUser {
-  public:
+public:
     AsOrdinaryUser() {
         if (::geteuid() != 0) return;
         dropped_ = ::setresgid(65534, 65534, 0) == 0 && ::setresuid(65534, 65534, 0) == 0;
@@ -172,7 +172,7 @@ class AsOrdinaryUser {
     }
     bool ok() const { return dropped_ || ::geteuid() != 0; }
 
-  private:
+private:
     bool dropped_ = false;
 };
 

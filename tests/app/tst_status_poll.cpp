@@ -28,7 +28,7 @@ constexpr int kRefused = -1;  // in the table: the projector refuses that query
 class StatusPollTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void init();
     void cleanup();
     void poll_data();
@@ -38,7 +38,7 @@ class StatusPollTest : public QObject {
     void powerOnWaitsForAPowerAnswer();
     void waitGivesUpAfterAMinute();
 
-  private:
+private:
     bool runPoll();  // as the timer starts it; true once it has ended
     void powerOnFromTheToolbar();
 

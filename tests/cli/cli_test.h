@@ -24,7 +24,7 @@ Finished Zolvane(std::vector<std::string> arguments, Output output = Output::Rea
 std::unique_ptr<emu::Emulator> StartProjector();
 
 class CliTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -40,7 +40,7 @@ class CliTest : public testing::Test {
     void writeFile(const std::filesystem::path& file, const std::string& text) const;
     std::string readFile(const std::filesystem::path& file) const;
 
-  private:
+private:
     std::unique_ptr<emu::Emulator> projector_;
     std::filesystem::path scratch_;
 };

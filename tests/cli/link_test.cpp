@@ -17,7 +17,7 @@ using testing::HasSubstr;
 using namespace std::chrono_literals;
 
 class LinkChoice : public CliTest {
-  protected:
+protected:
     std::string settingsFile(const std::string& text) {
         const std::filesystem::path file = scratch() / "Varnix.txt";
         writeFile(file, text);

@@ -9,7 +9,7 @@
 #include "wire_client.h"
 
 class EmulatorTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { start({}); }
     void TearDown() override { emulator_.reset(); }
 
@@ -22,6 +22,6 @@ class EmulatorTest : public ::testing::Test {
     wire::Bytes exchange(const wire::Frame& frame);
     wire::Connection connect();
 
-  private:
+private:
     std::unique_ptr<zolvane::emulator::Emulator> emulator_;
 };

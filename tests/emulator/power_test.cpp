@@ -10,7 +10,7 @@ namespace {
 constexpr std::uint16_t kPower = 0x6000;
 
 class PowerTest : public EmulatorTest {
-  protected:
+protected:
     void startWith(PowerState power, std::chrono::milliseconds cooling) {
         zolvane::emulator::Options options;
         options.initialPower = power;

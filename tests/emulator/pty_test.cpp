@@ -13,7 +13,7 @@ namespace {
 constexpr std::uint16_t kBrightness = 0x2003;
 
 class PtyTest : public EmulatorTest {
-  protected:
+protected:
     void SetUp() override {
         linkPath_ = ::testing::TempDir() + "emulator-pty-" + std::to_string(::getpid());
         zolvane::emulator::Options options;

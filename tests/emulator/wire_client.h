@@ -30,7 +30,7 @@ Frame makeFrame(std::uint16_t action, std::uint16_t type, std::uint16_t value = 
 constexpr milliseconds kReplyTimeout{3000};
 
 class Connection {
-  public:
+public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     Connection(Connection&& other) noexcept;
@@ -48,7 +48,7 @@ class Connection {
     Bytes exchange(const Frame& frame);
     bool peerClosed() const { return peerClosed_; }
 
-  private:
+private:
     explicit Connection(int fd) : fd_(fd) {}
     int fd_ = -1;
     bool peerClosed_ = false;

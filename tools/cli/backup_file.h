@@ -26,14 +26,14 @@ using Backup = std::vector<BackupEntry>;
 // name that must not be written over or a folder that cannot be written stops the command before
 // anything is sent. A symbolic link stays and the file it leads to is replaced.
 class BackupWriter {
-  public:
+public:
     // UsageError for an empty name, a directory, a device, a FIFO, a socket, a link that leads
     // nowhere, or a file that cannot be created.
     explicit BackupWriter(const std::filesystem::path& file);
 
     void commit(const Backup& backup, const std::string& link);  // OutputError on a write error
 
-  private:
+private:
     std::filesystem::path file_;
     ReplacingFile output_;
 };

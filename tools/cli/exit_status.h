@@ -16,14 +16,14 @@ enum ExitStatus : int {
 // Raised for a bad name, value, address or file. Every command checks all of its input before
 // its first exchange, so this error always means that the projector was left alone.
 class UsageError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
 // Raised when what the command found could not be written (the projector may have been asked
 // already), so that a lost result never passes for success nor for a usage error.
 class OutputError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 

@@ -13,7 +13,7 @@
 namespace zolvane::cli {
 
 class IniReader {
-  public:
+public:
     // Empty when the file is missing or cannot be read (a folder, say).
     static std::optional<IniReader> Open(const std::filesystem::path& file);
 
@@ -25,7 +25,7 @@ class IniReader {
     // A TCP port number (1 to 65535); empty when the key is missing or holds anything else.
     std::optional<uint16_t> port(std::string_view section, std::string_view key) const;
 
-  private:
+private:
     settings_text::Document document_;
 };
 

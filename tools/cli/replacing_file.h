@@ -13,12 +13,12 @@ namespace zolvane::cli {
 
 // what() is the system's reason, such as "Permission denied".
 class FileError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
 class ReplacingFile {
-  public:
+public:
     // Creates the temporary file at once, so that a folder which cannot be written shows
     // before any other work is done. FileError when it cannot be created.
     explicit ReplacingFile(std::filesystem::path file);
@@ -30,7 +30,7 @@ class ReplacingFile {
     // once. FileError on any failure, which leaves an older file under the name untouched.
     void commit(std::string_view text);
 
-  private:
+private:
     std::filesystem::path file_;
     std::filesystem::path temporary_;
     std::intptr_t handle_ = -1;  // a file descriptor or a Windows HANDLE; -1 for none

@@ -19,10 +19,10 @@ namespace {
 // Hands std::cout's text straight to the C library's stdout, as std::cout does by default, and
 // keeps the reason for the first write that failed: a later flush no longer knows it.
 class WatchedOutput : public std::streambuf {
-  public:
+public:
     int error() const { return error_; }
 
-  protected:
+protected:
     int_type overflow(int_type c) override {
         if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
         const char character = traits_type::to_char_type(c);
@@ -43,7 +43,7 @@ class WatchedOutput : public std::streambuf {
         return -1;
     }
 
-  private:
+private:
     void failed() {
         if (error_ == 0) error_ = errno != 0 ? errno : EIO;
     }

@@ -21,7 +21,7 @@ namespace settings_text {
 constexpr std::size_t kMaxFileSize = std::size_t(1) << 20;
 
 class Document {
-  public:
+public:
     explicit Document(std::string_view bytes = {});
 
     // The value without its surrounding blanks (possibly empty); nothing when the key is
@@ -35,7 +35,7 @@ class Document {
     // The whole file as it is to be written.
     std::string bytes() const;
 
-  private:
+private:
     struct Found {
         std::size_t line;
         std::string_view value;

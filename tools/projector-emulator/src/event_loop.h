@@ -28,7 +28,7 @@
 namespace zolvane::emulator {
 
 class EventLoop {
-  public:
+public:
     using Clock = std::chrono::steady_clock;
     // Turns a received frame into the reply to send; runs on the loop's thread.
     using Handler = std::function<ReplyPlan(std::size_t projector, Link link, const RawFrame&)>;
@@ -52,7 +52,7 @@ class EventLoop {
     // Ends the thread and closes every client; pending delays and pauses are cut short.
     void stop();
 
-  private:
+private:
     using Id = std::uint64_t;
     enum class Kind { Listener, Socket, Terminal };
     enum class Flush { Done, Blocked, Failed };

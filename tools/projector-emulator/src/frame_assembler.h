@@ -12,7 +12,7 @@
 namespace zolvane::emulator {
 
 class FrameAssembler {
-  public:
+public:
     using Clock = std::chrono::steady_clock;
 
     explicit FrameAssembler(std::chrono::milliseconds silenceLimit = std::chrono::milliseconds{
@@ -20,7 +20,7 @@ class FrameAssembler {
 
     std::vector<RawFrame> feed(std::span<const std::uint8_t> bytes, Clock::time_point now);
 
-  private:
+private:
     void skipToHeader();
 
     std::chrono::milliseconds silenceLimit_;

@@ -13,7 +13,7 @@
 namespace zolvane::emulator {
 
 class FrameLog {
-  public:
+public:
     // limit: records kept, the oldest dropped first; 0 keeps all.
     explicit FrameLog(std::size_t limit = 0) : limit_(limit) {}
 
@@ -23,7 +23,7 @@ class FrameLog {
     // Counts every frame appended since clear(), kept or already dropped.
     bool waitFor(std::size_t count, std::chrono::milliseconds timeout) const;
 
-  private:
+private:
     std::size_t limit_;
     mutable std::mutex mutex_;
     mutable std::condition_variable grown_;

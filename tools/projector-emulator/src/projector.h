@@ -16,7 +16,7 @@
 namespace zolvane::emulator {
 
 class Projector {
-  public:
+public:
     using Clock = std::chrono::steady_clock;
 
     Projector(PowerState initialPower, std::chrono::milliseconds coolingTime,
@@ -32,7 +32,7 @@ class Projector {
     void refuseChanges(std::uint16_t type, bool refuse);
     void failGets(std::uint16_t type, bool fail);
 
-  private:
+private:
     using Values = std::map<std::uint16_t, std::uint16_t>;
     static constexpr std::size_t kPictureMemories = 4;
 

@@ -8,7 +8,7 @@
 namespace zolvane::emulator {
 
 class PtyDevice {
-  public:
+public:
     PtyDevice() = default;
     ~PtyDevice();
     PtyDevice(const PtyDevice&) = delete;
@@ -20,7 +20,7 @@ class PtyDevice {
     int master() const { return master_.get(); }
     const std::string& devicePath() const { return devicePath_; }
 
-  private:
+private:
     UniqueFd master_;
     // Held open so that the master never sees a hang-up while no client has the device open.
     UniqueFd deviceHold_;

@@ -8,7 +8,7 @@
 namespace zolvane::emulator {
 
 class UniqueFd {
-  public:
+public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { reset(); }
@@ -31,7 +31,7 @@ class UniqueFd {
         fd_ = fd;
     }
 
-  private:
+private:
     int fd_ = -1;
 };
 

@@ -95,7 +95,7 @@ struct FrameRecord {
 };
 
 class Emulator {
-  public:
+public:
     explicit Emulator(Options options = {});
     ~Emulator();
     Emulator(const Emulator&) = delete;
@@ -138,7 +138,7 @@ class Emulator {
     bool waitForFrames(std::size_t count, std::chrono::milliseconds timeout,
                        std::size_t index = 0) const;
 
-  private:
+private:
     class Impl;
     std::unique_ptr<Impl> impl_;
 };
