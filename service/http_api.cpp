@@ -339,7 +339,7 @@ public:
                                   std::to_string(response.status));
         });
         server_.set_exception_handler(
-            [this](const Request& request, Response& response, std::exception_ptr) {
+            [this](const Request& request, Response& response, const std::exception_ptr&) {
                 fail(request, response, 500, "the request failed inside the service");
             });
         for (const auto& add : {&httplib::Server::Get, &httplib::Server::Options}) {
@@ -547,7 +547,7 @@ private:
                            ",\"lamp_warning_hours\":" + std::to_string(options_.lampWarningHours) +
                            "}";
         response.status = 200;
-        response.set_content(std::move(body), jsonType);
+        response.set_content(body, jsonType);
     }
 
     void oneProjector(const Request& request, Response& response, const Parts& parts) {

@@ -59,7 +59,7 @@ Family watchedFamily(const fleet::WatchedValue& row) {
             }};
 }
 
-auto number(std::function<double(const ProjectorState&)> value) {
+auto number(const std::function<double(const ProjectorState&)>& value) {
     return [value](const std::string& projector, const ProjectorState& state,
                    std::vector<Sample>& out) {
         out.push_back({"", label(projector), value(state)});

@@ -50,7 +50,7 @@ private:
                     settings_.lampWarningHours = static_cast<unsigned>(*v);
                 }
             } else if (name == "max_body_bytes") {
-                if (const auto v = checks.integer(key, node, 16, 16 * 1024 * 1024)) {
+                if (const auto v = checks.integer(key, node, 16, std::int64_t{16} * 1024 * 1024)) {
                     settings_.maxBodyBytes = static_cast<std::size_t>(*v);
                 }
             } else if (name == "pjlink_host") {
@@ -77,7 +77,7 @@ private:
 
     // "host:port", the host a dotted IPv4 address, a host name or an IPv6 address in brackets.
     void listen(const toml::node& node, const std::string& text, fleet::InventoryChecks& checks) {
-        const auto bad = [&](std::string why) {
+        const auto bad = [&](const std::string& why) {
             checks.fault(node.source(),
                          "listen address " + inQuotes(text) + " " + why +
                              " (host:port, e.g. \"127.0.0.1:8470\" or \"[::1]:8470\")");

@@ -22,7 +22,7 @@ namespace zolvane::fleet {
 namespace {
 
 constexpr std::int64_t kSecond = 1000;
-constexpr std::int64_t kDay = 24 * 3600 * kSecond;
+constexpr std::int64_t kDay = kSecond * 24 * 3600;
 
 // Every timing key: where it goes and what it may hold (time-outs as the link takes them).
 struct TimingKey {
@@ -181,9 +181,10 @@ public:
             } else if (name == "groups") {
                 groups(node, entry);
             } else if (!timing(key, node, entry.timing)) {
-                offer(key, node, " in [[projector]]", [&](InventorySection& section) {
-                    return section.projectorKey(key, node, *this);
-                });
+                offer(key, node, " in [[projector]]",
+                      [&, &key = key, &node = node](InventorySection& section) {
+                          return section.projectorKey(key, node, *this);
+                      });
             }
         }
         if (!named) fault(table.source(), "projector without a \"name\"");
@@ -358,7 +359,7 @@ LoadResult parseInventory(std::string_view text, bool lookUpNames, Sections sect
         if (name == "projector") {
             reader.projectors(key, node, defaults, inventory);
         } else {
-            reader.offer(key, node, "", [&](InventorySection& section) {
+            reader.offer(key, node, "", [&, &key = key, &node = node](InventorySection& section) {
                 return section.table(key, node, reader);
             });
         }
@@ -395,7 +396,7 @@ LoadResult loadInventory(const std::filesystem::path& file, Sections sections) {
                            ? "cannot be read: it is a folder"
                            : "cannot be read: it is not a regular file (a device, FIFO or socket)");
     }
-    constexpr std::size_t kLargest = 16 * 1024 * 1024;
+    constexpr std::size_t kLargest = std::size_t{16} * 1024 * 1024;
     std::string text;
     char buffer[65536];
     for (;;) {
