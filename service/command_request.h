@@ -30,9 +30,4 @@ CheckedCommand setFromBody(std::string_view setting, std::string_view body);
 // The status the API answers a refusal of the fleet's check with.
 int statusOf(const fleet::Refusal& refusal);
 
-// The word for an operation: "get", "set", ...
-inline std::string_view operationName(fleet::Operation operation) {
-    return fleet::operationInfo(operation).word;
-}
-
 }  // namespace zolvane::service

@@ -61,7 +61,8 @@ std::string statusReason(int status) {
 }
 
 std::string describeCommand(const fleet::Command& command) {
-    std::string text = std::string(operationName(command.operation)) + " " + command.setting->name;
+    std::string text =
+        std::string(fleet::operationInfo(command.operation).word) + " " + command.setting->name;
     if (command.operation == fleet::Operation::Set) {
         text += " " + std::to_string(command.value);
         if (const char* name =

@@ -340,7 +340,7 @@ private:
             json shown = outcomeJson(outcome, job.command);
             if (job.id) shown["id"] = *job.id;
             if (!job.group.empty()) shown["group"] = job.group;
-            shown["command"] = operationName(job.command.operation);
+            shown["command"] = fleet::operationInfo(job.command.operation).word;
             shown["setting"] = job.command.setting->name;
             shown["outcome"] = outcomeWord(outcome.result);
             text = jsonText(shown);
@@ -360,8 +360,8 @@ private:
             }
             job.summary += (job.summary.empty() ? "" : ", ") + name + " " + brief;
             if (--job.left > 0) return;
-            std::string what =
-                std::string(operationName(job.command.operation)) + " " + job.command.setting->name;
+            std::string what = std::string(fleet::operationInfo(job.command.operation).word) + " " +
+                               job.command.setting->name;
             if (job.command.operation == fleet::Operation::Set) {
                 what += " " + std::to_string(job.command.value);
             }

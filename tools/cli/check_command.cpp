@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -49,37 +48,18 @@ const char* StateWord(CheckState state) {
     return "UNKNOWN";
 }
 
+// The watched values counted in hours, each with its thresholds.
 struct Counter {
-    const SettingRow* setting;
-    std::string word;  // in the text, the perfdata and the options: "lamp 1200 h"
+    std::string_view key;  // of the watched value
+    std::string word;      // in the text, the perfdata and the options: "lamp 1200 h"
     unsigned CheckLimits::*warning;
     unsigned CheckLimits::*critical;
 };
 
-// The counters are the watched values counted in hours, each named by its key without "_hours"
-// ("lamp"), with the thresholds of that name.
-const std::vector<Counter>& Counters() {
-    static const std::vector<Counter> counters = [] {
-        const Counter thresholds[] = {
-            {nullptr, "lamp", &CheckLimits::lampWarning, &CheckLimits::lampCritical},
-            {nullptr, "filter", &CheckLimits::filterWarning, &CheckLimits::filterCritical},
-        };
-        std::vector<Counter> list;
-        for (const fleet::WatchedValue& row : fleet::watchedValues()) {
-            if (row.shown != fleet::Shown::Hours) continue;
-            const std::string_view word = row.key.substr(0, row.key.rfind("_hours"));
-            const auto* found = std::find_if(std::begin(thresholds), std::end(thresholds),
-                                             [&](const Counter& c) { return c.word == word; });
-            if (found == std::end(thresholds)) {
-                throw std::logic_error("no thresholds of " + std::string(word));
-            }
-            list.push_back(*found);
-            list.back().setting = &RequireSetting(row.setting, Operation::Get);
-        }
-        return list;
-    }();
-    return counters;
-}
+const Counter kCounters[] = {
+    {"lamp_hours", "lamp", &CheckLimits::lampWarning, &CheckLimits::lampCritical},
+    {"filter_hours", "filter", &CheckLimits::filterWarning, &CheckLimits::filterCritical},
+};
 
 struct Reading {
     CheckState state = CheckOk;
@@ -124,8 +104,8 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
     const bool on = power.ok() && power.value == 1;
     std::vector<std::string> unreadable;
     uint32_t refusal = 0;
-    for (const Counter& counter : Counters()) {
-        const Outcome hours = Get(*session, *counter.setting);
+    for (const Counter& counter : kCounters) {
+        const Outcome hours = Get(*session, Watched(counter.key));
         if (ExitStatusFor(hours.result) == ExitLinkFailed) return unreachable(hours);
         if (!hours.ok()) {
             unreadable.push_back(counter.word);
@@ -183,7 +163,7 @@ void AddCheckCommand(CLI::App& app, CheckLimits& limits, bool& chosen) {
             ->type_name("H")
             ->capture_default_str();
     };
-    for (const Counter& counter : Counters()) {
+    for (const Counter& counter : kCounters) {
         hours("--" + counter.word + "-warning", limits.*counter.warning,
               "WARNING from this many " + counter.word + " hours");
         hours("--" + counter.word + "-critical", limits.*counter.critical,
@@ -194,7 +174,7 @@ void AddCheckCommand(CLI::App& app, CheckLimits& limits, bool& chosen) {
 
 int RunCheck(const std::vector<NamedTarget>& targets, unsigned jobs, const GlobalOptions& options,
              const CheckLimits& limits, std::ostream& out) {
-    for (const Counter& counter : Counters()) {
+    for (const Counter& counter : kCounters) {
         if (limits.*counter.warning > limits.*counter.critical) {
             throw UsageError("the " + counter.word +
                              " warning threshold is above the critical one");
