@@ -4,6 +4,8 @@
 #include <charconv>
 #include <iostream>
 
+#include "clock.h"
+
 namespace zolvane::service {
 
 std::optional<ListenAddress> parseListenAddress(std::string_view text) {
@@ -50,6 +52,9 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
                    "port)")
         ->option_text("HOST:PORT");
     app.add_flag("--verbose", options.verbose, "Log every HTTP request too (debug level)");
+    std::string testClock;
+    // For the tests of schedules and history, which cannot wait for a real evening.
+    app.add_option("--test-clock", testClock)->group("");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -61,6 +66,14 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
             std::cerr << "zolvaned: --listen " << listen << " is not HOST:PORT\n";
             return {{}, 2};
         }
+    }
+    if (!testClock.empty()) {
+        if (!parseInstant(testClock)) {
+            std::cerr << "zolvaned: --test-clock " << testClock
+                      << " is not a time such as 2026-03-29T00:59:50Z\n";
+            return {{}, 2};
+        }
+        options.testClock = testClock;
     }
     return {options, 0};
 }

@@ -21,6 +21,8 @@ struct CommandLine {
     std::string check;  // --check FILE: validate and end
     std::optional<ListenAddress> listen;
     bool verbose = false;
+    // --test-clock: the service's calendar starts at this instant (RFC 3339) and runs on.
+    std::optional<std::string> testClock;
 };
 
 struct ParsedCommandLine {

@@ -11,7 +11,18 @@
 #include "settings.h"
 #include "zolvane_fleet/fleet.h"
 
+namespace date {
+class time_zone;
+}
+
 namespace zolvane::service {
+
+namespace history {
+class Store;
+}
+namespace schedule {
+class Scheduler;
+}
 
 // What every front end is made from.
 struct FrontEndContext {
@@ -19,6 +30,9 @@ struct FrontEndContext {
     const fleet::Inventory& inventory;
     const Settings& settings;  // [service]
     ListenAddress listen;      // the command line's, else [service]'s
+    history::Store& history;   // unavailable when the service keeps none
+    schedule::Scheduler& schedules;
+    const date::time_zone* zone;  // [service]'s, else the system's
 };
 
 class FrontEnd {

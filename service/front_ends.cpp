@@ -20,7 +20,8 @@ const FrontEndKind kFrontEnds[] = {
 
 ServiceInventory::ServiceInventory(const std::filesystem::path& file) {
     const auto service = settingsReader(settings_);
-    std::vector<fleet::InventorySection*> sections{service.get()};
+    const auto schedules = schedule::schedulesReader(settings_, schedules_);
+    std::vector<fleet::InventorySection*> sections{service.get(), schedules.get()};
     for (const FrontEndKind kind : kFrontEnds) {
         parts_.push_back(kind(settings_));
         if (fleet::InventorySection* reader = parts_.back()->reader()) sections.push_back(reader);
@@ -29,8 +30,7 @@ ServiceInventory::ServiceInventory(const std::filesystem::path& file) {
 }
 
 std::vector<std::unique_ptr<FrontEnd>> ServiceInventory::frontEnds(
-    fleet::Fleet& fleet, const ListenAddress& listen) const {
-    const FrontEndContext context{fleet, *loaded_.inventory, settings_, listen};
+    const FrontEndContext& context) const {
     std::vector<std::unique_ptr<FrontEnd>> made;
     for (const auto& part : parts_) {
         if (auto frontEnd = part->make(context)) made.push_back(std::move(frontEnd));

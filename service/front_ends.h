@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "front_end.h"
+#include "schedule/calendar.h"
 #include "settings.h"
 #include "zolvane_fleet/inventory.h"
 
@@ -17,12 +18,13 @@ public:
 
     const fleet::LoadResult& loaded() const { return loaded_; }
     const Settings& settings() const { return settings_; }
+    const std::vector<schedule::Schedule>& schedules() const { return schedules_; }
     // Every front end the inventory asks for, in the order they start.
-    std::vector<std::unique_ptr<FrontEnd>> frontEnds(fleet::Fleet& fleet,
-                                                     const ListenAddress& listen) const;
+    std::vector<std::unique_ptr<FrontEnd>> frontEnds(const FrontEndContext& context) const;
 
 private:
     Settings settings_;
+    std::vector<schedule::Schedule> schedules_;
     std::vector<std::unique_ptr<FrontEndPart>> parts_;
     fleet::LoadResult loaded_;
 };

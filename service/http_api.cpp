@@ -7,19 +7,24 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <vector>
 
+#include "answer.h"
 #include "command_request.h"
 #include "event_hub.h"
+#include "history/queries.h"
 #include "http/gate.h"
 #include "json_text.h"
 #include "log.h"
 #include "metrics.h"
 #include "projector_json.h"
 #include "projector_texts.h"
+#include "schedule/scheduler.h"
 #include "token.h"
 #include "web/web_assets.h"
 #include "zolvane_fleet/text.h"
@@ -439,6 +444,16 @@ private:
             {"POST", {"api", "groups", "{name}", "commands"}, true, bound(&Impl::groupCommand)},
             {"GET", {"api", "events"}, false, bound(&Impl::events)},
             {"GET", {"metrics"}, false, bound(&Impl::metrics)},
+            {"GET",
+             {"api", "projectors", "{name}", "history"},
+             false,
+             bound(&Impl::projectorHistory)},
+            {"GET", {"api", "log"}, false, bound(&Impl::auditLog)},
+            {"GET", {"api", "reports", "usage"}, false, bound(&Impl::usageReport)},
+            {"GET", {"api", "schedules"}, false, bound(&Impl::listSchedules)},
+            {"PUT", {"api", "schedules", "{name}"}, true, bound(&Impl::changeSchedule)},
+            {"POST", {"api", "schedules", "{name}", "run"}, true, bound(&Impl::runSchedule)},
+            {"GET", {"chart.js"}, false, bound(&Impl::chartScript)},
         };
     }
 
@@ -687,7 +702,8 @@ private:
         if (refuseWhileStopping(request, response)) return;
         const Waiting waiting(waits_, targets);
         if (refuseWhenFull(request, response, waiting)) return;
-        const fleet::Command& command = *checked.command;
+        fleet::Command command = *checked.command;
+        command.origin = {"http", request.remote_addr};
         const std::vector<fleet::Fleet::Outcome> outcomes = fleet_.runAll(targets, command);
         json results = json::array();
         bool ok = true;
@@ -708,6 +724,82 @@ private:
             status = outcomes.size() == 1 && unavailable(outcomes.front().result) ? 503 : 502;
         }
         answer(response, {{"ok", ok}, {"results", results}}, status);
+    }
+
+    // An answer built elsewhere (the history's, the schedules'), failures logged as the API's own.
+    void send(const Request& request, Response& response, const Answer& made) {
+        if (made.status >= 400) {
+            log(made.status >= 500 ? Level::Warning : Level::Info,
+                "refused " + request.method + " " + request.path + " from " + who(request) + ": " +
+                    std::to_string(made.status));
+        }
+        response.status = made.status;
+        if (!made.filename.empty()) {
+            response.set_header("Content-Disposition",
+                                "attachment; filename=\"" + made.filename + "\"");
+        }
+        response.set_content(made.body, made.contentType);
+    }
+
+    bool refuseWithoutHistory(const Request& request, Response& response) {
+        if (options_.history) return false;
+        fail(request, response, 503, "the service keeps no history");
+        return true;
+    }
+
+    void projectorHistory(const Request& request, Response& response, const Parts& parts) {
+        if (!projector(request, response, parts[0]) || refuseWithoutHistory(request, response)) {
+            return;
+        }
+        send(request, response,
+             history::projectorHistory(*options_.history, fleet_, parts[0], request.params,
+                                       options_.zone));
+    }
+
+    void auditLog(const Request& request, Response& response, const Parts&) {
+        if (refuseWithoutHistory(request, response)) return;
+        send(request, response,
+             history::auditLog(*options_.history, fleet_, request.params, options_.zone));
+    }
+
+    void usageReport(const Request& request, Response& response, const Parts&) {
+        if (refuseWithoutHistory(request, response)) return;
+        send(request, response,
+             history::usageReport(*options_.history, fleet_, request.params, options_.zone));
+    }
+
+    void listSchedules(const Request& request, Response& response, const Parts&) {
+        if (!options_.schedules) return answer(response, {{"schedules", json::array()}});
+        send(request, response, options_.schedules->list());
+    }
+
+    void changeSchedule(const Request& request, Response& response, const Parts& parts) {
+        if (!options_.schedules)
+            return fail(request, response, 404, "no schedule \"" + parts[0] + "\"");
+        send(request, response, options_.schedules->change(parts[0], request.body));
+    }
+
+    void runSchedule(const Request& request, Response& response, const Parts& parts) {
+        if (!options_.schedules)
+            return fail(request, response, 404, "no schedule \"" + parts[0] + "\"");
+        if (refuseWhileStopping(request, response)) return;
+        send(request, response, options_.schedules->runNow(parts[0]));
+    }
+
+    void chartScript(const Request& request, Response& response, const Parts&) {
+        if (chartScript_.empty()) {
+            return fail(request, response, 404,
+                        "the charts' script is not installed (" + options_.chartScript + ")");
+        }
+        response.set_header("Cache-Control", "max-age=86400");
+        response.set_content(chartScript_, "text/javascript; charset=utf-8");
+    }
+
+    static std::string fileText(const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return in ? text.str() : std::string();
     }
 
     void metrics(const Request&, Response& response, const Parts&) {
@@ -780,6 +872,7 @@ private:
     Waits waits_;
     const std::string groupsText_ = jsonText(groupsJson());
     const std::string catalogueText_ = jsonText(catalogueJson());
+    const std::string chartScript_ = fileText(options_.chartScript);
     ExchangeServer server_;
     std::vector<Route> routes_;
     std::atomic<bool> stopping_{false};

@@ -10,7 +10,18 @@
 
 #include "zolvane_fleet/fleet.h"
 
+namespace date {
+class time_zone;
+}
+
 namespace zolvane::service {
+
+namespace history {
+class Store;
+}
+namespace schedule {
+class Scheduler;
+}
 
 struct ApiOptions {
     std::optional<std::string> token;  // write calls need it when set
@@ -26,6 +37,11 @@ struct ApiOptions {
     std::size_t projectorWaits = 24;             // requests waiting on projectors, in all
     std::size_t waitsPerProjector = 4;           // ... and on any one projector
     std::chrono::milliseconds keepAlive{15000};  // comment line on an idle event stream
+    history::Store* history = nullptr;           // null: the history's calls answer 503
+    schedule::Scheduler* schedules = nullptr;    // null: no schedules
+    const date::time_zone* zone = nullptr;       // of dates in queries; null: UTC
+    // The charts' script, served as /chart.js when the file is there.
+    std::string chartScript = "/usr/share/javascript/chart.js/chart.min.js";
 };
 
 class HttpApi {

@@ -7,9 +7,12 @@
 #include <map>
 #include <mutex>
 
+#include "clock.h"
 #include "command_line.h"
 #include "front_ends.h"
+#include "history/store.h"
 #include "log.h"
+#include "schedule/scheduler.h"
 #include "zolvane_fleet/fleet.h"
 
 namespace {
@@ -79,12 +82,26 @@ int run(const service::CommandLine& options) {
     fleet::Fleet fleet(inventory);
     ReachLog reachLog;
     const auto reachWatcher = fleet.subscribe(std::ref(reachLog));
-    const auto frontEnds = read.frontEnds(fleet, listen);
+    // The history watches before any command can run; without a file it keeps none, and the
+    // service goes on without it.
+    service::history::Store history(
+        {service::databaseFile(read.settings()), read.settings().historyDays, {}});
+    if (history.open()) history.watch(fleet);
+    service::schedule::Scheduler schedules(fleet, history, read.schedules());
+    const service::FrontEndContext context{fleet,
+                                           inventory,
+                                           read.settings(),
+                                           listen,
+                                           history,
+                                           schedules,
+                                           service::findZone(read.settings().timezone)};
+    const auto frontEnds = read.frontEnds(context);
     for (auto started = frontEnds.begin(); started != frontEnds.end(); ++started) {
         std::string why;
         if ((*started)->start(&why)) continue;
         log(Level::Error, "not started: " + why);
         while (started != frontEnds.begin()) (*--started)->stop();
+        history.stop();
         fleet.unsubscribe(reachWatcher);
         return 1;
     }
@@ -92,6 +109,7 @@ int run(const service::CommandLine& options) {
     log(Level::Info, "started with " + std::to_string(inventory.projectors.size()) +
                          " projectors from " + options.inventory);
     for (const auto& frontEnd : frontEnds) frontEnd->serve();
+    schedules.start();
 
     int received = 0;
     for (;;) {
@@ -108,7 +126,9 @@ int run(const service::CommandLine& options) {
     // Every front end stops taking work before the fleet stops, and ends after it (front_end.h).
     for (const auto& frontEnd : frontEnds) frontEnd->closing();
     fleet.stop();
+    schedules.stop();  // a run under way has been answered as the fleet stopped
     for (const auto& frontEnd : frontEnds) frontEnd->stop();
+    history.stop();
     fleet.unsubscribe(reachWatcher);
     log(Level::Info, "stopped");
     return 0;
@@ -121,6 +141,9 @@ int main(int argc, char** argv) {
     if (!parsed.options) return parsed.exitStatus;
     if (!parsed.options->check.empty()) return check(parsed.options->check);
     if (parsed.options->verbose) service::setLogLevel(Level::Debug);
+    if (parsed.options->testClock) {
+        service::startWallClockAt(*service::parseInstant(*parsed.options->testClock));
+    }
     try {
         return run(*parsed.options);
     } catch (const std::exception& error) {

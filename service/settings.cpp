@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cstdlib>
 
+#include "clock.h"
 #include "mqtt/settings.h"
 #include "pjlink/settings.h"
 #include "zolvane_fleet/inventory_section.h"
@@ -65,6 +67,25 @@ private:
                     }
                     settings_.pjlinkHost = *text;
                 }
+            } else if (name == "database") {
+                if (const auto text = checks.string(key, node)) settings_.database = *text;
+            } else if (name == "history_days") {
+                if (const auto v = checks.integer(key, node, 1, 36500)) {
+                    settings_.historyDays = static_cast<unsigned>(*v);
+                }
+            } else if (name == "timezone") {
+                if (const auto text = checks.string(key, node)) {
+                    if (!findZone(*text) || text->empty()) {
+                        checks.fault(node.source(), "time zone " + inQuotes(*text) +
+                                                        " is not in the system's zone database "
+                                                        "(e.g. \"Europe/Berlin\", \"UTC\")");
+                    }
+                    settings_.timezone = *text;
+                }
+            } else if (name == "catch_up_minutes") {
+                if (const auto v = checks.integer(key, node, 0, 1440)) {
+                    settings_.catchUp = std::chrono::minutes(*v);
+                }
             } else if (name == "pjlink_idle_timeout_ms") {
                 if (const auto v = checks.integer(key, node, 100, 600000)) {
                     settings_.pjlinkIdleTimeout = std::chrono::milliseconds(*v);
@@ -122,6 +143,17 @@ private:
 };
 
 }  // namespace
+
+std::filesystem::path databaseFile(const Settings& settings) {
+    if (settings.database) return *settings.database;
+    if (const char* state = std::getenv("STATE_DIRECTORY"); state && *state) {
+        // systemd gives every directory of StateDirectory=, separated by colons: the first.
+        const std::string_view first =
+            std::string_view(state).substr(0, std::string_view(state).find(':'));
+        return std::filesystem::path(first) / "history.sqlite";
+    }
+    return "/var/lib/zolvaned/history.sqlite";
+}
 
 std::unique_ptr<fleet::InventorySection> settingsReader(Settings& settings) {
     return std::make_unique<Reader>(settings);

@@ -6,6 +6,10 @@
 //   lamp_warning_hours = 3000          # the web page marks lamps past this
 //   max_body_bytes = 65536
 //   pjlink_host = "0.0.0.0"            # where the PJLink gateways listen; the listen host if not
+//   database = "/var/lib/zolvaned/history.sqlite"  # "" keeps no history
+//   history_days = 400                 # how long the history keeps what it recorded
+//   timezone = "Europe/Berlin"         # of schedules and reports; the system's if not
+//   catch_up_minutes = 15              # a schedule's run missed by less runs at start
 #pragma once
 
 #include <chrono>
@@ -13,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "zolvane_fleet/inventory.h"
@@ -32,7 +37,15 @@ struct Settings {
     std::string pjlinkHost;  // empty: listenHost
     // pjlink_idle_timeout_ms: for the tests, which cannot wait out the 30 s of PJLink.
     std::chrono::milliseconds pjlinkIdleTimeout{30000};
+    std::optional<std::string> database;  // unset: the default (databaseFile)
+    unsigned historyDays = 400;
+    std::string timezone;  // empty: the system's
+    std::chrono::minutes catchUp{15};
 };
+
+// Where the history is kept: [service] database, else history.sqlite in the state directory
+// systemd gives ($STATE_DIRECTORY), else /var/lib/zolvaned/history.sqlite. Empty: none.
+std::filesystem::path databaseFile(const Settings& settings);
 
 // Reads [service] into settings.
 std::unique_ptr<fleet::InventorySection> settingsReader(Settings& settings);

@@ -28,7 +28,10 @@ public:
         for (const ProjectorEntry& entry : inventory.projectors) {
             const std::string name = entry.name;
             queues_.push_back(std::make_unique<ProjectorQueue>(
-                entry, [this, name](const ProjectorState& state) { tell(name, state); }));
+                entry, [this, name](const ProjectorState& state) { tell(name, state); },
+                [this, name](const Command& command, const CommandResult& result) {
+                    if (commandWatcher_) commandWatcher_(name, command, result);
+                }));
         }
     }
 
@@ -111,6 +114,7 @@ private:
     std::uint64_t lastId_ = 0;
 
 public:
+    CommandWatcher commandWatcher_;  // set before any command runs, read only after
     const Inventory inventory_;
     // Last, so that the queues (whose threads tell the watchers) go first.
     std::vector<std::unique_ptr<ProjectorQueue>> queues_;
@@ -149,6 +153,7 @@ std::vector<std::string> Fleet::groups() const { return impl_->inventory_.groups
 
 std::uint64_t Fleet::subscribe(Watcher watcher) { return impl_->subscribe(std::move(watcher)); }
 void Fleet::unsubscribe(std::uint64_t id) { impl_->unsubscribe(id); }
+void Fleet::watchCommands(CommandWatcher watcher) { impl_->commandWatcher_ = std::move(watcher); }
 
 std::vector<Fleet::Outcome> Fleet::runAll(const std::vector<ProjectorQueue*>& targets,
                                           const Command& command) {

@@ -42,8 +42,8 @@ std::string resultReason(zv_result result) {
 
 class ProjectorQueue::Impl {
 public:
-    Impl(ProjectorEntry entry, Watcher watcher)
-        : entry_(std::move(entry)), watcher_(std::move(watcher)) {
+    Impl(ProjectorEntry entry, Watcher watcher, Ran ran)
+        : entry_(std::move(entry)), watcher_(std::move(watcher)), ran_(std::move(ran)) {
         zv_result why = 0;
         link_ = zv_link_open(entry_.address.c_str(), &why);
         if (link_ == nullptr) {
@@ -113,6 +113,12 @@ public:
     }
 
     void run(Command command, Completion done) {
+        if (ran_) {
+            done = [this, command, done = std::move(done)](CommandResult result) {
+                ran_(command, result);
+                done(std::move(result));
+            };
+        }
         bool full = false;
         {
             std::lock_guard lock(mutex_);
@@ -424,6 +430,7 @@ private:
 
     const ProjectorEntry entry_;
     const Watcher watcher_;
+    const Ran ran_;
     zv_link* link_ = nullptr;
 
     mutable std::mutex mutex_;  // the queue, stopping_, thread_
@@ -439,8 +446,8 @@ private:
     ProjectorState state_;
 };
 
-ProjectorQueue::ProjectorQueue(ProjectorEntry entry, Watcher watcher)
-    : impl_(std::make_unique<Impl>(std::move(entry), std::move(watcher))) {}
+ProjectorQueue::ProjectorQueue(ProjectorEntry entry, Watcher watcher, Ran ran)
+    : impl_(std::make_unique<Impl>(std::move(entry), std::move(watcher), std::move(ran))) {}
 
 ProjectorQueue::~ProjectorQueue() = default;
 

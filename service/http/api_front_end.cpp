@@ -15,7 +15,12 @@ namespace {
 class Api final : public FrontEnd {
 public:
     explicit Api(const FrontEndContext& context)
-        : fleet_(context.fleet), settings_(context.settings), listen_(context.listen) {}
+        : fleet_(context.fleet),
+          settings_(context.settings),
+          listen_(context.listen),
+          history_(context.history),
+          schedules_(context.schedules),
+          zone_(context.zone) {}
 
     std::string_view name() const override { return "http"; }
 
@@ -23,6 +28,9 @@ public:
         ApiOptions api;
         api.maxBodyBytes = settings_.maxBodyBytes;
         api.lampWarningHours = settings_.lampWarningHours;
+        api.history = &history_;
+        api.schedules = &schedules_;
+        api.zone = zone_;
         if (!settings_.tokenFile.empty()) {
             api.token = readToken(settings_.tokenFile, why);
             if (!api.token) {
@@ -72,6 +80,9 @@ private:
     fleet::Fleet& fleet_;
     const Settings& settings_;
     const ListenAddress listen_;
+    history::Store& history_;
+    schedule::Scheduler& schedules_;
+    const date::time_zone* zone_;
     bool tokenNeeded_ = false;
     std::optional<HttpApi> http_;
     std::optional<std::uint16_t> port_;

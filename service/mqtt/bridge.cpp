@@ -277,6 +277,7 @@ private:
         }
         if (read.kind == CommandMessage::Kind::Invalid) return refuse(topic, read);
 
+        read.command->origin = {"mqtt", topic};
         auto job = std::make_shared<Job>(Job{topic, read.id, read.group, *read.command, 0, {}});
         std::vector<fleet::ProjectorQueue*> queues;
         bool stopping = false;

@@ -618,6 +618,7 @@ private:
         j.queue = gateways_[c.gateway].queue;
         j.header = std::move(step.header);
         j.commands = std::move(step.commands);
+        for (fleet::Command& command : j.commands) command.origin = {"pjlink", c.address};
         j.who = "pjlink " + nameOf(c) + ": " + step.words + " from " + c.peer;
         submit(job, j);
     }

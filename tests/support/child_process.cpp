@@ -28,15 +28,23 @@ uint16_t FreePort() {
     return bound ? ntohs(address.sin_port) : 0;
 }
 
-pid_t Spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t& actions) {
+pid_t Spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t& actions,
+            const std::vector<std::string>& extraEnvironment) {
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     std::vector<char*> arguments;
     arguments.reserve(argv.size() + 1);
     for (const std::string& argument : argv)
         arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
+    for (const std::string& entry : extraEnvironment) {
+        environment.push_back(const_cast<char*>(entry.c_str()));
+    }
+    environment.push_back(nullptr);
     pid_t pid = -1;
-    if (::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) != 0) {
+    if (::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(),
+                      environment.data()) != 0) {
         pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);

@@ -26,8 +26,10 @@ enum class Output { Read, Full, Closed };
 uint16_t FreePort();
 
 // Starts argv[0] with its standard input from /dev/null and its other descriptors as the file
-// actions say; the actions are destroyed. -1 when the program could not start.
-pid_t Spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t& actions);
+// actions say; the actions are destroyed. extraEnvironment ("NAME=value") is added to this
+// process's environment for it. -1 when the program could not start.
+pid_t Spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t& actions,
+            const std::vector<std::string>& extraEnvironment = {});
 
 // Runs the program to its end, reading both outputs; one that has not finished after the
 // time-out is killed and reported with status -1.

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "child_process.h"
@@ -19,7 +20,10 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    pid_ = cli_testing::Spawn(argv, actions);
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "zolvaned-state-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) stateDirectory_ = pattern;
+    pid_ = cli_testing::Spawn(argv, actions, {"STATE_DIRECTORY=" + stateDirectory_});
     ::close(errPipe[1]);
     errFd_ = errPipe[0];
     reader_ = std::thread([this] {
@@ -47,6 +51,8 @@ ServiceProcess::~ServiceProcess() {
     }
     if (reader_.joinable()) reader_.join();
     if (errFd_ >= 0) ::close(errFd_);
+    std::error_code ignored;
+    if (!stateDirectory_.empty()) std::filesystem::remove_all(stateDirectory_, ignored);
 }
 
 bool ServiceProcess::waitForLog(const std::string& text, std::chrono::milliseconds timeout) {

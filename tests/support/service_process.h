@@ -16,6 +16,8 @@ namespace service_testing {
 // A loopback TCP port free a moment ago; 0 when none could be had.
 int freePort();
 
+// Each runs with a state directory of its own (STATE_DIRECTORY, as systemd gives it), so that
+// services of the tests never share a history unless their inventories name one.
 class ServiceProcess {
 public:
     explicit ServiceProcess(const std::vector<std::string>& argv);
@@ -26,6 +28,8 @@ public:
     // Waits for a log line holding text; true when it came in time.
     bool waitForLog(const std::string& text, std::chrono::milliseconds timeout);
     std::string log() const;
+    // Its STATE_DIRECTORY, removed with it: history.sqlite is there unless the inventory says.
+    const std::string& stateDirectory() const { return stateDirectory_; }
     // The port of the "listening on HOST:PORT" line; empty when it did not come.
     std::optional<int> port(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
@@ -34,6 +38,7 @@ public:
     std::optional<int> wait(std::chrono::milliseconds timeout);
 
 private:
+    std::string stateDirectory_;
     pid_t pid_ = -1;
     int errFd_ = -1;
     std::thread reader_;

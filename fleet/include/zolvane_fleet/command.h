@@ -29,10 +29,17 @@ const OperationInfo& operationInfo(Operation operation);
 // The operation of this word ("get", "set", ...); null when none.
 const OperationInfo* operationByWord(std::string_view word);
 
+// Who asked for a command, for the record kept of it.
+struct Origin {
+    std::string source;  // the front end: "http", "mqtt", "pjlink", "schedule"; empty: unknown
+    std::string who;     // within it: the peer's address, the schedule's name
+};
+
 struct Command {
     Operation operation = Operation::Get;
     const zv_setting* setting = nullptr;  // from the catalogue; never null on a queue
     std::int32_t value = 0;               // for Set: already checked with zv_value_valid
+    Origin origin;
 };
 
 // The setting of this export name or label, any case; null when none, and for any name that is

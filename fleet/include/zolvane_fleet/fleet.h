@@ -40,6 +40,12 @@ public:
     std::uint64_t subscribe(Watcher watcher);
     void unsubscribe(std::uint64_t id);
 
+    // Told of every command run on any queue and its result (ProjectorQueue::Ran), with the
+    // projector's name. One, set before any command is run; it must not block for long.
+    using CommandWatcher = std::function<void(const std::string& name, const Command& command,
+                                              const CommandResult& result)>;
+    void watchCommands(CommandWatcher watcher);
+
     // The command on each queue at once; the results in the order of targets.
     struct Outcome {
         std::string projector;

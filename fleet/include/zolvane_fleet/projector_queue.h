@@ -50,10 +50,13 @@ public:
     // Called on the queue's thread after every poll or command that changed the state's
     // version; must not block for long and must not call back into this queue's run().
     using Watcher = std::function<void(const ProjectorState&)>;
+    // Called with every command given to run() and its result, just before the command's own
+    // completion: on the queue's thread, or on the caller's when it was refused at once.
+    using Ran = std::function<void(const Command&, const CommandResult&)>;
 
     // Opens the projector's link with its timing; starts neither polling nor its thread.
     // Throws std::invalid_argument when the address cannot be read (the inventory checks that).
-    explicit ProjectorQueue(ProjectorEntry entry, Watcher watcher = {});
+    explicit ProjectorQueue(ProjectorEntry entry, Watcher watcher = {}, Ran ran = {});
     ~ProjectorQueue();  // stop()
     ProjectorQueue(const ProjectorQueue&) = delete;
     ProjectorQueue& operator=(const ProjectorQueue&) = delete;
