@@ -20,7 +20,7 @@ struct Answer {
 };
 
 inline Answer jsonAnswer(const nlohmann::json& body, int status = 200) {
-    return {status, jsonText(body), kJsonType};
+    return {status, jsonText(body), kJsonType, {}};
 }
 
 // A refusal as every error answer of the API: {"error": reason}.

@@ -27,7 +27,7 @@ std::optional<WallTime> parseInstant(std::string_view text) {
     const std::string copy(text);
     for (const char* format : {"%FT%TZ", "%FT%T%Ez"}) {
         std::istringstream in(copy);
-        date::sys_time<std::chrono::milliseconds> time;
+        date::sys_seconds time;
         in >> date::parse(format, time);
         if (in && in.peek() == std::char_traits<char>::eof()) return WallTime(time);
     }

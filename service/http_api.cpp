@@ -611,7 +611,7 @@ private:
     }
 
     static fleet::CommandResult read(fleet::ProjectorQueue& queue, const zv_setting* setting) {
-        return queue.run({fleet::Operation::Get, setting, 0}).get();
+        return queue.run({fleet::Operation::Get, setting, 0, {}}).get();
     }
 
     static std::string reasonOf(const fleet::CommandResult& result) {
@@ -803,7 +803,8 @@ private:
     }
 
     void metrics(const Request&, Response& response, const Parts&) {
-        response.set_content(metricsText(fleet_), "text/plain; version=0.0.4; charset=utf-8");
+        response.set_content(metricsText(fleet_, options_.history, options_.schedules),
+                             "text/plain; version=0.0.4; charset=utf-8");
     }
 
     // The event stream: a snapshot of every projector, then each change, with a comment line

@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
+#include "history/store.h"
+#include "schedule/scheduler.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::service {
@@ -100,9 +103,52 @@ const std::vector<Family>& families() {
     return table;
 }
 
+// The service's own families, one sample each, from the history's and the schedules' counters.
+struct Counted {
+    history::Counters history;
+    schedule::Scheduler::Counters schedules;
+};
+struct ServiceFamily {
+    const char* name;
+    const char* type;
+    const char* help;
+    double (*value)(const Counted&);
+};
+constexpr ServiceFamily kHistoryFamilies[] = {
+    {"zolvaned_history_available", "gauge", "1 while the history's database is being written",
+     [](const Counted& c) { return c.history.available ? 1.0 : 0.0; }},
+    {"zolvaned_history_rows_written_total", "counter", "Rows written to the history",
+     [](const Counted& c) { return static_cast<double>(c.history.rowsWritten); }},
+    {"zolvaned_history_write_failures_total", "counter", "Writes to the history that failed",
+     [](const Counted& c) { return static_cast<double>(c.history.writeFailures); }},
+    {"zolvaned_history_rows_dropped_total", "counter",
+     "Rows the history could not keep (unavailable, or too many waiting)",
+     [](const Counted& c) { return static_cast<double>(c.history.rowsDropped); }},
+};
+constexpr ServiceFamily kScheduleFamilies[] = {
+    {"zolvaned_schedule_runs_total", "counter", "Runs of schedules, by time, catch-up or by hand",
+     [](const Counted& c) { return static_cast<double>(c.schedules.runs); }},
+    {"zolvaned_schedule_failures_total", "counter", "Runs of schedules where a target failed",
+     [](const Counted& c) { return static_cast<double>(c.schedules.failures); }},
+    {"zolvaned_schedule_missed_total", "counter",
+     "Runs of schedules missed while the service was down",
+     [](const Counted& c) { return static_cast<double>(c.schedules.missed); }},
+};
+
+void addFamilies(std::span<const ServiceFamily> families, const Counted& counted,
+                 std::string& text) {
+    char number[64];
+    for (const ServiceFamily& family : families) {
+        std::snprintf(number, sizeof number, "%.17g", family.value(counted));
+        text += std::string("# HELP ") + family.name + ' ' + family.help + '\n' + "# TYPE " +
+                family.name + ' ' + family.type + '\n' + family.name + ' ' + number + '\n';
+    }
+}
+
 }  // namespace
 
-std::string metricsText(const fleet::Fleet& fleet) {
+std::string metricsText(const fleet::Fleet& fleet, const history::Store* history,
+                        const schedule::Scheduler* schedules) {
     std::vector<std::pair<std::string, ProjectorState>> states;
     for (const auto& queue : fleet.projectors()) {
         states.emplace_back(queue->entry().name, queue->state());
@@ -122,6 +168,11 @@ std::string metricsText(const fleet::Fleet& fleet) {
             }
         }
     }
+    Counted counted;
+    if (history) counted.history = history->counters();
+    if (schedules) counted.schedules = schedules->counters();
+    if (history) addFamilies(kHistoryFamilies, counted, text);
+    if (schedules) addFamilies(kScheduleFamilies, counted, text);
     return text;
 }
 

@@ -1,5 +1,5 @@
-// /metrics: every projector's reachability, power, hours and polling in the Prometheus text
-// format.
+// /metrics: every projector's reachability, power, hours and polling, the history's writing and
+// the schedules' runs, in the Prometheus text format.
 #pragma once
 
 #include <string>
@@ -8,6 +8,15 @@
 
 namespace zolvane::service {
 
-std::string metricsText(const fleet::Fleet& fleet);
+namespace history {
+class Store;
+}
+namespace schedule {
+class Scheduler;
+}
+
+// With the history's and the schedules' own lines when they are given.
+std::string metricsText(const fleet::Fleet& fleet, const history::Store* history = nullptr,
+                        const schedule::Scheduler* schedules = nullptr);
 
 }  // namespace zolvane::service

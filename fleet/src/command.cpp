@@ -101,13 +101,13 @@ Checked checked(Operation operation, const zv_setting& setting, const std::optio
     if (!supports(setting, operation)) {
         return refused(Kind::NoOperation, phrasing, &setting, operation, none);
     }
-    if (operation != Operation::Set) return {Command{operation, &setting, 0}, {}};
+    if (operation != Operation::Set) return {Command{operation, &setting, 0, {}}, {}};
     if (!value) return refused(Kind::NoValue, phrasing, &setting, operation, none);
     const auto number = sent(setting, *value);
     if (const Kind* why = std::get_if<Kind>(&number)) {
         return refused(*why, phrasing, &setting, operation, *value);
     }
-    return {Command{operation, &setting, std::get<std::int32_t>(number)}, {}};
+    return {Command{operation, &setting, std::get<std::int32_t>(number), {}}, {}};
 }
 
 }  // namespace

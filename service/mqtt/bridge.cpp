@@ -116,6 +116,15 @@ public:
         client_.reset();
     }
 
+    void publishScheduleRun(const std::string& schedule, const std::string& run) {
+        std::lock_guard lock(mutex_);
+        if (closing_) return;
+        scheduleRuns_[schedule] = run;  // again on every connect, as the other retained topics
+        if (client_ && connected_) {
+            client_->publish(scheduleResultTopic(settings_, schedule), run, true);
+        }
+    }
+
 private:
     // A command on its way to one or more projectors; each result is published as it comes.
     struct Job {
@@ -199,6 +208,9 @@ private:
         }
         for (const auto& queue : fleet_.projectors()) {
             publishState(queue->entry().name, queue->state());
+        }
+        for (const auto& [schedule, run] : scheduleRuns_) {
+            client_->publish(scheduleResultTopic(settings_, schedule), run, true);
         }
     }
 
@@ -413,6 +425,7 @@ private:
     bool closing_ = false;
     std::string lastFailure_;
     std::unordered_map<std::string, std::string> published_;
+    std::map<std::string, std::string> scheduleRuns_;  // the last run of each, as published
     Clock::time_point lastRepublish_{};
 
     std::unordered_set<std::string> echoes_;  // on the network thread only
@@ -428,6 +441,10 @@ private:
 
 Bridge::Bridge(fleet::Fleet& fleet, const fleet::Inventory& inventory, mqtt::Settings settings)
     : impl_(std::make_unique<Impl>(fleet, inventory, std::move(settings))) {}
+
+void Bridge::publishScheduleRun(const std::string& schedule, const std::string& run) {
+    impl_->publishScheduleRun(schedule, run);
+}
 
 Bridge::~Bridge() { stop(); }
 

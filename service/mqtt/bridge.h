@@ -26,6 +26,10 @@ public:
     // would not be published.
     void stop();
 
+    // A schedule's run, retained on BASE/schedule/NAME/result so that a dashboard shows the
+    // last; from any thread.
+    void publishScheduleRun(const std::string& schedule, const std::string& run);
+
 private:
     class Impl;
     std::unique_ptr<Impl> impl_;

@@ -2,7 +2,9 @@
 
 #include <optional>
 
+#include "json_text.h"
 #include "mqtt/bridge.h"
+#include "schedule/scheduler.h"
 #include "zolvane_fleet/inventory_section.h"
 
 namespace zolvane::service::mqtt {
@@ -11,13 +13,22 @@ namespace {
 class Broker final : public FrontEnd {
 public:
     Broker(const FrontEndContext& context, const Settings& settings)
-        : fleet_(context.fleet), inventory_(context.inventory), settings_(settings) {}
+        : fleet_(context.fleet),
+          inventory_(context.inventory),
+          schedules_(context.schedules),
+          settings_(settings) {}
 
     std::string_view name() const override { return "mqtt"; }
 
     bool start(std::string* why) override {
         bridge_.emplace(fleet_, inventory_, settings_);
-        if (bridge_->start(why)) return true;
+        if (bridge_->start(why)) {
+            // The schedules stop before the bridge does (main.cpp), so bridge_ outlives every call.
+            schedules_.listen([this](const std::string& schedule, const nlohmann::json& run) {
+                bridge_->publishScheduleRun(schedule, jsonText(run));
+            });
+            return true;
+        }
         *why = std::string(name()) + ": " + *why;
         bridge_.reset();
         return false;
@@ -31,6 +42,7 @@ public:
 private:
     fleet::Fleet& fleet_;
     const fleet::Inventory& inventory_;
+    schedule::Scheduler& schedules_;
     const Settings settings_;
     std::optional<Bridge> bridge_;
 };

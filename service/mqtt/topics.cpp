@@ -28,6 +28,10 @@ std::string projectorTopic(const mqtt::Settings& mqtt, std::string_view name,
 
 std::string siteResultTopic(const mqtt::Settings& mqtt) { return baseTopic(mqtt) + "/result"; }
 
+std::string scheduleResultTopic(const mqtt::Settings& mqtt, std::string_view schedule) {
+    return baseTopic(mqtt) + "/schedule/" + std::string(schedule) + "/result";
+}
+
 std::string discoveryStatusTopic(const mqtt::Settings& mqtt) {
     return mqtt.discoveryPrefix + "/status";
 }

@@ -18,6 +18,8 @@ std::string statusTopic(const mqtt::Settings& mqtt);
 // BASE/projector/NAME/LEAF, e.g. LEAF "power", "availability", "state", "result".
 std::string projectorTopic(const mqtt::Settings& mqtt, std::string_view name,
                            std::string_view leaf);
+// BASE/schedule/NAME/result: each run of a schedule.
+std::string scheduleResultTopic(const mqtt::Settings& mqtt, std::string_view schedule);
 // BASE/result: answers to messages that name no known projector or group.
 std::string siteResultTopic(const mqtt::Settings& mqtt);
 // DISCOVERY_PREFIX/status: Home Assistant's own availability.

@@ -100,7 +100,7 @@ Outcome Session::attempt(const Command& command) {
     if (options_.trace != nullptr) TraceSent(*options_.trace, command);
 
     const fleet::CommandResult result =
-        queue_->run(fleet::Command{command.operation, &command.row->described(), command.value})
+        queue_->run(fleet::Command{command.operation, &command.row->described(), command.value, {}})
             .get();
     Outcome outcome;
     outcome.result = result.result;
