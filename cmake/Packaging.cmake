@@ -127,12 +127,15 @@ The C headers of libzolvane, the link for the linker, a pkg-config file
 target Zolvane::zolvane).")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${library_package} (>= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${library_package} (>= ${PROJECT_VERSION}), tzdata")
+# The web page's charts use Debian's Chart.js, which the service serves when it is installed.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "libjs-chart.js")
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "projector control from the command line and a fleet service
 zolvane reads and changes a projector's settings from scripts, one projector
 or every projector of an inventory at once. zolvaned watches and drives every
 projector of a site and answers a JSON API, a web page, Prometheus metrics,
-MQTT and PJLink. projector-emulator behaves like a projector on a TCP port or
+MQTT and PJLink, runs schedules and keeps a history with usage reports.
+projector-emulator behaves like a projector on a TCP port or
 a pseudo-terminal, for trying them without hardware.")
 
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION x11)
