@@ -8,6 +8,7 @@
 #include "clock.h"
 #include "mqtt/settings.h"
 #include "pjlink/settings.h"
+#include "schedule/calendar.h"
 #include "zolvane_fleet/inventory_section.h"
 
 namespace zolvane::service {
@@ -167,11 +168,12 @@ fleet::LoadResult withEveryReader(Read read) {
     Settings service;
     std::optional<mqtt::Settings> mqtt;
     pjlink::Settings pjlink;
+    std::vector<schedule::Schedule> schedules;
     const std::unique_ptr<fleet::InventorySection> readers[] = {
         settingsReader(service), mqtt::settingsReader(mqtt),
-        pjlink::settingsReader(pjlink, service)};
+        pjlink::settingsReader(pjlink, service), schedule::schedulesReader(service, schedules)};
     fleet::InventorySection* const sections[] = {readers[0].get(), readers[1].get(),
-                                                 readers[2].get()};
+                                                 readers[2].get(), readers[3].get()};
     return read(sections);
 }
 
