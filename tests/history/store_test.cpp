@@ -1,0 +1,216 @@
+// The history as zolvaned writes it: the real program against emulated projectors, its SQLite
+// file read back with sqlite3 after a kill, a restart, or a file it could not use.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "projector_emulator/emulator.h"
+#include "service_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using Steady = std::chrono::steady_clock;
+using zolvane::emulator::Emulator;
+
+constexpr const char* kToken = "s3cret-token";
+
+// The first column of the first row of the last statement, "" when it had none, or the
+// error's words.
+std::string query(const fs::path& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    std::string value;
+    for (const char* next = sql.c_str(); *next != '\0';) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, next, -1, &statement, &next) != SQLITE_OK) {
+            value = std::string("error: ") + sqlite3_errmsg(db);
+            break;
+        }
+        const int stepped = sqlite3_step(statement);
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        value = stepped == SQLITE_ROW ? (text ? text : "NULL") : "";
+        if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) value = "error: step";
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
+}
+long number(const fs::path& file, const std::string& sql) {
+    return std::atol(query(file, sql).c_str());
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// An emulator of three projectors, and zolvaned started over it with a database of the test's.
+class History : public ::testing::Test {
+protected:
+    void SetUp() override {
+        zolvane::emulator::Options options;
+        options.count = 3;
+        emulator_ = std::make_unique<Emulator>(options);
+        ASSERT_TRUE(emulator_->start());
+        std::string pattern = (fs::temp_directory_path() / "zolvaned-history-XXXXXX").string();
+        folder_ = ::mkdtemp(pattern.data());
+        std::ofstream(folder_ / "token") << kToken << "\n";
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    void start(const fs::path& database, const std::string& extra = "") {
+        std::string text = "[service]\ntoken_file = \"" + (folder_ / "token").string() +
+                           "\"\ndatabase = \"" + database.string() + "\"\n" + extra +
+                           "\n[defaults]\npoll_interval_ms = 100\n";
+        for (std::size_t i = 0; i < emulator_->count(); ++i) {
+            text += "\n[[projector]]\nname = \"p" + std::to_string(i) +
+                    "\"\naddress = \"tcp://127.0.0.1:" + std::to_string(emulator_->tcpPort(i)) +
+                    "\"\n";
+        }
+        std::ofstream(folder_ / "inventory.toml") << text;
+        service_ = std::make_unique<service_testing::ServiceProcess>(
+            std::vector<std::string>{ZOLVANED, "--inventory", (folder_ / "inventory.toml").string(),
+                                     "--listen", "127.0.0.1:0"});
+        const auto port = service_->port();
+        ASSERT_TRUE(port) << service_->log();
+        port_ = *port;
+    }
+
+    int put(const std::string& projector, int brightness) {
+        httplib::Client client("127.0.0.1", port_);
+        client.set_read_timeout(20s);
+        const auto answer =
+            client.Put(("/api/projectors/" + projector + "/settings/brightness").c_str(),
+                       {{"Authorization", std::string("Bearer ") + kToken}},
+                       "{\"value\":" + std::to_string(brightness) + "}", "application/json");
+        return answer ? answer->status : 0;
+    }
+
+    void stop() {
+        service_->signal(SIGTERM);
+        EXPECT_EQ(service_->wait(30s), 0) << service_->log();
+        EXPECT_EQ(service_->log().find("Sanitizer"), std::string::npos) << service_->log();
+    }
+
+    std::unique_ptr<Emulator> emulator_;
+    fs::path folder_;
+    std::unique_ptr<service_testing::ServiceProcess> service_;
+    int port_ = 0;
+};
+
+TEST_F(History, KillDuringAWriteStormLosesAtMostTheLastSecond) {
+    const fs::path database = folder_ / "history.sqlite";
+    start(database);
+    std::atomic<bool> storming{true};
+    std::vector<std::thread> threads;
+    std::vector<std::vector<Steady::time_point>> times(4);  // of each thread's answers
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; storming; ++i) {
+                const std::string projector = "p" + std::to_string((t + i) % 3);
+                if (put(projector, 96 + (i * 7 + t) % 65) == 200) times[t].push_back(Steady::now());
+            }
+        });
+    }
+    std::this_thread::sleep_for(4s);
+    service_->signal(SIGKILL);
+    const auto killed = Steady::now();
+    storming = false;
+    for (auto& thread : threads) thread.join();
+    long early = 0;
+    for (int t = 0; t < 4; ++t) {
+        for (const auto time : times[t]) early += time < killed - 2s;
+    }
+    ASSERT_TRUE(service_->wait(10s));
+    ASSERT_GT(early, 20);
+
+    EXPECT_EQ(query(database, "PRAGMA integrity_check"), "ok");
+    EXPECT_GE(number(database,
+                     "SELECT count(*) FROM commands WHERE source = 'http' AND "
+                     "operation = 'set' AND setting = 'Brightness' AND ok = 1"),
+              early);
+    EXPECT_EQ(number(database,
+                     "SELECT count(DISTINCT projector) FROM changes WHERE key = "
+                     "'reach' AND value = 1"),
+              3);
+    EXPECT_EQ(number(database, "SELECT count(*) FROM projectors"), 3);
+}
+
+TEST_F(History, AFileItCannotUseLeavesTheServiceWorking) {
+    struct Row {
+        std::string name;
+        std::string place;   // the database, under the test's folder
+        std::string make;    // "file": a plain file at folder/blocker; "garbage": at the place
+        std::string logged;  // once
+        bool setAside;       // and a new file works
+    };
+    const Row rows[] = {
+        {"under a plain file", "blocker/history.sqlite", "file", "history off: ", false},
+        {"a folder", "blocker", "folder", "history off: ", false},
+        {"garbage", "history.sqlite", "garbage", "is damaged", true},
+    };
+    const std::string garbage(5000, '\x5a');
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(folder_ / "blocker");
+        if (row.make == "file") std::ofstream(folder_ / "blocker") << "plain";
+        if (row.make == "folder") fs::create_directory(folder_ / "blocker");
+        if (row.make == "garbage") std::ofstream(folder_ / row.place) << garbage;
+        start(folder_ / row.place);
+        EXPECT_EQ(put("p0", 120), 200);
+        ASSERT_TRUE(service_->waitForLog(row.logged, 10s));
+        stop();
+        EXPECT_EQ(occurrences(service_->log(), row.logged), 1U) << service_->log();
+        EXPECT_EQ(occurrences(service_->log(), "<3>"), row.setAside ? 0U : 1U) << service_->log();
+        if (!row.setAside) continue;
+        std::size_t asides = 0;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            if (!entry.path().filename().string().starts_with("history.sqlite.damaged-")) continue;
+            ++asides;
+            std::ostringstream kept;
+            kept << std::ifstream(entry.path()).rdbuf();
+            EXPECT_EQ(kept.str(), garbage);
+        }
+        EXPECT_EQ(asides, 1U);
+        EXPECT_EQ(number(folder_ / row.place, "SELECT count(*) FROM commands"), 1);
+    }
+}
+
+TEST_F(History, ARestartKeepsWhatWasWrittenAndTrimsTheOld) {
+    const fs::path database = folder_ / "history.sqlite";
+    start(database);
+    ASSERT_EQ(put("p1", 100), 200);
+    stop();
+    const long alive = number(database, "SELECT value FROM meta WHERE key = 'last_alive'");
+    // Rows of long ago: of p1's power the newer stays, the state a report from the edge needs.
+    EXPECT_EQ(query(database,
+                    "INSERT INTO commands(time, projector, source, who, operation, setting, "
+                    "ok, result) VALUES(5, 1, 'http', 'old', 'set', 'Power', 1, '');"
+                    "INSERT INTO changes(time, projector, key, value) VALUES(5, 2, 'power', 0),"
+                    "(6, 2, 'power', 1)"),
+              "");
+    start(database, "history_days = 30\n");
+    ASSERT_EQ(put("p1", 110), 200);
+    stop();
+    EXPECT_EQ(query(database,
+                    "SELECT group_concat(value) FROM (SELECT value FROM commands "
+                    "WHERE setting = 'Brightness' ORDER BY id)"),
+              "100,110");
+    EXPECT_EQ(query(database, "SELECT group_concat(time) FROM changes WHERE time < 1000"), "6");
+    EXPECT_EQ(number(database, "SELECT count(*) FROM commands WHERE who = 'old'"), 0);
+    EXPECT_GT(number(database, "SELECT value FROM meta WHERE key = 'last_alive'"), alive);
+    EXPECT_EQ(query(database, "SELECT value FROM meta WHERE key = 'schema_version'"), "1");
+}
+
+}  // namespace
