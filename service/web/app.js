@@ -339,11 +339,15 @@ function makeCard(projector, sectionIndex) {
   buttons.append(element('label', {class: 'input-choice', for: selectId},
                          element('span', {text: 'Input'}), select));
 
+  const history = element('a', {class: 'card-link', href: `#/history/${encodeURIComponent(name)}`,
+                                'data-action': 'history', 'data-field': 'history'}, 'History');
+
   const card = element('article', {class: 'card', 'data-projector': name,
                                    'aria-label': projector.label || name},
                        header, reachDetail, failure, fields, buttons,
                        element('p', {class: 'card-message', 'data-role': 'message',
-                                     role: 'status'}));
+                                     role: 'status'}),
+                       history);
   return card;
 }
 
@@ -356,6 +360,7 @@ function updateCard(card, p) {
   const q = (key) => card.querySelector(`[data-field="${key}"]`);
   q('label').textContent = p.label || p.name;
   card.setAttribute('aria-label', p.label || p.name);
+  q('history').setAttribute('aria-label', `History of ${p.label || p.name}`);
 
   const reach = REACH[p.reach] || REACH.unknown;
   setBadge(q('reach'), reach.kind, reach.text);
@@ -483,6 +488,641 @@ function render() {
   main.replaceChildren(...children);
   main.setAttribute('aria-busy', 'false');
   updateSummary();
+  fillGroupPicker();
+  if (currentRoute().view === 'history') nameHistory();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Views: the fleet, one projector's history, the usage report and the schedules, each at its own
+// address after '#' ("#/history/NAME", "#/usage", "#/schedules"), so that a view can be linked to
+// and Back returns to the one before. The event stream runs under every view.
+
+const VIEWS = {
+  projectors: {main: 'fleet', title: 'Projectors'},
+  history: {main: 'history-view', title: 'History'},
+  usage: {main: 'usage-view', title: 'Usage'},
+  schedules: {main: 'schedules-view', title: 'Schedules'},
+};
+
+const DAY_MS = 86400000;
+const SVG_NS = 'http://www.w3.org/2000/svg';
+
+// What the views last drew, kept to draw the charts again at a new width.
+const drawn = {history: null, lamp: null, usage: null};
+
+// Each load of a view takes a number; an answer for an older one is dropped, so that a slow
+// answer never draws over the view the user has since gone to.
+let viewLoad = 0;
+
+function safeDecode(text) {
+  try {
+    return decodeURIComponent(text);
+  } catch (error) {
+    return text;
+  }
+}
+
+function currentRoute() {
+  const hash = location.hash.replace(/^#\/?/, '');
+  const mark = hash.indexOf('?');
+  const path = mark < 0 ? hash : hash.slice(0, mark);
+  const params = new URLSearchParams(mark < 0 ? '' : hash.slice(mark + 1));
+  const parts = path.split('/').filter(Boolean).map(safeDecode);
+  if (parts[0] === 'history' && parts.length === 2) return {view: 'history', projector: parts[1]};
+  if (parts[0] === 'usage') return {view: 'usage', params};
+  if (parts[0] === 'schedules') return {view: 'schedules'};
+  return {view: 'projectors'};
+}
+
+function showView(moved) {
+  const route = currentRoute();
+  for (const [name, view] of Object.entries(VIEWS)) {
+    document.getElementById(view.main).hidden = name !== route.view;
+  }
+  document.body.dataset.view = route.view;
+  for (const link of document.querySelectorAll('.views a')) {
+    if (link.dataset.view === route.view) link.setAttribute('aria-current', 'page');
+    else link.removeAttribute('aria-current');
+  }
+  document.title = route.view === 'projectors' ? 'Projectors' : `${VIEWS[route.view].title} · Projectors`;
+  const load = ++viewLoad;
+  if (route.view === 'history') loadHistory(route.projector, load);
+  else if (route.view === 'usage') loadUsage(route.params, load);
+  else if (route.view === 'schedules') loadSchedules(load);
+  // Moved by a link or Back: the new view's heading takes the focus, so that a screen reader
+  // tells where the user now is.
+  const heading = document.querySelector(`#${VIEWS[route.view].main} h2[tabindex]`);
+  if (moved && heading) heading.focus();
+}
+
+// A read of the API: {status, body}, status 0 when the service could not be reached and the
+// body {error} whenever it is not JSON.
+async function read(path) {
+  let response;
+  try {
+    response = await fetch(path, {cache: 'no-store'});
+  } catch (error) {
+    return {status: 0, body: {error: 'the service cannot be reached'}};
+  }
+  try {
+    return {status: response.status, body: await response.json()};
+  } catch (error) {
+    return {status: response.status,
+            body: {error: `the service answered ${response.status} ${response.statusText}`}};
+  }
+}
+
+function reasonOf(answer) {
+  return (answer.body && answer.body.error) || `the service answered ${answer.status}`;
+}
+
+function localTime(iso) {
+  if (!iso) return '—';
+  const time = new Date(iso);
+  if (Number.isNaN(time.getTime())) return String(iso);
+  return time.toLocaleString([], {dateStyle: 'medium', timeStyle: 'short'});
+}
+
+function hours(value) {
+  return Number.isFinite(value) ? value.toFixed(1) : '—';
+}
+
+// "YYYY-MM-DD" of a date in the browser's zone, and of the day n days after such a day.
+function dayOf(date) {
+  const pad = (n) => String(n).padStart(2, '0');
+  return `${date.getFullYear()}-${pad(date.getMonth() + 1)}-${pad(date.getDate())}`;
+}
+
+function addDays(day, n) {
+  const [year, month, date] = day.split('-').map(Number);
+  return dayOf(new Date(year, month - 1, date + n));
+}
+
+function validDay(text) {
+  return /^\d{4}-\d{2}-\d{2}$/.test(text || '') && !Number.isNaN(Date.parse(text)) ? text : null;
+}
+
+function svg(tag, attributes = {}, text = null) {
+  const node = document.createElementNS(SVG_NS, tag);
+  for (const [key, value] of Object.entries(attributes)) node.setAttribute(key, value);
+  if (text !== null) node.textContent = text;
+  return node;
+}
+
+// A chart's SVG at its container's width, told to assistive technology as one image.
+function chartBox(container, height, label) {
+  const width = Math.max(240, Math.floor(container.clientWidth || 600));
+  const box = svg('svg', {width, height, viewBox: `0 0 ${width} ${height}`, role: 'img',
+                          'aria-label': label, class: 'chart-svg'});
+  container.replaceChildren(box);
+  return {box, width};
+}
+
+// Local midnights after from up to to, as times.
+function midnights(from, to) {
+  const list = [];
+  const day = new Date(from);
+  day.setHours(24, 0, 0, 0);
+  for (; day.getTime() < to; day.setDate(day.getDate() + 1)) list.push(day.getTime());
+  return list;
+}
+
+function setViewMessage(view, text, kind) {
+  setMessage(document.querySelector(`#${view} [data-role="message"]`), text, kind);
+}
+
+// ---------------------------------------------------------------------------------------------
+// One projector's history: its power over the last 7 days as a band, its lamp hours over what
+// the history keeps as a line, and the commands it was sent.
+
+const BAND_KINDS = {
+  on: 'On', off: 'Off', cooling: 'Cooling down', unknown: 'Unknown', offline: 'Offline',
+};
+
+// How many days the page asks the history for; a service that keeps fewer refuses, and the
+// lamp chart then makes do with the 7 days.
+const LAMP_DAYS = 399;
+
+function nameHistory() {
+  const name = currentRoute().projector;
+  const projector = model.projectors.get(name);
+  document.getElementById('history-title').textContent =
+      `History of ${(projector && projector.label) || name}`;
+}
+
+// The band's pieces over [from, to]: [{start, end, kind}], an offline projector's as "offline"
+// whatever its power was last known to be.
+function powerPieces(history) {
+  const from = Date.parse(history.from);
+  const to = Date.parse(history.to);
+  const start = history.at_start || {};
+  const events = [];
+  for (const change of history.changes || []) {
+    if (change.key === 'power') events.push({time: Date.parse(change.time), power: change.value});
+  }
+  for (const entry of history.reachability || []) {
+    events.push({time: Date.parse(entry.time), reach: entry.reach});
+  }
+  events.sort((a, b) => a.time - b.time);
+  let power = start.power === undefined ? null : start.power;
+  let reach = start.reach || 'unknown';
+  const kindNow = () => (reach === 'offline' ? 'offline' : POWER_KINDS[power] || 'unknown');
+  const pieces = [];
+  let time = from;
+  const close = (end) => {
+    end = Math.min(Math.max(end, from), to);
+    if (end <= time) return;
+    const kind = kindNow();
+    const last = pieces[pieces.length - 1];
+    if (last && last.kind === kind && last.end === time) last.end = end;
+    else pieces.push({start: time, end, kind});
+    time = end;
+  };
+  for (const event of events) {
+    if (!Number.isFinite(event.time)) continue;
+    close(event.time);
+    if ('power' in event) power = event.power;
+    else reach = event.reach;
+  }
+  close(to);
+  return pieces;
+}
+
+function drawPowerBand(history) {
+  const container = document.querySelector('#history-view [data-chart="power"]');
+  const from = Date.parse(history.from);
+  const to = Date.parse(history.to);
+  const pieces = powerPieces(history);
+  const totals = {};
+  for (const piece of pieces) totals[piece.kind] = (totals[piece.kind] || 0) + piece.end - piece.start;
+  const summary = Object.keys(BAND_KINDS).filter((kind) => totals[kind])
+      .map((kind) => `${BAND_KINDS[kind]} ${hours(totals[kind] / 3600000)} h`).join(' · ');
+  document.querySelector('#history-view [data-role="power-summary"]').textContent = summary;
+
+  const {box, width} = chartBox(container, 58,
+                                `Power from ${localTime(history.from)} to ${localTime(history.to)}: ` +
+                                    (summary || 'nothing recorded'));
+  const x = (time) => ((time - from) / Math.max(1, to - from)) * width;
+  const pattern = svg('pattern', {id: 'offline-hatch', width: 6, height: 6,
+                                  patternUnits: 'userSpaceOnUse',
+                                  patternTransform: 'rotate(45)'});
+  pattern.append(svg('rect', {width: 6, height: 6, class: 'hatch-ground'}),
+                 svg('line', {x1: 0, y1: 0, x2: 0, y2: 6, class: 'hatch-line'}));
+  const defs = svg('defs');
+  defs.append(pattern);
+  box.append(defs);
+  for (const piece of pieces) {
+    const rect = svg('rect', {x: x(piece.start), y: 0, height: 30, class: `piece piece-${piece.kind}`,
+                              width: Math.max(1, x(piece.end) - x(piece.start)),
+                              'data-kind': piece.kind});
+    rect.append(svg('title', {}, `${BAND_KINDS[piece.kind]}: ${localTime(new Date(piece.start))} – ` +
+                                     localTime(new Date(piece.end))));
+    box.append(rect);
+  }
+  for (const midnight of midnights(from, to)) {
+    const at = x(midnight);
+    box.append(svg('line', {x1: at, y1: 0, x2: at, y2: 36, class: 'tick'}));
+    if (at < width - 24) {
+      const label = new Date(midnight).toLocaleDateString([], {weekday: 'short', day: 'numeric'});
+      box.append(svg('text', {x: at + 3, y: 50, class: 'axis'}, label));
+    }
+  }
+}
+
+// The lamp's hours at the start and at each change: [{time, value}], unknown ones left out.
+function lampPoints(history) {
+  const points = [];
+  const start = history.at_start && history.at_start.lamp_hours;
+  if (Number.isFinite(start)) points.push({time: Date.parse(history.from), value: start});
+  for (const change of history.changes || []) {
+    if (change.key === 'lamp_hours' && Number.isFinite(change.value)) {
+      points.push({time: Date.parse(change.time), value: change.value});
+    }
+  }
+  if (points.length) points.push({time: Date.parse(history.to), value: points[points.length - 1].value});
+  return points;
+}
+
+function drawLampLine(history) {
+  const container = document.querySelector('#history-view [data-chart="lamp"]');
+  const points = lampPoints(history);
+  if (!points.length) {
+    container.replaceChildren(element('p', {class: 'empty', text: 'No lamp hours recorded.'}));
+    return;
+  }
+  const from = Date.parse(history.from);
+  const to = Date.parse(history.to);
+  const values = points.map((point) => point.value);
+  let low = Math.min(...values);
+  let high = Math.max(...values);
+  if (high - low < 2) {
+    low -= 1;
+    high += 1;
+  }
+  const height = 170;
+  const left = 56;
+  const top = 10;
+  const bottom = 26;
+  const {box, width} = chartBox(container, height,
+                                `Lamp hours from ${localTime(history.from)} to ${localTime(history.to)}: ` +
+                                    `${values[0]} h to ${values[values.length - 1]} h`);
+  const x = (time) => left + ((time - from) / Math.max(1, to - from)) * (width - left - 8);
+  const y = (value) => top + (1 - (value - low) / (high - low)) * (height - top - bottom);
+  for (const value of [low, high]) {
+    box.append(svg('line', {x1: left, x2: width - 8, y1: y(value), y2: y(value), class: 'grid'}),
+               svg('text', {x: left - 6, y: y(value) + 4, class: 'axis end'}, `${Math.round(value)} h`));
+  }
+  box.append(svg('text', {x: left, y: height - 6, class: 'axis'},
+                 new Date(from).toLocaleDateString([], {dateStyle: 'medium'})),
+             svg('text', {x: width - 8, y: height - 6, class: 'axis end'},
+                 new Date(to).toLocaleDateString([], {dateStyle: 'medium'})));
+  const path = points.map((point, i) => `${i ? 'L' : 'M'}${x(point.time).toFixed(1)},` +
+                                          y(point.value).toFixed(1)).join(' ');
+  box.append(svg('path', {d: path, class: 'line'}));
+}
+
+function commandWords(entry) {
+  const setting = model.settings.get(entry.setting);
+  const named = setting && (setting.values || []).find((value) => value.value === entry.value);
+  const value = named ? named.name : entry.value;
+  return [entry.operation, (setting && setting.label) || entry.setting, value].filter((part) => part !== null && part !== undefined && part !== '')
+      .join(' ');
+}
+
+function drawCommands(history) {
+  const body = document.querySelector('#history-view [data-table="commands"] tbody');
+  const rows = [...(history.commands || [])].reverse().map((entry) => {
+    const result = entry.ok ? 'Done' : `Failed: ${entry.result || 'no reason given'}`;
+    return element('tr', {'data-ok': String(Boolean(entry.ok))},
+                   element('td', {text: localTime(entry.time), title: entry.time}),
+                   element('td', {text: entry.source || '—'}),
+                   element('td', {text: entry.who || '—'}),
+                   element('td', {text: commandWords(entry)}),
+                   element('td', {class: entry.ok ? '' : 'failure', text: result}));
+  });
+  if (!rows.length) {
+    rows.push(element('tr', {}, element('td', {colspan: 5, class: 'empty',
+                                               text: 'No commands in these days.'})));
+  }
+  body.replaceChildren(...rows);
+}
+
+function drawHistory() {
+  if (!drawn.history) return;
+  drawPowerBand(drawn.history);
+  drawLampLine(drawn.lamp || drawn.history);
+  drawCommands(drawn.history);
+}
+
+async function loadHistory(name, load) {
+  nameHistory();
+  const view = document.getElementById('history-view');
+  view.setAttribute('aria-busy', 'true');
+  setViewMessage('history-view', 'Loading…', 'busy');
+  const path = `/api/projectors/${encodeURIComponent(name)}/history`;
+  const week = await read(path);
+  if (load !== viewLoad) return;
+  if (week.status !== 200) {
+    drawn.history = null;
+    for (const chart of view.querySelectorAll('[data-chart]')) chart.replaceChildren();
+    view.querySelector('[data-role="power-summary"]').textContent = '';
+    view.querySelector('[data-table="commands"] tbody').replaceChildren();
+    setViewMessage('history-view', `The history cannot be shown: ${reasonOf(week)}`, 'failure');
+    view.setAttribute('aria-busy', 'false');
+    return;
+  }
+  drawn.history = week.body;
+  drawn.lamp = null;
+  drawHistory();
+  setViewMessage('history-view', '', '');
+  const to = Date.parse(week.body.to);
+  const since = new Date(to - LAMP_DAYS * DAY_MS).toISOString().replace(/\.\d+Z$/, 'Z');
+  const longer = await read(`${path}?kind=changes&from=${encodeURIComponent(since)}` +
+                            `&to=${encodeURIComponent(week.body.to)}`);
+  if (load !== viewLoad) return;
+  if (longer.status === 200) {
+    drawn.lamp = longer.body;
+    drawLampLine(longer.body);
+  }
+  view.setAttribute('aria-busy', 'false');
+}
+
+// ---------------------------------------------------------------------------------------------
+// The usage report: hours on per projector as bars, the report's table and its CSV.
+
+function fillGroupPicker() {
+  const select = document.getElementById('usage-group');
+  const chosen = select.value;
+  const options = [element('option', {value: '', text: 'All projectors'})];
+  for (const group of model.groups) options.push(element('option', {value: group.name, text: group.name}));
+  select.replaceChildren(...options);
+  select.value = model.groups.some((group) => group.name === chosen) ? chosen : '';
+}
+
+// The report's query from the view's address: the days chosen are whole, so the report runs to
+// the midnight after the last one.
+function usageQuery(params) {
+  const today = dayOf(new Date());
+  const to = validDay(params.get('to')) || today;
+  const from = validDay(params.get('from')) || addDays(to, -29);
+  const group = params.get('group') || '';
+  const query = new URLSearchParams({from, to: addDays(to, 1)});
+  if (group) query.set('group', group);
+  return {from, to, group, query: query.toString()};
+}
+
+function drawUsageBars(report) {
+  const container = document.querySelector('#usage-view [data-chart="usage"]');
+  const rows = report.projectors || [];
+  if (!rows.length) {
+    container.replaceChildren(element('p', {class: 'empty', text: 'No projector in this report.'}));
+    return;
+  }
+  const rowHeight = 30;
+  const height = rows.length * rowHeight + 8;
+  const {box, width} = chartBox(container, height, 'Hours on: ' +
+                                    rows.map((row) => `${row.name} ${hours(row.hours_on)} h`).join(', '));
+  const left = Math.min(160, Math.round(width * 0.32));
+  const room = width - left - 64;
+  const most = Math.max(1, ...rows.map((row) => row.hours_on || 0));
+  rows.forEach((row, i) => {
+    const top = 4 + i * rowHeight;
+    const label = model.projectors.has(row.name) && model.projectors.get(row.name).label;
+    const bar = svg('rect', {x: left, y: top + 5, height: rowHeight - 10, class: 'bar',
+                             width: Math.max(1, ((row.hours_on || 0) / most) * room),
+                             'data-projector': row.name});
+    bar.append(svg('title', {}, `${row.name}: ${hours(row.hours_on)} h on`));
+    box.append(svg('text', {x: left - 8, y: top + rowHeight / 2 + 4, class: 'axis end label'},
+                   label || row.name),
+               bar,
+               svg('text', {x: left + Number(bar.getAttribute('width')) + 6,
+                            y: top + rowHeight / 2 + 4, class: 'axis'}, `${hours(row.hours_on)} h`));
+  });
+}
+
+function commandCounts(commands) {
+  const parts = Object.entries(commands || {}).filter(([, count]) => count)
+      .map(([source, count]) => `${source} ${count}`);
+  return parts.length ? parts.join(' · ') : '—';
+}
+
+function drawUsageTable(report) {
+  const rows = (report.projectors || []).map((row) => element(
+      'tr', {'data-projector': row.name},
+      element('th', {scope: 'row', text: row.name}),
+      element('td', {class: 'number', text: hours(row.hours_on)}),
+      element('td', {class: 'number', text: String(row.power_ons ?? '—')}),
+      element('td', {class: 'number', text: hours(row.hours_offline)}),
+      element('td', {class: 'number',
+                     text: `${row.lamp_hours_start ?? '—'} → ${row.lamp_hours_end ?? '—'}`}),
+      element('td', {text: commandCounts(row.commands)})));
+  document.querySelector('#usage-view [data-table="usage"] tbody').replaceChildren(...rows);
+}
+
+async function loadUsage(params, load) {
+  const {from, to, group, query} = usageQuery(params);
+  const form = document.getElementById('usage-form');
+  form.elements.from.value = from;
+  form.elements.to.value = to;
+  form.elements.group.value = group;
+  const csv = document.getElementById('usage-csv');
+  csv.href = `/api/reports/usage?${query}&format=csv`;
+  const view = document.getElementById('usage-view');
+  view.setAttribute('aria-busy', 'true');
+  setViewMessage('usage-view', 'Loading…', 'busy');
+  const answer = await read(`/api/reports/usage?${query}`);
+  if (load !== viewLoad) return;
+  view.setAttribute('aria-busy', 'false');
+  view.querySelector('[data-table="usage"] caption').textContent =
+      `From ${from} through ${to}${group ? `, group ${group}` : ''}`;
+  if (answer.status !== 200) {
+    drawn.usage = null;
+    view.querySelector('[data-chart="usage"]').replaceChildren();
+    view.querySelector('[data-table="usage"] tbody').replaceChildren();
+    setViewMessage('usage-view', `The report cannot be shown: ${reasonOf(answer)}`, 'failure');
+    return;
+  }
+  drawn.usage = answer.body;
+  setViewMessage('usage-view', '', '');
+  drawUsageBars(answer.body);
+  drawUsageTable(answer.body);
+}
+
+function bindUsageForm() {
+  const form = document.getElementById('usage-form');
+  form.addEventListener('submit', (event) => {
+    event.preventDefault();
+    const params = new URLSearchParams({from: form.elements.from.value, to: form.elements.to.value});
+    if (form.elements.group.value) params.set('group', form.elements.group.value);
+    const hash = `#/usage?${params}`;
+    if (location.hash === hash) showView(false);
+    else location.hash = hash;
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
+// The schedules, each with its switch, its next and last run and a button to run it now.
+
+const DAY_NAMES = ['Sunday', 'Monday', 'Tuesday', 'Wednesday', 'Thursday', 'Friday', 'Saturday'];
+const TRIGGERS = {time: 'on time', 'catch-up': 'caught up after a restart', manual: 'by hand'};
+
+function listWords(value) {
+  if (Array.isArray(value)) {
+    if (value.length === 7 && value.every((day) => typeof day === 'boolean')) {
+      return DAY_NAMES.filter((name, i) => value[i]).join(', ') || 'never';
+    }
+    return value.join(', ') || '—';
+  }
+  if (value === null || value === undefined || value === '') return '—';
+  return capitalised(String(value));
+}
+
+function scheduleCommand(command) {
+  if (!command || typeof command !== 'object') return String(command ?? '—');
+  return [command.command, command.value].filter((part) => part !== undefined && part !== null)
+      .join(' ');
+}
+
+function resultWords(result) {
+  return result.ok ? 'done' : `failed: ${result.result || result.reason || 'no reason given'}`;
+}
+
+function runWords(run) {
+  if (!run) return 'Never';
+  if (run.outcome === 'missed') return `Missed the run of ${localTime(run.planned)}`;
+  const trigger = TRIGGERS[run.trigger] || run.trigger || '';
+  const results = run.results || [];
+  const failed = results.filter((result) => !result.ok).length;
+  const outcome = failed ? `${failed} of ${results.length} failed` : `done for ${results.length}`;
+  return `${localTime(run.ran || run.planned)}${trigger ? ` (${trigger})` : ''}: ${outcome}`;
+}
+
+function scheduleField(label, key) {
+  return element('div', {class: 'field'}, element('dt', {text: label}),
+                 element('dd', {'data-field': key}));
+}
+
+function makeSchedule(entry, index) {
+  const name = entry.name;
+  const titleId = `schedule-${index}`;
+  const toggle = element('button', {type: 'button', role: 'switch', class: 'switch',
+                                    'data-action': 'enabled', 'aria-checked': 'false'},
+                         element('span', {class: 'switch-track', 'aria-hidden': 'true'}),
+                         element('span', {text: 'Enabled'}));
+  const run = element('button', {type: 'button', 'data-action': 'run'}, 'Run now');
+  const message = element('p', {class: 'card-message', 'data-role': 'message', role: 'status'});
+  const article = element(
+      'article', {class: 'card schedule', 'data-schedule': name, 'aria-labelledby': titleId},
+      element('header', {class: 'card-head'}, element('h3', {id: titleId, class: 'card-label', text: name}),
+              toggle),
+      element('dl', {class: 'fields'},
+              scheduleField('Targets', 'targets'), scheduleField('Days', 'days'),
+              scheduleField('At', 'at'), scheduleField('Command', 'command'),
+              scheduleField('Next run', 'next'), scheduleField('Time zone', 'timezone')),
+      element('div', {class: 'last-run'}, element('h4', {text: 'Last run'}),
+              element('p', {'data-field': 'last'}),
+              element('ul', {class: 'results', 'data-field': 'results'})),
+      element('div', {class: 'card-actions'}, run),
+      message);
+  toggle.addEventListener('click', () => switchSchedule(article, toggle, message));
+  run.addEventListener('click', () => runSchedule(article, run, message));
+  updateSchedule(article, entry);
+  return article;
+}
+
+function updateSchedule(article, entry) {
+  const q = (key) => article.querySelector(`[data-field="${key}"]`);
+  article.entry = entry;
+  const targets = q('targets');
+  targets.textContent = listWords(entry.targets);
+  targets.title = (entry.projectors || []).join(', ');
+  q('days').textContent = listWords(entry.days);
+  q('at').textContent = listWords(entry.at);
+  q('command').textContent = scheduleCommand(entry.command);
+  q('timezone').textContent = entry.timezone || '—';
+  const next = q('next');
+  next.textContent = entry.next_run ? localTime(entry.next_run.utc)
+                                    : (entry.enabled ? 'Never' : 'Not while switched off');
+  if (entry.next_run) next.title = `${entry.next_run.local} in ${entry.timezone || 'its zone'}`;
+  else next.removeAttribute('title');
+  const skips = (entry.skip_dates || []).length;
+  if (skips) q('days').append(element('span', {class: 'note', text: ` (${skips} dates skipped)`}));
+  q('last').textContent = runWords(entry.last_run);
+  q('results').replaceChildren(...((entry.last_run && entry.last_run.results) || []).map(
+      (result) => element('li', {'data-ok': String(Boolean(result.ok)), 'data-projector': result.projector},
+                          element('span', {class: 'result-name', text: result.projector}),
+                          ` ${resultWords(result)}`)));
+  article.querySelector('[data-action="enabled"]').setAttribute('aria-checked', String(Boolean(entry.enabled)));
+  article.dataset.enabled = String(Boolean(entry.enabled));
+}
+
+async function switchSchedule(article, toggle, message) {
+  const entry = article.entry;
+  const enabled = !entry.enabled;
+  const path = `/api/schedules/${encodeURIComponent(entry.name)}`;
+  toggle.disabled = true;
+  setMessage(message, enabled ? 'Switching on…' : 'Switching off…', 'busy');
+  const {status, body} = await write('PUT', path, {enabled});
+  toggle.disabled = false;
+  if (status === 200 && body && body.name === entry.name) {
+    updateSchedule(article, body);
+    setMessage(message, enabled ? 'Switched on' : 'Switched off', 'done');
+  } else {
+    setMessage(message, `Switching ${enabled ? 'on' : 'off'} failed: ${(body && body.error) || `status ${status}`}`,
+               'failure');
+  }
+}
+
+async function runSchedule(article, button, message) {
+  const entry = article.entry;
+  button.disabled = true;
+  setMessage(message, 'Running…', 'busy');
+  const {status, body} = await write('POST', `/api/schedules/${encodeURIComponent(entry.name)}/run`, {});
+  button.disabled = false;
+  const run = body && body.run;
+  if (!run) {
+    setMessage(message, `Run now failed: ${(body && body.error) || `status ${status}`}`, 'failure');
+    return;
+  }
+  updateSchedule(article, {...article.entry, last_run: run});
+  const failures = (run.results || []).filter((result) => !result.ok);
+  if (failures.length) {
+    setMessage(message, `Run now: ${failures.length} of ${run.results.length} failed — ` +
+                            failures.map((result) => `${result.projector} ${resultWords(result)}`).join('; '),
+               'failure');
+  } else {
+    setMessage(message, `Run now: done for ${(run.results || []).length}`, 'done');
+  }
+}
+
+async function loadSchedules(load) {
+  const view = document.getElementById('schedules-view');
+  const list = document.getElementById('schedule-list');
+  view.setAttribute('aria-busy', 'true');
+  const answer = await read('/api/schedules');
+  if (load !== viewLoad) return;
+  view.setAttribute('aria-busy', 'false');
+  if (answer.status !== 200 || !Array.isArray(answer.body.schedules)) {
+    setViewMessage('schedules-view', `The schedules cannot be shown: ${reasonOf(answer)}`, 'failure');
+    return;
+  }
+  setViewMessage('schedules-view', '', '');
+  const entries = answer.body.schedules;
+  list.replaceChildren(...entries.map((entry, i) => makeSchedule(entry, i)));
+  if (!entries.length) {
+    list.append(element('p', {class: 'empty', text: 'The inventory has no schedule.'}));
+  }
+}
+
+// The charts follow the window's width.
+let resizeTimer = null;
+function redrawCharts() {
+  clearTimeout(resizeTimer);
+  resizeTimer = setTimeout(() => {
+    const view = document.body.dataset.view;
+    if (view === 'history') drawHistory();
+    else if (view === 'usage' && drawn.usage) drawUsageBars(drawn.usage);
+  }, 150);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -615,6 +1255,10 @@ function tick() {
 
 document.addEventListener('DOMContentLoaded', () => {
   bindAllButtons();
+  bindUsageForm();
+  showView(false);
+  window.addEventListener('hashchange', () => showView(true));
+  window.addEventListener('resize', redrawCharts);
   connect();
   setInterval(tick, 5000);
   setInterval(refresh, REFRESH_MS);
