@@ -7,6 +7,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <ctime>
 #include <deque>
@@ -171,7 +172,10 @@ std::filesystem::path withSuffix(const std::filesystem::path& file, std::string_
 
 class Store::Impl {
 public:
-    explicit Impl(Options options) : options(std::move(options)) {}
+    explicit Impl(Options given) : options(std::move(given)) {
+        // A writer that never waits would hold the connection's lock all the time.
+        options.flushEvery = std::max(options.flushEvery, std::chrono::milliseconds(10));
+    }
     ~Impl() { stop(); }
 
     bool open() {

@@ -87,13 +87,13 @@ protected:
         port_ = *port;
     }
 
-    int put(const std::string& projector, int brightness) {
+    int put(const std::string& projector, const std::string& setting, int value) {
         httplib::Client client("127.0.0.1", port_);
         client.set_read_timeout(20s);
         const auto answer =
-            client.Put(("/api/projectors/" + projector + "/settings/brightness").c_str(),
+            client.Put(("/api/projectors/" + projector + "/settings/" + setting).c_str(),
                        {{"Authorization", std::string("Bearer ") + kToken}},
-                       "{\"value\":" + std::to_string(brightness) + "}", "application/json");
+                       "{\"value\":" + std::to_string(value) + "}", "application/json");
         return answer ? answer->status : 0;
     }
 
@@ -112,14 +112,17 @@ protected:
 TEST_F(History, KillDuringAWriteStormLosesAtMostTheLastSecond) {
     const fs::path database = folder_ / "history.sqlite";
     start(database);
+    // Three threads set brightness on every projector, one switches p0's blank on and off.
     std::atomic<bool> storming{true};
-    std::vector<std::thread> threads;
     std::vector<std::vector<Steady::time_point>> times(4);  // of each thread's answers
+    std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; storming; ++i) {
-                const std::string projector = "p" + std::to_string((t + i) % 3);
-                if (put(projector, 96 + (i * 7 + t) % 65) == 200) times[t].push_back(Steady::now());
+                const int status = t == 3 ? put("p0", "blank", (i + 1) % 2)
+                                          : put("p" + std::to_string((t + i) % 3), "brightness",
+                                                96 + (i * 7 + t) % 65);
+                if (status == 200) times[t].push_back(Steady::now());
             }
         });
     }
@@ -128,18 +131,24 @@ TEST_F(History, KillDuringAWriteStormLosesAtMostTheLastSecond) {
     const auto killed = Steady::now();
     storming = false;
     for (auto& thread : threads) thread.join();
-    long early = 0;
+    long early[4] = {};  // answered more than 2 s before the kill
     for (int t = 0; t < 4; ++t) {
-        for (const auto time : times[t]) early += time < killed - 2s;
+        for (const auto time : times[t]) early[t] += time < killed - 2s;
     }
     ASSERT_TRUE(service_->wait(10s));
-    ASSERT_GT(early, 20);
+    ASSERT_GT(early[0] + early[3], 20);
 
     EXPECT_EQ(query(database, "PRAGMA integrity_check"), "ok");
     EXPECT_GE(number(database,
                      "SELECT count(*) FROM commands WHERE source = 'http' AND "
                      "operation = 'set' AND setting = 'Brightness' AND ok = 1"),
-              early);
+              early[0] + early[1] + early[2]);
+    // Every switch of blank changed it, so each is a change of p0's blank too.
+    EXPECT_GE(number(database, "SELECT count(*) FROM commands WHERE setting = 'Blank'"), early[3]);
+    EXPECT_GE(number(database,
+                     "SELECT count(*) FROM changes WHERE key = 'blank' AND projector = "
+                     "(SELECT id FROM projectors WHERE name = 'p0')"),
+              early[3]);
     EXPECT_EQ(number(database,
                      "SELECT count(DISTINCT projector) FROM changes WHERE key = "
                      "'reach' AND value = 1"),
@@ -168,7 +177,7 @@ TEST_F(History, AFileItCannotUseLeavesTheServiceWorking) {
         if (row.make == "folder") fs::create_directory(folder_ / "blocker");
         if (row.make == "garbage") std::ofstream(folder_ / row.place) << garbage;
         start(folder_ / row.place);
-        EXPECT_EQ(put("p0", 120), 200);
+        EXPECT_EQ(put("p0", "brightness", 120), 200);
         ASSERT_TRUE(service_->waitForLog(row.logged, 10s));
         stop();
         EXPECT_EQ(occurrences(service_->log(), row.logged), 1U) << service_->log();
@@ -190,7 +199,7 @@ TEST_F(History, AFileItCannotUseLeavesTheServiceWorking) {
 TEST_F(History, ARestartKeepsWhatWasWrittenAndTrimsTheOld) {
     const fs::path database = folder_ / "history.sqlite";
     start(database);
-    ASSERT_EQ(put("p1", 100), 200);
+    ASSERT_EQ(put("p1", "brightness", 100), 200);
     stop();
     const long alive = number(database, "SELECT value FROM meta WHERE key = 'last_alive'");
     // Rows of long ago: of p1's power the newer stays, the state a report from the edge needs.
@@ -201,7 +210,7 @@ TEST_F(History, ARestartKeepsWhatWasWrittenAndTrimsTheOld) {
                     "(6, 2, 'power', 1)"),
               "");
     start(database, "history_days = 30\n");
-    ASSERT_EQ(put("p1", 110), 200);
+    ASSERT_EQ(put("p1", "brightness", 110), 200);
     stop();
     EXPECT_EQ(query(database,
                     "SELECT group_concat(value) FROM (SELECT value FROM commands "
