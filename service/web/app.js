@@ -544,7 +544,8 @@ function showView(moved) {
     if (link.dataset.view === route.view) link.setAttribute('aria-current', 'page');
     else link.removeAttribute('aria-current');
   }
-  document.title = route.view === 'projectors' ? 'Projectors' : `${VIEWS[route.view].title} · Projectors`;
+  document.title =
+      route.view === 'projectors' ? 'Projectors' : `${VIEWS[route.view].title} · Projectors`;
   const load = ++viewLoad;
   if (route.view === 'history') loadHistory(route.projector, load);
   else if (route.view === 'usage') loadUsage(route.params, load);
@@ -655,17 +656,19 @@ function nameHistory() {
 function powerPieces(history) {
   const from = Date.parse(history.from);
   const to = Date.parse(history.to);
+  if (!Number.isFinite(from) || !Number.isFinite(to) || to <= from) return [];
   const start = history.at_start || {};
   const events = [];
   for (const change of history.changes || []) {
     if (change.key === 'power') events.push({time: Date.parse(change.time), power: change.value});
   }
   for (const entry of history.reachability || []) {
-    events.push({time: Date.parse(entry.time), reach: entry.reach});
+    events.push({time: Date.parse(entry.time), reach: entry.reach, reason: entry.reason});
   }
   events.sort((a, b) => a.time - b.time);
   let power = start.power === undefined ? null : start.power;
   let reach = start.reach || 'unknown';
+  let reason = '';
   const kindNow = () => (reach === 'offline' ? 'offline' : POWER_KINDS[power] || 'unknown');
   const pieces = [];
   let time = from;
@@ -675,14 +678,18 @@ function powerPieces(history) {
     const kind = kindNow();
     const last = pieces[pieces.length - 1];
     if (last && last.kind === kind && last.end === time) last.end = end;
-    else pieces.push({start: time, end, kind});
+    else pieces.push({start: time, end, kind, reason: kind === 'offline' ? reason : ''});
     time = end;
   };
   for (const event of events) {
     if (!Number.isFinite(event.time)) continue;
     close(event.time);
-    if ('power' in event) power = event.power;
-    else reach = event.reach;
+    if ('power' in event) {
+      power = event.power;
+    } else {
+      reach = event.reach;
+      reason = event.reason || '';
+    }
   }
   close(to);
   return pieces;
@@ -694,14 +701,15 @@ function drawPowerBand(history) {
   const to = Date.parse(history.to);
   const pieces = powerPieces(history);
   const totals = {};
-  for (const piece of pieces) totals[piece.kind] = (totals[piece.kind] || 0) + piece.end - piece.start;
+  for (const piece of pieces) {
+    totals[piece.kind] = (totals[piece.kind] || 0) + piece.end - piece.start;
+  }
   const summary = Object.keys(BAND_KINDS).filter((kind) => totals[kind])
       .map((kind) => `${BAND_KINDS[kind]} ${hours(totals[kind] / 3600000)} h`).join(' · ');
   document.querySelector('#history-view [data-role="power-summary"]').textContent = summary;
 
-  const {box, width} = chartBox(container, 58,
-                                `Power from ${localTime(history.from)} to ${localTime(history.to)}: ` +
-                                    (summary || 'nothing recorded'));
+  const span = `from ${localTime(history.from)} to ${localTime(history.to)}`;
+  const {box, width} = chartBox(container, 58, `Power ${span}: ${summary || 'nothing recorded'}`);
   const x = (time) => ((time - from) / Math.max(1, to - from)) * width;
   const pattern = svg('pattern', {id: 'offline-hatch', width: 6, height: 6,
                                   patternUnits: 'userSpaceOnUse',
@@ -712,11 +720,13 @@ function drawPowerBand(history) {
   defs.append(pattern);
   box.append(defs);
   for (const piece of pieces) {
-    const rect = svg('rect', {x: x(piece.start), y: 0, height: 30, class: `piece piece-${piece.kind}`,
+    const rect = svg('rect', {x: x(piece.start), y: 0, height: 30,
                               width: Math.max(1, x(piece.end) - x(piece.start)),
-                              'data-kind': piece.kind});
-    rect.append(svg('title', {}, `${BAND_KINDS[piece.kind]}: ${localTime(new Date(piece.start))} – ` +
-                                     localTime(new Date(piece.end))));
+                              class: `piece piece-${piece.kind}`, 'data-kind': piece.kind});
+    const why = piece.reason ? ` (${piece.reason})` : '';
+    const from = localTime(new Date(piece.start));
+    const to = localTime(new Date(piece.end));
+    rect.append(svg('title', {}, `${BAND_KINDS[piece.kind]}${why}: ${from} – ${to}`));
     box.append(rect);
   }
   for (const midnight of midnights(from, to)) {
@@ -729,6 +739,9 @@ function drawPowerBand(history) {
   }
 }
 
+// Points past this many are thinned out: a line of more shows nothing more at any width.
+const MOST_POINTS = 2000;
+
 // The lamp's hours at the start and at each change: [{time, value}], unknown ones left out.
 function lampPoints(history) {
   const points = [];
@@ -739,19 +752,24 @@ function lampPoints(history) {
       points.push({time: Date.parse(change.time), value: change.value});
     }
   }
-  if (points.length) points.push({time: Date.parse(history.to), value: points[points.length - 1].value});
-  return points;
+  if (points.length) {
+    points.push({time: Date.parse(history.to), value: points[points.length - 1].value});
+  }
+  if (points.length <= MOST_POINTS) return points.filter((point) => Number.isFinite(point.time));
+  const step = Math.ceil(points.length / MOST_POINTS);
+  return points.filter((point, i) => Number.isFinite(point.time) &&
+                                     (i % step === 0 || i === points.length - 1));
 }
 
 function drawLampLine(history) {
   const container = document.querySelector('#history-view [data-chart="lamp"]');
   const points = lampPoints(history);
-  if (!points.length) {
+  const from = Date.parse(history.from);
+  const to = Date.parse(history.to);
+  if (!points.length || !Number.isFinite(from) || !Number.isFinite(to)) {
     container.replaceChildren(element('p', {class: 'empty', text: 'No lamp hours recorded.'}));
     return;
   }
-  const from = Date.parse(history.from);
-  const to = Date.parse(history.to);
   const values = points.map((point) => point.value);
   let low = Math.min(...values);
   let high = Math.max(...values);
@@ -763,14 +781,15 @@ function drawLampLine(history) {
   const left = 56;
   const top = 10;
   const bottom = 26;
-  const {box, width} = chartBox(container, height,
-                                `Lamp hours from ${localTime(history.from)} to ${localTime(history.to)}: ` +
-                                    `${values[0]} h to ${values[values.length - 1]} h`);
+  const span = `from ${localTime(history.from)} to ${localTime(history.to)}`;
+  const change = `${values[0]} h to ${values[values.length - 1]} h`;
+  const {box, width} = chartBox(container, height, `Lamp hours ${span}: ${change}`);
   const x = (time) => left + ((time - from) / Math.max(1, to - from)) * (width - left - 8);
   const y = (value) => top + (1 - (value - low) / (high - low)) * (height - top - bottom);
   for (const value of [low, high]) {
     box.append(svg('line', {x1: left, x2: width - 8, y1: y(value), y2: y(value), class: 'grid'}),
-               svg('text', {x: left - 6, y: y(value) + 4, class: 'axis end'}, `${Math.round(value)} h`));
+               svg('text', {x: left - 6, y: y(value) + 4, class: 'axis end'},
+                   `${Math.round(value)} h`));
   }
   box.append(svg('text', {x: left, y: height - 6, class: 'axis'},
                  new Date(from).toLocaleDateString([], {dateStyle: 'medium'})),
@@ -779,14 +798,19 @@ function drawLampLine(history) {
   const path = points.map((point, i) => `${i ? 'L' : 'M'}${x(point.time).toFixed(1)},` +
                                           y(point.value).toFixed(1)).join(' ');
   box.append(svg('path', {d: path, class: 'line'}));
+  // The first and the latest reading marked, so that a line of a few minutes still shows.
+  const first = points[0];
+  const latest = points[points.length - 1];
+  box.append(svg('circle', {cx: x(first.time), cy: y(first.value), r: 3.5, class: 'dot'}),
+             svg('circle', {cx: x(latest.time), cy: y(latest.value), r: 3.5, class: 'dot'}));
 }
 
 function commandWords(entry) {
   const setting = model.settings.get(entry.setting);
   const named = setting && (setting.values || []).find((value) => value.value === entry.value);
   const value = named ? named.name : entry.value;
-  return [entry.operation, (setting && setting.label) || entry.setting, value].filter((part) => part !== null && part !== undefined && part !== '')
-      .join(' ');
+  const parts = [entry.operation, (setting && setting.label) || entry.setting, value];
+  return parts.filter((part) => part !== null && part !== undefined && part !== '').join(' ');
 }
 
 function drawCommands(history) {
@@ -814,11 +838,11 @@ function drawHistory() {
   drawCommands(drawn.history);
 }
 
-async function loadHistory(name, load) {
+async function loadHistory(name, load, quietly = false) {
   nameHistory();
   const view = document.getElementById('history-view');
   view.setAttribute('aria-busy', 'true');
-  setViewMessage('history-view', 'Loading…', 'busy');
+  if (!quietly) setViewMessage('history-view', 'Loading…', 'busy');
   const path = `/api/projectors/${encodeURIComponent(name)}/history`;
   const week = await read(path);
   if (load !== viewLoad) return;
@@ -835,16 +859,31 @@ async function loadHistory(name, load) {
   drawn.lamp = null;
   drawHistory();
   setViewMessage('history-view', '', '');
-  const to = Date.parse(week.body.to);
-  const since = new Date(to - LAMP_DAYS * DAY_MS).toISOString().replace(/\.\d+Z$/, 'Z');
-  const longer = await read(`${path}?kind=changes&from=${encodeURIComponent(since)}` +
-                            `&to=${encodeURIComponent(week.body.to)}`);
+  // The service takes times in whole seconds: the end rounded up, so that it holds all of the
+  // week's answer.
+  const to = Math.ceil(Date.parse(week.body.to) / 1000) * 1000;
+  const seconds = (time) => new Date(time).toISOString().replace(/\.\d+Z$/, 'Z');
+  const longer = await read(`${path}?kind=changes&from=${seconds(to - LAMP_DAYS * DAY_MS)}` +
+                            `&to=${seconds(to)}`);
   if (load !== viewLoad) return;
   if (longer.status === 200) {
     drawn.lamp = longer.body;
     drawLampLine(longer.body);
   }
   view.setAttribute('aria-busy', 'false');
+}
+
+// A change the event stream tells of the projector shown is read again from the history a
+// little later, when the service has written it, and at most every few seconds.
+let historyTimer = null;
+function historyChanged(name) {
+  const route = currentRoute();
+  if (route.view !== 'history' || route.projector !== name || historyTimer) return;
+  historyTimer = setTimeout(() => {
+    historyTimer = null;
+    const now = currentRoute();
+    if (now.view === 'history' && now.projector === name) loadHistory(name, viewLoad, true);
+  }, 3000);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -854,7 +893,9 @@ function fillGroupPicker() {
   const select = document.getElementById('usage-group');
   const chosen = select.value;
   const options = [element('option', {value: '', text: 'All projectors'})];
-  for (const group of model.groups) options.push(element('option', {value: group.name, text: group.name}));
+  for (const group of model.groups) {
+    options.push(element('option', {value: group.name, text: group.name}));
+  }
   select.replaceChildren(...options);
   select.value = model.groups.some((group) => group.name === chosen) ? chosen : '';
 }
@@ -880,23 +921,24 @@ function drawUsageBars(report) {
   }
   const rowHeight = 30;
   const height = rows.length * rowHeight + 8;
-  const {box, width} = chartBox(container, height, 'Hours on: ' +
-                                    rows.map((row) => `${row.name} ${hours(row.hours_on)} h`).join(', '));
+  const label = rows.map((row) => `${row.name} ${hours(row.hours_on)} h`).join(', ');
+  const {box, width} = chartBox(container, height, `Hours on: ${label}`);
   const left = Math.min(160, Math.round(width * 0.32));
   const room = width - left - 64;
   const most = Math.max(1, ...rows.map((row) => row.hours_on || 0));
   rows.forEach((row, i) => {
     const top = 4 + i * rowHeight;
-    const label = model.projectors.has(row.name) && model.projectors.get(row.name).label;
+    const projector = model.projectors.get(row.name);
     const bar = svg('rect', {x: left, y: top + 5, height: rowHeight - 10, class: 'bar',
                              width: Math.max(1, ((row.hours_on || 0) / most) * room),
                              'data-projector': row.name});
     bar.append(svg('title', {}, `${row.name}: ${hours(row.hours_on)} h on`));
     box.append(svg('text', {x: left - 8, y: top + rowHeight / 2 + 4, class: 'axis end label'},
-                   label || row.name),
+                   (projector && projector.label) || row.name),
                bar,
                svg('text', {x: left + Number(bar.getAttribute('width')) + 6,
-                            y: top + rowHeight / 2 + 4, class: 'axis'}, `${hours(row.hours_on)} h`));
+                            y: top + rowHeight / 2 + 4, class: 'axis'},
+                   `${hours(row.hours_on)} h`));
   });
 }
 
@@ -952,8 +994,9 @@ function bindUsageForm() {
   const form = document.getElementById('usage-form');
   form.addEventListener('submit', (event) => {
     event.preventDefault();
-    const params = new URLSearchParams({from: form.elements.from.value, to: form.elements.to.value});
-    if (form.elements.group.value) params.set('group', form.elements.group.value);
+    const {from, to, group} = form.elements;
+    const params = new URLSearchParams({from: from.value, to: to.value});
+    if (group.value) params.set('group', group.value);
     const hash = `#/usage?${params}`;
     if (location.hash === hash) showView(false);
     else location.hash = hash;
@@ -975,6 +1018,23 @@ function listWords(value) {
   }
   if (value === null || value === undefined || value === '') return '—';
   return capitalised(String(value));
+}
+
+// The days as the service lists them ("mon", ...), told as a person would.
+const DAY_SETS = [
+  {days: ['mon', 'tue', 'wed', 'thu', 'fri', 'sat', 'sun'], words: 'Every day'},
+  {days: ['mon', 'tue', 'wed', 'thu', 'fri'], words: 'Weekdays'},
+  {days: ['sat', 'sun'], words: 'Weekends'},
+];
+
+function dayWords(days) {
+  if (Array.isArray(days) && days.every((day) => typeof day === 'string')) {
+    const set = DAY_SETS.find((entry) => entry.days.length === days.length &&
+                                         entry.days.every((day) => days.includes(day)));
+    if (set) return set.words;
+    return days.map(capitalised).join(', ') || 'Never';
+  }
+  return listWords(days);
 }
 
 function scheduleCommand(command) {
@@ -1006,15 +1066,17 @@ function makeSchedule(entry, index) {
   const name = entry.name;
   const titleId = `schedule-${index}`;
   const toggle = element('button', {type: 'button', role: 'switch', class: 'switch',
-                                    'data-action': 'enabled', 'aria-checked': 'false'},
+                                    'data-action': 'enabled', 'aria-checked': 'false',
+                                    'aria-label': `${name} enabled`},
                          element('span', {class: 'switch-track', 'aria-hidden': 'true'}),
                          element('span', {text: 'Enabled'}));
-  const run = element('button', {type: 'button', 'data-action': 'run'}, 'Run now');
+  const run = element('button', {type: 'button', 'data-action': 'run',
+                                 'aria-label': `Run ${name} now`}, 'Run now');
   const message = element('p', {class: 'card-message', 'data-role': 'message', role: 'status'});
   const article = element(
       'article', {class: 'card schedule', 'data-schedule': name, 'aria-labelledby': titleId},
-      element('header', {class: 'card-head'}, element('h3', {id: titleId, class: 'card-label', text: name}),
-              toggle),
+      element('header', {class: 'card-head'},
+              element('h3', {id: titleId, class: 'card-label', text: name}), toggle),
       element('dl', {class: 'fields'},
               scheduleField('Targets', 'targets'), scheduleField('Days', 'days'),
               scheduleField('At', 'at'), scheduleField('Command', 'command'),
@@ -1036,7 +1098,7 @@ function updateSchedule(article, entry) {
   const targets = q('targets');
   targets.textContent = listWords(entry.targets);
   targets.title = (entry.projectors || []).join(', ');
-  q('days').textContent = listWords(entry.days);
+  q('days').textContent = dayWords(entry.days);
   q('at').textContent = listWords(entry.at);
   q('command').textContent = scheduleCommand(entry.command);
   q('timezone').textContent = entry.timezone || '—';
@@ -1049,11 +1111,13 @@ function updateSchedule(article, entry) {
   if (skips) q('days').append(element('span', {class: 'note', text: ` (${skips} dates skipped)`}));
   q('last').textContent = runWords(entry.last_run);
   q('results').replaceChildren(...((entry.last_run && entry.last_run.results) || []).map(
-      (result) => element('li', {'data-ok': String(Boolean(result.ok)), 'data-projector': result.projector},
+      (result) => element('li', {'data-ok': String(Boolean(result.ok)),
+                                 'data-projector': result.projector},
                           element('span', {class: 'result-name', text: result.projector}),
                           ` ${resultWords(result)}`)));
-  article.querySelector('[data-action="enabled"]').setAttribute('aria-checked', String(Boolean(entry.enabled)));
-  article.dataset.enabled = String(Boolean(entry.enabled));
+  const enabled = String(Boolean(entry.enabled));
+  article.querySelector('[data-action="enabled"]').setAttribute('aria-checked', enabled);
+  article.dataset.enabled = enabled;
 }
 
 async function switchSchedule(article, toggle, message) {
@@ -1068,8 +1132,8 @@ async function switchSchedule(article, toggle, message) {
     updateSchedule(article, body);
     setMessage(message, enabled ? 'Switched on' : 'Switched off', 'done');
   } else {
-    setMessage(message, `Switching ${enabled ? 'on' : 'off'} failed: ${(body && body.error) || `status ${status}`}`,
-               'failure');
+    const reason = (body && body.error) || `status ${status}`;
+    setMessage(message, `Switching ${enabled ? 'on' : 'off'} failed: ${reason}`, 'failure');
   }
 }
 
@@ -1077,7 +1141,8 @@ async function runSchedule(article, button, message) {
   const entry = article.entry;
   button.disabled = true;
   setMessage(message, 'Running…', 'busy');
-  const {status, body} = await write('POST', `/api/schedules/${encodeURIComponent(entry.name)}/run`, {});
+  const {status, body} =
+      await write('POST', `/api/schedules/${encodeURIComponent(entry.name)}/run`, {});
   button.disabled = false;
   const run = body && body.run;
   if (!run) {
@@ -1087,8 +1152,9 @@ async function runSchedule(article, button, message) {
   updateSchedule(article, {...article.entry, last_run: run});
   const failures = (run.results || []).filter((result) => !result.ok);
   if (failures.length) {
-    setMessage(message, `Run now: ${failures.length} of ${run.results.length} failed — ` +
-                            failures.map((result) => `${result.projector} ${resultWords(result)}`).join('; '),
+    const words = failures.map((result) => `${result.projector} ${resultWords(result)}`);
+    setMessage(message,
+               `Run now: ${failures.length} of ${run.results.length} failed — ${words.join('; ')}`,
                'failure');
   } else {
     setMessage(message, `Run now: done for ${(run.results || []).length}`, 'done');
@@ -1103,7 +1169,8 @@ async function loadSchedules(load) {
   if (load !== viewLoad) return;
   view.setAttribute('aria-busy', 'false');
   if (answer.status !== 200 || !Array.isArray(answer.body.schedules)) {
-    setViewMessage('schedules-view', `The schedules cannot be shown: ${reasonOf(answer)}`, 'failure');
+    setViewMessage('schedules-view', `The schedules cannot be shown: ${reasonOf(answer)}`,
+                   'failure');
     return;
   }
   setViewMessage('schedules-view', '', '');
@@ -1176,6 +1243,7 @@ function onState(event) {
   }
   updateCards(projector);
   updateSummary();
+  historyChanged(projector.name);
 }
 
 function scheduleReconnect(reason) {

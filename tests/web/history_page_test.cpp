@@ -253,6 +253,16 @@ INSTANTIATE_TEST_SUITE_P(Page, Views, ::testing::Values(
         const std::string d = browser().attribute(*browser().find("[data-chart=lamp] path.line"), "d");
         EXPECT_NE(d.find('L'), std::string::npos) << d;
     }},
+    View{"Schedule", "#/schedules", "[data-schedule=evening-off] [data-field=next]", [] {
+        const auto field = [](const std::string& key) {
+            return browser().texts("[data-schedule=evening-off] [data-field=" + key + "]").at(0);
+        };
+        EXPECT_EQ(field("targets"), "@all");
+        EXPECT_EQ(field("days"), "Every day");
+        EXPECT_EQ(field("at"), "22:00");
+        EXPECT_EQ(field("command"), "power off");
+        EXPECT_NE(field("next"), "Never");
+    }},
     View{"UsageOfAll", "#/usage", "#usage-view [data-table=usage] tbody tr", [] { expectUsageTable(2); }},
     View{"UsageOfAGroup", "#/usage?group=east", "#usage-view [data-table=usage] tbody tr", [] {
         expectUsageTable(1);
