@@ -53,9 +53,15 @@ json runJson(const ScheduleRun& run) {
             {"results", results}};
 }
 
-// Every planned time of the schedule in (after, until], at most kMostMissed of the latest.
+// A service down for longer has its runs of this far back recorded missed, not every one since:
+// a schedule of many times a day over months would otherwise cost seconds at start.
+constexpr auto kLookBack = date::days(35);
+
+// Every planned time of the schedule in (after, until], at most kMostMissed of the latest, and
+// none more than kLookBack before until.
 std::vector<WallTime> plannedBetween(const Schedule& schedule, WallTime after, WallTime until) {
     std::vector<WallTime> planned;
+    after = std::max<WallTime>(after, until - kLookBack);
     for (auto next = nextRun(schedule, after); next && *next <= until;
          next = nextRun(schedule, *next)) {
         planned.push_back(*next);
@@ -235,8 +241,19 @@ private:
 
     void loop() {
         std::unique_lock lock(mutex_);
+        WallTime looked = wallNow();
         while (!stopping_) {
             const WallTime now = wallNow();
+            // A clock set back: every next run is planned again from the new time, or a run
+            // due before the old time would wait for it.
+            if (now + std::chrono::seconds(2) < looked) {
+                log(Level::Warning, "the wall clock went back from " + utcText(looked) + " to " +
+                                        utcText(now) + ": the schedules' runs planned again");
+                for (std::size_t i = 0; i < slots_.size(); ++i) {
+                    if (slots_[i].enabled) slots_[i].next = nextRun(schedules_[i], now);
+                }
+            }
+            looked = now;
             std::optional<std::size_t> due;
             for (std::size_t i = 0; i < slots_.size(); ++i) {
                 const Slot& slot = slots_[i];
@@ -307,7 +324,7 @@ private:
                 arrived(run);
                 continue;
             }
-            queue->run(schedule.command, [this, run, i](fleet::CommandResult answer) {
+            queue->run(schedule.command, [this, run, i](const fleet::CommandResult& answer) {
                 auto& result = run->record.results[i];
                 result.ok = answer.ok();
                 result.reason = answer.ok()

@@ -16,10 +16,12 @@
 #include "projector_emulator/emulator.h"
 #include "schedule/calendar.h"
 #include "service_process.h"
+#include "zolvane_fleet/inventory_section.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using nlohmann::json;
 using zolvane::emulator::Emulator;
 using zolvane::emulator::PowerState;
@@ -36,12 +38,6 @@ void write(const std::filesystem::path& file, const std::string& text) {
     std::ofstream(file) << text;
 }
 
-service::WallTime at(const std::string& text) { return *service::parseInstant(text); }
-
-std::string utc(service::WallTime time) {
-    return date::format("%FT%TZ", date::floor<std::chrono::seconds>(time));
-}
-
 // A winter closure over four days, the first of May every year, and one evening event that
 // runs past midnight (closing both days).
 constexpr const char* kClosures =
@@ -52,133 +48,62 @@ constexpr const char* kClosures =
     "BEGIN:VEVENT\r\nUID:3\r\nDTSTART:20270610T200000Z\r\nDTEND:20270610T230000Z\r\n"
     "END:VEVENT\r\nEND:VCALENDAR\r\n";
 
+// Each row's keys read as the service reads a [[schedule]] in Berlin, then its next run.
 TEST(Calendar, NextRunInLocalTime) {
-    const std::array<bool, 7> daily{true, true, true, true, true, true, true};
-    const std::array<bool, 7> weekdays{false, true, true, true, true, true, false};
-    const std::array<bool, 7> weekends{true, false, false, false, false, false, true};
+    const std::filesystem::path folder = freshFolder();
+    write(folder / "closures.ics", kClosures);
+    const std::string closures = "closures = \"" + (folder / "closures.ics").string() + "\"\n";
     struct Row {
-        std::string what;
-        std::array<bool, 7> days;
-        std::vector<std::string> at;
-        std::vector<std::string> skip;
-        bool closures;
-        std::string after;
-        std::string expected;
+        std::string keys, after, expected;
     };
     const Row rows[] = {
-        {"spring forward: the gap's first minute",
-         daily,
-         {"02:30"},
-         {},
-         false,
-         "2026-03-29T00:59:50Z",
-         "2026-03-29T01:00:00Z"},
-        {"fall back: the first 02:30",
-         daily,
-         {"02:30"},
-         {},
-         false,
-         "2026-10-25T00:00:00Z",
-         "2026-10-25T00:30:00Z"},
-        {"fall back: not the second 02:30",
-         daily,
-         {"02:30"},
-         {},
-         false,
-         "2026-10-25T00:30:00Z",
-         "2026-10-26T01:30:00Z"},
-        {"weekdays skip the weekend",
-         weekdays,
-         {"08:00"},
-         {},
-         false,
-         "2026-12-11T08:00:00Z",
-         "2026-12-14T07:00:00Z"},
-        {"weekends",
-         weekends,
-         {"08:00"},
-         {},
-         false,
-         "2026-12-09T00:00:00Z",
+        {R"(at = "02:30")", "2026-03-29T00:59:50Z", "2026-03-29T01:00:00Z"},  // spring forward
+        {R"(at = "02:30")", "2026-10-25T00:00:00Z", "2026-10-25T00:30:00Z"},  // fall back: first
+        {R"(at = "02:30")", "2026-10-25T00:30:00Z", "2026-10-26T01:30:00Z"},  // not the second
+        {"days = \"weekdays\"\nat = \"08:00\"", "2026-12-11T08:00:00Z", "2026-12-14T07:00:00Z"},
+        {"days = [\"weekends\"]\nat = \"08:00\"", "2026-12-09T00:00:00Z", "2026-12-12T07:00:00Z"},
+        {"days = [\"mon\", \"sat\"]\nat = \"08:00\"", "2026-12-09T00:00:00Z",
          "2026-12-12T07:00:00Z"},
-        {"a skip date",
-         daily,
-         {"22:00"},
-         {"2026-12-24"},
-         false,
-         "2026-12-24T00:00:00Z",
+        {"at = \"22:00\"\nskip_dates = [\"2026-12-24\"]", "2026-12-24T00:00:00Z",
          "2026-12-25T21:00:00Z"},
-        {"the later of two times",
-         daily,
-         {"08:00", "22:00"},
-         {},
-         false,
-         "2026-12-09T08:00:00Z",
-         "2026-12-09T21:00:00Z"},
-        {"an all-day closure, its end excluded",
-         daily,
-         {"22:00"},
-         {},
-         true,
-         "2027-12-22T22:00:00Z",
-         "2027-12-27T21:00:00Z"},
-        {"a yearly closure",
-         daily,
-         {"22:00"},
-         {},
-         true,
-         "2027-04-30T21:00:00Z",
-         "2027-05-02T20:00:00Z"},
-        {"a timed closure past midnight",
-         daily,
-         {"09:00"},
-         {},
-         true,
-         "2027-06-10T08:00:00Z",
-         "2027-06-12T07:00:00Z"},
+        {R"(at = ["22:00", "08:00"])", "2026-12-09T08:00:00Z", "2026-12-09T21:00:00Z"},
+        {"at = \"22:00\"\n" + closures, "2027-12-22T22:00:00Z", "2027-12-27T21:00:00Z"},  // DTEND
+        {"at = \"22:00\"\n" + closures, "2027-04-30T21:00:00Z", "2027-05-02T20:00:00Z"},  // RRULE
+        {"at = \"09:00\"\n" + closures, "2027-06-10T08:00:00Z", "2027-06-12T07:00:00Z"},  // timed
     };
     for (const Row& row : rows) {
-        service::schedule::Schedule schedule;
-        schedule.zone = service::findZone("Europe/Berlin");
-        ASSERT_NE(schedule.zone, nullptr);
-        schedule.days = row.days;
-        for (const auto& time : row.at) {
-            schedule.at.push_back(std::chrono::minutes(std::stoi(time.substr(0, 2)) * 60 +
-                                                       std::stoi(time.substr(3))));
-        }
-        for (const auto& day : row.skip) {
-            schedule.skipDates.insert(date::local_days(date::year(std::stoi(day.substr(0, 4))) /
-                                                       std::stoi(day.substr(5, 2)) /
-                                                       std::stoi(day.substr(8, 2))));
-        }
-        if (row.closures) {
-            const auto closures = service::schedule::readClosures(kClosures, schedule.zone);
-            ASSERT_EQ(closures.fault, "");
-            schedule.skipDates.insert(closures.days.begin(), closures.days.end());
-        }
-        const auto next = service::schedule::nextRun(schedule, at(row.after));
-        ASSERT_TRUE(next) << row.what;
-        EXPECT_EQ(utc(*next), row.expected) << row.what;
+        const std::string text =
+            "[[projector]]\nname = \"p0\"\naddress = \"tcp://127.0.0.1:4352\"\n[[schedule]]\n"
+            "name = \"s\"\ntargets = [\"@all\"]\ntimezone = \"Europe/Berlin\"\n"
+            "command = { command = \"power\", value = \"on\" }\n" +
+            row.keys + "\n";
+        service::Settings settings;
+        std::vector<service::schedule::Schedule> read;
+        const auto reader = service::schedule::schedulesReader(settings, read);
+        zolvane::fleet::InventorySection* const sections[] = {reader.get()};
+        const auto loaded = zolvane::fleet::parseInventory(text, false, sections);
+        ASSERT_TRUE(loaded.faults.empty()) << row.keys << ": " << loaded.faults[0].reason;
+        ASSERT_EQ(read.size(), 1u);
+        const auto next = service::schedule::nextRun(read[0], *service::parseInstant(row.after));
+        ASSERT_TRUE(next) << row.keys;
+        EXPECT_EQ(date::format("%FT%TZ", date::floor<std::chrono::seconds>(*next)), row.expected)
+            << row.keys << " after " << row.after;
     }
-}
-
-TEST(Calendar, UntrustedClosuresAreFaults) {
-    const std::string rows[] = {
-        std::string("BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\n\0\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n", 44),
-        "BEGIN:VCALENDAR\r\nSUMMARY:\xff\xfe\r\nEND:VCALENDAR\r\n",
-        "this is not a calendar",
-        std::string(5 * 1024 * 1024, 'A'),
-    };
-    for (const std::string& text : rows) {
-        const auto read = service::schedule::readClosures(text, service::findZone("UTC"));
-        EXPECT_NE(read.fault, "") << text.substr(0, 40);
-        EXPECT_TRUE(read.days.empty());
-    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(Check, BadSchedulesNamedByLine) {
     const std::filesystem::path folder = freshFolder();
-    write(folder / "garbage.ics", "hello");
+    // Closures that are not calendars: text, a NUL, bytes that are not UTF-8, too many bytes.
+    const std::pair<std::string, std::string> files[] = {
+        {"text.ics", "hello"},
+        {"nul.ics", "BEGIN:VCALENDAR\r\n\0\r\nEND:VCALENDAR\r\n"s},
+        {"bytes.ics", "BEGIN:VCALENDAR\r\nSUMMARY:\xff\xfe\r\nEND:VCALENDAR\r\n"},
+        {"huge.ics", std::string(5 * 1024 * 1024, 'A')}};
+    for (const auto& [name, text] : files) write(folder / name, text);
+    const auto closures = [&](const char* name) {
+        return "closures = \"" + (folder / name).string() + "\"";
+    };
     const std::string head =
         "[[projector]]\nname = \"p0\"\naddress = \"tcp://127.0.0.1:4352\"\ngroups = [\"hall\"]\n"
         "\n[[schedule]]\nname = \"s\"\n";  // the row's key on line 8, then what it lacks
@@ -194,7 +119,10 @@ TEST(Check, BadSchedulesNamedByLine) {
         {"command = { command = \"power\", value = \"sideways\" }", "\"command\" is refused: "},
         {"timezone = \"Mars/Olympus\"", "time zone \"Mars/Olympus\""},
         {"closures = \"" + (folder / "none" / "x.ics").string() + "\"", "cannot be read"},
-        {"closures = \"" + (folder / "garbage.ics").string() + "\"", "not an iCalendar file"},
+        {closures("text.ics"), "not an iCalendar file"},
+        {closures("nul.ics"), "NUL"},
+        {closures("bytes.ics"), "not UTF-8"},
+        {closures("huge.ics"), "larger than 4 MiB"},
         {"catch_up_minutes = 2000", "out of range 0..1440"},
         {"colour = \"red\"", "unknown key \"colour\" in [[schedule]]"},
     };
