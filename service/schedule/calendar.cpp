@@ -405,6 +405,7 @@ private:
                 for (const std::string& text : *list) {
                     if (const auto day = calendarDay(text)) {
                         schedule.skipDates.insert(*day);
+                        schedule.skipWritten.push_back(text);
                     } else {
                         bad(node.source(), "skip date " + inQuotes(text) + " is not YYYY-MM-DD");
                     }
@@ -573,6 +574,7 @@ Closures readClosures(std::string_view text, const date::time_zone* zone) {
     if (text.find('\0') != std::string_view::npos) return {{}, "holds a NUL byte: not a calendar"};
     if (!fleet::validUtf8(text)) return {{}, "is not UTF-8: not a calendar"};
     const std::string copy(text);
+    icalerror_set_errors_are_fatal(0);  // a bad calendar is a fault of the file, never an abort
     Component root(icalparser_parse_string(copy.c_str()));
     if (!root.c || icalcomponent_isa(root.c) != ICAL_VCALENDAR_COMPONENT) {
         return {{}, "is not an iCalendar file (BEGIN:VCALENDAR ... END:VCALENDAR)"};

@@ -46,6 +46,7 @@ struct Schedule {
     fleet::Command command;                // checked as the API checks it; origin "schedule"
     nlohmann::json commandBody;            // as written, for the API
     std::set<date::local_days> skipDates;  // skip_dates and the closures' days
+    std::vector<std::string> skipWritten;  // skip_dates as written, for the API
     std::string closures;                  // the file as written; empty: none
     const date::time_zone* zone = nullptr;
     std::string zoneName;  // as written, or the system's zone's name

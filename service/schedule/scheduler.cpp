@@ -218,8 +218,6 @@ private:
         for (const auto time : schedule.at) {
             at.push_back(date::format("%H:%M", time));
         }
-        json skip = json::array();
-        for (const auto day : schedule.skipDates) skip.push_back(date::format("%F", day));
         json next = nullptr;
         if (slot.enabled && slot.next) {
             next = {{"local", localText(*slot.next, schedule.zone)}, {"utc", utcText(*slot.next)}};
@@ -232,7 +230,7 @@ private:
                 {"command", schedule.commandBody},
                 {"timezone", schedule.zoneName},
                 {"enabled", slot.enabled},
-                {"skip_dates", skip},
+                {"skip_dates", schedule.skipWritten},
                 {"closures", schedule.closures.empty() ? json(nullptr) : json(schedule.closures)},
                 {"catch_up_minutes", schedule.catchUp.count()},
                 {"next_run", next},
