@@ -4,7 +4,8 @@
 #include <date/tz.h>
 
 #include <array>
-#include <cstdio>
+#include <iterator>
+#include <span>
 
 #include "zolvane_fleet/text.h"
 
@@ -171,15 +172,7 @@ std::optional<std::string> readSource(const Params& params) {
 }
 
 std::string instantText(WallTime time) {
-    const auto millis = date::floor<std::chrono::milliseconds>(time);
-    const auto seconds = date::floor<std::chrono::seconds>(millis);
-    std::string text = date::format("%FT%T", seconds);
-    if (const auto rest = (millis - seconds).count()) {
-        char fraction[8];
-        std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(rest));
-        text += fraction;
-    }
-    return text + "Z";
+    return date::format("%FT%TZ", date::floor<std::chrono::seconds>(time));
 }
 
 std::string dayText(WallTime time, const date::time_zone* zone) {
