@@ -83,6 +83,12 @@ std::optional<std::string> single(const Params& params, std::string_view key) {
 std::optional<WallTime> parseWhen(std::string_view text, const date::time_zone* zone) {
     if (!yearInRange(text)) return {};
     if (text.size() == 10) return parseDay(text, zone);
+    // A '+' typed into a query string arrives as a space: "...T11:00:00 01:00".
+    if (text.size() > 6 && text[text.size() - 6] == ' ') {
+        std::string offset(text);
+        offset[offset.size() - 6] = '+';
+        return parseInstant(offset);
+    }
     return parseInstant(text);
 }
 

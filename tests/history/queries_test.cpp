@@ -259,6 +259,11 @@ TEST_F(Readings, UsageReportCountsHoursSwitchesOutagesAndCommands) {
     EXPECT_EQ(p1["commands"], json({{"http", 0}, {"mqtt", 1}, {"pjlink", 0}, {"schedule", 0}}));
     EXPECT_EQ(p2["commands"], json({{"http", 1}, {"mqtt", 1}, {"pjlink", 1}, {"schedule", 0}}));
 
+    // A '+' typed into the address reads as a space, and is taken for the offset's.
+    EXPECT_EQ(site_->getJson(
+                  "/api/reports/usage?from=2026-12-01T00:00:00+01:00&to=2026-12-02")["projectors"],
+              usage["projectors"]);
+
     const json halls = site_->getJson("/api/reports/usage?group=halls");
     ASSERT_EQ(halls["projectors"].size(), 2u);
     EXPECT_EQ(halls["projectors"][1]["name"], "p1");
