@@ -731,8 +731,8 @@ function drawPowerBand(history) {
   }
   for (const midnight of midnights(from, to)) {
     const at = x(midnight);
-    box.append(svg('line', {x1: at, y1: 0, x2: at, y2: 36, class: 'tick'}));
-    if (at < width - 24) {
+    box.append(svg('line', {x1: at, y1: 30, x2: at, y2: 38, class: 'tick'}));
+    if (at < width - 44) {
       const label = new Date(midnight).toLocaleDateString([], {weekday: 'short', day: 'numeric'});
       box.append(svg('text', {x: at + 3, y: 50, class: 'axis'}, label));
     }
@@ -764,8 +764,9 @@ function lampPoints(history) {
 function drawLampLine(history) {
   const container = document.querySelector('#history-view [data-chart="lamp"]');
   const points = lampPoints(history);
-  const from = Date.parse(history.from);
   const to = Date.parse(history.to);
+  // The line starts at the first reading: a history younger than its range has nothing before.
+  const from = points.length ? Math.max(Date.parse(history.from), points[0].time) : NaN;
   if (!points.length || !Number.isFinite(from) || !Number.isFinite(to)) {
     container.replaceChildren(element('p', {class: 'empty', text: 'No lamp hours recorded.'}));
     return;
@@ -781,7 +782,7 @@ function drawLampLine(history) {
   const left = 56;
   const top = 10;
   const bottom = 26;
-  const span = `from ${localTime(history.from)} to ${localTime(history.to)}`;
+  const span = `from ${localTime(new Date(from))} to ${localTime(history.to)}`;
   const change = `${values[0]} h to ${values[values.length - 1]} h`;
   const {box, width} = chartBox(container, height, `Lamp hours ${span}: ${change}`);
   const x = (time) => left + ((time - from) / Math.max(1, to - from)) * (width - left - 8);
@@ -818,11 +819,13 @@ function drawCommands(history) {
   const rows = [...(history.commands || [])].reverse().map((entry) => {
     const result = entry.ok ? 'Done' : `Failed: ${entry.result || 'no reason given'}`;
     return element('tr', {'data-ok': String(Boolean(entry.ok))},
-                   element('td', {text: localTime(entry.time), title: entry.time}),
-                   element('td', {text: entry.source || '—'}),
-                   element('td', {text: entry.who || '—'}),
-                   element('td', {text: commandWords(entry)}),
-                   element('td', {class: entry.ok ? '' : 'failure', text: result}));
+                   element('td', {text: localTime(entry.time), title: entry.time,
+                                  'data-label': 'Time'}),
+                   element('td', {text: entry.source || '—', 'data-label': 'Source'}),
+                   element('td', {text: entry.who || '—', 'data-label': 'Who'}),
+                   element('td', {text: commandWords(entry), 'data-label': 'Command'}),
+                   element('td', {class: entry.ok ? '' : 'failure', text: result,
+                                  'data-label': 'Result'}));
   });
   if (!rows.length) {
     rows.push(element('tr', {}, element('td', {colspan: 5, class: 'empty',
@@ -952,12 +955,14 @@ function drawUsageTable(report) {
   const rows = (report.projectors || []).map((row) => element(
       'tr', {'data-projector': row.name},
       element('th', {scope: 'row', text: row.name}),
-      element('td', {class: 'number', text: hours(row.hours_on)}),
-      element('td', {class: 'number', text: String(row.power_ons ?? '—')}),
-      element('td', {class: 'number', text: hours(row.hours_offline)}),
-      element('td', {class: 'number',
+      element('td', {class: 'number', text: hours(row.hours_on), 'data-label': 'Hours on'}),
+      element('td', {class: 'number', text: String(row.power_ons ?? '—'),
+                     'data-label': 'Power-ons'}),
+      element('td', {class: 'number', text: hours(row.hours_offline),
+                     'data-label': 'Hours offline'}),
+      element('td', {class: 'number', 'data-label': 'Lamp hours',
                      text: `${row.lamp_hours_start ?? '—'} → ${row.lamp_hours_end ?? '—'}`}),
-      element('td', {text: commandCounts(row.commands)})));
+      element('td', {text: commandCounts(row.commands), 'data-label': 'Commands'})));
   document.querySelector('#usage-view [data-table="usage"] tbody').replaceChildren(...rows);
 }
 
@@ -1108,7 +1113,14 @@ function updateSchedule(article, entry) {
   if (entry.next_run) next.title = `${entry.next_run.local} in ${entry.timezone || 'its zone'}`;
   else next.removeAttribute('title');
   const skips = (entry.skip_dates || []).length;
-  if (skips) q('days').append(element('span', {class: 'note', text: ` (${skips} dates skipped)`}));
+  const notes = [];
+  if (skips) notes.push(`${skips} ${skips === 1 ? 'date' : 'dates'} skipped`);
+  if (typeof entry.closures === 'string' && entry.closures) {
+    notes.push(`not on the days of ${entry.closures}`);
+  }
+  if (notes.length) {
+    q('days').append(element('span', {class: 'note', text: ` (${notes.join('; ')})`}));
+  }
   q('last').textContent = runWords(entry.last_run);
   q('results').replaceChildren(...((entry.last_run && entry.last_run.results) || []).map(
       (result) => element('li', {'data-ok': String(Boolean(result.ok)),
