@@ -32,7 +32,11 @@ constexpr int kDaysSearched = 4 * 366;
 constexpr std::size_t kLargestClosures = std::size_t{4} * 1024 * 1024;
 constexpr std::size_t kMostEvents = 10000;
 constexpr std::size_t kMostRepetitions = 100000;
+constexpr std::size_t kMostExcluded = 1000;  // EXDATEs of one event
 constexpr std::size_t kMostDays = 20000;
+// Days gone through, counted again where events overlap: long events repeated many times a day
+// would otherwise cost far more than the days they close.
+constexpr std::size_t kMostDaysVisited = 2000000;
 
 bool validName(std::string_view name) {
     return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
@@ -153,7 +157,6 @@ public:
     // The days of one occurrence that starts at `start` and lasts `length` (all-day: whole days,
     // the end not among them; timed: every day it touches).
     bool occurrence(icaltimetype start, std::chrono::seconds length) {
-        if (++repetitions_ > kMostRepetitions) return fail("more than 100000 repetitions");
         std::optional<date::local_days> first, last;
         if (start.is_date) {
             first = dayOf(start);
@@ -170,11 +173,18 @@ public:
         }
         if (!first) return true;  // a date that does not exist closes nothing
         if (*last - *first > date::days(kMostDays)) return fail("an event of more than 20000 days");
+        visited_ += static_cast<std::size_t>((*last - *first).count()) + 1;
+        if (visited_ > kMostDaysVisited) return fail("events overlapping too often");
         for (auto day = *first; day <= *last; day += date::days(1)) {
             into_.days.insert(day);
             if (into_.days.size() > kMostDays) return fail("more than 20000 closed days");
         }
         return true;
+    }
+
+    // One more repetition gone through, taken or left out; false past the bound.
+    bool step() {
+        return ++repetitions_ <= kMostRepetitions || fail("more than 100000 repetitions");
     }
 
     bool fail(std::string why) {
@@ -186,6 +196,7 @@ private:
     Closures& into_;
     const date::time_zone* zone_;
     std::size_t repetitions_ = 0;
+    std::size_t visited_ = 0;
 };
 
 struct Component {
@@ -236,17 +247,31 @@ bool eventDays(icalcomponent* event, DayCollector& collect, WallTime horizon,
     }
 
     icalproperty* rule = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY);
-    if (!rule) return collect.occurrence(start, length);
+    if (!rule) return collect.step() && collect.occurrence(start, length);
     const icalrecurrencetype recurrence = icalproperty_get_rrule(rule);
     Iterator iterator(icalrecur_iterator_new(recurrence, start));
-    if (!iterator.i) return collect.occurrence(start, length);
+    if (!iterator.i) return collect.step() && collect.occurrence(start, length);
     // A long-running rule without a count is taken up a year back, not from its first day.
     const WallTime from = horizon - date::days(3 * 366);
     const auto begins = instantOf(start, zone);
     if (recurrence.count == 0 && begins && *begins < from) {
         icalrecur_iterator_set_start(iterator.i, icalTimeOf(from, start.is_date));
     }
-    for (;;) {
+    // The repetitions the event leaves out: by their day, or by their instant.
+    std::set<date::local_days> excludedDays;
+    std::set<WallTime> excludedInstants;
+    std::size_t exclusions = 0;
+    for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY);
+         p && ++exclusions <= kMostExcluded;
+         p = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
+        const icaltimetype ex = icalproperty_get_exdate(p);
+        if (ex.is_date) {
+            if (const auto day = dayOf(ex)) excludedDays.insert(*day);
+        } else if (const auto instant = instantOf(ex, zone)) {
+            excludedInstants.insert(*instant);
+        }
+    }
+    while (collect.step()) {
         const icaltimetype next = icalrecur_iterator_next(iterator.i);
         if (icaltime_is_null_time(next)) return true;
         std::optional<WallTime> at;
@@ -256,8 +281,14 @@ bool eventDays(icalcomponent* event, DayCollector& collect, WallTime horizon,
             at = WallTime(date::sys_days(day->time_since_epoch()));
         }
         if (!at || *at > horizon) return true;
+        const auto day = dayOf(next);
+        if ((day && excludedDays.contains(*day)) ||
+            (!next.is_date && excludedInstants.contains(*at))) {
+            continue;
+        }
         if (!collect.occurrence(next, length)) return false;
     }
+    return false;
 }
 
 struct Pending {

@@ -38,13 +38,14 @@ void write(const std::filesystem::path& file, const std::string& text) {
     std::ofstream(file) << text;
 }
 
-// A winter closure over four days, the first of May every year, and one evening event that
+// A winter closure over four days, the first of May every year but 2027, and one evening event that
 // runs past midnight (closing both days).
 constexpr const char* kClosures =
     "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//closures//EN\r\n"
     "BEGIN:VEVENT\r\nUID:1\r\nDTSTART;VALUE=DATE:20271223\r\nDTEND;VALUE=DATE:20271227\r\n"
     "END:VEVENT\r\n"
-    "BEGIN:VEVENT\r\nUID:2\r\nDTSTART;VALUE=DATE:20200501\r\nRRULE:FREQ=YEARLY\r\nEND:VEVENT\r\n"
+    "BEGIN:VEVENT\r\nUID:2\r\nDTSTART;VALUE=DATE:20200501\r\nRRULE:FREQ=YEARLY\r\n"
+    "EXDATE;VALUE=DATE:20270501\r\nEND:VEVENT\r\n"
     "BEGIN:VEVENT\r\nUID:3\r\nDTSTART:20270610T200000Z\r\nDTEND:20270610T230000Z\r\n"
     "END:VEVENT\r\nEND:VCALENDAR\r\n";
 
@@ -68,7 +69,8 @@ TEST(Calendar, NextRunInLocalTime) {
          "2026-12-25T21:00:00Z"},
         {R"(at = ["22:00", "08:00"])", "2026-12-09T08:00:00Z", "2026-12-09T21:00:00Z"},
         {"at = \"22:00\"\n" + closures, "2027-12-22T22:00:00Z", "2027-12-27T21:00:00Z"},  // DTEND
-        {"at = \"22:00\"\n" + closures, "2027-04-30T21:00:00Z", "2027-05-02T20:00:00Z"},  // RRULE
+        {"at = \"22:00\"\n" + closures, "2028-04-30T21:00:00Z", "2028-05-02T20:00:00Z"},  // RRULE
+        {"at = \"22:00\"\n" + closures, "2027-04-30T21:00:00Z", "2027-05-01T20:00:00Z"},  // EXDATE
         {"at = \"09:00\"\n" + closures, "2027-06-10T08:00:00Z", "2027-06-12T07:00:00Z"},  // timed
     };
     for (const Row& row : rows) {
