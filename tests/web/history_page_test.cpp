@@ -6,6 +6,7 @@
 #include <projector_emulator/emulator.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -144,10 +145,9 @@ protected:
         ASSERT_EQ(site_->call("PUT", "/api/schedules/evening-off", {{"enabled", true}}).first, 200);
         ASSERT_TRUE(eventually([] {
             const json list = site_->call("GET", "/api/projectors").second;
-            if (!list.is_object()) return false;
-            for (const json& p : list["projectors"])
-                if (p["state"]["power"]["value"] != 1) return false;
-            return true;
+            return list.is_object() &&
+                   std::all_of(list["projectors"].begin(), list["projectors"].end(),
+                               [](const json& p) { return p["state"]["power"]["value"] == 1; });
         })) << "the projectors did not come on";
         ASSERT_TRUE(browser().setWindowSize(1280, 900));
         ASSERT_TRUE(browser().navigate(site_->url()));
@@ -252,11 +252,8 @@ INSTANTIATE_TEST_SUITE_P(Page, Views, ::testing::Values(
 // A command sent through the API is in the projector's list, reached from its card, and Back
 // returns to the cards.
 TEST_F(HistoryPageTest, ListsACommandAndGoesBack) {
-    ASSERT_EQ(site_
-                  ->call("POST", "/api/projectors/p1/commands",
-                         {{"command", "input"}, {"value", "Video"}})
-                  .first,
-              200);
+    const json video = {{"command", "input"}, {"value", "Video"}};
+    ASSERT_EQ(site_->call("POST", "/api/projectors/p1/commands", video).first, 200);
     ASSERT_TRUE(open("", "[data-projector=p1] [data-action=history]"));
     ASSERT_NO_FATAL_FAILURE(click("[data-projector=p1] [data-action=history]"));
     const std::string rows = "#history-view [data-table=commands] tbody tr";
