@@ -796,6 +796,14 @@ function drawLampLine(history) {
                  new Date(from).toLocaleDateString([], {dateStyle: 'medium'})),
              svg('text', {x: width - 8, y: height - 6, class: 'axis end'},
                  new Date(to).toLocaleDateString([], {dateStyle: 'medium'})));
+  // The lamp's warning, where the chart reaches it.
+  const warning = model.lampWarningHours;
+  if (warning > 0 && warning >= low && warning <= high) {
+    box.append(svg('line', {x1: left, x2: width - 8, y1: y(warning), y2: y(warning),
+                            class: 'limit'}),
+               svg('text', {x: left + 4, y: y(warning) - 4, class: 'axis'},
+                   `Due at ${warning} h`));
+  }
   const path = points.map((point, i) => `${i ? 'L' : 'M'}${x(point.time).toFixed(1)},` +
                                           y(point.value).toFixed(1)).join(' ');
   box.append(svg('path', {d: path, class: 'line'}));
