@@ -43,9 +43,9 @@ void requireProjector(const fleet::Fleet& fleet, const std::string& name) {
 
 // One row of a projector's history as its CSV writes it, whatever its kind.
 struct HistoryRow {
-    WallTime time;
-    const char* kind;
-    std::string key, value, name, source, who, operation, setting, ok, result;
+    WallTime time{};
+    const char* kind = "";  // "start" (the state at from), "change", "reachability", "command"
+    std::string key{}, value{}, name{}, source{}, who{}, operation{}, setting{}, ok{}, result{};
 };
 
 std::string downloadName(const std::string& stem, const Range& range, const date::time_zone* zone) {
@@ -80,18 +80,12 @@ Answer projectorHistory(const Store& store, const fleet::Fleet& fleet, const std
             if (!last.step()) return;
             const auto value = last.maybe(0);
             atStart[std::string(key)] = key == "reach" ? json(reachWord(value)) : orNull(value);
-            rows.push_back({range.from,
-                            "start",
-                            std::string(key),
-                            field(value),
-                            key == "reach" ? reachWord(value) : "",
-                            {},
-                            {},
-                            {},
-                            {},
-                            {},
-                            {}});
-            if (key != "reach" && valueName(key, value)) rows.back().name = valueName(key, value);
+            const char* name = key == "reach" ? reachWord(value) : valueName(key, value);
+            rows.push_back({.time = range.from,
+                            .kind = "start",
+                            .key = std::string(key),
+                            .value = field(value),
+                            .name = name ? name : ""});
         };
         if (kinds.changes) {
             for (const fleet::WatchedValue& watched : fleet::watchedValues()) startOf(watched.key);
@@ -117,17 +111,11 @@ Answer projectorHistory(const Store& store, const fleet::Fleet& fleet, const std
                                    {"key", key},
                                    {"value", orNull(value)},
                                    {"name", orNull(name)}});
-                rows.push_back({read.time(0),
-                                "change",
-                                key,
-                                field(value),
-                                name ? name : "",
-                                {},
-                                {},
-                                {},
-                                {},
-                                {},
-                                {}});
+                rows.push_back({.time = read.time(0),
+                                .kind = "change",
+                                .key = key,
+                                .value = field(value),
+                                .name = name ? name : ""});
             }
         }
         if (kinds.reachability) {
@@ -142,17 +130,12 @@ Answer projectorHistory(const Store& store, const fleet::Fleet& fleet, const std
                 reachability.push_back({{"time", instantText(read.time(0))},
                                         {"reach", reachWord(value)},
                                         {"reason", read.text(2)}});
-                rows.push_back({read.time(0),
-                                "reachability",
-                                "reach",
-                                field(value),
-                                reachWord(value),
-                                {},
-                                {},
-                                {},
-                                {},
-                                {},
-                                read.text(2)});
+                rows.push_back({.time = read.time(0),
+                                .kind = "reachability",
+                                .key = "reach",
+                                .value = field(value),
+                                .name = reachWord(value),
+                                .result = read.text(2)});
             }
         }
         if (kinds.commands) {
@@ -172,17 +155,15 @@ Answer projectorHistory(const Store& store, const fleet::Fleet& fleet, const std
                                     {"value", orNull(read.maybe(5))},
                                     {"ok", ok},
                                     {"result", read.text(7)}});
-                rows.push_back({read.time(0),
-                                "command",
-                                {},
-                                field(read.maybe(5)),
-                                {},
-                                read.text(1),
-                                read.text(2),
-                                read.text(3),
-                                read.text(4),
-                                ok ? "true" : "false",
-                                read.text(7)});
+                rows.push_back({.time = read.time(0),
+                                .kind = "command",
+                                .value = field(read.maybe(5)),
+                                .source = read.text(1),
+                                .who = read.text(2),
+                                .operation = read.text(3),
+                                .setting = read.text(4),
+                                .ok = ok ? "true" : "false",
+                                .result = read.text(7)});
             }
         }
         if (format == Format::Json) return jsonAnswer(body);
