@@ -69,7 +69,8 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder_); }
 
-    void start(const fs::path& database, const std::string& extra = "") {
+    void start(const fs::path& database, const std::string& extra = "",
+               const std::string& schedules = "") {
         std::string text = "[service]\ntoken_file = \"" + (folder_ / "token").string() +
                            "\"\ndatabase = \"" + database.string() + "\"\n" + extra +
                            "\n[defaults]\npoll_interval_ms = 100\n";
@@ -78,7 +79,7 @@ protected:
                     "\"\naddress = \"tcp://127.0.0.1:" + std::to_string(emulator_->tcpPort(i)) +
                     "\"\n";
         }
-        std::ofstream(folder_ / "inventory.toml") << text;
+        std::ofstream(folder_ / "inventory.toml") << text << schedules;
         service_ = std::make_unique<service_testing::ServiceProcess>(
             std::vector<std::string>{ZOLVANED, "--inventory", (folder_ / "inventory.toml").string(),
                                      "--listen", "127.0.0.1:0"});
@@ -87,14 +88,20 @@ protected:
         port_ = *port;
     }
 
-    int put(const std::string& projector, const std::string& setting, int value) {
+    // The status and body of a request with the token; GET without a body.
+    std::pair<int, std::string> call(const std::string& path, const std::string& body = "") {
         httplib::Client client("127.0.0.1", port_);
         client.set_read_timeout(20s);
-        const auto answer =
-            client.Put(("/api/projectors/" + projector + "/settings/" + setting).c_str(),
-                       {{"Authorization", std::string("Bearer ") + kToken}},
-                       "{\"value\":" + std::to_string(value) + "}", "application/json");
-        return answer ? answer->status : 0;
+        const httplib::Headers headers{{"Authorization", std::string("Bearer ") + kToken}};
+        const auto answer = body.empty()
+                                ? client.Get(path.c_str(), headers)
+                                : client.Put(path.c_str(), headers, body, "application/json");
+        return answer ? std::pair(answer->status, answer->body) : std::pair(0, std::string());
+    }
+    int put(const std::string& projector, const std::string& setting, int value) {
+        return call("/api/projectors/" + projector + "/settings/" + setting,
+                    "{\"value\":" + std::to_string(value) + "}")
+            .first;
     }
 
     void stop() {
@@ -198,19 +205,25 @@ TEST_F(History, AFileItCannotUseLeavesTheServiceWorking) {
 
 TEST_F(History, ARestartKeepsWhatWasWrittenAndTrimsTheOld) {
     const fs::path database = folder_ / "history.sqlite";
-    start(database);
+    const std::string schedule =
+        "\n[[schedule]]\nname = \"evening-off\"\ntargets = [\"@all\"]\ndays = \"daily\"\n"
+        "at = \"22:00\"\ncommand = { command = \"power\", value = \"off\" }\n";
+    start(database, "", schedule);
     ASSERT_EQ(put("p1", "brightness", 100), 200);
+    ASSERT_EQ(call("/api/schedules/evening-off", R"({"enabled":false})").first, 200);
     stop();
     const long alive = number(database, "SELECT value FROM meta WHERE key = 'last_alive'");
-    // Rows of long ago: of p1's power the newer stays, the state a report from the edge needs.
+    // Rows of long ago: of one projector's power the newer stays, the state a report from the edge
+    // needs.
     EXPECT_EQ(query(database,
                     "INSERT INTO commands(time, projector, source, who, operation, setting, "
                     "ok, result) VALUES(5, 1, 'http', 'old', 'set', 'Power', 1, '');"
                     "INSERT INTO changes(time, projector, key, value) VALUES(5, 2, 'power', 0),"
                     "(6, 2, 'power', 1)"),
               "");
-    start(database, "history_days = 30\n");
+    start(database, "history_days = 30\n", schedule);
     ASSERT_EQ(put("p1", "brightness", 110), 200);
+    EXPECT_NE(call("/api/schedules").second.find("\"enabled\":false"), std::string::npos);
     stop();
     EXPECT_EQ(query(database,
                     "SELECT group_concat(value) FROM (SELECT value FROM commands "
