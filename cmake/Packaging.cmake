@@ -128,8 +128,6 @@ target Zolvane::zolvane).")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${library_package} (>= ${PROJECT_VERSION}), tzdata")
-# The web page's charts use Debian's Chart.js, which the service serves when it is installed.
-set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "libjs-chart.js")
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "projector control from the command line and a fleet service
 zolvane reads and changes a projector's settings from scripts, one projector
 or every projector of an inventory at once. zolvaned watches and drives every

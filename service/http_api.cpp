@@ -7,11 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <vector>
 
 #include "answer.h"
@@ -453,7 +451,6 @@ private:
             {"GET", {"api", "schedules"}, false, bound(&Impl::listSchedules)},
             {"PUT", {"api", "schedules", "{name}"}, true, bound(&Impl::changeSchedule)},
             {"POST", {"api", "schedules", "{name}", "run"}, true, bound(&Impl::runSchedule)},
-            {"GET", {"chart.js"}, false, bound(&Impl::chartScript)},
         };
     }
 
@@ -559,9 +556,11 @@ private:
 
     void listProjectors(const Request&, Response& response, const Parts&) {
         // Built as text: the projectors' texts are ready, the rest never changes.
-        std::string body = "{\"projectors\":" + texts_.list() + ",\"groups\":" + groupsText_ +
-                           ",\"lamp_warning_hours\":" + std::to_string(options_.lampWarningHours) +
-                           "}";
+        std::string body =
+            "{\"projectors\":" + texts_.list() + ",\"groups\":" + groupsText_ +
+            ",\"lamp_warning_hours\":" + std::to_string(options_.lampWarningHours) +
+            ",\"history_days\":" +
+            std::to_string(options_.history ? options_.history->retentionDays() : 0) + "}";
         response.status = 200;
         response.set_content(body, jsonType);
     }
@@ -786,22 +785,6 @@ private:
         send(request, response, options_.schedules->runNow(parts[0]));
     }
 
-    void chartScript(const Request& request, Response& response, const Parts&) {
-        if (chartScript_.empty()) {
-            return fail(request, response, 404,
-                        "the charts' script is not installed (" + options_.chartScript + ")");
-        }
-        response.set_header("Cache-Control", "max-age=86400");
-        response.set_content(chartScript_, "text/javascript; charset=utf-8");
-    }
-
-    static std::string fileText(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return in ? text.str() : std::string();
-    }
-
     void metrics(const Request&, Response& response, const Parts&) {
         response.set_content(metricsText(fleet_, options_.history, options_.schedules),
                              "text/plain; version=0.0.4; charset=utf-8");
@@ -873,7 +856,6 @@ private:
     Waits waits_;
     const std::string groupsText_ = jsonText(groupsJson());
     const std::string catalogueText_ = jsonText(catalogueJson());
-    const std::string chartScript_ = fileText(options_.chartScript);
     ExchangeServer server_;
     std::vector<Route> routes_;
     std::atomic<bool> stopping_{false};

@@ -40,8 +40,6 @@ struct ApiOptions {
     history::Store* history = nullptr;           // null: the history's calls answer 503
     schedule::Scheduler* schedules = nullptr;    // null: no schedules
     const date::time_zone* zone = nullptr;       // of dates in queries; null: UTC
-    // The charts' script, served as /chart.js when the file is there.
-    std::string chartScript = "/usr/share/javascript/chart.js/chart.min.js";
 };
 
 class HttpApi {

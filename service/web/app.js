@@ -44,6 +44,9 @@ const model = {
   projectors: new Map(),  // name -> projector object from the service
   groups: [],             // [{name, projectors: [names]}]
   lampWarningHours: 3000,
+  // How far back the lamp chart reads: as long as the service keeps its history. A service that
+  // keeps none refuses, and the chart makes do with the week's answer.
+  historyDays: 400,
   cards: new Map(),       // name -> [card elements], one per group the projector is in
   settings: new Map(),    // catalogue name -> setting from /api/catalogue, with its value names
   watched: [],            // the values the service watches, in its order, from /api/catalogue
@@ -640,9 +643,6 @@ const BAND_KINDS = {
   on: 'On', off: 'Off', cooling: 'Cooling down', unknown: 'Unknown', offline: 'Offline',
 };
 
-// How many days the page asks the history for; a service that keeps fewer refuses, and the
-// lamp chart then makes do with the 7 days.
-const LAMP_DAYS = 399;
 
 function nameHistory() {
   const name = currentRoute().projector;
@@ -874,7 +874,7 @@ async function loadHistory(name, load, quietly = false) {
   // week's answer.
   const to = Math.ceil(Date.parse(week.body.to) / 1000) * 1000;
   const seconds = (time) => new Date(time).toISOString().replace(/\.\d+Z$/, 'Z');
-  const longer = await read(`${path}?kind=changes&from=${seconds(to - LAMP_DAYS * DAY_MS)}` +
+  const longer = await read(`${path}?kind=changes&from=${seconds(to - model.historyDays * DAY_MS)}` +
                             `&to=${seconds(to)}`);
   if (load !== viewLoad) return;
   if (longer.status === 200) {
@@ -1244,6 +1244,7 @@ async function load() {
   model.projectors = new Map(body.projectors.map((p) => [p.name, p]));
   model.groups = body.groups || [];
   if (Number.isFinite(body.lamp_warning_hours)) model.lampWarningHours = body.lamp_warning_hours;
+  if (Number.isFinite(body.history_days)) model.historyDays = body.history_days;
   render();
 }
 

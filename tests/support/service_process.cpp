@@ -68,10 +68,11 @@ std::string ServiceProcess::log() const {
 }
 
 std::optional<int> ServiceProcess::port(std::chrono::milliseconds timeout) {
-    if (!waitForLog("listening on ", timeout)) return {};
+    // The API's line, not a PJLink gateway's ("pjlink NAME: listening on ...").
+    if (!waitForLog("<6>listening on ", timeout)) return {};
     std::smatch match;
     const std::string text = log();
-    static const std::regex line("listening on .*:([0-9]+)\n");
+    static const std::regex line("<6>listening on .*:([0-9]+)\n");
     if (!std::regex_search(text, match, line)) return {};
     return std::stoi(match[1]);
 }
