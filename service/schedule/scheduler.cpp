@@ -116,7 +116,11 @@ public:
             for (const WallTime missed : planned) recordMissed(i, missed);
             if (catchUp) begin(i, latest, "catch-up");
         }
+        // Planned from now on: a time that passed since the constructor was handled above.
         std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            if (slots_[i].enabled && lastAlive_) slots_[i].next = nextRun(schedules_[i], now);
+        }
         if (!stopping_) thread_ = std::thread([this] { loop(); });
     }
 
