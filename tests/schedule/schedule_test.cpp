@@ -120,7 +120,7 @@ TEST(Check, BadSchedulesNamedByLine) {
         {"at = \"24:00\"", "time \"24:00\" is not HH:MM"},
         {"command = { command = \"power\", value = \"sideways\" }", "\"command\" is refused: "},
         {"timezone = \"Mars/Olympus\"", "time zone \"Mars/Olympus\""},
-        {"closures = \"" + (folder / "none" / "x.ics").string() + "\"", "cannot be read"},
+        {closures("none/x.ics"), "cannot be read"},
         {closures("text.ics"), "not an iCalendar file"},
         {closures("nul.ics"), "NUL"},
         {closures("bytes.ics"), "not UTF-8"},
