@@ -80,7 +80,7 @@ uint16_t ParseValue(const SettingRow& row, std::string_view text, std::string_vi
 
 void RequireSettable(const SettingRow& row, uint16_t value) {
     // The fleet's one check decides; the words are this tool's, with the way round it.
-    const fleet::Command set{Operation::Set, &row.described(), value};
+    const fleet::Command set{Operation::Set, &row.described(), value, {}};
     if (fleet::check(set, fleet::Phrasing::Queued).command) return;
     throw UsageError("value " + std::to_string(value) + " for " + std::string(row.name) +
                      " is not one it takes: " + ValuesText(row) +
