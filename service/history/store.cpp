@@ -173,7 +173,11 @@ std::filesystem::path withSuffix(const std::filesystem::path& file, std::string_
 class Store::Impl {
 public:
     explicit Impl(Options given) : options(std::move(given)) {
-        // A writer that never waits would hold the connection's lock all the time.
+        // Options{file, days, {}} leaves it zero: that is the default, once a second. A writer
+        // that hardly ever waited would hold the connection's lock nearly all the time.
+        if (options.flushEvery <= std::chrono::milliseconds(0)) {
+            options.flushEvery = std::chrono::milliseconds(1000);
+        }
         options.flushEvery = std::max(options.flushEvery, std::chrono::milliseconds(10));
     }
     ~Impl() { stop(); }

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 
 #include <atomic>
 #include <filesystem>
@@ -24,24 +25,20 @@ using zolvane::emulator::Emulator;
 
 constexpr const char* kToken = "s3cret-token";
 
-// The first column of the first row of the last statement, "" when it had none, or the
-// error's words.
+// The first column of the last row the statements give ("NULL" for a null, "" for none), or
+// the error's words.
 std::string query(const fs::path& file, const std::string& sql) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     std::string value;
-    for (const char* next = sql.c_str(); *next != '\0';) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, next, -1, &statement, &next) != SQLITE_OK) {
-            value = std::string("error: ") + sqlite3_errmsg(db);
-            break;
-        }
-        const int stepped = sqlite3_step(statement);
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        value = stepped == SQLITE_ROW ? (text ? text : "NULL") : "";
-        if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) value = "error: step";
-        sqlite3_finalize(statement);
-    }
+    char* error = nullptr;
+    const auto row = [](void* to, int, char** columns, char**) {
+        *static_cast<std::string*>(to) = columns[0] != nullptr ? columns[0] : "NULL";
+        return 0;
+    };
+    if (sqlite3_exec(db, sql.c_str(), row, &value, &error) != SQLITE_OK) value = "error: ";
+    if (error != nullptr) value += error;
+    sqlite3_free(error);
     sqlite3_close(db);
     return value;
 }
@@ -69,8 +66,8 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder_); }
 
-    void start(const fs::path& database, const std::string& extra = "",
-               const std::string& schedules = "") {
+    // extra: more keys of [service], and tables after them.
+    void start(const fs::path& database, const std::string& extra = "") {
         std::string text = "[service]\ntoken_file = \"" + (folder_ / "token").string() +
                            "\"\ndatabase = \"" + database.string() + "\"\n" + extra +
                            "\n[defaults]\npoll_interval_ms = 100\n";
@@ -79,13 +76,12 @@ protected:
                     "\"\naddress = \"tcp://127.0.0.1:" + std::to_string(emulator_->tcpPort(i)) +
                     "\"\n";
         }
-        std::ofstream(folder_ / "inventory.toml") << text << schedules;
+        std::ofstream(folder_ / "inventory.toml") << text;
         service_ = std::make_unique<service_testing::ServiceProcess>(
             std::vector<std::string>{ZOLVANED, "--inventory", (folder_ / "inventory.toml").string(),
                                      "--listen", "127.0.0.1:0"});
-        const auto port = service_->port();
-        ASSERT_TRUE(port) << service_->log();
-        port_ = *port;
+        port_ = service_->port().value_or(0);
+        ASSERT_NE(port_, 0) << service_->log();
     }
 
     // The status and body of a request with the token; GET without a body.
@@ -148,41 +144,31 @@ TEST_F(History, KillDuringAWriteStormLosesAtMostTheLastSecond) {
     EXPECT_EQ(query(database, "PRAGMA integrity_check"), "ok");
     EXPECT_GE(number(database,
                      "SELECT count(*) FROM commands WHERE source = 'http' AND "
-                     "operation = 'set' AND setting = 'Brightness' AND ok = 1"),
-              early[0] + early[1] + early[2]);
+                     "operation = 'set' AND ok = 1"),
+              early[0] + early[1] + early[2] + early[3]);
     // Every switch of blank changed it, so each is a change of p0's blank too.
-    EXPECT_GE(number(database, "SELECT count(*) FROM commands WHERE setting = 'Blank'"), early[3]);
     EXPECT_GE(number(database,
                      "SELECT count(*) FROM changes WHERE key = 'blank' AND projector = "
                      "(SELECT id FROM projectors WHERE name = 'p0')"),
               early[3]);
-    EXPECT_EQ(number(database,
-                     "SELECT count(DISTINCT projector) FROM changes WHERE key = "
-                     "'reach' AND value = 1"),
-              3);
-    EXPECT_EQ(number(database, "SELECT count(*) FROM projectors"), 3);
 }
 
 TEST_F(History, AFileItCannotUseLeavesTheServiceWorking) {
     struct Row {
         std::string name;
         std::string place;   // the database, under the test's folder
-        std::string make;    // "file": a plain file at folder/blocker; "garbage": at the place
         std::string logged;  // once
-        bool setAside;       // and a new file works
+        bool setAside;       // garbage at the place, set aside, and a new file works; else a
+                             // plain file at folder/blocker
     };
     const Row rows[] = {
-        {"under a plain file", "blocker/history.sqlite", "file", "history off: ", false},
-        {"a folder", "blocker", "folder", "history off: ", false},
-        {"garbage", "history.sqlite", "garbage", "is damaged", true},
+        {"under a plain file", "blocker/history.sqlite", "history off: ", false},
+        {"garbage", "history.sqlite", "is damaged", true},
     };
     const std::string garbage(5000, '\x5a');
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        fs::remove_all(folder_ / "blocker");
-        if (row.make == "file") std::ofstream(folder_ / "blocker") << "plain";
-        if (row.make == "folder") fs::create_directory(folder_ / "blocker");
-        if (row.make == "garbage") std::ofstream(folder_ / row.place) << garbage;
+        std::ofstream(folder_ / (row.setAside ? row.place : "blocker")) << garbage;
         start(folder_ / row.place);
         EXPECT_EQ(put("p0", "brightness", 120), 200);
         ASSERT_TRUE(service_->waitForLog(row.logged, 10s));
@@ -190,17 +176,37 @@ TEST_F(History, AFileItCannotUseLeavesTheServiceWorking) {
         EXPECT_EQ(occurrences(service_->log(), row.logged), 1U) << service_->log();
         EXPECT_EQ(occurrences(service_->log(), "<3>"), row.setAside ? 0U : 1U) << service_->log();
         if (!row.setAside) continue;
-        std::size_t asides = 0;
+        std::vector<std::string> asides;
         for (const auto& entry : fs::directory_iterator(folder_)) {
             if (!entry.path().filename().string().starts_with("history.sqlite.damaged-")) continue;
-            ++asides;
             std::ostringstream kept;
             kept << std::ifstream(entry.path()).rdbuf();
-            EXPECT_EQ(kept.str(), garbage);
+            asides.push_back(kept.str());
         }
-        EXPECT_EQ(asides, 1U);
+        EXPECT_EQ(asides, std::vector<std::string>{garbage});
         EXPECT_EQ(number(folder_ / row.place, "SELECT count(*) FROM commands"), 1);
     }
+}
+
+// A disk that fills up mid-run is said once, the service goes on, and what was recorded
+// meanwhile is written once there is room again.
+TEST_F(History, AFullDiskIsSaidOnceAndWhatWaitedIsWrittenLater) {
+    const fs::path small = folder_ / "small";
+    fs::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "no tmpfs";
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(
+        small.c_str(), [](const char* at) { ::umount2(at, MNT_DETACH); });
+    start(small / "history.sqlite");
+    ASSERT_EQ(put("p0", "brightness", 100), 200);
+    std::system(
+        ("dd if=/dev/zero bs=64k of=" + (small / "filler").string() + " 2>/dev/null").c_str());
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(put("p1", "brightness", 100 + i), 200);
+    ASSERT_TRUE(service_->waitForLog("history: cannot write", 10s)) << service_->log();
+    fs::remove(small / "filler");
+    ASSERT_TRUE(service_->waitForLog("history: writing", 10s)) << service_->log();
+    stop();
+    EXPECT_EQ(occurrences(service_->log(), "<3>"), 1U) << service_->log();
+    EXPECT_EQ(number(small / "history.sqlite", "SELECT count(*) FROM commands"), 21);
 }
 
 TEST_F(History, ARestartKeepsWhatWasWrittenAndTrimsTheOld) {
@@ -208,20 +214,19 @@ TEST_F(History, ARestartKeepsWhatWasWrittenAndTrimsTheOld) {
     const std::string schedule =
         "\n[[schedule]]\nname = \"evening-off\"\ntargets = [\"@all\"]\ndays = \"daily\"\n"
         "at = \"22:00\"\ncommand = { command = \"power\", value = \"off\" }\n";
-    start(database, "", schedule);
+    start(database, schedule);
     ASSERT_EQ(put("p1", "brightness", 100), 200);
     ASSERT_EQ(call("/api/schedules/evening-off", R"({"enabled":false})").first, 200);
     stop();
     const long alive = number(database, "SELECT value FROM meta WHERE key = 'last_alive'");
-    // Rows of long ago: of one projector's power the newer stays, the state a report from the edge
-    // needs.
+    // Rows of long ago: of one projector's power the newer stays, a report's state at the edge.
     EXPECT_EQ(query(database,
                     "INSERT INTO commands(time, projector, source, who, operation, setting, "
                     "ok, result) VALUES(5, 1, 'http', 'old', 'set', 'Power', 1, '');"
                     "INSERT INTO changes(time, projector, key, value) VALUES(5, 2, 'power', 0),"
                     "(6, 2, 'power', 1)"),
               "");
-    start(database, "history_days = 30\n", schedule);
+    start(database, "history_days = 30\n" + schedule);
     ASSERT_EQ(put("p1", "brightness", 110), 200);
     EXPECT_NE(call("/api/schedules").second.find("\"enabled\":false"), std::string::npos);
     stop();
