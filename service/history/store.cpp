@@ -201,7 +201,7 @@ public:
         }
         available.store(true);
         {
-            std::lock_guard lock(inbox->mutex);
+            std::lock_guard accepting(inbox->mutex);
             inbox->accepting = true;
         }
         writer = std::thread([this] { writeLoop(); });
