@@ -91,13 +91,16 @@ inline bool Accepts(uint16_t port) {
     return ok;
 }
 
-// Runs argv[0] with its output appended to log; the child ends with the benchmark.
+// Runs argv[0] with its output appended to log, in the log's folder as its state directory;
+// the child ends with the benchmark.
 inline pid_t Start(const std::vector<std::string>& argv, const std::filesystem::path& log) {
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent) ::_exit(1);
+        // The service keeps its history beside its log unless its inventory says otherwise.
+        ::setenv("STATE_DIRECTORY", log.parent_path().c_str(), 1);
         if (std::FILE* out = std::fopen(log.c_str(), "a")) {
             ::dup2(::fileno(out), STDERR_FILENO);
             ::dup2(::fileno(out), STDOUT_FILENO);

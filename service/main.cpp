@@ -84,8 +84,10 @@ int run(const service::CommandLine& options) {
     const auto reachWatcher = fleet.subscribe(std::ref(reachLog));
     // The history watches before any command can run; without a file it keeps none, and the
     // service goes on without it.
-    service::history::Store history(
-        {service::databaseFile(read.settings()), read.settings().historyDays, {}});
+    service::history::Store::Options kept;
+    kept.file = service::databaseFile(read.settings());
+    kept.retentionDays = read.settings().historyDays;
+    service::history::Store history(kept);
     if (history.open()) history.watch(fleet);
     service::schedule::Scheduler schedules(fleet, history, read.schedules());
     const service::FrontEndContext context{fleet,

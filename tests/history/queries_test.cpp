@@ -228,6 +228,14 @@ protected:
         site_->stop();
         site_->emulator_->setFault({}, 2);
         site_->start("2026-12-01T15:00:00Z");
+        // The history is written once a second: wait until p2's return is in it.
+        const auto returned = [] {
+            const json reach = site_->getJson(
+                "/api/projectors/p2/history?from=2026-12-01&to=2026-12-02&kind=reachability");
+            return !reach["reachability"].empty() &&
+                   reach["reachability"].back()["reach"] == "online";
+        };
+        for (int i = 0; i < 400 && !returned(); ++i) std::this_thread::sleep_for(50ms);
     }
     static void TearDownTestSuite() { delete site_; }
 

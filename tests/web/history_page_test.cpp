@@ -254,6 +254,11 @@ INSTANTIATE_TEST_SUITE_P(Page, Views, ::testing::Values(
 TEST_F(HistoryPageTest, ListsACommandAndGoesBack) {
     const json video = {{"command", "input"}, {"value", "Video"}};
     ASSERT_EQ(site_->call("POST", "/api/projectors/p1/commands", video).first, 200);
+    // The history is written once a second; the page reads it when the view opens.
+    ASSERT_TRUE(eventually([&] {
+        const auto answer = site_->call("GET", "/api/projectors/p1/history?kind=commands");
+        return answer.second.dump().find("\"InputSource\"") != std::string::npos;
+    }));
     ASSERT_TRUE(open("", "[data-projector=p1] [data-action=history]"));
     ASSERT_NO_FATAL_FAILURE(click("[data-projector=p1] [data-action=history]"));
     const std::string rows = "#history-view [data-table=commands] tbody tr";

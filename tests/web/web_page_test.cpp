@@ -134,7 +134,8 @@ private:
         std::ofstream file(dir_ / "inventory.toml");
         file << "[service]\nlisten = \"127.0.0.1:" << servicePort_ << "\"\n"
              << "token_file = \"" << (dir_ / "token").string() << "\"\n"
-             << "lamp_warning_hours = 3000\n\n"
+             << "lamp_warning_hours = 3000\n"
+             << "database = \"" << (dir_ / "history.sqlite").string() << "\"\n\n"
              << "[defaults]\npoll_interval_ms = 300\nslow_poll_interval_ms = 600\n"
              << "receive_timeout_ms = 400\noffline_after = 2\ncooling_wait_ms = 5000\n";
         const char* const groups[] = {R"(["east", "halls"])", R"(["halls"])", "[]"};
