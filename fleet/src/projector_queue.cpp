@@ -108,14 +108,16 @@ public:
     std::future<CommandResult> run(Command command) {
         auto promise = std::make_shared<std::promise<CommandResult>>();
         std::future<CommandResult> future = promise->get_future();
-        run(command, [promise](CommandResult result) { promise->set_value(std::move(result)); });
+        run(std::move(command),
+            [promise](CommandResult result) { promise->set_value(std::move(result)); });
         return future;
     }
 
     void run(Command command, Completion done) {
         if (ran_) {
-            done = [this, command, done = std::move(done)](CommandResult result) {
-                ran_(command, result);
+            // The record is told of the command as it was given, whatever becomes of it.
+            done = [this, told = command, done = std::move(done)](CommandResult result) {
+                ran_(told, result);
                 done(std::move(result));
             };
         }
@@ -125,7 +127,7 @@ public:
             if (!stopping_) {
                 full = queue_.size() >= entry_.timing.maxQueued;
                 if (!full) {
-                    queue_.push_back(Pending{command, std::move(done)});
+                    queue_.push_back(Pending{std::move(command), std::move(done)});
                     wake_.notify_all();
                     return;
                 }
@@ -456,8 +458,12 @@ void ProjectorQueue::start(bool polling, QueueExchanges exchanges) {
     impl_->start(polling, exchanges);
 }
 void ProjectorQueue::stop() { impl_->stop(); }
-std::future<CommandResult> ProjectorQueue::run(Command command) { return impl_->run(command); }
-void ProjectorQueue::run(Command command, Completion done) { impl_->run(command, std::move(done)); }
+std::future<CommandResult> ProjectorQueue::run(Command command) {
+    return impl_->run(std::move(command));
+}
+void ProjectorQueue::run(Command command, Completion done) {
+    impl_->run(std::move(command), std::move(done));
+}
 ProjectorState ProjectorQueue::state() const { return impl_->state(); }
 
 }  // namespace zolvane::fleet
