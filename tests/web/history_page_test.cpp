@@ -24,22 +24,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using web_testing::eventually;
 using web_testing::WebDriver;
 using zolvane::emulator::Emulator;
 using zolvane::emulator::PowerState;
 
 constexpr std::uint16_t kPower = 0x6000;
 constexpr const char* kToken = "history-token-51c2";
-
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
-}
 
 // p1 in group "east", p2 in none; the schedule switches both off.
 class HistorySite {
@@ -85,14 +76,7 @@ public:
             std::vector<std::string>{ZOLVANED, "--inventory", (dir_ / "inventory.toml").string()});
         if (!eventually([&] { return call("GET", "/api/projectors").first == 200; }))
             return "zolvaned did not answer";
-        const int driverPort = cli_testing::FreePort();
-        driver_ = std::make_unique<cli_testing::Background>(std::vector<std::string>{
-            ZOLVANE_CHROMEDRIVER, "--port=" + std::to_string(driverPort), "--silent"});
-        browser_ = std::make_unique<WebDriver>(driverPort);
-        if (!eventually([&] { return browser_->ready(); })) return "chromedriver is not ready";
-        if (!browser_->startSession((dir_ / "profile").string(), &error))
-            return "no browser session: " + error;
-        return {};
+        return web_testing::startBrowser((dir_ / "profile").string(), driver_, browser_);
     }
 
     // The API's status and JSON answer (null when not JSON); writes carry the token.

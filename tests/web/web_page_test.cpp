@@ -25,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using web_testing::eventually;
 using web_testing::WebDriver;
 using zolvane::emulator::Emulator;
 using zolvane::emulator::PowerState;
@@ -40,16 +41,6 @@ const std::vector<std::string> kNames = {"hall-a", "hall-b", "lobby"};
 
 bool browserPresent() {
     return ::access(ZOLVANE_CHROMIUM, X_OK) == 0 && ::access(ZOLVANE_CHROMEDRIVER, X_OK) == 0;
-}
-
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
 }
 
 // The emulator, the service over it and one browser, shared by every test of the program.
@@ -68,15 +59,9 @@ public:
         writeInventory();
         if (!startService()) return false;
 
-        const int driverPort = cli_testing::FreePort();
-        driverProcess_ = std::make_unique<cli_testing::Background>(std::vector<std::string>{
-            ZOLVANE_CHROMEDRIVER, "--port=" + std::to_string(driverPort), "--silent"});
-        browser_ = std::make_unique<WebDriver>(driverPort);
-        if (!eventually([&] { return browser_->ready(); }))
-            return fail("chromedriver did not become ready");
-        if (!browser_->startSession((dir_ / "profile").string(), &error))
-            return fail("no browser session: " + error);
-        return true;
+        const std::string why =
+            web_testing::startBrowser((dir_ / "profile").string(), driverProcess_, browser_);
+        return why.empty() || fail(why);
     }
 
     ~Site() {

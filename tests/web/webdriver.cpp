@@ -165,4 +165,17 @@ std::vector<std::string> WebDriver::texts(const std::string& css) {
     return out;
 }
 
+std::string startBrowser(const std::string& profileDir,
+                         std::unique_ptr<cli_testing::Background>& driver,
+                         std::unique_ptr<WebDriver>& browser) {
+    const int port = cli_testing::FreePort();
+    driver = std::make_unique<cli_testing::Background>(std::vector<std::string>{
+        ZOLVANE_CHROMEDRIVER, "--port=" + std::to_string(port), "--silent"});
+    browser = std::make_unique<WebDriver>(port);
+    if (!eventually([&] { return browser->ready(); })) return "chromedriver did not become ready";
+    std::string error;
+    if (!browser->startSession(profileDir, &error)) return "no browser session: " + error;
+    return {};
+}
+
 }  // namespace web_testing

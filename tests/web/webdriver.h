@@ -5,12 +5,28 @@
 
 #include <httplib.h>
 
+#include <chrono>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "child_process.h"
+
 namespace web_testing {
+
+// Asks every 100 ms until the condition holds; false when the time ran out first.
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
 
 class WebDriver {
 public:
@@ -54,5 +70,12 @@ private:
     std::string sessionId_;
     std::string lastError_;
 };
+
+// Starts chromedriver (ZOLVANE_CHROMEDRIVER) on a port of its own and a browser session through
+// it, with its profile in profileDir. Empty when the session began, else why not. The browser
+// is to be closed before the driver.
+std::string startBrowser(const std::string& profileDir,
+                         std::unique_ptr<cli_testing::Background>& driver,
+                         std::unique_ptr<WebDriver>& browser);
 
 }  // namespace web_testing
