@@ -55,6 +55,10 @@ std::optional<WallTime> parseInstant(std::string_view text) {
     return {};
 }
 
+std::string instantText(WallTime time) {
+    return date::format("%FT%TZ", date::floor<std::chrono::seconds>(time));
+}
+
 const date::time_zone* findZone(std::string_view name) {
     const auto locate = [](std::string_view wanted) -> const date::time_zone* {
         if (wanted.empty() || wanted.size() > 64 || wanted.find('\0') != std::string_view::npos) {

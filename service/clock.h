@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace date {
@@ -22,6 +23,9 @@ void startWallClockAt(WallTime start);
 
 // "2026-03-29T00:59:50Z" or with an offset ("...+01:00"); empty when it does not read as one.
 std::optional<WallTime> parseInstant(std::string_view text);
+// The instant as the API writes every time of the calendar: "2026-03-29T01:00:00Z", to the
+// second.
+std::string instantText(WallTime time);
 
 // The zone of this name from the system's zone database ("Europe/Berlin"); empty: the system's
 // own (TZ, else /etc/localtime, else UTC). Null for a name the database lacks.

@@ -177,10 +177,6 @@ std::optional<std::string> readSource(const Params& params) {
     throw Refused(400, named("source") + " is not " + list(kSources));
 }
 
-std::string instantText(WallTime time) {
-    return date::format("%FT%TZ", date::floor<std::chrono::seconds>(time));
-}
-
 std::string dayText(WallTime time, const date::time_zone* zone) {
     const auto seconds = date::floor<std::chrono::seconds>(time);
     if (!zone) return date::format("%F", seconds);

@@ -73,9 +73,6 @@ Kinds readKinds(const Params& params);
 // `source`: one of the front ends that give commands, or empty for all.
 std::optional<std::string> readSource(const Params& params);
 
-// An instant as the readings write it, in UTC to the second: "2026-12-01T10:00:00Z". Rows come
-// in order, so the milliseconds the file keeps are left out of every answer alike.
-std::string instantText(WallTime time);
 // The day of time in zone (UTC when null), "2026-12-01": for the names of downloads.
 std::string dayText(WallTime time, const date::time_zone* zone);
 

@@ -28,8 +28,6 @@ constexpr std::size_t kMostMissed = 1000;
 
 constexpr const char* kDayNames[7] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
 
-std::string utcText(WallTime time) { return date::format("%FT%TZ", date::floor<seconds>(time)); }
-
 std::string localText(WallTime time, const date::time_zone* zone) {
     return date::format("%FT%T%Ez", date::make_zoned(zone, date::floor<seconds>(time)));
 }
@@ -45,8 +43,8 @@ json runJson(const ScheduleRun& run) {
         results.push_back(
             {{"projector", result.projector}, {"ok", result.ok}, {"result", result.reason}});
     }
-    return {{"planned", utcText(run.planned)},
-            {"ran", run.ran ? json(utcText(*run.ran)) : json(nullptr)},
+    return {{"planned", instantText(run.planned)},
+            {"ran", run.ran ? json(instantText(*run.ran)) : json(nullptr)},
             {"trigger", run.trigger},
             {"outcome", run.outcome},
             {"ok", succeeded(run)},
@@ -224,7 +222,8 @@ private:
         }
         json next = nullptr;
         if (slot.enabled && slot.next) {
-            next = {{"local", localText(*slot.next, schedule.zone)}, {"utc", utcText(*slot.next)}};
+            next = {{"local", localText(*slot.next, schedule.zone)},
+                    {"utc", instantText(*slot.next)}};
         }
         return {{"name", schedule.name},
                 {"targets", schedule.targets},
@@ -249,8 +248,9 @@ private:
             // A clock set back: every next run is planned again from the new time, or a run
             // due before the old time would wait for it.
             if (now + std::chrono::seconds(2) < looked) {
-                log(Level::Warning, "the wall clock went back from " + utcText(looked) + " to " +
-                                        utcText(now) + ": the schedules' runs planned again");
+                log(Level::Warning, "the wall clock went back from " + instantText(looked) +
+                                        " to " + instantText(now) +
+                                        ": the schedules' runs planned again");
                 for (std::size_t i = 0; i < slots_.size(); ++i) {
                     if (slots_[i].enabled) slots_[i].next = nextRun(schedules_[i], now);
                 }
@@ -296,7 +296,7 @@ private:
         const Schedule& schedule = schedules_[index];
         ScheduleRun run{schedule.name, planned, std::nullopt, "time", "missed", {}};
         log(Level::Warning,
-            "schedule " + schedule.name + " missed its run planned for " + utcText(planned));
+            "schedule " + schedule.name + " missed its run planned for " + instantText(planned));
         ++missed_;
         history_.record(run);
         tell(index, run);
