@@ -201,8 +201,8 @@ struct Year {
 void UsageReport(benchmark::State& state, const char* format) {
     static Year year;
     const history::Params params{
-        {"from", history::instantText(history::fromMillis(year.last - kDays * kDay))},
-        {"to", history::instantText(history::fromMillis(year.last))},
+        {"from", zolvane::service::instantText(history::fromMillis(year.last - kDays * kDay))},
+        {"to", zolvane::service::instantText(history::fromMillis(year.last))},
         {"format", format}};
     std::size_t bytes = 0;
     const auto start = zolvane::bench::Clock::now();

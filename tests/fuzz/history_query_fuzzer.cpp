@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const history::Range range = history::readRange(params, zone, now, span, retention);
             require(range.from <= range.to);
             require(range.to - range.from <= std::chrono::hours(24) * retention);
-            require(zolvane::fleet::validUtf8(history::instantText(range.from)));
+            require(zolvane::fleet::validUtf8(zolvane::service::instantText(range.from)));
             require(zolvane::fleet::validUtf8(history::dayText(range.to, zone)));
         });
     }
