@@ -23,6 +23,9 @@ class Store;
 namespace schedule {
 class Scheduler;
 }
+namespace alert {
+class Alerts;
+}
 
 // What every front end is made from.
 struct FrontEndContext {
@@ -32,6 +35,7 @@ struct FrontEndContext {
     ListenAddress listen;      // the command line's, else [service]'s
     history::Store& history;   // unavailable when the service keeps none
     schedule::Scheduler& schedules;
+    alert::Alerts& alerts;
     const date::time_zone* zone;  // [service]'s, else the system's
 };
 

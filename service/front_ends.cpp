@@ -21,7 +21,9 @@ const FrontEndKind kFrontEnds[] = {
 ServiceInventory::ServiceInventory(const std::filesystem::path& file) {
     const auto service = settingsReader(settings_);
     const auto schedules = schedule::schedulesReader(settings_, schedules_);
-    std::vector<fleet::InventorySection*> sections{service.get(), schedules.get()};
+    // The alerts' reader after the schedules' and before the broker's (alert/rules.h).
+    const auto alerts = alert::alertsReader(settings_, schedules_, alerting_);
+    std::vector<fleet::InventorySection*> sections{service.get(), schedules.get(), alerts.get()};
     for (const FrontEndKind kind : kFrontEnds) {
         parts_.push_back(kind(settings_));
         if (fleet::InventorySection* reader = parts_.back()->reader()) sections.push_back(reader);

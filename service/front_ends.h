@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "alert/rules.h"
 #include "front_end.h"
 #include "schedule/calendar.h"
 #include "settings.h"
@@ -19,12 +20,14 @@ public:
     const fleet::LoadResult& loaded() const { return loaded_; }
     const Settings& settings() const { return settings_; }
     const std::vector<schedule::Schedule>& schedules() const { return schedules_; }
+    const alert::Alerting& alerting() const { return alerting_; }
     // Every front end the inventory asks for, in the order they start.
     std::vector<std::unique_ptr<FrontEnd>> frontEnds(const FrontEndContext& context) const;
 
 private:
     Settings settings_;
     std::vector<schedule::Schedule> schedules_;
+    alert::Alerting alerting_;
     std::vector<std::unique_ptr<FrontEndPart>> parts_;
     fleet::LoadResult loaded_;
 };

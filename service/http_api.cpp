@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "alert/alerts.h"
 #include "answer.h"
 #include "command_request.h"
 #include "event_hub.h"
@@ -40,6 +41,9 @@ constexpr const char* jsonType = "application/json; charset=utf-8";
 std::string who(const Request& request) {
     return request.remote_addr + ":" + std::to_string(request.remote_port);
 }
+
+// Who a write call is from, as the audit trail and an acknowledgement name them.
+std::string requester(const Request& request) { return request.remote_addr; }
 
 // What each status means when nothing more precise was said.
 std::string statusReason(int status) {
@@ -451,6 +455,9 @@ private:
             {"GET", {"api", "schedules"}, false, bound(&Impl::listSchedules)},
             {"PUT", {"api", "schedules", "{name}"}, true, bound(&Impl::changeSchedule)},
             {"POST", {"api", "schedules", "{name}", "run"}, true, bound(&Impl::runSchedule)},
+            {"GET", {"api", "alerts"}, false, bound(&Impl::listAlerts)},
+            {"POST", {"api", "alerts", "{any}", "ack"}, true, bound(&Impl::acknowledgeAlert)},
+            {"GET", {"api", "notifiers"}, false, bound(&Impl::listNotifiers)},
         };
     }
 
@@ -702,7 +709,7 @@ private:
         const Waiting waiting(waits_, targets);
         if (refuseWhenFull(request, response, waiting)) return;
         fleet::Command command = *checked.command;
-        command.origin = {"http", request.remote_addr};
+        command.origin = {"http", requester(request)};
         const std::vector<fleet::Fleet::Outcome> outcomes = fleet_.runAll(targets, command);
         json results = json::array();
         bool ok = true;
@@ -785,9 +792,25 @@ private:
         send(request, response, options_.schedules->runNow(parts[0]));
     }
 
+    void listAlerts(const Request& request, Response& response, const Parts&) {
+        if (!options_.alerts) return answer(response, {{"alerts", json::array()}});
+        send(request, response, options_.alerts->list());
+    }
+
+    void acknowledgeAlert(const Request& request, Response& response, const Parts& parts) {
+        if (!options_.alerts) return fail(request, response, 404, "no alert " + parts[0]);
+        send(request, response, options_.alerts->acknowledge(parts[0], requester(request)));
+    }
+
+    void listNotifiers(const Request& request, Response& response, const Parts&) {
+        if (!options_.alerts) return answer(response, {{"notifiers", json::array()}});
+        send(request, response, options_.alerts->notifiers());
+    }
+
     void metrics(const Request&, Response& response, const Parts&) {
-        response.set_content(metricsText(fleet_, options_.history, options_.schedules),
-                             "text/plain; version=0.0.4; charset=utf-8");
+        response.set_content(
+            metricsText(fleet_, options_.history, options_.schedules, options_.alerts),
+            "text/plain; version=0.0.4; charset=utf-8");
     }
 
     // The event stream: a snapshot of every projector, then each change, with a comment line

@@ -22,6 +22,9 @@ class Store;
 namespace schedule {
 class Scheduler;
 }
+namespace alert {
+class Alerts;
+}
 
 struct ApiOptions {
     std::optional<std::string> token;  // write calls need it when set
@@ -39,6 +42,7 @@ struct ApiOptions {
     std::chrono::milliseconds keepAlive{15000};  // comment line on an idle event stream
     history::Store* history = nullptr;           // null: the history's calls answer 503
     schedule::Scheduler* schedules = nullptr;    // null: no schedules
+    alert::Alerts* alerts = nullptr;             // null: no alerts
     const date::time_zone* zone = nullptr;       // of dates in queries; null: UTC
 };
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "alert/alerts.h"
 #include "clock.h"
 #include "command_line.h"
 #include "front_ends.h"
@@ -90,13 +91,11 @@ int run(const service::CommandLine& options) {
     service::history::Store history(kept);
     if (history.open()) history.watch(fleet);
     service::schedule::Scheduler schedules(fleet, history, read.schedules());
-    const service::FrontEndContext context{fleet,
-                                           inventory,
-                                           read.settings(),
-                                           listen,
-                                           history,
-                                           schedules,
-                                           service::findZone(read.settings().timezone)};
+    // Alerts are kept beside the history, or in memory when there is none.
+    service::alert::Alerts alerts(fleet, inventory, history, schedules, read.alerting());
+    const service::FrontEndContext context{
+        fleet,   inventory, read.settings(), listen,
+        history, schedules, alerts,          service::findZone(read.settings().timezone)};
     const auto frontEnds = read.frontEnds(context);
     for (auto started = frontEnds.begin(); started != frontEnds.end(); ++started) {
         std::string why;
@@ -107,6 +106,7 @@ int run(const service::CommandLine& options) {
         fleet.unsubscribe(reachWatcher);
         return 1;
     }
+    alerts.start();  // sees the first poll
     fleet.start();
     log(Level::Info, "started with " + std::to_string(inventory.projectors.size()) +
                          " projectors from " + options.inventory);
@@ -129,6 +129,7 @@ int run(const service::CommandLine& options) {
     for (const auto& frontEnd : frontEnds) frontEnd->closing();
     fleet.stop();
     schedules.stop();  // a run under way has been answered as the fleet stopped
+    alerts.stop();     // before the broker it may be publishing on
     for (const auto& frontEnd : frontEnds) frontEnd->stop();
     history.stop();
     fleet.unsubscribe(reachWatcher);

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "alert/alerts.h"
 #include "history/store.h"
 #include "schedule/scheduler.h"
 #include "zolvane_fleet/watched.h"
@@ -107,6 +108,7 @@ const std::vector<Family>& families() {
 struct Counted {
     history::Counters history;
     schedule::Scheduler::Counters schedules;
+    alert::Engine::Counters alerts;
 };
 struct ServiceFamily {
     const char* name;
@@ -134,6 +136,51 @@ constexpr ServiceFamily kScheduleFamilies[] = {
      "Runs of schedules missed while the service was down",
      [](const Counted& c) { return static_cast<double>(c.schedules.missed); }},
 };
+constexpr ServiceFamily kAlertFamilies[] = {
+    {"zolvaned_alerts_firing", "gauge", "Alerts firing and not acknowledged",
+     [](const Counted& c) { return static_cast<double>(c.alerts.firing); }},
+    {"zolvaned_alerts_acknowledged", "gauge", "Alerts acknowledged and not resolved",
+     [](const Counted& c) { return static_cast<double>(c.alerts.acknowledged); }},
+    {"zolvaned_alerts_critical", "gauge", "Open alerts at the critical level",
+     [](const Counted& c) { return static_cast<double>(c.alerts.firingCritical); }},
+    {"zolvaned_alerts_raised_total", "counter", "Alerts raised since the service started",
+     [](const Counted& c) { return static_cast<double>(c.alerts.raised); }},
+};
+
+// Each notifier's families, one sample per notifier.
+struct NotifierFamily {
+    const char* name;
+    const char* type;
+    const char* help;
+    double (*value)(const alert::Delivery::Counters&);
+};
+constexpr NotifierFamily kNotifierFamilies[] = {
+    {"zolvaned_notifier_up", "gauge", "1 when the notifier's last try succeeded, else 0",
+     [](const alert::Delivery::Counters& c) { return c.up ? 1.0 : 0.0; }},
+    {"zolvaned_notifier_deliveries_total", "counter", "Notifications delivered",
+     [](const alert::Delivery::Counters& c) { return static_cast<double>(c.delivered); }},
+    {"zolvaned_notifier_failures_total", "counter", "Tries that failed",
+     [](const alert::Delivery::Counters& c) { return static_cast<double>(c.failed); }},
+    {"zolvaned_notifier_given_up_total", "counter",
+     "Notifications dropped once their attempts were spent",
+     [](const alert::Delivery::Counters& c) { return static_cast<double>(c.givenUp); }},
+    {"zolvaned_notifier_pending", "gauge", "Notifications waiting to be delivered",
+     [](const alert::Delivery::Counters& c) { return static_cast<double>(c.pending); }},
+};
+
+void addNotifierFamilies(const std::vector<alert::Delivery::Counters>& notifiers,
+                         std::string& text) {
+    char number[64];
+    for (const NotifierFamily& family : kNotifierFamilies) {
+        text += std::string("# HELP ") + family.name + ' ' + family.help + '\n' + "# TYPE " +
+                family.name + ' ' + family.type + '\n';
+        for (const alert::Delivery::Counters& notifier : notifiers) {
+            std::snprintf(number, sizeof number, "%.17g", family.value(notifier));
+            text += std::string(family.name) + "{notifier=\"" + notifier.name + "\",kind=\"" +
+                    notifier.kind + "\"} " + number + '\n';
+        }
+    }
+}
 
 void addFamilies(std::span<const ServiceFamily> families, const Counted& counted,
                  std::string& text) {
@@ -148,7 +195,7 @@ void addFamilies(std::span<const ServiceFamily> families, const Counted& counted
 }  // namespace
 
 std::string metricsText(const fleet::Fleet& fleet, const history::Store* history,
-                        const schedule::Scheduler* schedules) {
+                        const schedule::Scheduler* schedules, const alert::Alerts* alerts) {
     std::vector<std::pair<std::string, ProjectorState>> states;
     for (const auto& queue : fleet.projectors()) {
         states.emplace_back(queue->entry().name, queue->state());
@@ -173,6 +220,11 @@ std::string metricsText(const fleet::Fleet& fleet, const history::Store* history
     if (schedules) counted.schedules = schedules->counters();
     if (history) addFamilies(kHistoryFamilies, counted, text);
     if (schedules) addFamilies(kScheduleFamilies, counted, text);
+    if (alerts) {
+        counted.alerts = alerts->engineCounters();
+        addFamilies(kAlertFamilies, counted, text);
+        addNotifierFamilies(alerts->deliveryCounters(), text);
+    }
     return text;
 }
 

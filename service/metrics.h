@@ -1,5 +1,5 @@
 // /metrics: every projector's reachability, power, hours and polling, the history's writing and
-// the schedules' runs, in the Prometheus text format.
+// the schedules' runs, the alerts and their notifiers, in the Prometheus text format.
 #pragma once
 
 #include <string>
@@ -14,9 +14,13 @@ class Store;
 namespace schedule {
 class Scheduler;
 }
+namespace alert {
+class Alerts;
+}
 
-// With the history's and the schedules' own lines when they are given.
+// With the history's, the schedules' and the alerts' own lines when they are given.
 std::string metricsText(const fleet::Fleet& fleet, const history::Store* history = nullptr,
-                        const schedule::Scheduler* schedules = nullptr);
+                        const schedule::Scheduler* schedules = nullptr,
+                        const alert::Alerts* alerts = nullptr);
 
 }  // namespace zolvane::service

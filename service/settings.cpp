@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "alert/rules.h"
 #include "clock.h"
 #include "mqtt/settings.h"
 #include "pjlink/settings.h"
@@ -169,12 +170,15 @@ fleet::LoadResult withEveryReader(Read read) {
     std::optional<mqtt::Settings> mqtt;
     pjlink::Settings pjlink;
     std::vector<schedule::Schedule> schedules;
+    alert::Alerting alerting;
+    // In the order ServiceInventory offers them the file.
     const std::unique_ptr<fleet::InventorySection> readers[] = {
-        settingsReader(service), mqtt::settingsReader(mqtt),
-        pjlink::settingsReader(pjlink, service), schedule::schedulesReader(service, schedules)};
-    fleet::InventorySection* const sections[] = {readers[0].get(), readers[1].get(),
-                                                 readers[2].get(), readers[3].get()};
-    return read(sections);
+        settingsReader(service), schedule::schedulesReader(service, schedules),
+        alert::alertsReader(service, schedules, alerting), mqtt::settingsReader(mqtt),
+        pjlink::settingsReader(pjlink, service)};
+    std::vector<fleet::InventorySection*> sections;
+    for (const auto& reader : readers) sections.push_back(reader.get());
+    return read(fleet::Sections(sections));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "alert/alerts.h"
 #include "http_api.h"
 #include "log.h"
 #include "token.h"
@@ -20,6 +21,7 @@ public:
           listen_(context.listen),
           history_(context.history),
           schedules_(context.schedules),
+          alerts_(context.alerts),
           zone_(context.zone) {}
 
     std::string_view name() const override { return "http"; }
@@ -30,6 +32,7 @@ public:
         api.lampWarningHours = settings_.lampWarningHours;
         api.history = &history_;
         api.schedules = &schedules_;
+        api.alerts = &alerts_;
         api.zone = zone_;
         if (!settings_.tokenFile.empty()) {
             api.token = readToken(settings_.tokenFile, why);
@@ -82,6 +85,7 @@ private:
     const ListenAddress listen_;
     history::Store& history_;
     schedule::Scheduler& schedules_;
+    alert::Alerts& alerts_;
     const date::time_zone* zone_;
     bool tokenNeeded_ = false;
     std::optional<HttpApi> http_;

@@ -446,6 +446,9 @@ void Bridge::publishScheduleRun(const std::string& schedule, const std::string& 
     impl_->publishScheduleRun(schedule, run);
 }
 
+// PLACEHOLDER: alerts are not published yet.
+bool Bridge::publishAlert(const nlohmann::json&) { return false; }
+
 Bridge::~Bridge() { stop(); }
 
 bool Bridge::start(std::string* why) { return impl_->start(why); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "mqtt/settings.h"
@@ -29,6 +30,10 @@ public:
     // A schedule's run, retained on BASE/schedule/NAME/result so that a dashboard shows the
     // last; from any thread.
     void publishScheduleRun(const std::string& schedule, const std::string& run);
+    // An alert's notification (alert/notification.h) on BASE/alert/RULE/SUBJECT: the alert's
+    // JSON, retained while it is open, and the retained message cleared once it resolved. False
+    // when the broker is not connected; from any thread.
+    bool publishAlert(const nlohmann::json& notification);
 
 private:
     class Impl;

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "alert/alerts.h"
 #include "json_text.h"
 #include "mqtt/bridge.h"
 #include "schedule/scheduler.h"
@@ -16,6 +17,7 @@ public:
         : fleet_(context.fleet),
           inventory_(context.inventory),
           schedules_(context.schedules),
+          alerts_(context.alerts),
           settings_(settings) {}
 
     std::string_view name() const override { return "mqtt"; }
@@ -26,6 +28,10 @@ public:
             // The schedules stop before the bridge does (main.cpp), so bridge_ outlives every call.
             schedules_.listen([this](const std::string& schedule, const nlohmann::json& run) {
                 bridge_->publishScheduleRun(schedule, jsonText(run));
+            });
+            // The alerts stop before the bridge does, too.
+            alerts_.attachMqtt([this](const nlohmann::json& notification) {
+                return bridge_->publishAlert(notification);
             });
             return true;
         }
@@ -43,6 +49,7 @@ private:
     fleet::Fleet& fleet_;
     const fleet::Inventory& inventory_;
     schedule::Scheduler& schedules_;
+    alert::Alerts& alerts_;
     const Settings settings_;
     std::optional<Bridge> bridge_;
 };

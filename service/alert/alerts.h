@@ -1,0 +1,56 @@
+// Alerts: the engine that raises them and the delivery that tells of them, over one database.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "alert/database.h"
+#include "alert/delivery.h"
+#include "alert/engine.h"
+#include "alert/rules.h"
+#include "answer.h"
+
+namespace zolvane::service::history {
+class Store;
+}
+namespace zolvane::service::schedule {
+class Scheduler;
+}
+
+namespace zolvane::service::alert {
+
+class Alerts {
+public:
+    // history: where the database is (its file, when available); scheduler: whose runs it
+    // watches. Both must outlive it.
+    Alerts(fleet::Fleet& fleet, const fleet::Inventory& inventory, const history::Store& history,
+           schedule::Scheduler& scheduler, Alerting alerting);
+    ~Alerts();  // stop()
+    Alerts(const Alerts&) = delete;
+    Alerts& operator=(const Alerts&) = delete;
+
+    void attachMqtt(MqttPublisher publisher);  // before start()
+    void start();                              // before the fleet starts
+    void stop();                               // after the fleet has stopped
+
+    const Alerting& alerting() const { return alerting_; }
+    bool persistent() const { return database_.persistent(); }
+    Engine::Counters engineCounters() const { return engine_.counters(); }
+    std::vector<Delivery::Counters> deliveryCounters() const { return delivery_.counters(); }
+
+    Answer list() const { return engine_.list(); }
+    Answer acknowledge(std::string_view id, const std::string& who) {
+        return engine_.acknowledge(id, who);
+    }
+    Answer notifiers() const { return delivery_.list(); }
+
+private:
+    const Alerting alerting_;
+    Database database_;
+    Delivery delivery_;
+    Engine engine_;
+};
+
+}  // namespace zolvane::service::alert
