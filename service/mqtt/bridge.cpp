@@ -125,6 +125,38 @@ public:
         }
     }
 
+    bool publishAlert(const json& notification) {
+        const json& alert = notification.at("alert");
+        const auto text = [&](const char* key) {
+            const auto found = alert.find(key);
+            return found != alert.end() && found->is_string() ? found->get<std::string>()
+                                                              : std::string();
+        };
+        const std::string projector = text("projector");
+        const std::string topic =
+            alertTopic(settings_, text("rule"), projector.empty() ? text("schedule") : projector);
+        const bool resolved = notification.value("event", std::string()) == "resolved";
+        std::string payload;
+        if (resolved) {
+            payload = jsonText(notification);
+        } else {
+            json shown = alert;
+            shown["event"] = notification.value("event", std::string());
+            payload = jsonText(shown);
+        }
+        std::lock_guard lock(mutex_);
+        if (closing_) return false;
+        // Kept for every connect, as the other retained topics, until it resolved.
+        if (resolved) {
+            alerts_.erase(topic);
+        } else {
+            alerts_[topic] = payload;
+        }
+        if (!client_ || !connected_) return false;
+        if (!resolved) return client_->publish(topic, payload, true);
+        return client_->publish(topic, payload, false) && client_->publish(topic, "", true);
+    }
+
 private:
     // A command on its way to one or more projectors; each result is published as it comes.
     struct Job {
@@ -212,6 +244,7 @@ private:
         for (const auto& [schedule, run] : scheduleRuns_) {
             client_->publish(scheduleResultTopic(settings_, schedule), run, true);
         }
+        for (const auto& [topic, alert] : alerts_) client_->publish(topic, alert, true);
     }
 
     // Under mutex_. While there is no connection nothing is sent, so nothing piles up: on the
@@ -426,6 +459,7 @@ private:
     std::string lastFailure_;
     std::unordered_map<std::string, std::string> published_;
     std::map<std::string, std::string> scheduleRuns_;  // the last run of each, as published
+    std::map<std::string, std::string> alerts_;        // each open alert's topic and message
     Clock::time_point lastRepublish_{};
 
     std::unordered_set<std::string> echoes_;  // on the network thread only
@@ -446,8 +480,9 @@ void Bridge::publishScheduleRun(const std::string& schedule, const std::string& 
     impl_->publishScheduleRun(schedule, run);
 }
 
-// PLACEHOLDER: alerts are not published yet.
-bool Bridge::publishAlert(const nlohmann::json&) { return false; }
+bool Bridge::publishAlert(const nlohmann::json& notification) {
+    return impl_->publishAlert(notification);
+}
 
 Bridge::~Bridge() { stop(); }
 

@@ -32,6 +32,11 @@ std::string scheduleResultTopic(const mqtt::Settings& mqtt, std::string_view sch
     return baseTopic(mqtt) + "/schedule/" + std::string(schedule) + "/result";
 }
 
+std::string alertTopic(const mqtt::Settings& mqtt, std::string_view rule,
+                       std::string_view subject) {
+    return baseTopic(mqtt) + "/alert/" + std::string(rule) + "/" + std::string(subject);
+}
+
 std::string discoveryStatusTopic(const mqtt::Settings& mqtt) {
     return mqtt.discoveryPrefix + "/status";
 }

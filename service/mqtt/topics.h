@@ -20,6 +20,8 @@ std::string projectorTopic(const mqtt::Settings& mqtt, std::string_view name,
                            std::string_view leaf);
 // BASE/schedule/NAME/result: each run of a schedule.
 std::string scheduleResultTopic(const mqtt::Settings& mqtt, std::string_view schedule);
+// BASE/alert/RULE/SUBJECT: an alert of a rule on a projector or a schedule, retained while open.
+std::string alertTopic(const mqtt::Settings& mqtt, std::string_view rule, std::string_view subject);
 // BASE/result: answers to messages that name no known projector or group.
 std::string siteResultTopic(const mqtt::Settings& mqtt);
 // DISCOVERY_PREFIX/status: Home Assistant's own availability.
