@@ -77,6 +77,8 @@ function svgIcon(kind) {
     offline: '<path d="M6 6l12 12M18 6L6 18"/>',
     unknown: '<circle cx="12" cy="12" r="2" class="fill"/>',
     warning: '<path d="M12 3l10 18H2z"/><path d="M12 10v5M12 17.5v.5"/>',
+    critical: '<path d="M8.3 3h7.4L21 8.3v7.4L15.7 21H8.3L3 15.7V8.3z"/>' +
+              '<path d="M12 8v5M12 16v.5"/>',
   };
   const span = document.createElement('span');
   span.className = 'icon-wrap';
@@ -314,7 +316,10 @@ function makeCard(projector, sectionIndex) {
                          element('div', {class: 'card-names'}, title,
                                  element('span', {class: 'card-name', text: name,
                                                   title: projector.address})),
-                         element('span', {class: 'badge reach', 'data-field': 'reach'}));
+                         element('div', {class: 'card-badges'},
+                                 element('span', {class: 'badge reach', 'data-field': 'reach'}),
+                                 element('a', {class: 'badge alert-badge', href: '#/alerts',
+                                               'data-field': 'alert', hidden: true})));
   const reachDetail = element('p', {class: 'reach-detail', 'data-field': 'seen'});
   const failure = element('p', {class: 'reach-failure', 'data-field': 'last-failure'});
 
@@ -418,6 +423,7 @@ function updateCard(card, p) {
   }
   const select = card.querySelector('select[data-action="input"]');
   select.value = valueName('input', valueOf(p, 'input')) || '';
+  markCardAlerts(card, p.name);
 }
 
 function updateCards(projector) {
@@ -505,6 +511,7 @@ const VIEWS = {
   history: {main: 'history-view', title: 'History'},
   usage: {main: 'usage-view', title: 'Usage'},
   schedules: {main: 'schedules-view', title: 'Schedules'},
+  alerts: {main: 'alerts-view', title: 'Alerts'},
 };
 
 const DAY_MS = 86400000;
@@ -534,6 +541,7 @@ function currentRoute() {
   if (parts[0] === 'history' && parts.length === 2) return {view: 'history', projector: parts[1]};
   if (parts[0] === 'usage') return {view: 'usage', params};
   if (parts[0] === 'schedules') return {view: 'schedules'};
+  if (parts[0] === 'alerts') return {view: 'alerts'};
   return {view: 'projectors'};
 }
 
@@ -553,6 +561,7 @@ function showView(moved) {
   if (route.view === 'history') loadHistory(route.projector, load);
   else if (route.view === 'usage') loadUsage(route.params, load);
   else if (route.view === 'schedules') loadSchedules(load);
+  else if (route.view === 'alerts') loadAlerts();
   // Moved by a link or Back: the new view's heading takes the focus, so that a screen reader
   // tells where the user now is.
   const heading = document.querySelector(`#${VIEWS[route.view].main} h2[tabindex]`);
@@ -1213,6 +1222,235 @@ function redrawCharts() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Alerts: the open ones with a button to acknowledge each that still fires, the recently
+// resolved ones below, a count in the navigation and a badge on each card with an open alert.
+// Read every 10 s, after an acknowledgement and a moment after the event stream tells of a
+// change, since a change of a projector is what raises or resolves its alerts.
+
+const ALERTS_REFRESH_MS = 10000;
+const ALERTS_AFTER_EVENT_MS = 2000;
+
+const SEVERITIES = {critical: 'Critical', warning: 'Warning'};
+
+const alertModel = {
+  alerts: [],                // as GET /api/alerts lists them: open ones first
+  byProjector: new Map(),    // projector name -> its open alerts, the critical ones first
+  messages: new Map(),       // alert id -> {text, kind}: an acknowledgement's outcome
+  loaded: false,
+};
+
+let alertsRead = 0;  // each read takes a number; an older answer is dropped
+let alertsTimer = null;
+
+function isOpen(entry) {
+  return entry.state !== 'resolved';
+}
+
+function severityOf(entry) {
+  return entry.severity === 'critical' ? 'critical' : 'warning';
+}
+
+// The alerts of one projector, the worst first: what its card's badge shows.
+function indexAlerts() {
+  alertModel.byProjector = new Map();
+  for (const entry of alertModel.alerts) {
+    if (!isOpen(entry) || typeof entry.projector !== 'string') continue;
+    const list = alertModel.byProjector.get(entry.projector) || [];
+    list.push(entry);
+    alertModel.byProjector.set(entry.projector, list);
+  }
+  for (const list of alertModel.byProjector.values()) {
+    const rank = (entry) => (severityOf(entry) === 'critical' ? 0 : 1);
+    list.sort((a, b) => rank(a) - rank(b));
+  }
+}
+
+function markCardAlerts(card, name) {
+  const badge = card.querySelector('[data-field="alert"]');
+  if (!badge) return;
+  const list = alertModel.byProjector.get(name) || [];
+  badge.hidden = !list.length;
+  card.classList.toggle('has-alert', list.length > 0);
+  if (!list.length) {
+    badge.replaceChildren();
+    badge.removeAttribute('title');
+    delete badge.dataset.severity;
+    return;
+  }
+  const worst = severityOf(list[0]);
+  const words = list.length > 1 ? `${SEVERITIES[worst]} · ${list.length}` : SEVERITIES[worst];
+  badge.replaceChildren(svgIcon(worst), document.createTextNode(words));
+  badge.dataset.severity = worst;
+  const sentences = list.map((entry) => String(entry.sentence || entry.rule || ''));
+  badge.title = sentences.join('\n');
+  badge.setAttribute('aria-label', `${words} alert: ${sentences.join('; ')}`);
+}
+
+function markAllCards() {
+  for (const [name, cards] of model.cards) {
+    for (const card of cards) markCardAlerts(card, name);
+  }
+}
+
+function showAlertCount() {
+  const open = alertModel.alerts.filter(isOpen);
+  const count = document.querySelector('[data-role="alert-count"]');
+  const link = count.closest('a');
+  count.hidden = !open.length;
+  count.textContent = open.length ? String(open.length) : '';
+  count.dataset.severity = open.some((entry) => severityOf(entry) === 'critical') ? 'critical'
+                                                                                  : 'warning';
+  if (open.length) link.setAttribute('aria-label', `Alerts, ${open.length} open`);
+  else link.removeAttribute('aria-label');
+}
+
+function alertSubject(entry) {
+  if (typeof entry.projector === 'string') {
+    const projector = model.projectors.get(entry.projector);
+    return (projector && projector.label) || entry.projector;
+  }
+  if (typeof entry.schedule === 'string') return `Schedule ${entry.schedule}`;
+  return entry.rule || 'Alert';
+}
+
+// "Acknowledged by ops" or "Firing", and when, for the alert's state line.
+function stateWords(entry) {
+  if (entry.state === 'resolved') {
+    return {text: 'Resolved', since: 'Resolved', when: entry.resolved};
+  }
+  if (entry.state === 'acknowledged') {
+    const who = entry.acknowledged_by ? ` by ${entry.acknowledged_by}` : '';
+    return {text: `Acknowledged${who}`, since: `Acknowledged${who}`, when: entry.acknowledged_at};
+  }
+  return {text: 'Firing', since: 'Started', when: entry.started};
+}
+
+function makeAlertItem(entry) {
+  const id = String(entry.id);
+  const titleId = `alert-${id}`;
+  const button = element('button', {type: 'button', 'data-action': 'ack'}, 'Acknowledge');
+  const article = element(
+      'article', {class: 'alert-item', 'data-alert': id, 'aria-labelledby': titleId},
+      element('header', {class: 'card-head'},
+              element('span', {class: 'badge severity', 'data-field': 'severity'}),
+              element('h3', {id: titleId, class: 'card-label', 'data-field': 'subject'}),
+              element('span', {class: 'alert-state', 'data-field': 'state'})),
+      element('p', {class: 'alert-sentence', 'data-field': 'sentence'}),
+      element('p', {class: 'alert-detail'},
+              element('span', {'data-field': 'since'}),
+              element('span', {'data-field': 'rule'})),
+      element('div', {class: 'alert-actions'}, button),
+      element('p', {class: 'card-message', 'data-role': 'message', role: 'status'}));
+  button.addEventListener('click', () => acknowledgeAlert(article, button));
+  return article;
+}
+
+function updateAlertItem(article, entry) {
+  const q = (key) => article.querySelector(`[data-field="${key}"]`);
+  const severity = severityOf(entry);
+  article.entry = entry;
+  article.dataset.state = entry.state;
+  article.dataset.severity = severity;
+  setBadge(q('severity'), severity, SEVERITIES[severity]);
+  q('subject').textContent = alertSubject(entry);
+  q('sentence').textContent = entry.sentence || '';
+  const state = stateWords(entry);
+  q('state').textContent = state.text;
+  const since = q('since');
+  since.dataset.since = state.since;
+  since.dataset.when = state.when || entry.started || '';
+  since.textContent = `${since.dataset.since} ${ago(since.dataset.when)}`;
+  since.title = entry.state === 'resolved'
+      ? `${localTime(entry.started)} – ${localTime(entry.resolved)}` : localTime(entry.started);
+  const value = entry.value ? ` · ${entry.value}` : '';
+  q('rule').textContent = ` · rule ${entry.rule || '—'}${value}`;
+  const button = article.querySelector('[data-action="ack"]');
+  button.hidden = entry.state !== 'firing';
+  button.setAttribute('aria-label', `Acknowledge ${alertSubject(entry)}: ${entry.rule || ''}`);
+  const message = alertModel.messages.get(String(entry.id));
+  setMessage(article.querySelector('[data-role="message"]'), message ? message.text : '',
+             message ? message.kind : '');
+}
+
+// Draws a list, keeping the items already there so that focus and messages stay put.
+function drawAlertList(container, entries, empty) {
+  const kept = new Map([...container.querySelectorAll('[data-alert]')]
+                           .map((node) => [node.dataset.alert, node]));
+  const items = entries.map((entry) => {
+    const item = kept.get(String(entry.id)) || makeAlertItem(entry);
+    updateAlertItem(item, entry);
+    return item;
+  });
+  if (!items.length) items.push(element('p', {class: 'empty', text: empty}));
+  container.replaceChildren(...items);
+}
+
+function drawAlerts() {
+  drawAlertList(document.getElementById('alert-list'), alertModel.alerts.filter(isOpen),
+                'No open alert.');
+  drawAlertList(document.getElementById('resolved-list'),
+                alertModel.alerts.filter((entry) => !isOpen(entry)), 'Nothing resolved lately.');
+}
+
+async function loadAlerts() {
+  const number = ++alertsRead;
+  const view = document.getElementById('alerts-view');
+  const shown = !view.hidden;
+  if (shown && !alertModel.loaded) view.setAttribute('aria-busy', 'true');
+  const answer = await read('/api/alerts');
+  if (number !== alertsRead) return;
+  view.setAttribute('aria-busy', 'false');
+  if (answer.status !== 200 || !Array.isArray(answer.body.alerts)) {
+    if (!view.hidden) {
+      setViewMessage('alerts-view', `The alerts cannot be shown: ${reasonOf(answer)}`, 'failure');
+    }
+    return;
+  }
+  setViewMessage('alerts-view', '', '');
+  alertModel.alerts = answer.body.alerts.filter((entry) => entry && typeof entry === 'object');
+  alertModel.loaded = true;
+  const ids = new Set(alertModel.alerts.map((entry) => String(entry.id)));
+  for (const id of alertModel.messages.keys()) if (!ids.has(id)) alertModel.messages.delete(id);
+  indexAlerts();
+  markAllCards();
+  showAlertCount();
+  drawAlerts();
+}
+
+// A change told by the event stream is followed by a read a little later, at most one per wait.
+function alertsSoon() {
+  if (alertsTimer) return;
+  alertsTimer = setTimeout(() => {
+    alertsTimer = null;
+    loadAlerts();
+  }, ALERTS_AFTER_EVENT_MS);
+}
+
+async function acknowledgeAlert(article, button) {
+  const entry = article.entry;
+  const id = String(entry.id);
+  button.disabled = true;
+  setMessage(article.querySelector('[data-role="message"]'), 'Acknowledging…', 'busy');
+  const {status, body} = await write('POST', `/api/alerts/${encodeURIComponent(id)}/ack`, {});
+  button.disabled = false;
+  if (status === 200 && body && body.alert && typeof body.alert === 'object') {
+    alertModel.messages.set(id, {text: 'Acknowledged', kind: 'done'});
+    alertModel.alerts = alertModel.alerts.map((known) => (String(known.id) === id ? body.alert
+                                                                                     : known));
+    indexAlerts();
+    markAllCards();
+    showAlertCount();
+    drawAlerts();
+  } else {
+    const reason = (body && body.error) || `status ${status}`;
+    alertModel.messages.set(id, {text: `Acknowledging failed: ${reason}`, kind: 'failure'});
+    setMessage(article.querySelector('[data-role="message"]'),
+               `Acknowledging failed: ${reason}`, 'failure');
+  }
+  loadAlerts();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Loading and the event stream
 
 let stream = null;
@@ -1246,6 +1484,7 @@ async function load() {
   if (Number.isFinite(body.lamp_warning_hours)) model.lampWarningHours = body.lamp_warning_hours;
   if (Number.isFinite(body.history_days)) model.historyDays = body.history_days;
   render();
+  loadAlerts();
 }
 
 function onState(event) {
@@ -1265,6 +1504,7 @@ function onState(event) {
   updateCards(projector);
   updateSummary();
   historyChanged(projector.name);
+  alertsSoon();
 }
 
 function scheduleReconnect(reason) {
@@ -1340,6 +1580,9 @@ function tick() {
   for (const node of document.querySelectorAll('[data-field="seen"]')) {
     node.textContent = `Last seen ${ago(node.dataset.when)}`;
   }
+  for (const node of document.querySelectorAll('[data-since]')) {
+    node.textContent = `${node.dataset.since} ${ago(node.dataset.when)}`;
+  }
 }
 
 document.addEventListener('DOMContentLoaded', () => {
@@ -1351,4 +1594,5 @@ document.addEventListener('DOMContentLoaded', () => {
   connect();
   setInterval(tick, 5000);
   setInterval(refresh, REFRESH_MS);
+  setInterval(loadAlerts, ALERTS_REFRESH_MS);
 });
