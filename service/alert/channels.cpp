@@ -144,7 +144,8 @@ std::string mailMessage(const Notifier& notifier, const nlohmann::json& notifica
                           oneLine(text(alert.value("id", nlohmann::json())) + "." +
                                   text(notification.value("event", nlohmann::json())) + "." +
                                   std::to_string(millis) + "@" + domain) +
-                          ">\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                          ">\r\nAuto-Submitted: auto-generated\r\nMIME-Version: "
+                          "1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"
                           "Content-Transfer-Encoding: 8bit\r\n\r\n";
     message += oneLine(text(notification.value("sentence", nlohmann::json()))) + "\r\n\r\n";
     message += "event: " + oneLine(text(notification.value("event", nlohmann::json()))) + "\r\n";
