@@ -47,14 +47,11 @@ std::unique_ptr<ServiceProcess> receiver(const std::vector<std::string>& argv,
 std::unique_ptr<ServiceProcess> startService(const fs::path& folder, const std::string& address,
                                              const std::string& names, const std::string& tables) {
     write(folder / "inventory.toml",
-          "[service]\ndatabase = \"" + (folder / "h.sqlite").string() +
-              "\"\n[defaults]\npoll_interval_ms = 200\nconnect_timeout_ms = 300\n"
-              "receive_timeout_ms = 300\noffline_after = 2\n[[projector]]\nname = \"p0\"\n"
-              "address = \"" +
-              address +
-              "\"\n[[alert]]\nname = \"r\"\nkind = \"offline\"\n"
-              "targets = [\"p0\"]\nfor_minutes = 0\nnotifiers = [" +
-              names + "]\n" + tables);
+          "[service]\ndatabase = \"" + (folder / "h.sqlite").string() + "\"\n[[projector]]\n" +
+              "name = \"p0\"\naddress = \"" + address + "\"\n[[alert]]\nnotifiers = [" + names +
+              "]\nname = \"r\"\nkind = \"offline\"\ntargets = [\"p0\"]\nfor_minutes = 0\n" +
+              "[defaults]\npoll_interval_ms = 200\nconnect_timeout_ms = 300\n" +
+              "receive_timeout_ms = 300\noffline_after = 2\n" + tables);
     return std::make_unique<ServiceProcess>(std::vector<std::string>{
         ZOLVANED, "--inventory", (folder / "inventory.toml").string(), "--listen", "127.0.0.1:0"});
 }
