@@ -38,25 +38,6 @@ constexpr std::size_t kMostDays = 20000;
 // would otherwise cost far more than the days they close.
 constexpr std::size_t kMostDaysVisited = 2000000;
 
-bool validName(std::string_view name) {
-    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '-' || c == '_' || c == '.';
-    });
-}
-
-// "HH:MM", both of two digits; empty when it is not a time of day.
-std::optional<minutes> timeOfDay(std::string_view text) {
-    if (text.size() != 5 || text[2] != ':') return {};
-    for (const std::size_t i : {0, 1, 3, 4}) {
-        if (text[i] < '0' || text[i] > '9') return {};
-    }
-    const int hours = (text[0] - '0') * 10 + (text[1] - '0');
-    const int mins = (text[3] - '0') * 10 + (text[4] - '0');
-    if (hours > 23 || mins > 59) return {};
-    return minutes(hours * 60 + mins);
-}
-
 // "YYYY-MM-DD" of a day that exists; empty otherwise.
 std::optional<date::local_days> calendarDay(std::string_view text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') return {};
@@ -574,6 +555,24 @@ private:
 };
 
 }  // namespace
+
+bool validName(std::string_view name) {
+    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '_' || c == '.';
+    });
+}
+
+std::optional<minutes> timeOfDay(std::string_view text) {
+    if (text.size() != 5 || text[2] != ':') return {};
+    for (const std::size_t i : {0, 1, 3, 4}) {
+        if (text[i] < '0' || text[i] > '9') return {};
+    }
+    const int hours = (text[0] - '0') * 10 + (text[1] - '0');
+    const int mins = (text[3] - '0') * 10 + (text[4] - '0');
+    if (hours > 23 || mins > 59) return {};
+    return minutes(hours * 60 + mins);
+}
 
 std::optional<WallTime> nextRun(const Schedule& schedule, WallTime after) {
     if (!schedule.zone || schedule.at.empty()) return {};

@@ -54,6 +54,12 @@ struct Schedule {
     std::size_t line = 0;  // of its [[schedule]]
 };
 
+// A name of a schedule or an alert: 1 to 64 letters, digits, '.', '_' or '-'.
+bool validName(std::string_view name);
+
+// "HH:MM", both of two digits; empty when it is not a time of day.
+std::optional<std::chrono::minutes> timeOfDay(std::string_view text);
+
 // The first run strictly after `after`; empty when it never runs.
 std::optional<WallTime> nextRun(const Schedule& schedule, WallTime after);
 
