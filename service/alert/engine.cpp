@@ -548,6 +548,7 @@ private:
     bool write(const Rule& rule, Alert& alert, std::optional<WallTime> notified,
                std::string_view event, WallTime now) {
         const bool inserting = alert.id == 0;
+        bool told = false;
         try {
             Database::Lock lock(database_, true);
             if (inserting) {
@@ -585,7 +586,6 @@ private:
                     .bind(10, alert.id)
                     .run();
             }
-            bool told = false;
             if (!event.empty()) {
                 const std::string body =
                     notificationJson(event, alert, inventory_.find(alert.projector)).dump();
@@ -600,14 +600,15 @@ private:
                 }
             }
             lock.commit();
-            lastError_.clear();
-            if (told && told_) told_();
-            return true;
         } catch (const std::runtime_error& error) {
             if (inserting) alert.id = 0;
             failed(error);
             return false;
         }
+        lastError_.clear();
+        // With the database let go: the delivery takes it to read what was just put there.
+        if (told && told_) told_();
+        return true;
     }
 
     // A database error, said once while it lasts: the judging goes on and tries again.
