@@ -494,7 +494,7 @@ private:
             alert.changed = now;
             if (!write(rule, alert, now, kFiring, now)) return;
             ++counters_.raised;
-            log(Level::Warning,
+            log(Level::Info,
                 "alert " + std::to_string(alert.id) + " (" + rule.name + "): " + alert.sentence);
             track.alert = std::move(alert);
             track.notified = now;
@@ -516,8 +516,8 @@ private:
                     return;
                 }
                 if (escalated) {
-                    log(Level::Warning, "alert " + std::to_string(open.id) + " (" + rule.name +
-                                            ") escalated: " + next.sentence);
+                    log(Level::Info, "alert " + std::to_string(open.id) + " (" + rule.name +
+                                         ") escalated: " + next.sentence);
                 }
                 open = std::move(next);
                 track.notified = notified;
