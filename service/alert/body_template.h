@@ -1,7 +1,9 @@
 // A notifier's body in the shape a chat system wants: a JSON text with placeholders such as
 // {{sentence}} or {{projector}}, each replaced by the notification's field escaped as the inside
 // of a JSON string, so that "text": "{{sentence}}" stays a string whatever the sentence holds.
-// Blanks inside the braces are allowed ({{ sentence }}). A template may be at most 64 KiB.
+// Blanks inside the braces are allowed ({{ sentence }}). Each placeholder stands inside a JSON
+// string, but {{id}}, a number, may also stand bare ("id": {{id}}): a template is refused when
+// it would not be JSON for every notification. A template may be at most 64 KiB.
 //
 // The fields (a null or missing one is empty text, a number its digits):
 //   event            firing, escalated, repeat, acknowledged, resolved
@@ -14,7 +16,7 @@
 //   state            firing, acknowledged, resolved
 //   value            what it fired on: "2810 h", "Lamp Error", "no reply"
 //   sentence         one sentence for people
-//   started          when it fired, "2026-12-09T15:00:00.000Z"
+//   started          when it fired, "2026-12-09T15:00:00Z"
 //   changed          when its state last changed
 //   resolved         when it resolved
 //   acknowledged_by  who acknowledged it
