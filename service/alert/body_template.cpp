@@ -10,7 +10,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::size_t kLargestTemplate = 64 * 1024;
+constexpr std::size_t kLargestTemplate = std::size_t{64} * 1024;
 
 // The notification parse() tries a template on. Every text starts with a quote, which renders
 // as \" and so is JSON only inside a string (a literal backslash or half an escape before it

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +15,8 @@
 namespace zolvane::service::alert {
 namespace {
 
-constexpr std::size_t kAnswerKept = 64 * 1024;  // of a webhook's answer, read and dropped
+constexpr std::size_t kAnswerKept =
+    std::size_t{64} * 1024;  // of a webhook's answer, read and dropped
 
 struct Easy {
     Easy() : handle(curl_easy_init()) {}
@@ -61,7 +63,7 @@ struct Upload {
 std::size_t upload(char* buffer, std::size_t size, std::size_t count, void* user) {
     auto* from = static_cast<Upload*>(user);
     const std::size_t n = std::min(size * count, from->text.size() - from->sent);
-    std::memcpy(buffer, from->text.data() + from->sent, n);
+    std::copy_n(from->text.data() + from->sent, n, buffer);
     from->sent += n;
     return n;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <span>
 #include <sstream>
 
@@ -108,7 +109,7 @@ constexpr NotifierRow kNotifierKinds[] = {
 };
 
 // The most a file the inventory names (headers, password, template) may hold.
-constexpr std::size_t kLargestFile = 64 * 1024;
+constexpr std::size_t kLargestFile = std::size_t{64} * 1024;
 
 template <typename Row>
 const Row* rowOf(std::span<const Row> rows, std::string_view word) {
@@ -201,6 +202,13 @@ std::optional<std::string> readText(const std::string& path, std::string* why) {
         *why = "larger than 64 KiB";
         return {};
     }
+    return text;
+}
+
+// The parts of a reason one after the other, in one string.
+std::string joined(std::initializer_list<std::string_view> parts) {
+    std::string text;
+    for (const std::string_view part : parts) text += part;
     return text;
 }
 
@@ -731,12 +739,13 @@ private:
                     notifier.url = *text;
                     continue;
                 }
-                fail(node.source(), "url " + shown + " cannot be used: " + why);
+                fail(node.source(), joined({"url ", shown, " cannot be used: ", why}));
             } else if (name == "headers_file") {
                 const auto read = readText(*text, &why);
                 const auto headers = read ? headerLines(*read, &why) : std::nullopt;
                 if (!headers) {
-                    fail(node.source(), "the headers file " + shown + " cannot be read: " + why);
+                    fail(node.source(),
+                         joined({"the headers file ", shown, " cannot be read: ", why}));
                 } else {
                     notifier.headers = *headers;
                 }
@@ -744,9 +753,10 @@ private:
                 const auto read = readText(*text, &why);
                 if (read) notifier.body = BodyTemplate::parse(*read, &why);
                 if (!read) {
-                    fail(node.source(), "the template file " + shown + " cannot be read: " + why);
+                    fail(node.source(),
+                         joined({"the template file ", shown, " cannot be read: ", why}));
                 } else if (!notifier.body) {
-                    fail(node.source(), "template " + shown + ": " + why);
+                    fail(node.source(), joined({"template ", shown, ": ", why}));
                 }
             } else if (name == "tls") {
                 if (*text == "starttls") {
@@ -762,7 +772,7 @@ private:
                 tls = node.source();
             } else if (name == "ca_file") {
                 if (!readable(*text, &why)) {
-                    fail(node.source(), "the CA file " + shown + " cannot be read: " + why);
+                    fail(node.source(), joined({"the CA file ", shown, " cannot be read: ", why}));
                 } else {
                     notifier.caFile = *text;
                 }
@@ -786,7 +796,8 @@ private:
                          : std::string_view();
                 if (read && line.empty()) why = "it is empty";
                 if (!read || line.empty()) {
-                    fail(node.source(), "the password file " + shown + " cannot be read: " + why);
+                    fail(node.source(),
+                         joined({"the password file ", shown, " cannot be read: ", why}));
                 } else {
                     notifier.password = std::string(line);
                 }
