@@ -315,6 +315,49 @@ std::optional<std::int64_t> InventoryChecks::integer(const toml::key& key, const
     return i->get();
 }
 
+std::optional<std::vector<std::string>> InventoryChecks::strings(const toml::key& key,
+                                                                 const toml::node& node) {
+    if (const auto* s = node.as_string()) return std::vector<std::string>{s->get()};
+    std::vector<std::string> list;
+    if (const toml::array* array = node.as_array()) {
+        for (const toml::node& item : *array) {
+            const auto* s = item.as_string();
+            if (!s) break;
+            list.push_back(s->get());
+        }
+        if (list.size() == array->size()) return list;
+    }
+    fault(node.source(), inQuotes(key.str()) + " must be a string or a list of strings");
+    return std::nullopt;
+}
+
+std::vector<std::string> resolveTargets(const std::vector<std::string>& targets,
+                                        const std::vector<TargetedProjector>& projectors,
+                                        const std::function<void(std::string reason)>& unknown) {
+    std::vector<bool> chosen(projectors.size(), false);
+    for (const std::string& target : targets) {
+        const bool group = target.starts_with('@');
+        bool found = false;
+        for (std::size_t i = 0; i < projectors.size(); ++i) {
+            const TargetedProjector& p = projectors[i];
+            const bool match =
+                target == "@all" || (group ? std::find(p.groups.begin(), p.groups.end(),
+                                                       target.substr(1)) != p.groups.end()
+                                           : p.name == target);
+            if (match) chosen[i] = found = true;
+        }
+        if (!found && target != "@all") {
+            unknown(group ? "no group " + inQuotes(target.substr(1))
+                          : "no projector " + inQuotes(target));
+        }
+    }
+    std::vector<std::string> named;
+    for (std::size_t i = 0; i < projectors.size(); ++i) {
+        if (chosen[i]) named.push_back(projectors[i].name);
+    }
+    return named;
+}
+
 const ProjectorEntry* Inventory::find(std::string_view name) const {
     for (const ProjectorEntry& entry : projectors) {
         if (entry.name == name) return &entry;

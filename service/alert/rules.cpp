@@ -133,29 +133,6 @@ const KeyRow* keyOf(std::span<const KeyRow> rows, std::string_view key) {
     return at == rows.end() ? nullptr : &*at;
 }
 
-// A string or a list of strings; empty after a fault.
-std::optional<std::vector<std::string>> strings(const toml::key& key, const toml::node& node,
-                                                fleet::InventoryChecks& checks) {
-    if (const auto* s = node.as_string()) return std::vector<std::string>{s->get()};
-    const toml::array* array = node.as_array();
-    std::vector<std::string> list;
-    if (array) {
-        for (const toml::node& item : *array) {
-            const auto* s = item.as_string();
-            if (!s) {
-                array = nullptr;
-                break;
-            }
-            list.push_back(s->get());
-        }
-    }
-    if (!array) {
-        checks.fault(node.source(), inQuotes(key.str()) + " must be a string or a list of strings");
-        return {};
-    }
-    return list;
-}
-
 // A number of seconds, integer or not, within min..max; empty after a fault.
 std::optional<double> seconds(const toml::key& key, const toml::node& node, double min, double max,
                               fleet::InventoryChecks& checks) {
@@ -430,11 +407,6 @@ public:
     }
 
 private:
-    struct Seen {
-        std::string name;
-        std::vector<std::string> groups;
-    };
-
     static void bad(PendingRule& pending, fleet::InventoryChecks& checks,
                     const toml::source_region& where, std::string reason) {
         checks.fault(where, std::move(reason));
@@ -548,7 +520,7 @@ private:
             }
             if (name == "name" || name == "kind") continue;  // read above
             if (name == "targets" || name == "schedules" || name == "notifiers") {
-                auto list = strings(key, node, checks);
+                auto list = checks.strings(key, node);
                 if (!list) {
                     pending.sound = false;
                     continue;
@@ -701,7 +673,7 @@ private:
                 continue;
             }
             if (name == "to") {
-                auto list = strings(key, node, checks);
+                auto list = checks.strings(key, node);
                 if (!list) {
                     pending.sound = false;
                     continue;
@@ -850,28 +822,11 @@ private:
 
     void resolveTargets(PendingRule& pending, fleet::InventoryChecks& checks) {
         Rule& rule = pending.rule;
-        std::vector<bool> chosen(projectors_.size(), false);
-        for (const std::string& target : rule.targets) {
-            bool found = false;
-            for (std::size_t i = 0; i < projectors_.size(); ++i) {
-                const Seen& p = projectors_[i];
-                const bool match =
-                    target == "@all" ||
-                    (target.starts_with('@') ? std::find(p.groups.begin(), p.groups.end(),
-                                                         target.substr(1)) != p.groups.end()
-                                             : p.name == target);
-                if (match) chosen[i] = found = true;
-            }
-            if (!found && target != "@all") {
+        rule.projectors =
+            fleet::resolveTargets(rule.targets, projectors_, [&](const std::string& reason) {
                 bad(pending, checks, *pending.targets,
-                    (target.starts_with('@') ? "no group " + inQuotes(target.substr(1))
-                                             : "no projector " + inQuotes(target)) +
-                        " for alert " + inQuotes(rule.name));
-            }
-        }
-        for (std::size_t i = 0; i < projectors_.size(); ++i) {
-            if (chosen[i]) rule.projectors.push_back(projectors_[i].name);
-        }
+                    reason + " for alert " + inQuotes(rule.name));
+            });
     }
 
     const Settings& service_;
@@ -879,7 +834,7 @@ private:
     Alerting& into_;
     std::vector<PendingRule> rules_;
     std::vector<PendingNotifier> notifiers_;
-    std::vector<Seen> projectors_;
+    std::vector<fleet::TargetedProjector> projectors_;
     bool mqtt_ = false;  // the file has an [mqtt] table
 };
 

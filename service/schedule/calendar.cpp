@@ -335,11 +335,6 @@ public:
     }
 
 private:
-    struct Seen {
-        std::string name;
-        std::vector<std::string> groups;
-    };
-
     void read(const toml::table& table, fleet::InventoryChecks& checks) {
         Pending& pending = pending_.emplace_back();
         Schedule& schedule = pending.schedule;
@@ -366,7 +361,7 @@ private:
                     schedule.name = *text;
                 }
             } else if (name == "targets") {
-                const auto list = strings(key, node, checks);
+                const auto list = checks.strings(key, node);
                 if (!list || list->empty()) {
                     if (list) bad(node.source(), "\"targets\" must name a projector or group");
                     pending.sound = false;
@@ -377,7 +372,7 @@ private:
             } else if (name == "days") {
                 readDays(key, node, pending, checks);
             } else if (name == "at") {
-                const auto list = strings(key, node, checks);
+                const auto list = checks.strings(key, node);
                 if (!list || list->empty()) {
                     if (list) bad(node.source(), "\"at\" must give a time");
                     pending.sound = false;
@@ -409,7 +404,7 @@ private:
                     schedule.command = *checked.command;
                 }
             } else if (name == "skip_dates") {
-                const auto list = strings(key, node, checks);
+                const auto list = checks.strings(key, node);
                 if (!list) {
                     pending.sound = false;
                     continue;
@@ -465,34 +460,9 @@ private:
         schedule.command.origin = {"schedule", schedule.name};
     }
 
-    // A string or a list of strings; empty after a fault.
-    static std::optional<std::vector<std::string>> strings(const toml::key& key,
-                                                           const toml::node& node,
-                                                           fleet::InventoryChecks& checks) {
-        if (const auto* s = node.as_string()) return std::vector<std::string>{s->get()};
-        const toml::array* array = node.as_array();
-        std::vector<std::string> list;
-        if (array) {
-            for (const toml::node& item : *array) {
-                const auto* s = item.as_string();
-                if (!s) {
-                    array = nullptr;
-                    break;
-                }
-                list.push_back(s->get());
-            }
-        }
-        if (!array) {
-            checks.fault(node.source(),
-                         inQuotes(key.str()) + " must be a string or a list of strings");
-            return {};
-        }
-        return list;
-    }
-
     void readDays(const toml::key& key, const toml::node& node, Pending& pending,
                   fleet::InventoryChecks& checks) {
-        const auto list = strings(key, node, checks);
+        const auto list = checks.strings(key, node);
         if (!list || list->empty()) {
             if (list) checks.fault(node.source(), "\"days\" must name a day");
             pending.sound = false;
@@ -523,35 +493,17 @@ private:
     void resolveTargets(Pending& pending, const toml::source_region& where,
                         fleet::InventoryChecks& checks) {
         Schedule& schedule = pending.schedule;
-        std::vector<bool> chosen(projectors_.size(), false);
-        for (const std::string& target : schedule.targets) {
-            bool found = false;
-            for (std::size_t i = 0; i < projectors_.size(); ++i) {
-                const Seen& p = projectors_[i];
-                const bool match =
-                    target == "@all" ||
-                    (target.starts_with('@') ? std::find(p.groups.begin(), p.groups.end(),
-                                                         target.substr(1)) != p.groups.end()
-                                             : p.name == target);
-                if (match) chosen[i] = found = true;
-            }
-            if (!found && target != "@all") {
-                checks.fault(where,
-                             (target.starts_with('@') ? "no group " + inQuotes(target.substr(1))
-                                                      : "no projector " + inQuotes(target)) +
-                                 " for schedule " + inQuotes(schedule.name));
+        schedule.projectors =
+            fleet::resolveTargets(schedule.targets, projectors_, [&](const std::string& reason) {
+                checks.fault(where, reason + " for schedule " + inQuotes(schedule.name));
                 pending.sound = false;
-            }
-        }
-        for (std::size_t i = 0; i < projectors_.size(); ++i) {
-            if (chosen[i]) schedule.projectors.push_back(projectors_[i].name);
-        }
+            });
     }
 
     const Settings& service_;
     std::vector<Schedule>& into_;
     std::vector<Pending> pending_;
-    std::vector<Seen> projectors_;
+    std::vector<fleet::TargetedProjector> projectors_;
 };
 
 }  // namespace

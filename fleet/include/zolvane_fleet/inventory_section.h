@@ -7,6 +7,7 @@
 #include <toml++/toml.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +29,22 @@ public:
     std::optional<std::string> string(const toml::key& key, const toml::node& node);
     std::optional<std::int64_t> integer(const toml::key& key, const toml::node& node,
                                         std::int64_t min, std::int64_t max);
+    // A string or a list of strings.
+    std::optional<std::vector<std::string>> strings(const toml::key& key, const toml::node& node);
 };
+
+// A projector as a part that names targets sees it.
+struct TargetedProjector {
+    std::string name;
+    std::vector<std::string> groups;
+};
+
+// The projectors that targets name ("@all", "@group" or a projector's name), in inventory order,
+// each once. Each target that names none is told to unknown with the reason: "no group "x"" or
+// "no projector "x"".
+std::vector<std::string> resolveTargets(const std::vector<std::string>& targets,
+                                        const std::vector<TargetedProjector>& projectors,
+                                        const std::function<void(std::string reason)>& unknown);
 
 std::string inQuotes(std::string_view text);
 
