@@ -251,8 +251,9 @@ std::string shownUrl(const std::string& url) {
     const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
     const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
     const std::size_t at = url.rfind('@', end - 1);
-    if (at == std::string::npos || at < start || at >= end) return url;
-    return url.substr(0, start) + url.substr(at + 1);
+    const std::size_t host = at == std::string::npos || at < start || at >= end ? start : at + 1;
+    // A chat system's webhook carries its secret in the path or the query: shown as "/...".
+    return url.substr(0, start) + url.substr(host, end - host) + (end < url.size() ? "/..." : "");
 }
 
 }  // namespace zolvane::service::alert

@@ -25,7 +25,8 @@ std::optional<std::string> postWebhook(const Notifier& notifier, const nlohmann:
 std::optional<std::string> sendEmail(const Notifier& notifier, const nlohmann::json& notification,
                                      WallTime now, const Stopping& stopping);
 
-// Where a notifier sends, for people: the URL without its user and password.
+// Where a notifier sends, for people who may read the API without a token: the scheme, host and
+// port, without a user, a password, a path or a query.
 std::string shownUrl(const std::string& url);
 
 }  // namespace zolvane::service::alert
