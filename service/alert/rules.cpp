@@ -371,9 +371,9 @@ public:
         for (PendingRule& pending : rules_) {
             Rule& rule = pending.rule;
             if (rule.kind == Kind::LeftOn && !pending.ownZone) {
-                rule.zone = findZone(service_.timezone);
-                if (!rule.zone) rule.zone = findZone("");  // [service] says what is wrong
-                rule.zoneName = rule.zone ? std::string(rule.zone->name()) : "UTC";
+                schedule::LocalZone zone = schedule::serviceZone(service_);
+                rule.zone = zone.zone;
+                rule.zoneName = std::move(zone.name);
             }
             if (pending.targets) resolveTargets(pending, checks);
             for (const std::string& name : rule.schedules) {
@@ -576,10 +576,8 @@ private:
                 const auto text = checks.string(key, node);
                 if (!text) {
                     pending.sound = false;
-                } else if (text->empty() || !(rule.zone = findZone(*text))) {
-                    fail(node.source(), "time zone " + inQuotes(*text) +
-                                            " is not in the system's zone database "
-                                            "(e.g. \"Europe/Berlin\", \"UTC\")");
+                } else if (!(rule.zone = schedule::namedZone(*text))) {
+                    fail(node.source(), schedule::unknownZone(*text));
                 } else {
                     rule.zoneName = *text;
                     pending.ownZone = true;

@@ -306,9 +306,9 @@ public:
         for (Pending& pending : pending_) {
             Schedule& schedule = pending.schedule;
             if (!pending.ownZone) {
-                schedule.zone = findZone(service_.timezone);
-                if (!schedule.zone) schedule.zone = findZone("");  // [service] says what is wrong
-                schedule.zoneName = schedule.zone ? std::string(schedule.zone->name()) : "UTC";
+                LocalZone zone = serviceZone(service_);
+                schedule.zone = zone.zone;
+                schedule.zoneName = std::move(zone.name);
             }
             if (!pending.ownCatchUp) schedule.catchUp = service_.catchUp;
             if (pending.targets) resolveTargets(pending, *pending.targets, checks);
@@ -430,10 +430,8 @@ private:
                 const auto text = checks.string(key, node);
                 if (!text) {
                     pending.sound = false;
-                } else if (text->empty() || !(schedule.zone = findZone(*text))) {
-                    bad(node.source(), "time zone " + inQuotes(*text) +
-                                           " is not in the system's zone database "
-                                           "(e.g. \"Europe/Berlin\", \"UTC\")");
+                } else if (!(schedule.zone = namedZone(*text))) {
+                    bad(node.source(), unknownZone(*text));
                 } else {
                     schedule.zoneName = *text;
                     pending.ownZone = true;
@@ -507,6 +505,21 @@ private:
 };
 
 }  // namespace
+
+const date::time_zone* namedZone(const std::string& name) {
+    return name.empty() ? nullptr : findZone(name);
+}
+
+std::string unknownZone(const std::string& name) {
+    return "time zone " + fleet::inQuotes(name) +
+           " is not in the system's zone database (e.g. \"Europe/Berlin\", \"UTC\")";
+}
+
+LocalZone serviceZone(const Settings& service) {
+    const date::time_zone* zone = findZone(service.timezone);
+    if (!zone) zone = findZone("");
+    return {zone, zone ? std::string(zone->name()) : "UTC"};
+}
 
 bool validName(std::string_view name) {
     return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {

@@ -60,6 +60,18 @@ bool validName(std::string_view name);
 // "HH:MM", both of two digits; empty when it is not a time of day.
 std::optional<std::chrono::minutes> timeOfDay(std::string_view text);
 
+// The zone a "timezone" key names; null when the system's zone database has none of that name.
+const date::time_zone* namedZone(const std::string& name);
+// Why a "timezone" key's name was refused.
+std::string unknownZone(const std::string& name);
+// The zone of a local time that names none: [service]'s, else the system's (a [service] zone
+// that does not exist is [service]'s fault), and that zone's name.
+struct LocalZone {
+    const date::time_zone* zone = nullptr;
+    std::string name;
+};
+LocalZone serviceZone(const Settings& service);
+
 // The first run strictly after `after`; empty when it never runs.
 std::optional<WallTime> nextRun(const Schedule& schedule, WallTime after);
 
