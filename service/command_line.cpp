@@ -52,6 +52,9 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
                    "port)")
         ->option_text("HOST:PORT");
     app.add_flag("--verbose", options.verbose, "Log every HTTP request too (debug level)");
+    app.add_flag("--hash-token", options.hashToken,
+                 "Read a token from standard input and print its SHA-256, for a [[token]]'s "
+                 "sha256 key");
     std::string testClock;
     // For the tests of schedules and history, which cannot wait for a real evening.
     app.add_option("--test-clock", testClock)->group("");

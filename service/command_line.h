@@ -21,6 +21,7 @@ struct CommandLine {
     std::string check;  // --check FILE: validate and end
     std::optional<ListenAddress> listen;
     bool verbose = false;
+    bool hashToken = false;  // --hash-token: the SHA-256 of a token on standard input, and end
     // --test-clock: the service's calendar starts at this instant (RFC 3339) and runs on.
     std::optional<std::string> testClock;
 };

@@ -17,6 +17,7 @@
 #include "command_request.h"
 #include "event_hub.h"
 #include "history/queries.h"
+#include "http/exchange_stream.h"
 #include "http/gate.h"
 #include "json_text.h"
 #include "log.h"
@@ -88,67 +89,6 @@ struct Current {
 };
 thread_local Current current;
 
-// A request's bytes from the gate, which read them all already; the answer straight to the
-// socket, each write given a time before the client counts as gone.
-class ExchangeStream final : public httplib::Stream {
-public:
-    ExchangeStream(const http::Exchange& exchange, std::chrono::milliseconds writeTime)
-        : exchange_(exchange), writeTime_(writeTime) {}
-
-    bool is_readable() const override { return at_ < exchange_.request.size(); }
-    bool is_writable() const override { return waitWritable(writeTime_); }
-    ssize_t read(char* into, std::size_t size) override {
-        const std::size_t n = std::min(size, exchange_.request.size() - at_);
-        std::memcpy(into, exchange_.request.data() + at_, n);
-        at_ += n;
-        return static_cast<ssize_t>(n);
-    }
-    ssize_t write(const char* from, std::size_t size) override {
-        const auto deadline = std::chrono::steady_clock::now() + writeTime_;
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n =
-                ::send(exchange_.socket, from + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return -1;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !waitWritable(left)) return -1;
-        }
-        return static_cast<ssize_t>(size);
-    }
-    void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        ip = exchange_.peer;
-        port = exchange_.peerPort;
-    }
-    void get_local_ip_and_port(std::string& ip, int& port) const override {
-        ip = exchange_.local;
-        port = exchange_.localPort;
-    }
-    // The server refuses a socket at or above FD_SETSIZE, for its own select(); nothing selects
-    // on this one, so such a number is not given it.
-    socket_t socket() const override {
-        return exchange_.socket < FD_SETSIZE ? exchange_.socket : INVALID_SOCKET;
-    }
-
-private:
-    bool waitWritable(std::chrono::milliseconds wait) const {
-        pollfd ready{exchange_.socket, POLLOUT, 0};
-        int n = 0;
-        while ((n = ::poll(&ready, 1, static_cast<int>(wait.count()))) < 0 && errno == EINTR) {
-        }
-        return n > 0 && (ready.revents & POLLOUT) && !(ready.revents & (POLLERR | POLLHUP));
-    }
-
-    const http::Exchange& exchange_;
-    const std::chrono::milliseconds writeTime_;
-    std::size_t at_ = 0;
-};
-
 // The server's own reading and answering of one request, on bytes that came through the gate.
 class ExchangeServer final : public httplib::Server {
 public:
@@ -160,12 +100,6 @@ public:
     // valid; the gate listens instead, so this stands for it.
     void running(bool on) { svr_sock_ = on ? 0 : INVALID_SOCKET; }
 };
-
-// Whether the client of a socket hung up or shut its side.
-bool hungUp(int socket) {
-    pollfd state{socket, POLLRDHUP, 0};
-    return ::poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR));
-}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -219,26 +153,26 @@ public:
     Waits(std::size_t total, std::size_t each) : total_(total), each_(each) {}
 
     // A place for a request on these projectors; empty with the reason when there is none.
-    std::optional<std::string> enter(const std::vector<fleet::ProjectorQueue*>& targets) {
+    std::optional<std::string> enter(const std::vector<fleet::QueueRef>& targets) {
         std::lock_guard lock(mutex_);
         if (waiting_ >= total_) {
             return std::to_string(waiting_) + " requests are already waiting for projectors";
         }
-        for (const fleet::ProjectorQueue* queue : targets) {
-            if (perProjector_[queue] >= each_) {
+        for (const fleet::QueueRef& queue : targets) {
+            if (perProjector_[queue.get()] >= each_) {
                 return std::to_string(each_) + " requests are already waiting for " +
                        queue->entry().name;
             }
         }
         ++waiting_;
-        for (const fleet::ProjectorQueue* queue : targets) ++perProjector_[queue];
+        for (const fleet::QueueRef& queue : targets) ++perProjector_[queue.get()];
         return {};
     }
-    void leave(const std::vector<fleet::ProjectorQueue*>& targets) {
+    void leave(const std::vector<fleet::QueueRef>& targets) {
         std::lock_guard lock(mutex_);
         --waiting_;
-        for (const fleet::ProjectorQueue* queue : targets) {
-            if (--perProjector_[queue] == 0) perProjector_.erase(queue);
+        for (const fleet::QueueRef& queue : targets) {
+            if (--perProjector_[queue.get()] == 0) perProjector_.erase(queue.get());
         }
     }
 
@@ -363,7 +297,7 @@ public:
         }
         watcher_ =
             fleet_.subscribe([this](const std::string& name, const fleet::ProjectorState& s) {
-                if (const fleet::ProjectorQueue* queue = fleet_.find(name)) {
+                if (const fleet::QueueRef queue = fleet_.find(name)) {
                     hub_.publish(texts_.text(*queue, s));
                 }
             });
@@ -380,6 +314,8 @@ public:
     }
 
     void serve() { gate_.run(); }
+    void setTls(std::shared_ptr<const http::TlsServer> tls) { gate_.setTls(std::move(tls)); }
+    bool alive() const { return gate_.alive(); }
 
     void stop() {
         stopping_ = true;
@@ -407,11 +343,12 @@ private:
         gate.idleTime = options.ioTimeout;
         gate.perPeer = options.perPeer;
         gate.workers = options.maxStreams + options.clients;
+        gate.tls = options.tls;
         return gate;
     }
 
     bool answer(const http::Exchange& exchange) {
-        ExchangeStream stream(exchange, options_.ioTimeout);
+        http::ExchangeStream stream(exchange, options_.ioTimeout);
         current = {exchange.socket, &exchange.target};
         bool closed = false;
         const bool written = server_.answer(stream, exchange.close || stopping_, closed);
@@ -542,9 +479,8 @@ private:
         response.set_content(jsonText(body), jsonType);
     }
 
-    fleet::ProjectorQueue* projector(const Request& request, Response& response,
-                                     const std::string& name) {
-        fleet::ProjectorQueue* queue = fleet_.find(name);
+    fleet::QueueRef projector(const Request& request, Response& response, const std::string& name) {
+        fleet::QueueRef queue = fleet_.find(name);
         if (!queue) fail(request, response, 404, "no projector \"" + name + "\"");
         return queue;
     }
@@ -553,7 +489,7 @@ private:
         json groups = json::array();
         for (const std::string& group : fleet_.groups()) {
             json members = json::array();
-            for (const fleet::ProjectorQueue* queue : fleet_.group(group)) {
+            for (const fleet::QueueRef& queue : fleet_.group(group)) {
                 members.push_back(queue->entry().name);
             }
             groups.push_back({{"name", group}, {"projectors", members}});
@@ -573,7 +509,7 @@ private:
     }
 
     void oneProjector(const Request& request, Response& response, const Parts& parts) {
-        if (fleet::ProjectorQueue* queue = projector(request, response, parts[0])) {
+        if (const fleet::QueueRef queue = projector(request, response, parts[0])) {
             response.status = 200;
             response.set_content(texts_.text(*queue), jsonType);
         }
@@ -596,7 +532,7 @@ private:
     // A place among the requests that wait on projectors, left when it goes out of scope.
     class Waiting {
     public:
-        Waiting(Waits& waits, std::vector<fleet::ProjectorQueue*> targets)
+        Waiting(Waits& waits, std::vector<fleet::QueueRef> targets)
             : waits_(waits), targets_(std::move(targets)), refused_(waits_.enter(targets_)) {}
         ~Waiting() {
             if (!refused_) waits_.leave(targets_);
@@ -607,7 +543,7 @@ private:
 
     private:
         Waits& waits_;
-        const std::vector<fleet::ProjectorQueue*> targets_;
+        const std::vector<fleet::QueueRef> targets_;
         const std::optional<std::string> refused_;
     };
 
@@ -631,7 +567,7 @@ private:
     }
 
     void readSettings(const Request& request, Response& response, const Parts& parts) {
-        fleet::ProjectorQueue* queue = projector(request, response, parts[0]);
+        const fleet::QueueRef queue = projector(request, response, parts[0]);
         if (!queue || refuseWhileStopping(request, response)) return;
         const Waiting waiting(waits_, {queue});
         if (refuseWhenFull(request, response, waiting)) return;
@@ -654,7 +590,7 @@ private:
     }
 
     void readSetting(const Request& request, Response& response, const Parts& parts) {
-        fleet::ProjectorQueue* queue = projector(request, response, parts[0]);
+        const fleet::QueueRef queue = projector(request, response, parts[0]);
         if (!queue) return;
         const fleet::Checked checked =
             fleet::check(fleet::Operation::Get, parts[1], {}, fleet::Phrasing::Path);
@@ -677,20 +613,20 @@ private:
     }
 
     void writeSetting(const Request& request, Response& response, const Parts& parts) {
-        fleet::ProjectorQueue* queue = projector(request, response, parts[0]);
+        const fleet::QueueRef queue = projector(request, response, parts[0]);
         if (!queue) return;
         run(request, response, {queue}, setFromBody(parts[1], request.body), {});
     }
 
     void projectorCommand(const Request& request, Response& response, const Parts& parts) {
-        fleet::ProjectorQueue* queue = projector(request, response, parts[0]);
+        const fleet::QueueRef queue = projector(request, response, parts[0]);
         if (!queue) return;
         run(request, response, {queue}, commandFromBody(request.body), {});
     }
 
     void groupCommand(const Request& request, Response& response, const Parts& parts) {
         const std::string& group = parts[0];
-        const std::vector<fleet::ProjectorQueue*> targets = fleet_.group(group);
+        const std::vector<fleet::QueueRef> targets = fleet_.group(group);
         if (targets.empty() && group != "all") {  // "all" of a site with none yet is empty
             return fail(request, response, 404, "no group \"" + group + "\"");
         }
@@ -700,7 +636,7 @@ private:
     // Runs a checked command on its targets (a group's, when group is not empty): nothing is
     // queued unless the whole request is valid.
     void run(const Request& request, Response& response,
-             const std::vector<fleet::ProjectorQueue*>& targets, const CheckedCommand& checked,
+             const std::vector<fleet::QueueRef>& targets, const CheckedCommand& checked,
              const std::string& group) {
         if (!checked.command) {
             return fail(request, response, checked.fault.status, checked.fault.reason);
@@ -838,7 +774,7 @@ private:
                 if (stream->snapshot) return sendSnapshot(*stream, sink);
                 std::chrono::milliseconds waited{0};
                 while (true) {
-                    if (socket >= 0 && hungUp(socket)) return false;
+                    if (socket >= 0 && http::hungUp(socket)) return false;
                     const auto slice = std::min(kStreamSlice, options_.keepAlive - waited);
                     const EventHub::Taken taken = hub_.take(stream->after, slice);
                     if (taken.stopped) {
@@ -896,5 +832,7 @@ std::optional<std::uint16_t> HttpApi::bind(const std::string& host, std::uint16_
 }
 void HttpApi::serve() { impl_->serve(); }
 void HttpApi::stop() { impl_->stop(); }
+void HttpApi::setTls(std::shared_ptr<const http::TlsServer> tls) { impl_->setTls(std::move(tls)); }
+bool HttpApi::alive() const { return impl_->alive(); }
 
 }  // namespace zolvane::service

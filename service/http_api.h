@@ -16,6 +16,9 @@ class time_zone;
 
 namespace zolvane::service {
 
+namespace http {
+class TlsServer;
+}
 namespace history {
 class Store;
 }
@@ -44,6 +47,7 @@ struct ApiOptions {
     schedule::Scheduler* schedules = nullptr;    // null: no schedules
     alert::Alerts* alerts = nullptr;             // null: no alerts
     const date::time_zone* zone = nullptr;       // of dates in queries; null: UTC
+    std::shared_ptr<const http::TlsServer> tls;  // null: plain HTTP
 };
 
 class HttpApi {
@@ -63,6 +67,11 @@ public:
     // From any thread: refuses new commands, ends every event stream, closes every connection
     // not being answered at once. serve() returns once the requests being answered are done.
     void stop();
+
+    // From any thread: connections from now on use this TLS set-up.
+    void setTls(std::shared_ptr<const http::TlsServer> tls);
+    // Whether the server's thread still turns.
+    bool alive() const;
 
 private:
     class Impl;

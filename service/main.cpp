@@ -8,12 +8,14 @@
 #include <mutex>
 
 #include "alert/alerts.h"
+#include "auth/tokens.h"
 #include "clock.h"
 #include "command_line.h"
 #include "front_ends.h"
 #include "history/store.h"
 #include "log.h"
 #include "schedule/scheduler.h"
+#include "systemd/notify.h"
 #include "zolvane_fleet/fleet.h"
 
 namespace {
@@ -56,9 +58,32 @@ private:
     std::map<std::string, fleet::Reach> reach_;
 };
 
+// What a reading of the inventory changes that only a restart applies.
+void logRestartNeeded(const service::ServiceInventory& now, const service::ServiceInventory& next,
+                      bool listenFromCommandLine) {
+    const service::Settings& a = now.settings();
+    const service::Settings& b = next.settings();
+    if (!listenFromCommandLine && (a.listenHost != b.listenHost || a.listenPort != b.listenPort)) {
+        log(Level::Warning, "reload: the listen address changed to " + b.listenHost + ":" +
+                                std::to_string(b.listenPort) +
+                                "; it takes effect when the service is restarted");
+    }
+    if (service::databaseFile(a) != service::databaseFile(b)) {
+        log(Level::Warning, "reload: the database changed to \"" +
+                                service::databaseFile(b).string() +
+                                "\"; it takes effect when the service is restarted");
+    }
+}
+
+std::string changeSummary(const fleet::Changes& changes) {
+    return std::to_string(changes.added.size()) + " added, " +
+           std::to_string(changes.removed.size()) + " removed, " +
+           std::to_string(changes.changed.size()) + " changed";
+}
+
 int run(const service::CommandLine& options) {
-    const service::ServiceInventory read(options.inventory);
-    const fleet::LoadResult& loaded = read.loaded();
+    auto read = std::make_unique<const service::ServiceInventory>(options.inventory);
+    const fleet::LoadResult& loaded = read->loaded();
     if (!loaded.inventory) {
         for (const fleet::Fault& fault : loaded.faults) {
             log(Level::Error, fleet::describe(options.inventory, fault));
@@ -67,17 +92,17 @@ int run(const service::CommandLine& options) {
         return 1;
     }
     const fleet::Inventory& inventory = *loaded.inventory;
+    // The address is bound once; a reload that changes it is told to restart.
     const service::ListenAddress listen = options.listen.value_or(
-        service::ListenAddress{read.settings().listenHost, read.settings().listenPort});
+        service::ListenAddress{read->settings().listenHost, read->settings().listenPort});
 
     // Signals are taken by one thread with sigwait(); every thread started from here on
-    // inherits the mask, so none is interrupted by them.
-    // SIGHUP (a reload, by convention) and SIGUSR1 are taken too, so that neither ends the
-    // service as their default would.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    for (const int number : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&stopSignals, number);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // inherits the mask, so none is interrupted by them. SIGUSR1 is taken too, so that it does
+    // not end the service as its default would.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int number : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&signals, number);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     fleet::Fleet fleet(inventory);
@@ -86,17 +111,27 @@ int run(const service::CommandLine& options) {
     // The history watches before any command can run; without a file it keeps none, and the
     // service goes on without it.
     service::history::Store::Options kept;
-    kept.file = service::databaseFile(read.settings());
-    kept.retentionDays = read.settings().historyDays;
+    kept.file = service::databaseFile(read->settings());
+    kept.retentionDays = read->settings().historyDays;
     service::history::Store history(kept);
     if (history.open()) history.watch(fleet);
-    service::schedule::Scheduler schedules(fleet, history, read.schedules());
+    service::schedule::Scheduler schedules(fleet, history, read->schedules());
     // Alerts are kept beside the history, or in memory when there is none.
-    service::alert::Alerts alerts(fleet, inventory, history, schedules, read.alerting());
-    const service::FrontEndContext context{
-        fleet,   inventory, read.settings(), listen,
-        history, schedules, alerts,          service::findZone(read.settings().timezone)};
-    const auto frontEnds = read.frontEnds(context);
+    service::alert::Alerts alerts(fleet, inventory, history, schedules, read->alerting());
+    const auto contextOf = [&](const service::ServiceInventory& reading) {
+        return service::FrontEndContext{fleet,
+                                        *reading.loaded().inventory,
+                                        reading.settings(),
+                                        reading.tokens(),
+                                        listen,
+                                        history,
+                                        schedules,
+                                        alerts,
+                                        service::findZone(reading.settings().timezone)};
+    };
+    // Guards the list against the watchdog's look while a reload changes it.
+    std::mutex frontEndsMutex;
+    auto frontEnds = read->frontEnds(contextOf(*read));
     for (auto started = frontEnds.begin(); started != frontEnds.end(); ++started) {
         std::string why;
         if ((*started)->start(&why)) continue;
@@ -112,19 +147,65 @@ int run(const service::CommandLine& options) {
                          " projectors from " + options.inventory);
     for (const auto& frontEnd : frontEnds) frontEnd->serve();
     schedules.start();
+    service::systemd::ready("serving " + std::to_string(inventory.projectors.size()) +
+                            " projectors");
+    service::systemd::Watchdog watchdog([&](std::string* why) {
+        if (const std::vector<std::string> stuck = fleet.stuck(); !stuck.empty()) {
+            *why = "the queue of " + stuck.front() + " is stuck in one exchange";
+            return false;
+        }
+        std::unique_lock lock(frontEndsMutex, std::try_to_lock);
+        if (!lock) return true;  // a reload is changing them
+        for (const auto& frontEnd : frontEnds) {
+            if (!frontEnd->alive()) {
+                *why = "the " + std::string(frontEnd->name()) + " front end no longer turns";
+                return false;
+            }
+        }
+        return true;
+    });
+    watchdog.start();
+
+    // Reads the inventory anew and applies it; with any fault the service goes on unchanged.
+    const auto reload = [&] {
+        service::systemd::reloading();
+        log(Level::Info, "reloading " + options.inventory);
+        auto next = std::make_unique<const service::ServiceInventory>(options.inventory);
+        if (!next->loaded().inventory) {
+            for (const fleet::Fault& fault : next->loaded().faults) {
+                log(Level::Error, fleet::describe(options.inventory, fault));
+            }
+            log(Level::Error, "reload refused: the inventory " + options.inventory +
+                                  " has faults; the service goes on unchanged");
+            service::systemd::ready("reload refused");
+            return;
+        }
+        logRestartNeeded(*read, *next, options.listen.has_value());
+        const fleet::Inventory& projectors = *next->loaded().inventory;
+        const fleet::Changes changes = fleet.reconcile(projectors);
+        schedules.reload(next->schedules());
+        alerts.reload(projectors, next->alerting());
+        {
+            std::lock_guard lock(frontEndsMutex);
+            next->reload(frontEnds, contextOf(*next), changes);
+        }
+        read = std::move(next);
+        log(Level::Info, "reloaded " + options.inventory + ": " +
+                             std::to_string(projectors.projectors.size()) + " projectors, " +
+                             changeSummary(changes));
+        service::systemd::ready("serving " + std::to_string(projectors.projectors.size()) +
+                                " projectors");
+    };
 
     int received = 0;
     for (;;) {
-        if (sigwait(&stopSignals, &received) != 0) continue;
+        if (sigwait(&signals, &received) != 0) continue;
         if (received == SIGTERM || received == SIGINT) break;
-        if (received == SIGHUP) {
-            log(Level::Warning,
-                "SIGHUP ignored: the inventory is read only at start; restart "
-                "the service to apply a changed " +
-                    options.inventory);
-        }
+        if (received == SIGHUP) reload();
     }
     log(Level::Info, std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
+    service::systemd::stopping();
+    watchdog.stop();
     // Every front end stops taking work before the fleet stops, and ends after it (front_end.h).
     for (const auto& frontEnd : frontEnds) frontEnd->closing();
     fleet.stop();
@@ -143,6 +224,7 @@ int main(int argc, char** argv) {
     const service::ParsedCommandLine parsed = service::parseCommandLine(argc, argv);
     if (!parsed.options) return parsed.exitStatus;
     if (!parsed.options->check.empty()) return check(parsed.options->check);
+    if (parsed.options->hashToken) return service::auth::hashToken(std::cin, std::cout, std::cerr);
     if (parsed.options->verbose) service::setLogLevel(Level::Debug);
     if (parsed.options->testClock) {
         service::startWallClockAt(*service::parseInstant(*parsed.options->testClock));

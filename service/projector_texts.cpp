@@ -5,16 +5,30 @@
 
 namespace zolvane::service {
 
-ProjectorTexts::ProjectorTexts(const fleet::Fleet& fleet)
-    : fleet_(fleet), slots_(fleet.projectors().size()) {
-    for (std::size_t i = 0; i < fleet.projectors().size(); ++i) {
-        index_.emplace(fleet.projectors()[i].get(), i);
+ProjectorTexts::ProjectorTexts(const fleet::Fleet& fleet) : fleet_(fleet) {}
+
+std::shared_ptr<ProjectorTexts::Slot> ProjectorTexts::slot(const std::string& name) {
+    std::lock_guard lock(slotsMutex_);
+    std::shared_ptr<Slot>& slot = slots_[name];
+    if (!slot) slot = std::make_shared<Slot>();
+    return slot;
+}
+
+void ProjectorTexts::forget(const fleet::Changes& changes) {
+    {
+        std::lock_guard lock(slotsMutex_);
+        for (const auto* names : {&changes.removed, &changes.changed}) {
+            for (const std::string& name : *names) slots_.erase(name);
+        }
     }
+    std::lock_guard lock(listMutex_);
+    ++changes_;
 }
 
 std::string ProjectorTexts::text(const fleet::ProjectorQueue& queue,
                                  const fleet::ProjectorState& state) {
-    Slot& slot = slots_[index_.at(&queue)];
+    const std::shared_ptr<Slot> held = slot(queue.entry().name);
+    Slot& slot = *held;
     std::lock_guard lock(slot.mutex);
     // Only ever forward: a watcher's older state arriving late does not replace a newer text.
     const bool newer = !slot.made || state.version > slot.version ||

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -26,6 +27,8 @@ public:
     // values are always current and its "last_seen" times at most kListAge behind.
     std::string list();
     static constexpr std::chrono::milliseconds kListAge{250};
+    // After a reload: the texts of projectors gone or made anew are dropped.
+    void forget(const fleet::Changes& changes);
 
 private:
     struct Slot {
@@ -36,9 +39,11 @@ private:
         unsigned failedPolls = 0;
         std::string text;
     };
+    std::shared_ptr<Slot> slot(const std::string& name);
+
     const fleet::Fleet& fleet_;
-    std::unordered_map<const fleet::ProjectorQueue*, std::size_t> index_;
-    std::vector<Slot> slots_;
+    std::mutex slotsMutex_;
+    std::unordered_map<std::string, std::shared_ptr<Slot>> slots_;  // by projector name
 
     std::mutex listMutex_;
     std::uint64_t changes_ = 0;  // under listMutex_: versions seen to grow

@@ -6,7 +6,9 @@
 #include <cstdlib>
 
 #include "alert/rules.h"
+#include "auth/tokens.h"
 #include "clock.h"
+#include "http/tls.h"
 #include "mqtt/settings.h"
 #include "pjlink/settings.h"
 #include "schedule/calendar.h"
@@ -88,12 +90,40 @@ private:
                 if (const auto v = checks.integer(key, node, 0, 1440)) {
                     settings_.catchUp = std::chrono::minutes(*v);
                 }
+            } else if (name == "tls_certificate" || name == "tls_key") {
+                if (const auto text = checks.string(key, node)) {
+                    if (text->empty()) {
+                        checks.fault(node.source(), inQuotes(name) + " must not be empty");
+                    }
+                    (name == "tls_key" ? settings_.tlsKey : settings_.tlsCertificate) = *text;
+                    (name == "tls_key" ? keyAt_ : certificateAt_) = node.source();
+                }
+            } else if (name == "allow_plain_http" || name == "read_requires_token") {
+                if (const auto* flag = node.as_boolean()) {
+                    (name == "allow_plain_http" ? settings_.allowPlainHttp
+                                                : settings_.readRequiresToken) = flag->get();
+                } else {
+                    checks.fault(node.source(), inQuotes(name) + " must be true or false");
+                }
             } else if (name == "pjlink_idle_timeout_ms") {
                 if (const auto v = checks.integer(key, node, 100, 600000)) {
                     settings_.pjlinkIdleTimeout = std::chrono::milliseconds(*v);
                 }
             } else {
                 checks.unknownKey(key, node, " in [service]");
+            }
+        }
+    }
+
+    // The certificate and its key come together, and are read now, so that a pair that cannot
+    // serve is found by --check and at a reload, not by the first client.
+    void finish(fleet::InventoryChecks& checks) override {
+        if (settings_.tlsCertificate.empty() != settings_.tlsKey.empty()) {
+            checks.fault(settings_.tlsKey.empty() ? certificateAt_ : keyAt_,
+                         "\"tls_certificate\" and \"tls_key\" come together");
+        } else if (!settings_.tlsCertificate.empty()) {
+            if (auto fault = http::checkTlsFiles(settings_.tlsCertificate, settings_.tlsKey)) {
+                checks.fault(certificateAt_, std::move(*fault));
             }
         }
     }
@@ -142,6 +172,8 @@ private:
     }
 
     Settings& settings_;
+    toml::source_region certificateAt_;
+    toml::source_region keyAt_;
 };
 
 }  // namespace
@@ -171,10 +203,14 @@ fleet::LoadResult withEveryReader(Read read) {
     pjlink::Settings pjlink;
     std::vector<schedule::Schedule> schedules;
     alert::Alerting alerting;
+    auth::TokenTable tokens;
     // In the order ServiceInventory offers them the file.
     const std::unique_ptr<fleet::InventorySection> readers[] = {
-        settingsReader(service), schedule::schedulesReader(service, schedules),
-        alert::alertsReader(service, schedules, alerting), mqtt::settingsReader(mqtt),
+        settingsReader(service),
+        auth::tokensReader(service, tokens),
+        schedule::schedulesReader(service, schedules),
+        alert::alertsReader(service, schedules, alerting),
+        mqtt::settingsReader(mqtt),
         pjlink::settingsReader(pjlink, service)};
     std::vector<fleet::InventorySection*> sections;
     for (const auto& reader : readers) sections.push_back(reader.get());

@@ -3,6 +3,10 @@
 //   [service]
 //   listen = "127.0.0.1:8470"          # host:port, IPv6 in brackets
 //   token_file = "/etc/zolvaned/token" # write calls need "Authorization: Bearer <token>"
+//   tls_certificate = "/etc/zolvaned/tls.crt"  # PEM, the chain after the certificate
+//   tls_key = "/etc/zolvaned/tls.key"  # both or neither: HTTPS, TLS 1.2 or later
+//   allow_plain_http = false           # plain HTTP on an address beyond loopback
+//   read_requires_token = false        # reads need a token of role read or more too
 //   lamp_warning_hours = 3000          # the web page marks lamps past this
 //   max_body_bytes = 65536
 //   pjlink_host = "0.0.0.0"            # where the PJLink gateways listen; the listen host if not
@@ -31,7 +35,11 @@ namespace zolvane::service {
 struct Settings {
     std::string listenHost = "127.0.0.1";
     std::uint16_t listenPort = 8470;
-    std::string tokenFile;  // empty: no token needed
+    std::string tokenFile;       // empty: no token needed
+    std::string tlsCertificate;  // empty (with tlsKey): plain HTTP
+    std::string tlsKey;
+    bool allowPlainHttp = false;
+    bool readRequiresToken = false;
     unsigned lampWarningHours = 3000;
     std::size_t maxBodyBytes = 65536;
     std::string pjlinkHost;  // empty: listenHost

@@ -1,5 +1,6 @@
 #include "zolvane_fleet/projector_queue.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -180,6 +181,7 @@ private:
                 queue_.pop_front();
                 lock.unlock();
                 if (pollDue) ++commandsWhileDue;
+                const Step step(*this);
                 CommandResult result;
                 try {
                     result = exchanges_ == QueueExchanges::Plain ? exchangeOnly(pending.command)
@@ -195,7 +197,10 @@ private:
                 lock.unlock();
                 commandsWhileDue = 0;
                 const Clock::time_point began = Clock::now();
-                poll(began >= nextSlow, nextSlow);
+                {
+                    const Step step(*this);
+                    poll(began >= nextSlow, nextSlow);
+                }
                 // Keep the beat; a poll held up by commands starts a new beat rather than
                 // catching up on the ones missed.
                 nextPoll += entry_.timing.pollInterval;
@@ -416,6 +421,7 @@ private:
             if (asked == 0) seenCooling = true;
             if (asked != 0) lastFailure = reason(asked);
             publish(state);  // watchers see the cool-down as it goes
+            stepBegan_ = Clock::now().time_since_epoch().count();  // each ask is a step of its own
             const Clock::time_point now = Clock::now();
             if (now >= deadline) {
                 std::string why = "still cooling down after " + inWords(entry_.timing.coolingWait);
@@ -429,6 +435,29 @@ private:
             }
         }
     }
+
+public:
+    // How long the thread has been inside one exchange (or the asks of one cool-down); zero while
+    // it waits for work.
+    Milliseconds busyFor() const {
+        const Clock::rep began = stepBegan_;
+        if (began == 0) return Milliseconds(0);
+        return std::chrono::duration_cast<Milliseconds>(Clock::now().time_since_epoch() -
+                                                        Clock::duration(began));
+    }
+
+private:
+    // Marks the thread busy for its lifetime.
+    struct Step {
+        explicit Step(Impl& queue) : queue(queue) {
+            queue.stepBegan_ = Clock::now().time_since_epoch().count();
+        }
+        ~Step() { queue.stepBegan_ = 0; }
+        Step(const Step&) = delete;
+        Step& operator=(const Step&) = delete;
+        Impl& queue;
+    };
+    std::atomic<Clock::rep> stepBegan_{0};
 
     const ProjectorEntry entry_;
     const Watcher watcher_;
@@ -465,5 +494,14 @@ void ProjectorQueue::run(Command command, Completion done) {
     impl_->run(std::move(command), std::move(done));
 }
 ProjectorState ProjectorQueue::state() const { return impl_->state(); }
+
+Milliseconds ProjectorQueue::busyFor() const { return impl_->busyFor(); }
+
+Milliseconds ProjectorQueue::stuckAfter() const {
+    const Timing& t = impl_->entry().timing;
+    // One exchange takes at most its connect, send and receive times and the gap before it;
+    // thrice that, and half a minute beside, before the thread counts as stuck.
+    return 3 * (t.connectTimeout + t.sendTimeout + t.receiveTimeout + t.gap) + Milliseconds(30000);
+}
 
 }  // namespace zolvane::fleet

@@ -31,3 +31,7 @@ void Alerts::stop() {
 }
 
 }  // namespace zolvane::service::alert
+
+namespace zolvane::service::alert {
+void Alerts::reload(const fleet::Inventory&, Alerting) {}
+}  // namespace zolvane::service::alert

@@ -34,6 +34,8 @@ public:
     void attachMqtt(MqttPublisher publisher);  // before start()
     void start();                              // before the fleet starts
     void stop();                               // after the fleet has stopped
+    // A reload, after the fleet's reconcile(): the rules, notifiers and projectors read anew.
+    void reload(const fleet::Inventory& inventory, Alerting alerting);
 
     const Alerting& alerting() const { return alerting_; }
     bool persistent() const { return database_.persistent(); }

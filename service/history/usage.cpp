@@ -162,7 +162,7 @@ Answer usageReport(const Store& store, const fleet::Fleet& fleet, const Params& 
                 "commands_mqtt",
                 "commands_pjlink",
                 "commands_schedule"};
-        for (const fleet::ProjectorQueue* queue : members) {
+        for (const fleet::QueueRef& queue : members) {
             const std::string& name = queue->entry().name;
             const auto found = ids.find(name);
             const Usage usage = found == ids.end() ? Usage{} : reader.read(found->second);

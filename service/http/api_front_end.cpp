@@ -6,12 +6,17 @@
 #include <thread>
 
 #include "alert/alerts.h"
+#include "http/tls.h"
 #include "http_api.h"
 #include "log.h"
 #include "token.h"
 
 namespace zolvane::service::http {
 namespace {
+
+bool isLoopback(const std::string& host) {
+    return host.starts_with("127.") || host == "::1" || host == "localhost";
+}
 
 class Api final : public FrontEnd {
 public:
@@ -42,6 +47,16 @@ public:
             }
         }
         tokenNeeded_ = api.token.has_value();
+        if (!settings_.tlsCertificate.empty()) {
+            api.tls = loadTls(settings_.tlsCertificate, settings_.tlsKey, why);
+            if (!api.tls) return false;
+        } else if (!isLoopback(listen_.host) && !settings_.allowPlainHttp) {
+            *why = "plain HTTP on " + listen_.host +
+                   " would carry tokens in clear text beyond this machine: give [service] "
+                   "tls_certificate and tls_key, or allow_plain_http = true";
+            return false;
+        }
+        tls_ = api.tls != nullptr;
         http_.emplace(fleet_, std::move(api));
         port_ = http_->bind(listen_.host, listen_.port, why);
         return port_.has_value();
@@ -50,12 +65,13 @@ public:
     void serve() override {
         const std::string& host = listen_.host;
         const std::string shownHost = host.find(':') == std::string::npos ? host : "[" + host + "]";
-        const bool loopback = host.starts_with("127.") || host == "::1" || host == "localhost";
+        const bool loopback = isLoopback(host);
         if (!tokenNeeded_) {
             log(loopback ? Level::Info : Level::Warning,
                 "write calls need no token: anyone who reaches " + host +
                     " may command the projectors");
         }
+        if (tls_) log(Level::Info, "HTTPS with the certificate " + settings_.tlsCertificate);
         log(Level::Info, "listening on " + shownHost + ":" + std::to_string(*port_));
         server_ = std::thread([this] {
             http_->serve();
@@ -79,6 +95,8 @@ public:
         server_.join();
     }
 
+    bool alive() const override { return !http_ || http_->alive(); }
+
 private:
     fleet::Fleet& fleet_;
     const Settings& settings_;
@@ -88,6 +106,7 @@ private:
     alert::Alerts& alerts_;
     const date::time_zone* zone_;
     bool tokenNeeded_ = false;
+    bool tls_ = false;
     std::optional<HttpApi> http_;
     std::optional<std::uint16_t> port_;
     std::atomic<bool> served_{false};
@@ -99,6 +118,8 @@ public:
     std::unique_ptr<FrontEnd> make(const FrontEndContext& context) const override {
         return std::make_unique<Api>(context);
     }
+
+    void reload(FrontEnd&, const FrontEndContext&, const fleet::Changes&) const override {}
 };
 
 }  // namespace

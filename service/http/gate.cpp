@@ -104,7 +104,8 @@ std::string Gate::errorAnswer(int status, const std::string& reason) {
            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-Gate::Gate(GateOptions options, Answer answer) : options_(options), answer_(std::move(answer)) {
+Gate::Gate(GateOptions options, Answer answer)
+    : options_(options), answer_(std::move(answer)), tls_(options_.tls) {
     maxConnections_ = options_.maxConnections;
     if (maxConnections_ == 0) {
         rlimit limit{};
@@ -157,6 +158,17 @@ void Gate::wake() {
     [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
 }
 
+void Gate::setTls(std::shared_ptr<const TlsServer> tls) {
+    std::lock_guard lock(tlsMutex_);
+    tls_ = std::move(tls);
+}
+
+bool Gate::alive() const {
+    const Clock::rep turned = turned_;
+    if (turned == 0 || stopping_) return true;  // not serving yet, or ending
+    return Clock::now() - Clock::time_point(Clock::duration(turned)) < std::chrono::seconds(10);
+}
+
 void Gate::run() {
     for (std::size_t i = workers_.size(); i < options_.workers; ++i) {
         workers_.emplace_back([this] { work(); });
@@ -179,8 +191,9 @@ void Gate::run() {
             for (const int socket : idle) close(socket);
         }
         if (closedAll && working_ == 0) break;
-        const int timeout =
-            connections_.empty() && !listenPaused_ ? -1 : static_cast<int>(kScanEvery.count());
+        turned_ = Clock::now().time_since_epoch().count();
+        // Turns at least every kScanEvery, idle or not, so that a turn shows the thread alive.
+        const int timeout = static_cast<int>(kScanEvery.count());
         const int count =
             ::epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), timeout);
         for (int i = 0; i < count; ++i) {

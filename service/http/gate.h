@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "http/request_reader.h"
+#include "http/tls.h"
 
 namespace zolvane::service::http {
 
@@ -30,6 +31,7 @@ struct GateOptions {
     std::size_t perPeer = 128;       // connections of one address waiting for a request or its rest
     std::size_t maxConnections = 0;  // 0: half the process's descriptors
     std::size_t workers = 88;
+    std::shared_ptr<const TlsServer> tls;  // null: plain HTTP
 };
 
 // A complete request, for a worker to answer on the socket.
@@ -63,6 +65,11 @@ public:
     // those being answered close when their answer is written.
     void stop();
     bool stopping() const { return stopping_; }
+    // From any thread: connections accepted from now on use this TLS set-up (a reload's new
+    // certificate); those open keep theirs.
+    void setTls(std::shared_ptr<const TlsServer> tls);
+    // Whether the gate's thread has turned within the last few seconds (the watchdog's question).
+    bool alive() const;
 
     // An error answer with its JSON body and "Connection: close".
     static std::string errorAnswer(int status, const std::string& reason);
@@ -92,6 +99,9 @@ private:
     int epoll_ = -1;
     int wake_ = -1;
     std::atomic<bool> stopping_{false};
+    std::atomic<Clock::rep> turned_{0};  // when run()'s loop last came round
+    mutable std::mutex tlsMutex_;
+    std::shared_ptr<const TlsServer> tls_;
     bool listenPaused_ = false;
     Clock::time_point listenResume_{};
 

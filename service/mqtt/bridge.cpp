@@ -324,14 +324,14 @@ private:
 
         read.command->origin = {"mqtt", topic};
         auto job = std::make_shared<Job>(Job{topic, read.id, read.group, *read.command, 0, {}});
-        std::vector<fleet::ProjectorQueue*> queues;
+        std::vector<fleet::QueueRef> queues;
         bool stopping = false;
         {
             std::lock_guard lock(jobsMutex_);
             stopping = stopping_;
             if (!stopping) {
                 for (const std::string& name : read.targets) {
-                    fleet::ProjectorQueue* queue = fleet_.find(name);
+                    fleet::QueueRef queue = fleet_.find(name);
                     if (queue == nullptr || (read.id && !firstTime(name, *read.id))) continue;
                     queues.push_back(queue);
                 }
@@ -345,7 +345,7 @@ private:
         }
         // Queued here, on the one network thread, so each projector runs its commands in the
         // order they came. A queue that is full answers at once, on this thread.
-        for (fleet::ProjectorQueue* queue : queues) {
+        for (const fleet::QueueRef& queue : queues) {
             queue->run(job->command, [outbox = outbox_, job,
                                       name = queue->entry().name](fleet::CommandResult result) {
                 std::lock_guard lock(outbox->mutex);

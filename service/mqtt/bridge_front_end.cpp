@@ -66,6 +66,8 @@ public:
         return std::make_unique<Broker>(context, *settings_);
     }
 
+    void reload(FrontEnd&, const FrontEndContext&, const fleet::Changes&) const override {}
+
 private:
     std::optional<Settings> settings_;
     std::unique_ptr<fleet::InventorySection> reader_;

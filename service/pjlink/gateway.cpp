@@ -130,7 +130,7 @@ std::optional<std::string> readPassword(const std::string& file, std::string* wh
 
 struct Gateway {
     int fd = -1;
-    fleet::ProjectorQueue* queue = nullptr;
+    fleet::QueueRef queue;
     std::optional<std::string> password;
     Identity who;
     std::size_t connections = 0;
@@ -163,7 +163,7 @@ struct Peer {
 // The commands of one line, run one after another on the projector's queue.
 struct Job {
     std::uint64_t connection = 0;
-    fleet::ProjectorQueue* queue = nullptr;
+    fleet::QueueRef queue;
     std::string header;  // "%1AVMT="
     std::vector<fleet::Command> commands;
     std::size_t next = 0;  // the command the queue runs now

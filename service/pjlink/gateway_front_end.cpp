@@ -36,6 +36,8 @@ public:
         return std::make_unique<Gateway>(context, settings_);
     }
 
+    void reload(FrontEnd&, const FrontEndContext&, const fleet::Changes&) const override {}
+
 private:
     Settings settings_;
     std::unique_ptr<fleet::InventorySection> reader_;

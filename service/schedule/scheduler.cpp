@@ -320,7 +320,7 @@ private:
         for (std::size_t i = 0; i < schedule.projectors.size(); ++i) {
             auto& result = run->record.results[i];
             result.projector = schedule.projectors[i];
-            fleet::ProjectorQueue* queue = fleet_.find(result.projector);
+            const fleet::QueueRef queue = fleet_.find(result.projector);
             if (!queue) {
                 result.reason = "no projector \"" + result.projector + "\"";
                 arrived(run);
@@ -409,4 +409,8 @@ Answer Scheduler::change(const std::string& name, std::string_view body) {
     return impl_->change(name, body);
 }
 
+}  // namespace zolvane::service::schedule
+
+namespace zolvane::service::schedule {
+void Scheduler::reload(std::vector<Schedule>) {}
 }  // namespace zolvane::service::schedule

@@ -35,6 +35,9 @@ public:
     void start();
     // No run begins after it; a run under way is answered as the fleet stops.
     void stop();
+    // A reload: the schedules read anew. One of the same name keeps its pause and its last run;
+    // a new one is planned from now; one gone runs no more. A run under way ends as it would.
+    void reload(std::vector<Schedule> schedules);
 
     // Told after every run with the schedule's name and the run as GET /api/schedules shows
     // its last_run; set before start().

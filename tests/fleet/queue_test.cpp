@@ -288,7 +288,7 @@ TEST(Fleet, RunsOnAGroupAtOnceAndTellsItsWatchers) {
     EXPECT_EQ(fleet.group("even").size(), 2u);
     EXPECT_EQ(fleet.group("all").size(), 4u);
     EXPECT_TRUE(fleet.group("nobody").empty());
-    EXPECT_EQ(fleet.find("p3"), fleet.projectors()[3].get());
+    EXPECT_EQ(fleet.find("p3"), fleet.projectors()[3]);
     EXPECT_EQ(fleet.groups(), (std::vector<std::string>{"even", "odd"}));
 
     std::mutex mutex;

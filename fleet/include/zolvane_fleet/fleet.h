@@ -1,5 +1,7 @@
 // The fleet: one ProjectorQueue per projector of the inventory, found by name or group, and
-// the one place where watchers of every projector's state subscribe.
+// the one place where watchers of every projector's state subscribe. Its projectors may change
+// while it runs (reconcile()): a queue is held by shared pointer, so one taken from the fleet
+// stays valid, if stopped, after its projector has left the inventory.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,20 @@
 
 namespace zolvane::fleet {
 
+using QueueRef = std::shared_ptr<ProjectorQueue>;
+
+// What reconcile() did, by projector name, each list in inventory order (removed: in the old
+// one's).
+struct Changes {
+    std::vector<std::string> added;
+    std::vector<std::string> removed;
+    std::vector<std::string> changed;  // address, label, groups or timing: a queue made anew
+    bool groupsChanged = false;        // some projector joined or left some group
+    bool empty() const {
+        return added.empty() && removed.empty() && changed.empty() && !groupsChanged;
+    }
+};
+
 class Fleet {
 public:
     // Called on a queue's thread with the projector's name and its new state.
@@ -27,13 +43,24 @@ public:
     void start(bool polling = true);
     void stop();
 
-    // Every queue, in inventory order.
-    const std::vector<std::unique_ptr<ProjectorQueue>>& projectors() const;
-    ProjectorQueue* find(std::string_view name) const;
+    // Every queue now, in inventory order.
+    std::vector<QueueRef> projectors() const;
+    QueueRef find(std::string_view name) const;
     // The members of a group in inventory order; "all" is every projector; empty for an
     // unknown group.
-    std::vector<ProjectorQueue*> group(std::string_view name) const;
+    std::vector<QueueRef> group(std::string_view name) const;
     std::vector<std::string> groups() const;
+    // A copy of the inventory now.
+    Inventory inventory() const;
+
+    // Makes the fleet that of next: a queue for each new projector (started if the fleet is),
+    // and the queue of each projector gone or changed stopped: what waits on it is refused as
+    // the service stopping, its exchange under way ends whole. Those unchanged go on untouched.
+    // Returns once every stopped queue has ended.
+    Changes reconcile(const Inventory& next);
+
+    // The projectors whose queue has been inside one exchange for longer than it may take.
+    std::vector<std::string> stuck() const;
 
     // Returns an id for unsubscribe(). Watchers may be added and removed from any thread at any
     // time; after unsubscribe() returns the watcher is not running and is never called again.
@@ -51,8 +78,7 @@ public:
         std::string projector;
         CommandResult result;
     };
-    std::vector<Outcome> runAll(const std::vector<ProjectorQueue*>& targets,
-                                const Command& command);
+    std::vector<Outcome> runAll(const std::vector<QueueRef>& targets, const Command& command);
 
 private:
     class Impl;

@@ -41,6 +41,8 @@ struct Timing {
     unsigned offlineAfter = 3;          // failed polls in a row before "offline"
     unsigned maxQueued = 16;            // commands waiting; more are refused at once
     unsigned pollAfterCommands = 2;     // a due poll waits behind at most this many commands
+
+    bool operator==(const Timing&) const = default;
 };
 
 struct ProjectorEntry {
@@ -50,6 +52,12 @@ struct ProjectorEntry {
     std::vector<std::string> groups;
     Timing timing;
     int line = 0;  // where the entry starts in the file
+
+    // The same projector, driven the same way: all but the line.
+    bool sameAs(const ProjectorEntry& other) const {
+        return name == other.name && label == other.label && address == other.address &&
+               groups == other.groups && timing == other.timing;
+    }
 };
 
 struct Inventory {

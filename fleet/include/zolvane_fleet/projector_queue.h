@@ -88,6 +88,11 @@ public:
     // A copy of the state now.
     ProjectorState state() const;
 
+    // How long the queue's thread has been inside its present exchange; zero while it waits
+    // for work. Past stuckAfter() it is taken as stuck (the service's watchdog then stops).
+    Milliseconds busyFor() const;
+    Milliseconds stuckAfter() const;
+
 private:
     class Impl;
     std::unique_ptr<Impl> impl_;
