@@ -31,7 +31,7 @@ public:
     Alerts(const Alerts&) = delete;
     Alerts& operator=(const Alerts&) = delete;
 
-    void attachMqtt(MqttPublisher publisher);  // before start()
+    void attachMqtt(MqttPublisher publisher);  // at any time; empty: none
     void start();                              // before the fleet starts
     void stop();                               // after the fleet has stopped
     // A reload, after the fleet's reconcile(): the rules, notifiers and projectors read anew.

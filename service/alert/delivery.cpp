@@ -54,7 +54,10 @@ public:
 
     ~Impl() { stop(); }
 
-    void attachMqtt(MqttPublisher publisher) { mqtt_ = std::move(publisher); }
+    void attachMqtt(MqttPublisher publisher) {
+        std::lock_guard lock(mqttMutex_);
+        mqtt_ = std::move(publisher);
+    }
 
     void start() {
         if (!threads_.empty()) return;
@@ -226,7 +229,9 @@ private:
             case NotifierKind::Email:
                 return sendEmail(notifier, notification, wallNow(), stopping);
             case NotifierKind::Mqtt:
-                if (mqtt_ && mqtt_(notification)) return std::nullopt;
+                if (const MqttPublisher mqtt = mqttPublisher(); mqtt && mqtt(notification)) {
+                    return std::nullopt;
+                }
                 return "the broker is not connected";
             case NotifierKind::Journal: {
                 const std::string event = notification.value("event", std::string());
@@ -242,6 +247,12 @@ private:
 
     Outbox outbox_;
     const std::vector<Notifier> notifiers_;
+    MqttPublisher mqttPublisher() {
+        std::lock_guard lock(mqttMutex_);
+        return mqtt_;
+    }
+
+    std::mutex mqttMutex_;  // a broker may come and go with a reload
     MqttPublisher mqtt_;
 
     std::mutex mutex_;  // stopping_ as the threads wait on it, and each one's wakes
