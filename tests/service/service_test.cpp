@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "child_process.h"
+#include "event_stream.h"
 #include "projector_emulator/emulator.h"
 #include "service_process.h"
 
@@ -23,6 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using service_testing::EventStream;
 using zolvane::emulator::Emulator;
 using zolvane::emulator::FaultConfig;
 using zolvane::emulator::FaultKind;
@@ -199,60 +201,6 @@ protected:
     std::filesystem::path inventory_;
     std::unique_ptr<service_testing::ServiceProcess> service_;
     std::unique_ptr<httplib::Client> client_;
-};
-
-// The event stream, read on a thread of its own until the test has what it waits for.
-class EventStream {
-public:
-    explicit EventStream(int port) : client_("127.0.0.1", port) {
-        client_.set_read_timeout(30s);
-        thread_ = std::thread([this] {
-            client_.Get("/api/events", [this](const char* data, std::size_t size) {
-                std::lock_guard lock(mutex_);
-                text_.append(data, size);
-                grown_.notify_all();
-                return !done_;
-            });
-            std::lock_guard lock(mutex_);
-            ended_ = true;
-            grown_.notify_all();
-        });
-    }
-    ~EventStream() {
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        client_.stop();
-        thread_.join();
-    }
-    // Waits until the stream holds text `count` times, or has ended.
-    bool waitFor(const std::string& text, std::size_t count, std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex_);
-        return grown_.wait_for(lock, timeout, [&] {
-            return occurrences(text) >= count || ended_;
-        }) && occurrences(text) >= count;
-    }
-    bool waitForEnd(std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex_);
-        return grown_.wait_for(lock, timeout, [&] { return ended_; });
-    }
-
-private:
-    std::size_t occurrences(const std::string& text) const {
-        std::size_t count = 0;
-        for (auto at = text_.find(text); at != std::string::npos; at = text_.find(text, at + 1)) {
-            ++count;
-        }
-        return count;
-    }
-    httplib::Client client_;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable grown_;
-    std::string text_;
-    bool done_ = false;
-    bool ended_ = false;
 };
 
 TEST_F(Service, EveryReadingEndpointAnswers) {
@@ -596,9 +544,9 @@ TEST_F(Service, ASlowProjectorTakesNoThreadsTheOthersNeed) {
 }
 
 TEST_F(Service, SigtermClosesWaitingConnectionsAtOnceAndACutCommandIs503) {
-    // Neither a reload's signal nor SIGUSR1 ends it; SIGHUP is said in the log.
+    // Neither a reload's signal nor SIGUSR1 ends it; SIGHUP reads the inventory anew.
     for (const int number : {SIGHUP, SIGUSR1}) service_->signal(number);
-    EXPECT_TRUE(service_->waitForLog("SIGHUP ignored", 5s)) << service_->log();
+    EXPECT_TRUE(service_->waitForLog("reloaded ", 5s)) << service_->log();
     EXPECT_EQ(get("/api/projectors/p0")["name"], "p0");
 
     const int slow = connectTo(*service_->port());

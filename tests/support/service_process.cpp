@@ -14,7 +14,8 @@ namespace service_testing {
 
 int freePort() { return cli_testing::FreePort(); }
 
-ServiceProcess::ServiceProcess(const std::vector<std::string>& argv) {
+ServiceProcess::ServiceProcess(const std::vector<std::string>& argv,
+                               const std::vector<std::string>& environment) {
     int errPipe[2];
     if (::pipe2(errPipe, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -23,7 +24,9 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& argv) {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "zolvaned-state-XXXXXX").string();
     if (::mkdtemp(pattern.data()) != nullptr) stateDirectory_ = pattern;
-    pid_ = cli_testing::Spawn(argv, actions, {"STATE_DIRECTORY=" + stateDirectory_});
+    std::vector<std::string> variables = environment;
+    variables.push_back("STATE_DIRECTORY=" + stateDirectory_);
+    pid_ = cli_testing::Spawn(argv, actions, variables);
     ::close(errPipe[1]);
     errFd_ = errPipe[0];
     reader_ = std::thread([this] {

@@ -20,7 +20,9 @@ int freePort();
 // services of the tests never share a history unless their inventories name one.
 class ServiceProcess {
 public:
-    explicit ServiceProcess(const std::vector<std::string>& argv);
+    // environment: NAME=VALUE entries beside the test's own.
+    explicit ServiceProcess(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& environment = {});
     ~ServiceProcess();  // SIGKILL when still running
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
