@@ -56,6 +56,14 @@ std::vector<std::pair<std::string_view, std::optional<std::string>>> leaves(
     return leaves;
 }
 
+// Every retained topic of one projector: its values' leaves and the whole state.
+std::vector<std::string_view> retainedLeaves() {
+    std::vector<std::string_view> names;
+    for (const auto& [leaf, payload] : leaves(fleet::ProjectorState{})) names.push_back(leaf);
+    names.emplace_back("state");
+    return names;
+}
+
 std::string outcomeWord(const fleet::CommandResult& result) {
     if (result.ok()) return "accepted";
     const std::string_view word = resultName(result.result);
@@ -68,11 +76,8 @@ std::string outcomeWord(const fleet::CommandResult& result) {
 class Bridge::Impl {
 public:
     Impl(fleet::Fleet& fleet, const fleet::Inventory& inventory, mqtt::Settings settings)
-        : fleet_(fleet), inventory_(inventory), settings_(std::move(settings)) {
-        for (const fleet::ProjectorEntry& entry : inventory.projectors) {
-            entries_.emplace(entry.name, entry);
-            nodes_.insert(nodeId(settings_, entry.name));
-        }
+        : fleet_(fleet), settings_(std::move(settings)) {
+        take(inventory);
         outbox_->bridge = this;
     }
 
@@ -122,6 +127,37 @@ public:
         scheduleRuns_[schedule] = run;  // again on every connect, as the other retained topics
         if (client_ && connected_) {
             client_->publish(scheduleResultTopic(settings_, schedule), run, true);
+        }
+    }
+
+    // The projectors read anew, with what the fleet's reconcile() did to them: those that left
+    // are cleared from the broker (discovery and retained topics) and forgotten, those added or
+    // changed are announced again. The connection stays as it is.
+    void reload(const fleet::Inventory& inventory, const fleet::Changes& changes) {
+        {
+            std::lock_guard lock(jobsMutex_);
+            for (const std::string& name : changes.removed) seen_.erase(name);
+        }
+        std::lock_guard lock(mutex_);
+        if (closing_) return;
+        for (const std::string& name : changes.removed) {
+            if (const auto entry = entries_.find(name); entry != entries_.end()) {
+                gone_.insert_or_assign(name, entry->second);
+            }
+        }
+        take(inventory);
+        if (!connected_) return;  // the next connect publishes everything afresh
+        clearGone();
+        for (const auto* names : {&changes.added, &changes.changed}) {
+            for (const std::string& name : *names) {
+                const auto entry = entries_.find(name);
+                if (entry == entries_.end()) continue;
+                forgetPublished(name);
+                announce(entry->second);
+                if (const fleet::QueueRef queue = fleet_.find(name)) {
+                    publishState(name, queue->state());
+                }
+            }
         }
     }
 
@@ -192,6 +228,51 @@ private:
         if (sweeper_.joinable()) sweeper_.join();
     }
 
+    // Under mutex_ (or before the bridge starts): the projectors this bridge speaks for.
+    void take(const fleet::Inventory& inventory) {
+        inventory_ = inventory;
+        entries_.clear();
+        nodes_.clear();
+        for (const fleet::ProjectorEntry& entry : inventory_.projectors) {
+            entries_.emplace(entry.name, entry);
+            nodes_.insert(nodeId(settings_, entry.name));
+            gone_.erase(entry.name);
+        }
+    }
+
+    // Under mutex_, connected: a projector's discovery messages.
+    void announce(const fleet::ProjectorEntry& entry) {
+        if (!settings_.discovery) return;
+        for (const Message& m : discoveryMessages(settings_, entry)) {
+            client_->publish(m.topic, m.payload, m.retain);
+        }
+    }
+
+    // Under mutex_.
+    void forgetPublished(const std::string& name) {
+        const std::string prefix = projectorTopic(settings_, name, "");
+        std::erase_if(published_, [&](const auto& kept) { return kept.first.starts_with(prefix); });
+    }
+
+    // Under mutex_, connected: the projectors that left the inventory leave the broker too, an
+    // empty retained message on each of their discovery and state topics as Home Assistant
+    // expects.
+    void clearGone() {
+        for (const auto& [name, entry] : gone_) {
+            log(Level::Info, "mqtt: clearing " + name + ": it left the inventory");
+            if (settings_.discovery) {
+                for (const Message& m : discoveryMessages(settings_, entry)) {
+                    client_->publish(m.topic, "", true);
+                }
+            }
+            for (const std::string_view leaf : retainedLeaves()) {
+                client_->publish(projectorTopic(settings_, name, leaf), "", true);
+            }
+            forgetPublished(name);
+        }
+        gone_.clear();
+    }
+
     // On the network thread: everything retained again, the subscriptions again.
     void connected() {
         log(Level::Info, std::string("mqtt: connected to ") + where() +
@@ -230,14 +311,9 @@ private:
     // Under mutex_: discovery and every retained topic of every projector, as if never sent.
     void republish() {
         lastRepublish_ = Clock::now();
+        clearGone();
         published_.clear();
-        if (settings_.discovery) {
-            for (const auto& [name, entry] : entries_) {
-                for (const Message& m : discoveryMessages(settings_, entry)) {
-                    client_->publish(m.topic, m.payload, m.retain);
-                }
-            }
-        }
+        for (const auto& [name, entry] : entries_) announce(entry);
         for (const auto& queue : fleet_.projectors()) {
             publishState(queue->entry().name, queue->state());
         }
@@ -315,7 +391,11 @@ private:
     }
 
     void command(const std::string& topic, std::string_view payload, bool retained) {
-        CommandMessage read = readCommandMessage(settings_, inventory_, topic, payload, retained);
+        CommandMessage read;
+        {
+            std::lock_guard lock(mutex_);
+            read = readCommandMessage(settings_, inventory_, topic, payload, retained);
+        }
         if (read.kind == CommandMessage::Kind::NotOurs ||
             read.kind == CommandMessage::Kind::Ignored) {
             return;
@@ -434,9 +514,14 @@ private:
             found_.clear();
             lock.unlock();
             client_->unsubscribe(discoveryFilter(settings_));
+            std::set<std::string> nodes;
+            {
+                std::lock_guard nodesLock(mutex_);
+                nodes = nodes_;
+            }
             for (const std::string& topic : found) {
                 const std::optional<std::string> node = discoveredNode(settings_, topic);
-                if (!node || nodes_.contains(*node)) continue;
+                if (!node || nodes.contains(*node)) continue;
                 log(Level::Info, "mqtt: clearing " + topic + ": its projector left");
                 client_->publish(topic, "", true);
             }
@@ -445,15 +530,16 @@ private:
     }
 
     fleet::Fleet& fleet_;
-    const fleet::Inventory inventory_;
     const mqtt::Settings settings_;
-    std::map<std::string, fleet::ProjectorEntry> entries_;
-    std::set<std::string> nodes_;
     std::unique_ptr<Client> client_;
     std::optional<std::uint64_t> watcher_;
     const std::shared_ptr<Outbox> outbox_ = std::make_shared<Outbox>();
 
-    std::mutex mutex_;  // the connection's state and what was published on it
+    std::mutex mutex_;  // the projectors, the connection's state and what was published on it
+    fleet::Inventory inventory_;
+    std::map<std::string, fleet::ProjectorEntry> entries_;
+    std::set<std::string> nodes_;
+    std::map<std::string, fleet::ProjectorEntry> gone_;  // left the inventory, not cleared yet
     bool connected_ = false;
     bool closing_ = false;
     std::string lastFailure_;
@@ -482,6 +568,10 @@ void Bridge::publishScheduleRun(const std::string& schedule, const std::string& 
 
 bool Bridge::publishAlert(const nlohmann::json& notification) {
     return impl_->publishAlert(notification);
+}
+
+void Bridge::reload(const fleet::Inventory& inventory, const fleet::Changes& changes) {
+    impl_->reload(inventory, changes);
 }
 
 Bridge::~Bridge() { stop(); }

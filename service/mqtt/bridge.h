@@ -27,6 +27,11 @@ public:
     // would not be published.
     void stop();
 
+    // The inventory read anew, after the fleet's reconcile() made changes: discovery and the
+    // retained topics follow the projectors that came, went or changed, on the same connection.
+    // From any thread.
+    void reload(const fleet::Inventory& inventory, const fleet::Changes& changes);
+
     // A schedule's run, retained on BASE/schedule/NAME/result so that a dashboard shows the
     // last; from any thread.
     void publishScheduleRun(const std::string& schedule, const std::string& run);

@@ -1,9 +1,11 @@
 #include "mqtt/bridge_front_end.h"
 
+#include <mutex>
 #include <optional>
 
 #include "alert/alerts.h"
 #include "json_text.h"
+#include "log.h"
 #include "mqtt/bridge.h"
 #include "schedule/scheduler.h"
 #include "zolvane_fleet/inventory_section.h"
@@ -23,34 +25,86 @@ public:
     std::string_view name() const override { return "mqtt"; }
 
     bool start(std::string* why) override {
-        bridge_.emplace(fleet_, inventory_, settings_);
-        if (bridge_->start(why)) {
-            // The schedules stop before the bridge does (main.cpp), so bridge_ outlives every call.
-            schedules_.listen([this](const std::string& schedule, const nlohmann::json& run) {
-                bridge_->publishScheduleRun(schedule, jsonText(run));
-            });
-            // The alerts stop before the bridge does, too.
-            alerts_.attachMqtt([this](const nlohmann::json& notification) {
-                return bridge_->publishAlert(notification);
-            });
-            return true;
-        }
+        if (startBridge(why)) return true;
         *why = std::string(name()) + ": " + *why;
-        bridge_.reset();
         return false;
     }
 
     // After the fleet, so that no command it waits for waits long.
-    void stop() override {
-        if (bridge_) bridge_->stop();
+    void stop() override { stopBridge(); }
+
+    // The same broker and topics: the bridge goes on, on the same connection, with the new
+    // projectors. Otherwise the old bridge says goodbye and a new one connects.
+    void reload(const FrontEndContext& next, const Settings& settings,
+                const fleet::Changes& changes) {
+        inventory_ = next.inventory;
+        if (bridge_ && settings.sameAs(settings_)) {
+            bridge_->reload(inventory_, changes);
+            return;
+        }
+        stopBridge();
+        settings_ = settings;
+        std::string why;
+        if (startBridge(&why)) {
+            log(Level::Info, "reload: mqtt: started anew with the changed [mqtt] settings");
+        } else {
+            log(Level::Error, "reload: mqtt: " + why);
+        }
     }
 
 private:
+    // What the schedules' and the alerts' callbacks reach: the bridge while one runs, then
+    // nothing, so that a call that comes after this front end stopped (or was dropped by a
+    // reload) does nothing.
+    struct Hooks {
+        std::mutex mutex;
+        Bridge* bridge = nullptr;
+    };
+
+    bool startBridge(std::string* why) {
+        bridge_.emplace(fleet_, inventory_, settings_);
+        if (!bridge_->start(why)) {
+            bridge_.reset();
+            return false;
+        }
+        {
+            std::lock_guard lock(hooks_->mutex);
+            hooks_->bridge = &*bridge_;
+        }
+        if (!listening_) {
+            // The schedules keep every listener for the whole run: one per front end.
+            schedules_.listen(
+                [hooks = hooks_](const std::string& schedule, const nlohmann::json& run) {
+                    std::lock_guard lock(hooks->mutex);
+                    if (hooks->bridge) hooks->bridge->publishScheduleRun(schedule, jsonText(run));
+                });
+            listening_ = true;
+        }
+        alerts_.attachMqtt([hooks = hooks_](const nlohmann::json& notification) {
+            std::lock_guard lock(hooks->mutex);
+            return hooks->bridge != nullptr && hooks->bridge->publishAlert(notification);
+        });
+        return true;
+    }
+
+    void stopBridge() {
+        if (!bridge_) return;
+        {
+            std::lock_guard lock(hooks_->mutex);
+            hooks_->bridge = nullptr;
+        }
+        alerts_.attachMqtt({});
+        bridge_->stop();
+        bridge_.reset();
+    }
+
     fleet::Fleet& fleet_;
-    const fleet::Inventory& inventory_;
+    fleet::Inventory inventory_;
     schedule::Scheduler& schedules_;
     alert::Alerts& alerts_;
-    const Settings settings_;
+    Settings settings_;
+    const std::shared_ptr<Hooks> hooks_ = std::make_shared<Hooks>();
+    bool listening_ = false;
     std::optional<Bridge> bridge_;
 };
 
@@ -66,7 +120,11 @@ public:
         return std::make_unique<Broker>(context, *settings_);
     }
 
-    void reload(FrontEnd&, const FrontEndContext&, const fleet::Changes&) const override {}
+    // make() answered for the new reading, so the table is there.
+    void reload(FrontEnd& running, const FrontEndContext& next,
+                const fleet::Changes& changes) const override {
+        if (settings_) static_cast<Broker&>(running).reload(next, *settings_, changes);
+    }
 
 private:
     std::optional<Settings> settings_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <tuple>
 
 #include "zolvane_fleet/inventory_section.h"
 
@@ -141,6 +142,14 @@ private:
 };
 
 }  // namespace
+
+bool Settings::sameAs(const Settings& other) const {
+    const auto connection = [](const Settings& s) {
+        return std::tie(s.host, s.port, s.clientId, s.username, s.passwordFile, s.caFile,
+                        s.topicPrefix, s.site, s.qos, s.discovery, s.discoveryPrefix, s.keepalive);
+    };
+    return connection(*this) == connection(other);
+}
 
 std::unique_ptr<fleet::InventorySection> settingsReader(std::optional<Settings>& settings) {
     return std::make_unique<Reader>(settings);

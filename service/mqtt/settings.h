@@ -28,6 +28,9 @@ struct Settings {
     std::string discoveryPrefix = "homeassistant";
     std::chrono::seconds keepalive{30};
     int line = 0;  // where the table starts
+
+    // The same connection, wherever the table stands in the file.
+    bool sameAs(const Settings& other) const;
 };
 
 // Reads [mqtt] into *settings, set when the file has the table.
