@@ -21,6 +21,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "listening_socket.h"
@@ -129,6 +130,7 @@ std::optional<std::string> readPassword(const std::string& file, std::string* wh
 }
 
 struct Gateway {
+    Port port;
     int fd = -1;
     fleet::QueueRef queue;
     std::optional<std::string> password;
@@ -186,44 +188,43 @@ class Gateways::Impl {
 public:
     Impl(fleet::Fleet& fleet, const fleet::Inventory& inventory, Settings settings,
          std::chrono::milliseconds idle, Limits limits)
-        : fleet_(fleet),
-          inventory_(inventory),
-          settings_(std::move(settings)),
-          limits_(limits),
-          idle_(idle) {}
+        : fleet_(fleet), limits_(limits), next_{inventory, std::move(settings), {}, idle} {}
 
     bool start(const std::string& host, std::string* why) {
-        for (const Port& port : settings_.ports) {
-            const fleet::ProjectorEntry& entry = *inventory_.find(port.projector);
+        next_.host = host;
+        idle_ = next_.idle;
+        for (const Port& port : next_.settings.ports) {
             Gateway gateway;
-            gateway.queue = fleet_.find(entry.name);
-            gateway.who.name = entry.label;
-            gateway.who.info = std::string("zolvaned ") + ZOLVANE_VERSION + " " + entry.name;
-            if (!port.passwordFile.empty()) {
-                gateway.password = readPassword(port.passwordFile, why);
-                if (!gateway.password) return closeAll();
-            }
+            if (!prepare(port, gateway, why)) return closeAll();
             gateway.fd = listenOn(host, port.number, why);
             if (gateway.fd < 0) {
                 *why = "pjlink: " + *why;
                 return closeAll();
             }
-            log(Level::Info, "pjlink " + entry.name + ": listening on " +
-                                 (host.find(':') == std::string::npos ? host : "[" + host + "]") +
-                                 ":" + std::to_string(port.number) +
-                                 (gateway.password ? " with a password" : ""));
+            listening(gateway, host);
             gateways_.push_back(std::move(gateway));
         }
+        host_ = host;
         if (gateways_.empty()) return true;
-        int pipeFds[2];
-        if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
-            *why = std::string("pjlink: pipe: ") + strerror(errno);
-            return closeAll();
+        return startLoop(why) || closeAll();
+    }
+
+    // Applied on the loop's thread, between two polls, while this one waits.
+    void reload(const fleet::Inventory& inventory, Settings settings, const std::string& host,
+                std::chrono::milliseconds idle) {
+        std::unique_lock lock(mutex_);
+        next_ = {inventory, std::move(settings), host, idle};
+        if (!thread_.joinable()) {
+            // Not serving yet: nothing runs beside this thread.
+            apply();
+            std::string why;
+            if (!gateways_.empty() && !startLoop(&why)) log(Level::Error, "reload: " + why);
+            return;
         }
-        wakeRead_ = pipeFds[0];
-        wakeWrite_ = pipeFds[1];
-        thread_ = std::thread([this] { loop(); });
-        return true;
+        reloading_ = true;
+        wake();
+        reloaded_.wait(lock, [this] { return !reloading_ || loopEnded_; });
+        reloading_ = false;
     }
 
     void stop() {
@@ -247,6 +248,127 @@ public:
     std::size_t count() const { return gateways_.size(); }
 
 private:
+    // What a reload asks for; under mutex_ until the loop has taken it.
+    struct Reading {
+        fleet::Inventory inventory;
+        Settings settings;
+        std::string host;
+        std::chrono::milliseconds idle;
+    };
+
+    bool startLoop(std::string* why) {
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
+            *why = std::string("pjlink: pipe: ") + strerror(errno);
+            return false;
+        }
+        wakeRead_ = pipeFds[0];
+        wakeWrite_ = pipeFds[1];
+        thread_ = std::thread([this] { loop(); });
+        return true;
+    }
+
+    // A gateway for port as next_ reads it, not yet listening; false with why when its
+    // password file cannot be read.
+    bool prepare(const Port& port, Gateway& gateway, std::string* why) const {
+        const fleet::ProjectorEntry* entry = next_.inventory.find(port.projector);
+        gateway.port = port;
+        gateway.queue = fleet_.find(port.projector);
+        if (entry == nullptr || gateway.queue == nullptr) {
+            *why = "pjlink " + port.projector + ": not in the fleet";
+            return false;
+        }
+        gateway.who.name = entry->label;
+        gateway.who.info = std::string("zolvaned ") + ZOLVANE_VERSION + " " + entry->name;
+        if (port.passwordFile.empty()) return true;
+        gateway.password = readPassword(port.passwordFile, why);
+        return gateway.password.has_value();
+    }
+
+    static void listening(const Gateway& gateway, const std::string& host) {
+        log(Level::Info, "pjlink " + gateway.port.projector + ": listening on " +
+                             (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" +
+                             std::to_string(gateway.port.number) +
+                             (gateway.password ? " with a password" : ""));
+    }
+
+    // On the loop's thread (or before it runs), under mutex_: next_ in place of what is served.
+    // A port kept (same number, same host) keeps its listening socket and, while it speaks for
+    // the same projector, its connections, which go on with the projector's queue as the fleet
+    // has it now; its identity and password apply from the next connection and line on. A port
+    // no longer asked for closes with its connections; a new one that cannot be opened is
+    // logged and left out.
+    void apply() {
+        constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+        std::vector<std::size_t> from(next_.settings.ports.size(), kNone);  // the old gateway
+        std::vector<std::size_t> to(gateways_.size(), kNone);  // where its connections go
+        for (std::size_t n = 0; n < from.size() && next_.host == host_; ++n) {
+            for (std::size_t g = 0; g < gateways_.size(); ++g) {
+                if (gateways_[g].port.number == next_.settings.ports[n].number) from[n] = g;
+            }
+        }
+        std::vector<bool> kept(gateways_.size(), false);
+        for (const std::size_t g : from) {
+            if (g != kNone) kept[g] = true;
+        }
+        for (std::size_t g = 0; g < gateways_.size(); ++g) {
+            if (kept[g]) continue;
+            ::close(gateways_[g].fd);
+            log(Level::Info, "pjlink " + gateways_[g].port.projector + ": port " +
+                                 std::to_string(gateways_[g].port.number) + " closed");
+        }
+        std::vector<Gateway> next;
+        for (std::size_t n = 0; n < from.size(); ++n) {
+            const Port& port = next_.settings.ports[n];
+            Gateway gateway;
+            std::string why;
+            const bool ready = prepare(port, gateway, &why);
+            if (from[n] != kNone) {
+                Gateway& old = gateways_[from[n]];
+                if (gateway.queue == nullptr) {
+                    log(Level::Error, "reload: " + why);
+                    ::close(old.fd);
+                    continue;
+                }
+                if (!ready) {
+                    log(Level::Error, "reload: " + why + "; port " + std::to_string(port.number) +
+                                          " keeps its password");
+                    gateway.password = old.password;
+                }
+                gateway.fd = std::exchange(old.fd, -1);
+                if (old.port.projector == port.projector) {
+                    gateway.connections = old.connections;
+                    to[from[n]] = next.size();
+                }
+            } else {
+                if (!ready) {
+                    log(Level::Error,
+                        "reload: " + why + "; port " + std::to_string(port.number) + " not opened");
+                    continue;
+                }
+                gateway.fd = listenOn(next_.host, port.number, &why);
+                if (gateway.fd < 0) {
+                    log(Level::Error, "reload: pjlink " + port.projector + ": " + why);
+                    continue;
+                }
+                listening(gateway, next_.host);
+            }
+            next.push_back(std::move(gateway));
+        }
+        for (auto& [id, c] : connections_) {
+            if (c.fd < 0) continue;
+            if (to[c.gateway] != kNone) {
+                c.gateway = to[c.gateway];
+                continue;
+            }
+            ::close(c.fd);
+            c.fd = -1;
+        }
+        gateways_ = std::move(next);
+        host_ = next_.host;
+        idle_ = next_.idle;
+    }
+
     bool closeAll() {
         for (Gateway& gateway : gateways_) {
             if (gateway.fd >= 0) ::close(gateway.fd);
@@ -272,6 +394,18 @@ private:
         std::vector<pollfd> fds;
         std::vector<std::uint64_t> ids;  // the connection of each entry of fds past the others
         while (!stopping_) {
+            {
+                std::lock_guard lock(mutex_);
+                if (reloading_) {
+                    try {
+                        apply();
+                    } catch (const std::exception& e) {
+                        log(Level::Error, std::string("reload: pjlink: ") + e.what());
+                    }
+                    reloading_ = false;
+                    reloaded_.notify_all();
+                }
+            }
             fds.clear();
             ids.clear();
             fds.push_back({wakeRead_, POLLIN, 0});
@@ -310,6 +444,9 @@ private:
             }
             if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
                 log(Level::Error, std::string("pjlink: poll: ") + strerror(errno));
+                std::lock_guard lock(mutex_);
+                loopEnded_ = true;
+                reloaded_.notify_all();
                 return;
             }
             if (fds[0].revents & POLLIN) {
@@ -714,10 +851,10 @@ private:
     }
 
     fleet::Fleet& fleet_;
-    const fleet::Inventory& inventory_;
-    const Settings settings_;
     Limits limits_;
-    std::chrono::milliseconds idle_;
+    Reading next_;  // the latest reading asked for
+    std::string host_;
+    std::chrono::milliseconds idle_{};
     std::vector<Gateway> gateways_;
     std::map<std::uint64_t, Connection> connections_;
     std::uint64_t nextId_ = 1;
@@ -729,8 +866,11 @@ private:
     std::map<std::string, Peer> peers_;  // addresses that failed to authenticate
     std::size_t failuresUnreported_ = 0;
     Clock::time_point failuresReported_{};
-    std::mutex mutex_;  // guards done_ and inFlight_
+    std::mutex mutex_;  // guards done_, inFlight_ and the reload handed to the loop
     std::condition_variable settled_;
+    bool reloading_ = false;  // next_ waits for the loop
+    bool loopEnded_ = false;
+    std::condition_variable reloaded_;
     std::deque<Done> done_;
     std::size_t inFlight_ = 0;
     int wakeRead_ = -1;
@@ -745,6 +885,10 @@ Gateways::Gateways(fleet::Fleet& fleet, const fleet::Inventory& inventory, Setti
 Gateways::~Gateways() { stop(); }
 bool Gateways::start(const std::string& host, std::string* why) { return impl_->start(host, why); }
 void Gateways::stop() { impl_->stop(); }
+void Gateways::reload(const fleet::Inventory& inventory, Settings settings, const std::string& host,
+                      std::chrono::milliseconds idle) {
+    impl_->reload(inventory, std::move(settings), host, idle);
+}
 std::size_t Gateways::count() const { return impl_->count(); }
 
 }  // namespace zolvane::service::pjlink

@@ -22,7 +22,7 @@ struct Limits {
 
 class Gateways {
 public:
-    // idle: how long a connection may stay silent before it is closed.
+    // idle: how long a connection may stay silent before it is closed. The inventory is copied.
     Gateways(fleet::Fleet& fleet, const fleet::Inventory& inventory, Settings settings,
              std::chrono::milliseconds idle, Limits limits = {});
     ~Gateways();  // stop()
@@ -35,6 +35,11 @@ public:
     // Closes every connection and waits for the commands still running; call it after the
     // fleet has stopped, so that none of them waits long.
     void stop();
+    // The inventory read anew, the fleet already reconciled with it: ports kept go on with
+    // their connections, ports gone close, new ones open (one that cannot is logged and left
+    // out). Call it from the thread that started and will stop it.
+    void reload(const fleet::Inventory& inventory, Settings settings, const std::string& host,
+                std::chrono::milliseconds idle);
     std::size_t count() const;  // gateways listening
 
 private:

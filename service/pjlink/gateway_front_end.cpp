@@ -10,8 +10,7 @@ class Gateway final : public FrontEnd {
 public:
     Gateway(const FrontEndContext& context, const Settings& settings)
         : gateways_(context.fleet, context.inventory, settings, context.settings.pjlinkIdleTimeout),
-          host_(context.settings.pjlinkHost.empty() ? context.listen.host
-                                                    : context.settings.pjlinkHost) {}
+          host_(hostOf(context)) {}
 
     std::string_view name() const override { return "pjlink"; }
 
@@ -21,9 +20,19 @@ public:
     // After the fleet, so that no command it waits for waits long.
     void stop() override { gateways_.stop(); }
 
+    void reload(const FrontEndContext& next, const Settings& settings) {
+        host_ = hostOf(next);
+        gateways_.reload(next.inventory, settings, host_, next.settings.pjlinkIdleTimeout);
+    }
+
 private:
+    static std::string hostOf(const FrontEndContext& context) {
+        return context.settings.pjlinkHost.empty() ? context.listen.host
+                                                   : context.settings.pjlinkHost;
+    }
+
     Gateways gateways_;
-    const std::string host_;
+    std::string host_;
 };
 
 class Part final : public FrontEndPart {
@@ -32,11 +41,18 @@ public:
 
     fleet::InventorySection* reader() override { return reader_.get(); }
 
+    // Only when some projector has a pjlink_port.
     std::unique_ptr<FrontEnd> make(const FrontEndContext& context) const override {
+        if (settings_.ports.empty()) return nullptr;
         return std::make_unique<Gateway>(context, settings_);
     }
 
-    void reload(FrontEnd&, const FrontEndContext&, const fleet::Changes&) const override {}
+    // The fleet's changes are in next.inventory and the fleet itself: each port finds its
+    // projector's queue anew.
+    void reload(FrontEnd& running, const FrontEndContext& next,
+                const fleet::Changes&) const override {
+        static_cast<Gateway&>(running).reload(next, settings_);
+    }
 
 private:
     Settings settings_;
