@@ -5,16 +5,17 @@ namespace zolvane::service {
 EventHub::EventHub(std::size_t maxStreams, std::size_t kept)
     : maxStreams_(maxStreams), kept_(kept) {}
 
-std::string EventHub::block(std::uint64_t id, const std::string& data) {
-    return "event: state\nid: " + std::to_string(id) + "\ndata: " + data + "\n\n";
+std::string EventHub::block(std::uint64_t id, const std::string& data, std::string_view event) {
+    return "event: " + std::string(event) + "\nid: " + std::to_string(id) + "\ndata: " + data +
+           "\n\n";
 }
 
-void EventHub::publish(const std::string& data) {
+void EventHub::publish(const std::string& data, std::string_view event) {
     {
         std::lock_guard lock(mutex_);
         if (stopped_) return;
         ++newest_;
-        changes_.push_back({newest_, block(newest_, data)});
+        changes_.push_back({newest_, block(newest_, data, event)});
         while (changes_.size() > kept_) changes_.pop_front();
     }
     changed_.notify_all();

@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zolvane::service {
@@ -18,8 +19,10 @@ class EventHub {
 public:
     explicit EventHub(std::size_t maxStreams = 32, std::size_t kept = 1024);
 
-    // A change: the data line's JSON. Called on the fleet's queue threads; never blocks for long.
-    void publish(const std::string& data);
+    // A change: the data line's JSON, of an event of this type ("state": a projector's state;
+    // "removed": {"name": NAME} of a projector no longer in the inventory). Called on the fleet's
+    // queue threads; never blocks for long.
+    void publish(const std::string& data, std::string_view event = "state");
 
     // Ends every stream's wait for good; publish() then keeps nothing.
     void stop();
@@ -42,7 +45,8 @@ public:
     Taken take(std::uint64_t& after, std::chrono::milliseconds wait);
 
     // One event block of the stream.
-    static std::string block(std::uint64_t id, const std::string& data);
+    static std::string block(std::uint64_t id, const std::string& data,
+                             std::string_view event = "state");
 
 private:
     struct Change {

@@ -14,6 +14,7 @@
 
 #include "alert/alerts.h"
 #include "answer.h"
+#include "auth/access.h"
 #include "command_request.h"
 #include "event_hub.h"
 #include "history/queries.h"
@@ -25,7 +26,6 @@
 #include "projector_json.h"
 #include "projector_texts.h"
 #include "schedule/scheduler.h"
-#include "token.h"
 #include "web/web_assets.h"
 #include "zolvane_fleet/text.h"
 #include "zolvane_fleet/watched.h"
@@ -43,16 +43,13 @@ std::string who(const Request& request) {
     return request.remote_addr + ":" + std::to_string(request.remote_port);
 }
 
-// Who a write call is from, as the audit trail and an acknowledgement name them.
-std::string requester(const Request& request) { return request.remote_addr; }
-
 // What each status means when nothing more precise was said.
 std::string statusReason(int status) {
     switch (status) {
         case 400:
             return "the request cannot be read";
         case 401:
-            return "this call needs the service's bearer token";
+            return "this call needs a token";
         case 404:
             return "no such path";
         case 405:
@@ -82,12 +79,21 @@ std::string describeCommand(const fleet::Command& command) {
 }
 
 // The request a worker answers now: its socket, and its target as sent, which the server has
-// already decoded whole (an encoded slash then splits the path where the client meant none).
+// already decoded whole (an encoded slash then splits the path where the client meant none);
+// the tokens it is answered with, and the one it carried.
 struct Current {
     int socket = -1;
     const std::string* target = nullptr;
+    std::shared_ptr<const auth::Access> access;
+    const auth::Token* token = nullptr;  // in *access; null: none that matched
 };
 thread_local Current current;
+
+// Who a write call is from, as the audit trail and an acknowledgement name them: the token's
+// name, else the peer's address.
+std::string requester(const Request& request) {
+    return current.token ? current.token->name : request.remote_addr;
+}
 
 // The server's own reading and answering of one request, on bytes that came through the gate.
 class ExchangeServer final : public httplib::Server {
@@ -264,6 +270,9 @@ public:
           hub_(options_.maxStreams),
           texts_(fleet),
           waits_(options_.projectorWaits, options_.waitsPerProjector),
+          live_(std::make_shared<const Live>(
+              Live{options_.access ? options_.access : std::make_shared<const auth::Access>(),
+                   options_.lampWarningHours, options_.zone, jsonText(groupsJson())})),
           gate_(gateOptions(options_),
                 [this](const http::Exchange& exchange) { return answer(exchange); }) {
         buildRoutes();
@@ -315,6 +324,19 @@ public:
 
     void serve() { gate_.run(); }
     void setTls(std::shared_ptr<const http::TlsServer> tls) { gate_.setTls(std::move(tls)); }
+
+    void reload(const ApiReload& reload) {
+        texts_.forget(reload.changes);
+        {
+            std::lock_guard lock(liveMutex_);
+            live_ = std::make_shared<const Live>(Live{reload.access ? reload.access : live_->access,
+                                                      reload.lampWarningHours, reload.zone,
+                                                      jsonText(groupsJson())});
+        }
+        for (const std::string& name : reload.changes.removed) {
+            hub_.publish(jsonText(json{{"name", name}}), "removed");
+        }
+    }
     bool alive() const { return gate_.alive(); }
 
     void stop() {
@@ -330,9 +352,21 @@ private:
     struct Route {
         std::string method;
         std::vector<std::string> pattern;  // "{name}": a projector's or group's; "{any}": any
-        bool write;                        // needs the token
+        std::optional<auth::Role> least;   // the role a token needs; none: open to all
         Handler handler;
     };
+
+    // What a reload replaces, taken whole by each request.
+    struct Live {
+        std::shared_ptr<const auth::Access> access;
+        unsigned lampWarningHours;
+        const date::time_zone* zone;
+        std::string groupsText;
+    };
+    std::shared_ptr<const Live> live() const {
+        std::lock_guard lock(liveMutex_);
+        return live_;
+    }
 
     static http::GateOptions gateOptions(const ApiOptions& options) {
         http::GateOptions gate;
@@ -349,7 +383,7 @@ private:
 
     bool answer(const http::Exchange& exchange) {
         http::ExchangeStream stream(exchange, options_.ioTimeout);
-        current = {exchange.socket, &exchange.target};
+        current = {exchange.socket, &exchange.target, nullptr, nullptr};
         bool closed = false;
         const bool written = server_.answer(stream, exchange.close || stopping_, closed);
         current = {};
@@ -362,39 +396,44 @@ private:
                 (this->*member)(q, r, p);
             };
         };
+        using auth::Role;
+        constexpr auto read = Role::Read;  // open unless [service] read_requires_token
+        constexpr auto operate = Role::Operate;
+        constexpr auto admin = Role::Admin;
         routes_ = {
-            {"GET", {"api", "projectors"}, false, bound(&Impl::listProjectors)},
-            {"GET", {"api", "projectors", "{name}"}, false, bound(&Impl::oneProjector)},
-            {"GET", {"api", "groups"}, false, bound(&Impl::listGroups)},
-            {"GET", {"api", "catalogue"}, false, bound(&Impl::catalogue)},
-            {"GET", {"api", "projectors", "{name}", "settings"}, false, bound(&Impl::readSettings)},
+            {"GET", {"api", "session"}, {}, bound(&Impl::session)},
+            {"GET", {"api", "projectors"}, read, bound(&Impl::listProjectors)},
+            {"GET", {"api", "projectors", "{name}"}, read, bound(&Impl::oneProjector)},
+            {"GET", {"api", "groups"}, read, bound(&Impl::listGroups)},
+            {"GET", {"api", "catalogue"}, read, bound(&Impl::catalogue)},
+            {"GET", {"api", "projectors", "{name}", "settings"}, read, bound(&Impl::readSettings)},
             {"GET",
              {"api", "projectors", "{name}", "settings", "{any}"},
-             false,
+             read,
              bound(&Impl::readSetting)},
             {"PUT",
              {"api", "projectors", "{name}", "settings", "{any}"},
-             true,
+             operate,
              bound(&Impl::writeSetting)},
             {"POST",
              {"api", "projectors", "{name}", "commands"},
-             true,
+             operate,
              bound(&Impl::projectorCommand)},
-            {"POST", {"api", "groups", "{name}", "commands"}, true, bound(&Impl::groupCommand)},
-            {"GET", {"api", "events"}, false, bound(&Impl::events)},
-            {"GET", {"metrics"}, false, bound(&Impl::metrics)},
+            {"POST", {"api", "groups", "{name}", "commands"}, operate, bound(&Impl::groupCommand)},
+            {"GET", {"api", "events"}, read, bound(&Impl::events)},
+            {"GET", {"metrics"}, read, bound(&Impl::metrics)},
             {"GET",
              {"api", "projectors", "{name}", "history"},
-             false,
+             read,
              bound(&Impl::projectorHistory)},
-            {"GET", {"api", "log"}, false, bound(&Impl::auditLog)},
-            {"GET", {"api", "reports", "usage"}, false, bound(&Impl::usageReport)},
-            {"GET", {"api", "schedules"}, false, bound(&Impl::listSchedules)},
-            {"PUT", {"api", "schedules", "{name}"}, true, bound(&Impl::changeSchedule)},
-            {"POST", {"api", "schedules", "{name}", "run"}, true, bound(&Impl::runSchedule)},
-            {"GET", {"api", "alerts"}, false, bound(&Impl::listAlerts)},
-            {"POST", {"api", "alerts", "{any}", "ack"}, true, bound(&Impl::acknowledgeAlert)},
-            {"GET", {"api", "notifiers"}, false, bound(&Impl::listNotifiers)},
+            {"GET", {"api", "log"}, read, bound(&Impl::auditLog)},
+            {"GET", {"api", "reports", "usage"}, read, bound(&Impl::usageReport)},
+            {"GET", {"api", "schedules"}, read, bound(&Impl::listSchedules)},
+            {"PUT", {"api", "schedules", "{name}"}, admin, bound(&Impl::changeSchedule)},
+            {"POST", {"api", "schedules", "{name}", "run"}, admin, bound(&Impl::runSchedule)},
+            {"GET", {"api", "alerts"}, read, bound(&Impl::listAlerts)},
+            {"POST", {"api", "alerts", "{any}", "ack"}, operate, bound(&Impl::acknowledgeAlert)},
+            {"GET", {"api", "notifiers"}, read, bound(&Impl::listNotifiers)},
         };
     }
 
@@ -434,9 +473,7 @@ private:
                 allowed += (allowed.empty() ? "" : ", ") + route.method;
                 continue;
             }
-            if (route.write && !authorised(request)) {
-                return fail(request, response, 401, {});
-            }
+            if (!authorised(request, response, route.least)) return;
             return route.handler(request, response, values);
         }
         if (!allowed.empty()) {
@@ -459,9 +496,84 @@ private:
         fail(request, response, 404, {});
     }
 
-    bool authorised(const Request& request) const {
-        return !options_.token ||
-               bearerMatches(request.get_header_value("Authorization"), *options_.token);
+    // Who the request is from (current.token) and whether it may make a call that needs least;
+    // when not, the refusal is answered. A token is looked at whenever one is presented, so that
+    // every call counts towards a peer's failures and a known one is named in the audit trail.
+    bool authorised(const Request& request, Response& response, std::optional<auth::Role> least) {
+        current.access = live()->access;
+        current.token = nullptr;
+        const auth::Access& access = *current.access;
+        const bool presented = request.has_header("Authorization");
+        if (presented && access.anyToken()) {
+            const auto now = auth::Attempts::Clock::now();
+            if (const std::chrono::seconds wait = attempts_.waiting(request.remote_addr, now);
+                wait.count() > 0) {
+                ++refused429_;
+                response.set_header("Retry-After", std::to_string(wait.count()));
+                fail(request, response, 429,
+                     "too many unknown tokens from this address: try again in " +
+                         std::to_string(wait.count()) + " s");
+                return false;
+            }
+            current.token = access.match(request.get_header_value("Authorization"));
+            if (current.token) {
+                attempts_.succeeded(request.remote_addr);
+            } else {
+                ++authFailures_;
+                attempts_.failed(request.remote_addr, now);
+            }
+        }
+        if (access.open(least)) return true;
+        if (!current.token) {
+            ++refused401_;
+            response.set_header("WWW-Authenticate", "Bearer");
+            fail(request, response, 401, presented ? "the token is not known" : "");
+            return false;
+        }
+        if (!auth::allows(*current.token, *least)) {
+            ++refused403_;
+            fail(request, response, 403,
+                 "the token \"" + current.token->name + "\" has the role " +
+                     auth::roleWord(current.token->role) + "; this call needs " +
+                     auth::roleWord(*least));
+            return false;
+        }
+        return true;
+    }
+
+    // Whether the request's token may command every target; when not, the refusal is
+    // answered, naming the projectors outside its scope.
+    bool inScope(const Request& request, Response& response,
+                 const std::vector<fleet::QueueRef>& targets) {
+        if (!current.token) return true;
+        std::string outside;
+        for (const fleet::QueueRef& queue : targets) {
+            if (auth::inScope(*current.token, queue->entry())) continue;
+            outside += (outside.empty() ? "" : ", ") + queue->entry().name;
+        }
+        if (outside.empty()) return true;
+        ++refused403_;
+        fail(request, response, 403,
+             "the token \"" + current.token->name + "\" may not command " + outside);
+        return false;
+    }
+
+    void session(const Request&, Response& response, const Parts&) {
+        const auth::Token* token = current.token;
+        json projectors = nullptr;
+        if (token && !(token->projectors.empty() && token->groups.empty())) {
+            projectors = json::array();
+            for (const fleet::QueueRef& queue : fleet_.projectors()) {
+                if (auth::inScope(*token, queue->entry()))
+                    projectors.push_back(queue->entry().name);
+            }
+        }
+        answer(response, {{"token", token ? json(token->name) : json(nullptr)},
+                          {"role", token ? json(auth::roleWord(token->role)) : json(nullptr)},
+                          {"projectors", projectors},
+                          {"tokens_required",
+                           {{"read", current.access->readRequiresToken()},
+                            {"write", current.access->anyToken()}}}});
     }
 
     // Every error answer: {"error": reason} with its status, and a line in the log.
@@ -498,10 +610,11 @@ private:
     }
 
     void listProjectors(const Request&, Response& response, const Parts&) {
-        // Built as text: the projectors' texts are ready, the rest never changes.
+        // Built as text: the projectors' texts are ready, the rest changes only at a reload.
+        const std::shared_ptr<const Live> live = this->live();
         std::string body =
-            "{\"projectors\":" + texts_.list() + ",\"groups\":" + groupsText_ +
-            ",\"lamp_warning_hours\":" + std::to_string(options_.lampWarningHours) +
+            "{\"projectors\":" + texts_.list() + ",\"groups\":" + live->groupsText +
+            ",\"lamp_warning_hours\":" + std::to_string(live->lampWarningHours) +
             ",\"history_days\":" +
             std::to_string(options_.history ? options_.history->retentionDays() : 0) + "}";
         response.status = 200;
@@ -638,6 +751,7 @@ private:
     void run(const Request& request, Response& response,
              const std::vector<fleet::QueueRef>& targets, const CheckedCommand& checked,
              const std::string& group) {
+        if (!inScope(request, response, targets)) return;
         if (!checked.command) {
             return fail(request, response, checked.fault.status, checked.fault.reason);
         }
@@ -695,19 +809,19 @@ private:
         }
         send(request, response,
              history::projectorHistory(*options_.history, fleet_, parts[0], request.params,
-                                       options_.zone));
+                                       live()->zone));
     }
 
     void auditLog(const Request& request, Response& response, const Parts&) {
         if (refuseWithoutHistory(request, response)) return;
         send(request, response,
-             history::auditLog(*options_.history, fleet_, request.params, options_.zone));
+             history::auditLog(*options_.history, fleet_, request.params, live()->zone));
     }
 
     void usageReport(const Request& request, Response& response, const Parts&) {
         if (refuseWithoutHistory(request, response)) return;
         send(request, response,
-             history::usageReport(*options_.history, fleet_, request.params, options_.zone));
+             history::usageReport(*options_.history, fleet_, request.params, live()->zone));
     }
 
     void listSchedules(const Request& request, Response& response, const Parts&) {
@@ -744,8 +858,9 @@ private:
     }
 
     void metrics(const Request&, Response& response, const Parts&) {
+        const AuthCounters auth{authFailures_, refused401_, refused403_, refused429_};
         response.set_content(
-            metricsText(fleet_, options_.history, options_.schedules, options_.alerts),
+            metricsText(fleet_, options_.history, options_.schedules, options_.alerts, &auth),
             "text/plain; version=0.0.4; charset=utf-8");
     }
 
@@ -813,7 +928,13 @@ private:
     EventHub hub_;
     ProjectorTexts texts_;
     Waits waits_;
-    const std::string groupsText_ = jsonText(groupsJson());
+    mutable std::mutex liveMutex_;
+    std::shared_ptr<const Live> live_;
+    auth::Attempts attempts_;
+    std::atomic<std::uint64_t> authFailures_{0};
+    std::atomic<std::uint64_t> refused401_{0};
+    std::atomic<std::uint64_t> refused403_{0};
+    std::atomic<std::uint64_t> refused429_{0};
     const std::string catalogueText_ = jsonText(catalogueJson());
     ExchangeServer server_;
     std::vector<Route> routes_;
@@ -832,6 +953,7 @@ std::optional<std::uint16_t> HttpApi::bind(const std::string& host, std::uint16_
 }
 void HttpApi::serve() { impl_->serve(); }
 void HttpApi::stop() { impl_->stop(); }
+void HttpApi::reload(const ApiReload& reload) { impl_->reload(reload); }
 void HttpApi::setTls(std::shared_ptr<const http::TlsServer> tls) { impl_->setTls(std::move(tls)); }
 bool HttpApi::alive() const { return impl_->alive(); }
 

@@ -19,6 +19,9 @@ namespace zolvane::service {
 namespace http {
 class TlsServer;
 }
+namespace auth {
+class Access;
+}
 namespace history {
 class Store;
 }
@@ -30,7 +33,7 @@ class Alerts;
 }
 
 struct ApiOptions {
-    std::optional<std::string> token;  // write calls need it when set
+    std::shared_ptr<const auth::Access> access;  // the tokens; null: every call open
     std::size_t maxBodyBytes = 65536;
     unsigned lampWarningHours = 3000;
     std::size_t maxStreams = 32;           // open event streams; more are answered 503
@@ -48,6 +51,14 @@ struct ApiOptions {
     alert::Alerts* alerts = nullptr;             // null: no alerts
     const date::time_zone* zone = nullptr;       // of dates in queries; null: UTC
     std::shared_ptr<const http::TlsServer> tls;  // null: plain HTTP
+};
+
+// What a reload of the inventory changes in a running API.
+struct ApiReload {
+    std::shared_ptr<const auth::Access> access;  // null: as before
+    unsigned lampWarningHours = 3000;
+    const date::time_zone* zone = nullptr;
+    fleet::Changes changes;  // what the fleet's reconcile() did
 };
 
 class HttpApi {
@@ -68,6 +79,9 @@ public:
     // not being answered at once. serve() returns once the requests being answered are done.
     void stop();
 
+    // From any thread: requests from now on are answered with these tokens and settings; the
+    // event streams are told of the projectors removed.
+    void reload(const ApiReload& reload);
     // From any thread: connections from now on use this TLS set-up.
     void setTls(std::shared_ptr<const http::TlsServer> tls);
     // Whether the server's thread still turns.

@@ -109,6 +109,7 @@ struct Counted {
     history::Counters history;
     schedule::Scheduler::Counters schedules;
     alert::Engine::Counters alerts;
+    AuthCounters auth;
 };
 struct ServiceFamily {
     const char* name;
@@ -145,6 +146,34 @@ constexpr ServiceFamily kAlertFamilies[] = {
      [](const Counted& c) { return static_cast<double>(c.alerts.firingCritical); }},
     {"zolvaned_alerts_raised_total", "counter", "Alerts raised since the service started",
      [](const Counted& c) { return static_cast<double>(c.alerts.raised); }},
+};
+
+// Each has one sample per label; the labelled family's samples, one per status.
+struct LabelledSample {
+    const char* labels;
+    double (*value)(const Counted&);
+};
+struct LabelledFamily {
+    const char* name;
+    const char* type;
+    const char* help;
+    std::span<const LabelledSample> samples;
+};
+constexpr LabelledSample kRefusedSamples[] = {
+    {"status=\"401\"", [](const Counted& c) { return static_cast<double>(c.auth.refused401); }},
+    {"status=\"403\"", [](const Counted& c) { return static_cast<double>(c.auth.refused403); }},
+    {"status=\"429\"", [](const Counted& c) { return static_cast<double>(c.auth.refused429); }},
+};
+constexpr ServiceFamily kAuthFamilies[] = {
+    {"zolvaned_http_auth_failures_total", "counter",
+     "Tokens presented to the HTTP API that matched none",
+     [](const Counted& c) { return static_cast<double>(c.auth.failures); }},
+};
+constexpr LabelledFamily kAuthLabelledFamilies[] = {
+    {"zolvaned_http_auth_refused_total", "counter",
+     "Requests the HTTP API refused for their token: none or unknown, not allowed, too many "
+     "failures",
+     kRefusedSamples},
 };
 
 // Each notifier's families, one sample per notifier.
@@ -192,10 +221,24 @@ void addFamilies(std::span<const ServiceFamily> families, const Counted& counted
     }
 }
 
+void addLabelledFamilies(std::span<const LabelledFamily> families, const Counted& counted,
+                         std::string& text) {
+    char number[64];
+    for (const LabelledFamily& family : families) {
+        text += std::string("# HELP ") + family.name + ' ' + family.help + '\n' + "# TYPE " +
+                family.name + ' ' + family.type + '\n';
+        for (const LabelledSample& sample : family.samples) {
+            std::snprintf(number, sizeof number, "%.17g", sample.value(counted));
+            text += std::string(family.name) + '{' + sample.labels + "} " + number + '\n';
+        }
+    }
+}
+
 }  // namespace
 
 std::string metricsText(const fleet::Fleet& fleet, const history::Store* history,
-                        const schedule::Scheduler* schedules, const alert::Alerts* alerts) {
+                        const schedule::Scheduler* schedules, const alert::Alerts* alerts,
+                        const AuthCounters* auth) {
     std::vector<std::pair<std::string, ProjectorState>> states;
     for (const auto& queue : fleet.projectors()) {
         states.emplace_back(queue->entry().name, queue->state());
@@ -224,6 +267,11 @@ std::string metricsText(const fleet::Fleet& fleet, const history::Store* history
         counted.alerts = alerts->engineCounters();
         addFamilies(kAlertFamilies, counted, text);
         addNotifierFamilies(alerts->deliveryCounters(), text);
+    }
+    if (auth) {
+        counted.auth = *auth;
+        addFamilies(kAuthFamilies, counted, text);
+        addLabelledFamilies(kAuthLabelledFamilies, counted, text);
     }
     return text;
 }

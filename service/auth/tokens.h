@@ -12,7 +12,9 @@
 #include <array>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings.h"
@@ -23,11 +25,21 @@ class InventorySection;
 
 namespace zolvane::service::auth {
 
+// In the order of what each may do: every role may do what the ones before it may.
 enum class Role { Read, Operate, Admin };
+const char* roleWord(Role role);
+std::optional<Role> roleNamed(std::string_view word);
+
+using Digest = std::array<unsigned char, 32>;
+Digest sha256Of(std::string_view text);
+std::string hex(const Digest& digest);  // lower case
+
+// [service] token_file's token: role admin, every projector, as before tokens had names.
+inline constexpr const char* kServiceTokenName = "token";
 
 struct Token {
     std::string name;
-    std::array<unsigned char, 32> sha256{};
+    Digest sha256{};
     Role role = Role::Read;
     std::vector<std::string> projectors;  // the scope; both empty: every projector
     std::vector<std::string> groups;

@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "alert/alerts.h"
+#include "auth/access.h"
 #include "http/tls.h"
 #include "http_api.h"
 #include "log.h"
-#include "token.h"
 
 namespace zolvane::service::http {
 namespace {
@@ -18,10 +18,31 @@ bool isLoopback(const std::string& host) {
     return host.starts_with("127.") || host == "::1" || host == "localhost";
 }
 
+// The tokens of a reading: its [[token]] tables, and [service] token_file's as the admin's.
+// Null with the reason when the token file cannot be read.
+std::shared_ptr<const auth::Access> accessOf(const FrontEndContext& context, std::string* why) {
+    std::vector<auth::Token> tokens = context.tokens.tokens;
+    if (!context.settings.tokenFile.empty()) {
+        const std::optional<std::string> token = auth::readToken(context.settings.tokenFile, why);
+        if (!token) {
+            *why = "the token file " + *why;
+            return nullptr;
+        }
+        auth::Token admin;
+        admin.name = auth::kServiceTokenName;
+        admin.sha256 = auth::sha256Of(*token);
+        admin.role = auth::Role::Admin;
+        tokens.push_back(std::move(admin));
+    }
+    return std::make_shared<const auth::Access>(std::move(tokens),
+                                                context.settings.readRequiresToken);
+}
+
 class Api final : public FrontEnd {
 public:
     explicit Api(const FrontEndContext& context)
-        : fleet_(context.fleet),
+        : access_(accessOf(context, &accessFault_)),
+          fleet_(context.fleet),
           settings_(context.settings),
           listen_(context.listen),
           history_(context.history),
@@ -39,14 +60,12 @@ public:
         api.schedules = &schedules_;
         api.alerts = &alerts_;
         api.zone = zone_;
-        if (!settings_.tokenFile.empty()) {
-            api.token = readToken(settings_.tokenFile, why);
-            if (!api.token) {
-                *why = "the token file " + *why;
-                return false;
-            }
+        if (!access_) {
+            *why = accessFault_;
+            return false;
         }
-        tokenNeeded_ = api.token.has_value();
+        api.access = access_;
+        tokenNeeded_ = access_->anyToken();
         if (!settings_.tlsCertificate.empty()) {
             api.tls = loadTls(settings_.tlsCertificate, settings_.tlsKey, why);
             if (!api.tls) return false;
@@ -97,9 +116,36 @@ public:
 
     bool alive() const override { return !http_ || http_->alive(); }
 
+    // What a reload changes: the tokens, the TLS set-up, the lamp warning and the time zone.
+    // What cannot be taken (a token file gone) is logged and the running one kept.
+    void reload(const FrontEndContext& next, const fleet::Changes& changes) {
+        if (!http_) return;
+        ApiReload reload;
+        std::string why;
+        reload.access = accessOf(next, &why);
+        if (!reload.access) log(Level::Error, "reload: " + why + "; the tokens stay as they were");
+        reload.lampWarningHours = next.settings.lampWarningHours;
+        reload.zone = next.zone;
+        reload.changes = changes;
+        if (!next.settings.tlsCertificate.empty()) {
+            if (auto tls = loadTls(next.settings.tlsCertificate, next.settings.tlsKey, &why)) {
+                http_->setTls(std::move(tls));
+                tls_ = true;
+            } else {
+                log(Level::Error, "reload: " + why + "; the TLS set-up stays as it was");
+            }
+        } else if (tls_) {
+            log(Level::Warning, "reload: HTTPS goes on until a restart turns it off");
+        }
+        http_->reload(reload);
+        settings_ = next.settings;
+    }
+
 private:
+    std::shared_ptr<const auth::Access> access_;  // the tokens it starts with
+    std::string accessFault_;
     fleet::Fleet& fleet_;
-    const Settings& settings_;
+    Settings settings_;
     const ListenAddress listen_;
     history::Store& history_;
     schedule::Scheduler& schedules_;
@@ -119,7 +165,10 @@ public:
         return std::make_unique<Api>(context);
     }
 
-    void reload(FrontEnd&, const FrontEndContext&, const fleet::Changes&) const override {}
+    void reload(FrontEnd& running, const FrontEndContext& next,
+                const fleet::Changes& changes) const override {
+        static_cast<Api&>(running).reload(next, changes);
+    }
 };
 
 }  // namespace
