@@ -1,5 +1,5 @@
 // One exchange's bytes for the HTTP server: the request as the gate read it, the answer
-// straight to the client's socket.
+// straight to the client's socket, or through its TLS session.
 #pragma once
 
 #include <httplib.h>
@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "http/gate.h"
+#include "http/tls.h"
 
 namespace zolvane::service::http {
 
@@ -24,28 +25,44 @@ public:
         : exchange_(exchange), writeTime_(writeTime) {}
 
     bool is_readable() const override { return at_ < exchange_.request.size(); }
-    bool is_writable() const override { return waitWritable(writeTime_); }
+    bool is_writable() const override { return waitFor(POLLOUT, writeTime_); }
     ssize_t read(char* into, std::size_t size) override {
         const std::size_t n = std::min(size, exchange_.request.size() - at_);
         std::memcpy(into, exchange_.request.data() + at_, n);
         at_ += n;
         return static_cast<ssize_t>(n);
     }
+    // Through the connection's TLS session when it has one; its write that waits for the socket
+    // is offered the same bytes again once the socket is ready.
     ssize_t write(const char* from, std::size_t size) override {
         const auto deadline = std::chrono::steady_clock::now() + writeTime_;
         std::size_t done = 0;
         while (done < size) {
-            const ssize_t n =
-                ::send(exchange_.socket, from + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                continue;
+            short ready = POLLOUT;
+            if (exchange_.tls) {
+                const TlsStep step = tlsWrite(exchange_.tls, from + done, size - done);
+                if (step.outcome == TlsStep::Outcome::Done) {
+                    done += step.bytes;
+                    continue;
+                }
+                if (step.outcome == TlsStep::Outcome::WantRead) {
+                    ready = POLLIN;
+                } else if (step.outcome != TlsStep::Outcome::WantWrite) {
+                    return -1;
+                }
+            } else {
+                const ssize_t n =
+                    ::send(exchange_.socket, from + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n > 0) {
+                    done += static_cast<std::size_t>(n);
+                    continue;
+                }
+                if (n < 0 && errno == EINTR) continue;
+                if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return -1;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return -1;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !waitWritable(left)) return -1;
+            if (left.count() <= 0 || !waitFor(ready, left)) return -1;
         }
         return static_cast<ssize_t>(size);
     }
@@ -64,12 +81,12 @@ public:
     }
 
 private:
-    bool waitWritable(std::chrono::milliseconds wait) const {
-        pollfd ready{exchange_.socket, POLLOUT, 0};
+    bool waitFor(short events, std::chrono::milliseconds wait) const {
+        pollfd ready{exchange_.socket, events, 0};
         int n = 0;
         while ((n = ::poll(&ready, 1, static_cast<int>(wait.count()))) < 0 && errno == EINTR) {
         }
-        return n > 0 && (ready.revents & POLLOUT) && !(ready.revents & (POLLERR | POLLHUP));
+        return n > 0 && (ready.revents & events) && !(ready.revents & (POLLERR | POLLHUP));
     }
 
     const Exchange& exchange_;

@@ -66,23 +66,17 @@ std::string addressText(const sockaddr_storage& address, int* port) {
     return text;
 }
 
-// Writes what the socket takes at once: the answers written here are small, and a peer that
-// does not read them is not waited for.
-void writeNow(int socket, const std::string& text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const ssize_t n =
-            ::send(socket, text.data() + at, text.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n <= 0) return;
-        at += static_cast<std::size_t>(n);
-    }
-}
+struct SessionCloser {
+    void operator()(ssl_st* session) const { closeSession(session); }
+};
 
 }  // namespace
 
 struct Gate::Connection {
     enum class State { Reading, Working, Draining };
     int socket = -1;
+    std::unique_ptr<ssl_st, SessionCloser> tls;  // null: plain HTTP
+    bool writeInterest = false;                  // the session waits for the socket to take bytes
     std::string peer;
     int peerPort = 0;
     std::string local;
@@ -105,7 +99,7 @@ std::string Gate::errorAnswer(int status, const std::string& reason) {
 }
 
 Gate::Gate(GateOptions options, Answer answer)
-    : options_(options), answer_(std::move(answer)), tls_(options_.tls) {
+    : options_(std::move(options)), answer_(std::move(answer)), tls_(options_.tls) {
     maxConnections_ = options_.maxConnections;
     if (maxConnections_ == 0) {
         rlimit limit{};
@@ -130,7 +124,12 @@ Gate::~Gate() {
     for (std::thread& worker : workers_) {
         if (worker.joinable()) worker.join();
     }
-    for (const auto& [socket, connection] : connections_) ::close(socket);
+    // Each session's closing alert goes out before its socket closes, not to a number reused.
+    for (auto& [socket, connection] : connections_) {
+        connection->tls.reset();
+        ::close(socket);
+    }
+    connections_.clear();
     if (listening_ >= 0) ::close(listening_);
     ::close(epoll_);
     ::close(wake_);
@@ -269,9 +268,23 @@ void Gate::admit(int socket) {
     // delayed acknowledgement of the headers, 40 ms on Linux, on every answer.
     const int yes = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    std::shared_ptr<const TlsServer> tls;
+    {
+        std::lock_guard lock(tlsMutex_);
+        tls = tls_;
+    }
+    if (tls) {
+        connection->tls.reset(openSession(*tls, socket));
+        if (!connection->tls) {
+            log(Level::Warning, "could not begin a TLS session with " + connection->peer);
+            ::close(socket);
+            return;
+        }
+    }
     connection->reader = RequestReader(options_.limits);
     connection->order = ++accepted_;
-    connection->deadline = Clock::now() + options_.idleTime;
+    // A handshake is given the time of a request; the idle time starts after it.
+    connection->deadline = Clock::now() + (tls ? options_.requestTime : options_.idleTime);
     epoll_event event{};
     event.events = EPOLLIN | EPOLLRDHUP;
     event.data.fd = socket;
@@ -317,21 +330,115 @@ void Gate::leavePeer(const std::string& peer) {
     }
 }
 
+// Writes what the socket takes at once: the answers written here are small, and a peer that
+// does not read them is not waited for. False when not all of it went.
+bool Gate::writeNow(Connection& connection, const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (connection.tls) {
+            if (!tlsHandshaken(connection.tls.get())) return false;
+            const TlsStep step = tlsWrite(connection.tls.get(), text.data() + at, text.size() - at);
+            if (step.outcome != TlsStep::Outcome::Done) return false;
+            at += step.bytes;
+            continue;
+        }
+        const ssize_t n = ::send(connection.socket, text.data() + at, text.size() - at,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n <= 0) return false;
+        at += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Which way the connection's session waits: for bytes to read, or for room to write them.
+void Gate::watch(Connection& connection, bool write) {
+    if (connection.writeInterest == write) return;
+    connection.writeInterest = write;
+    epoll_event event{};
+    event.events = (write ? EPOLLOUT : EPOLLIN) | EPOLLRDHUP;
+    event.data.fd = connection.socket;
+    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.socket, &event);
+}
+
+// One more step of a TLS handshake; true once it is done. A peer that fails it (a plain HTTP
+// request, garbage, an old protocol) is closed without an answer: it would not read one.
+bool Gate::handshake(Connection& connection) {
+    const TlsStep step = tlsHandshake(connection.tls.get());
+    switch (step.outcome) {
+        case TlsStep::Outcome::Done:
+            watch(connection, false);
+            connection.deadline = Clock::now() + options_.idleTime;
+            return true;
+        case TlsStep::Outcome::WantRead:
+            watch(connection, false);
+            return false;
+        case TlsStep::Outcome::WantWrite:
+            watch(connection, true);
+            return false;
+        case TlsStep::Outcome::Ended:
+        case TlsStep::Outcome::Failed:
+            break;
+    }
+    if (logs(Level::Debug)) {
+        log(Level::Debug, "closed a connection of " + connection.peer + ":" +
+                              std::to_string(connection.peerPort) +
+                              " that failed the TLS handshake");
+    }
+    close(connection.socket);
+    return false;
+}
+
+// Bytes of the connection, decrypted when it is TLS: how many, 0 when none are there now, -1
+// when the connection ended or failed.
+std::ptrdiff_t Gate::receive(Connection& connection, char* into, std::size_t size) {
+    if (connection.tls) {
+        const TlsStep step = tlsRead(connection.tls.get(), into, size);
+        switch (step.outcome) {
+            case TlsStep::Outcome::Done:
+                watch(connection, false);
+                return static_cast<std::ptrdiff_t>(step.bytes);
+            case TlsStep::Outcome::WantRead:
+                watch(connection, false);
+                return 0;
+            case TlsStep::Outcome::WantWrite:
+                watch(connection, true);
+                return 0;
+            case TlsStep::Outcome::Ended:
+            case TlsStep::Outcome::Failed:
+                return -1;
+        }
+    }
+    while (true) {
+        const ssize_t n = ::recv(connection.socket, into, size, 0);
+        if (n > 0) return n;
+        if (n == 0) return -1;
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+}
+
 void Gate::readable(Connection& connection, bool hangUp) {
     const int socket = connection.socket;
+    if (connection.state == Connection::State::Working) return;
+    if (connection.tls && !tlsHandshaken(connection.tls.get())) {
+        // A peer that shut its side cannot finish the handshake: the rest of it is its to send.
+        if (hangUp) return close(socket);
+        if (!handshake(connection)) return;
+    }
     char buffer[kReadBytes];
     bool ended = false;
-    for (std::size_t turn = 0; turn < kReadsPerTurn; ++turn) {
-        const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
-        if (n == 0) {
+    // Bytes the session decrypted already are taken now: epoll would not tell of them again.
+    const auto buffered = [&connection] {
+        return connection.tls && connection.state == Connection::State::Reading &&
+               tlsPending(connection.tls.get());
+    };
+    for (std::size_t turn = 0; turn < kReadsPerTurn || buffered(); ++turn) {
+        const std::ptrdiff_t n = receive(connection, buffer, sizeof buffer);
+        if (n < 0) {
             ended = true;
             break;
         }
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) ended = true;
-            break;
-        }
+        if (n == 0) break;
         if (connection.state == Connection::State::Draining) {
             connection.drained += static_cast<std::size_t>(n);
             if (connection.drained > kDrainBytes) return close(socket);
@@ -367,7 +474,10 @@ void Gate::advance(Connection& connection, bool ended) {
         case RequestReader::Phase::Body:
             if (reader.wantsContinue() && !connection.continued) {
                 connection.continued = true;
-                writeNow(connection.socket, "HTTP/1.1 100 Continue\r\n\r\n");
+                if (!writeNow(connection, "HTTP/1.1 100 Continue\r\n\r\n") && connection.tls) {
+                    // A session's write that stopped part way cannot be followed by other bytes.
+                    close(connection.socket);
+                }
             }
             return;
         case RequestReader::Phase::Head:
@@ -381,7 +491,9 @@ void Gate::refuse(Connection& connection, int status, const std::string& reason)
     log(Level::Info, "refused a request from " + connection.peer + ":" +
                          std::to_string(connection.peerPort) + ": " + std::to_string(status) + " " +
                          reason);
-    writeNow(connection.socket, errorAnswer(status, reason));
+    writeNow(connection, errorAnswer(status, reason));
+    // The session ends with its closing alert here; what is drained after is dropped unread.
+    connection.tls.reset();
     ::shutdown(connection.socket, SHUT_WR);
     connection.state = Connection::State::Draining;
     connection.pending.clear();
@@ -403,6 +515,8 @@ void Gate::handOff(Connection& connection, bool close) {
     exchange.method = connection.reader.method();
     exchange.target = connection.reader.target();
     exchange.close = close || stopping_;
+    exchange.tls = connection.tls.get();
+    connection.writeInterest = false;
     {
         std::lock_guard lock(mutex_);
         jobs_.push_back(std::move(exchange));
@@ -460,6 +574,10 @@ void Gate::returned() {
         event.data.fd = socket;
         ::epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &event);
         if (!connection.pending.empty()) advance(connection, false);
+        if (connections_.contains(socket) && connection.state == Connection::State::Reading &&
+            connection.tls && tlsPending(connection.tls.get())) {
+            readable(connection, false);
+        }
     }
 }
 
@@ -486,7 +604,7 @@ void Gate::expire() {
                                       std::to_string(connection.peerPort) +
                                       " that did not come whole in time");
             }
-            writeNow(socket, errorAnswer(408, "the request did not come whole in time"));
+            writeNow(connection, errorAnswer(408, "the request did not come whole in time"));
         }
         close(socket);
     }

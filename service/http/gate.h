@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -45,6 +46,9 @@ struct Exchange {
     std::string method;
     std::string target;  // as sent, not decoded
     bool close = false;  // the connection ends after the answer
+    // The connection's TLS session (null: plain), the worker's alone until it gives the
+    // exchange back.
+    ssl_st* tls = nullptr;
 };
 
 class Gate {
@@ -82,8 +86,12 @@ private:
     void admit(int socket);
     bool evictOldest(const std::string* peer);
     void readable(Connection& connection, bool hangUp);
+    bool handshake(Connection& connection);
+    std::ptrdiff_t receive(Connection& connection, char* into, std::size_t size);
+    void watch(Connection& connection, bool write);
     void advance(Connection& connection, bool ended);
     void refuse(Connection& connection, int status, const std::string& reason);
+    static bool writeNow(Connection& connection, const std::string& text);
     void handOff(Connection& connection, bool close);
     void returned();
     void expire();
