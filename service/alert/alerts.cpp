@@ -7,7 +7,8 @@ namespace zolvane::service::alert {
 
 Alerts::Alerts(fleet::Fleet& fleet, const fleet::Inventory& inventory,
                const history::Store& history, schedule::Scheduler& scheduler, Alerting alerting)
-    : alerting_(std::move(alerting)),
+    : scheduler_(scheduler),
+      alerting_(std::move(alerting)),
       database_(history.available() ? history.file() : std::filesystem::path()),
       delivery_(database_, alerting_.notifiers),
       engine_(fleet, inventory, database_, alerting_, [this] { delivery_.wake(); }) {
@@ -17,6 +18,24 @@ Alerts::Alerts(fleet::Fleet& fleet, const fleet::Inventory& inventory,
 }
 
 Alerts::~Alerts() { stop(); }
+
+Alerting Alerts::alerting() const {
+    std::lock_guard lock(mutex_);
+    return alerting_;
+}
+
+void Alerts::reload(const fleet::Inventory& inventory, Alerting alerting) {
+    std::vector<std::string> schedules;
+    for (const schedule::Schedule& schedule : scheduler_.schedules()) {
+        schedules.push_back(schedule.name);
+    }
+    // The engine first: from then on it tells only the notifiers read anew, so that what waits
+    // for one removed can be dropped for good.
+    engine_.reload(inventory, alerting, schedules);
+    delivery_.reload(alerting.notifiers);
+    std::lock_guard lock(mutex_);
+    alerting_ = std::move(alerting);
+}
 
 void Alerts::attachMqtt(MqttPublisher publisher) { delivery_.attachMqtt(std::move(publisher)); }
 
@@ -30,8 +49,4 @@ void Alerts::stop() {
     delivery_.stop();
 }
 
-}  // namespace zolvane::service::alert
-
-namespace zolvane::service::alert {
-void Alerts::reload(const fleet::Inventory&, Alerting) {}
 }  // namespace zolvane::service::alert

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,7 +38,7 @@ public:
     // A reload, after the fleet's reconcile(): the rules, notifiers and projectors read anew.
     void reload(const fleet::Inventory& inventory, Alerting alerting);
 
-    const Alerting& alerting() const { return alerting_; }
+    Alerting alerting() const;  // a copy: a reload may replace it
     bool persistent() const { return database_.persistent(); }
     Engine::Counters engineCounters() const { return engine_.counters(); }
     std::vector<Delivery::Counters> deliveryCounters() const { return delivery_.counters(); }
@@ -49,7 +50,9 @@ public:
     Answer notifiers() const { return delivery_.list(); }
 
 private:
-    const Alerting alerting_;
+    schedule::Scheduler& scheduler_;
+    mutable std::mutex mutex_;  // alerting_
+    Alerting alerting_;
     Database database_;
     Delivery delivery_;
     Engine engine_;

@@ -45,10 +45,14 @@ public:
     // Every placeholder's name, in the order the README lists them.
     static const std::vector<std::string_view>& fields();
 
+    // The same pieces: a notifier read anew with it has not changed.
+    bool operator==(const BodyTemplate&) const = default;
+
 private:
     struct Piece {
         std::string text;   // taken as it is
         std::string field;  // or, when not empty, this field
+        bool operator==(const Piece&) const = default;
     };
     std::vector<Piece> pieces_;
 };

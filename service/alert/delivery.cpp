@@ -1,9 +1,11 @@
 #include "alert/delivery.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "alert/channels.h"
 #include "alert/notification.h"
@@ -42,14 +44,35 @@ std::chrono::milliseconds backoff(const Notifier& notifier, unsigned attempts) {
     return std::min(wait, notifier.retryMost);
 }
 
+// Whether a notifier read anew is the one running: then its thread and its outbox go on.
+bool sameSettings(const Notifier& before, const Notifier& now) {
+    const auto settings = [](const Notifier& n) {
+        return std::tie(n.name, n.kind, n.url, n.headers, n.body, n.tls, n.caFile, n.from, n.to,
+                        n.user, n.password, n.timeout, n.retryFirst, n.retryMost, n.attempts);
+    };
+    return settings(before) == settings(now);
+}
+
 }  // namespace
 
 class Delivery::Impl {
+    // A notifier and its thread; a reload that changes the notifier puts a new one in its place.
+    struct Worker {
+        explicit Worker(Notifier n) : notifier(std::move(n)) {}
+        const Notifier notifier;
+        std::thread thread;                // started, joined and ended by start, stop and reload
+        std::uint64_t woken = 0;           // under mutex_
+        std::atomic<bool> ending = false;  // a reload changed or removed the notifier
+        Shown shown;                       // under shownMutex_
+    };
+    using Workers = std::vector<std::shared_ptr<Worker>>;
+
 public:
-    Impl(Database& database, const std::vector<Notifier>& notifiers)
-        : outbox_(database), notifiers_(notifiers), shown_(notifiers.size()) {
+    Impl(Database& database, const std::vector<Notifier>& notifiers) : outbox_(database) {
         startCurl();
-        woken_.assign(notifiers_.size(), 0);
+        for (const Notifier& notifier : notifiers) {
+            workers_.push_back(std::make_shared<Worker>(notifier));
+        }
     }
 
     ~Impl() { stop(); }
@@ -60,36 +83,98 @@ public:
     }
 
     void start() {
-        if (!threads_.empty()) return;
-        for (std::size_t i = 0; i < notifiers_.size(); ++i) refresh(i);
-        stopping_ = false;
-        for (std::size_t i = 0; i < notifiers_.size(); ++i) {
-            threads_.emplace_back([this, i] { run(i); });
+        Workers workers;
+        {
+            std::lock_guard lock(mutex_);
+            if (started_) return;
+            started_ = true;
+            stopping_ = false;
+            workers = workers_;
         }
+        for (const auto& worker : workers) launch(worker);
     }
 
     void stop() {
+        Workers workers;
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
+            started_ = false;
+            workers = workers_;
         }
         changed_.notify_all();
-        for (std::thread& thread : threads_) thread.join();
-        threads_.clear();
+        for (const auto& worker : workers) {
+            if (worker->thread.joinable()) worker->thread.join();
+        }
+    }
+
+    // Each notifier of the same name and settings goes on; one changed is ended and started
+    // anew over what waits for it; one removed is ended and what waits for it dropped.
+    void reload(const std::vector<Notifier>& notifiers) {
+        Workers fresh;
+        Workers ending;
+        bool started = false;
+        {
+            std::lock_guard lock(mutex_);
+            started = started_;
+            Workers next;
+            for (const Notifier& notifier : notifiers) {
+                const auto old = std::find_if(workers_.begin(), workers_.end(), [&](const auto& w) {
+                    return w->notifier.name == notifier.name;
+                });
+                if (old != workers_.end() && sameSettings((*old)->notifier, notifier)) {
+                    next.push_back(*old);
+                    continue;
+                }
+                fresh.push_back(next.emplace_back(std::make_shared<Worker>(notifier)));
+            }
+            for (const auto& worker : workers_) {
+                if (std::find(next.begin(), next.end(), worker) != next.end()) continue;
+                worker->ending = true;
+                ending.push_back(worker);
+            }
+            workers_ = std::move(next);
+        }
+        changed_.notify_all();
+        for (const auto& worker : ending) {
+            if (worker->thread.joinable()) worker->thread.join();
+            const std::string& name = worker->notifier.name;
+            const bool kept = std::any_of(notifiers.begin(), notifiers.end(),
+                                          [&](const Notifier& n) { return n.name == name; });
+            if (kept) {
+                log(Level::Info, "notifier " + name + " changed: started anew");
+                continue;
+            }
+            try {
+                const std::size_t dropped = outbox_.drop(name);
+                log(dropped == 0 ? Level::Info : Level::Warning,
+                    "notifier " + name + " removed" +
+                        (dropped == 0
+                             ? std::string()
+                             : ", " + std::to_string(dropped) + " notifications to it dropped"));
+            } catch (const std::exception& error) {
+                log(Level::Error, "notifier " + name + ": " + error.what());
+            }
+        }
+        for (const auto& worker : fresh) {
+            if (started) launch(worker);
+        }
     }
 
     void wake() {
+        Workers workers;
         {
             std::lock_guard lock(mutex_);
-            for (std::uint64_t& count : woken_) ++count;
+            for (const auto& worker : workers_) ++worker->woken;
+            workers = workers_;
         }
         changed_.notify_all();
         // The counts of what waits, also for a notifier whose thread is in a try.
-        for (std::size_t i = 0; i < notifiers_.size(); ++i) {
+        for (const auto& worker : workers) {
             try {
-                const std::size_t pending = outbox_.pending(notifiers_[i].name);
+                const std::size_t pending = outbox_.pending(worker->notifier.name);
                 std::lock_guard lock(shownMutex_);
-                shown_[i].pending = pending;
+                worker->shown.pending = pending;
             } catch (const std::exception&) {
                 // The thread says it when it reads.
             }
@@ -98,10 +183,11 @@ public:
 
     Answer list() const {
         nlohmann::json notifiers = nlohmann::json::array();
+        const Workers workers = current();
         std::lock_guard lock(shownMutex_);
-        for (std::size_t i = 0; i < notifiers_.size(); ++i) {
-            const Notifier& notifier = notifiers_[i];
-            const NotifierRecord& record = shown_[i].record;
+        for (const auto& worker : workers) {
+            const Notifier& notifier = worker->notifier;
+            const NotifierRecord& record = worker->shown.record;
             std::string target;
             if (notifier.kind == NotifierKind::Webhook) target = shownUrl(notifier.url);
             if (notifier.kind == NotifierKind::Email) {
@@ -112,7 +198,7 @@ public:
             notifiers.push_back({{"name", notifier.name},
                                  {"kind", notifierKindWord(notifier.kind)},
                                  {"target", target},
-                                 {"pending", shown_[i].pending},
+                                 {"pending", worker->shown.pending},
                                  {"delivered", record.delivered},
                                  {"failed", record.failed},
                                  {"given_up", record.givenUp},
@@ -126,35 +212,50 @@ public:
 
     std::vector<Counters> counters() const {
         std::vector<Counters> counters;
+        const Workers workers = current();
         std::lock_guard lock(shownMutex_);
-        for (std::size_t i = 0; i < notifiers_.size(); ++i) {
-            const NotifierRecord& record = shown_[i].record;
-            counters.push_back({notifiers_[i].name,
-                                std::string(notifierKindWord(notifiers_[i].kind)), record.delivered,
-                                record.failed, record.givenUp, shown_[i].pending, upFrom(record)});
+        for (const auto& worker : workers) {
+            const Notifier& notifier = worker->notifier;
+            const NotifierRecord& record = worker->shown.record;
+            counters.push_back({notifier.name, std::string(notifierKindWord(notifier.kind)),
+                                record.delivered, record.failed, record.givenUp,
+                                worker->shown.pending, upFrom(record)});
         }
         return counters;
     }
 
 private:
+    Workers current() const {
+        std::lock_guard lock(mutex_);
+        return workers_;
+    }
+
+    void launch(const std::shared_ptr<Worker>& worker) {
+        refresh(*worker);
+        worker->thread = std::thread([this, worker = worker.get()] { run(*worker); });
+    }
+
     // The notifier's record and what waits for it, read again for list() and counters().
-    void refresh(std::size_t index) {
+    void refresh(Worker& worker) {
         try {
-            Shown read{outbox_.record(notifiers_[index].name),
-                       outbox_.pending(notifiers_[index].name)};
+            Shown read{outbox_.record(worker.notifier.name), outbox_.pending(worker.notifier.name)};
             std::lock_guard lock(shownMutex_);
-            shown_[index] = std::move(read);
+            worker.shown = std::move(read);
         } catch (const std::exception& error) {
-            log(Level::Error, "notifier " + notifiers_[index].name + ": " + error.what());
+            log(Level::Error, "notifier " + worker.notifier.name + ": " + error.what());
         }
     }
 
-    // The notifier's thread: its oldest notification, tried once due, until the service stops.
-    void run(std::size_t index) {
-        const Notifier& notifier = notifiers_[index];
+    bool over(const Worker& worker) const { return stopping_ || worker.ending; }
+
+    // The notifier's thread: its oldest notification, tried once due, until the service stops
+    // or a reload ends it.
+    void run(Worker& worker) {
+        const Notifier& notifier = worker.notifier;
+        const auto over = [&] { return this->over(worker); };
         std::unique_lock lock(mutex_);
-        while (!stopping_) {
-            const std::uint64_t seen = woken_[index];
+        while (!over()) {
+            const std::uint64_t seen = worker.woken;
             lock.unlock();
             std::optional<OutboxItem> item;
             bool readable = true;
@@ -165,36 +266,36 @@ private:
                 readable = false;
             }
             lock.lock();
-            if (stopping_) break;
+            if (over()) break;
             if (!readable) {
-                changed_.wait_for(lock, kDatabasePause, [this] { return stopping_.load(); });
+                changed_.wait_for(lock, kDatabasePause, over);
                 continue;
             }
             if (!item) {
-                changed_.wait(lock, [&] { return stopping_.load() || woken_[index] != seen; });
+                changed_.wait(lock, [&] { return over() || worker.woken != seen; });
                 continue;
             }
             const WallTime now = wallNow();
             if (item->nextTry > now) {
-                changed_.wait_until(lock, Steady::now() + (item->nextTry - now),
-                                    [this] { return stopping_.load(); });
+                changed_.wait_until(lock, Steady::now() + (item->nextTry - now), over);
                 continue;
             }
             lock.unlock();
-            attempt(notifier, *item);
-            refresh(index);
+            attempt(worker, *item);
+            refresh(worker);
             lock.lock();
         }
     }
 
-    // One try of the item, and what came of it in the outbox; nothing when the service stopped
-    // it, so that it is tried again after the next start.
-    void attempt(const Notifier& notifier, const OutboxItem& item) {
+    // One try of the item, and what came of it in the outbox; nothing when the service or a
+    // reload stopped it, so that it is tried again by the notifier's next thread.
+    void attempt(const Worker& worker, const OutboxItem& item) {
+        const Notifier& notifier = worker.notifier;
         std::optional<std::string> why;
         nlohmann::json notification;
         try {
             notification = nlohmann::json::parse(item.body);
-            why = deliver(notifier, notification, item);
+            why = deliver(worker, notification, item);
         } catch (const std::exception& error) {
             why = std::string("the notification could not be sent: ") + error.what();
         }
@@ -204,7 +305,7 @@ private:
                 outbox_.delivered(item, now);
                 return;
             }
-            if (stopping_) return;
+            if (over(worker)) return;
             if (item.attempts + 1 >= notifier.attempts) {
                 outbox_.givenUp(item, now, *why);
                 log(Level::Warning,
@@ -220,9 +321,10 @@ private:
         }
     }
 
-    std::optional<std::string> deliver(const Notifier& notifier, const nlohmann::json& notification,
+    std::optional<std::string> deliver(const Worker& worker, const nlohmann::json& notification,
                                        const OutboxItem& item) {
-        const Stopping stopping = [this] { return stopping_.load(); };
+        const Notifier& notifier = worker.notifier;
+        const Stopping stopping = [this, &worker] { return over(worker); };
         switch (notifier.kind) {
             case NotifierKind::Webhook:
                 return postWebhook(notifier, notification, item.body, stopping);
@@ -245,24 +347,23 @@ private:
         return "unknown notifier";
     }
 
-    Outbox outbox_;
-    const std::vector<Notifier> notifiers_;
     MqttPublisher mqttPublisher() {
         std::lock_guard lock(mqttMutex_);
         return mqtt_;
     }
 
+    Outbox outbox_;
+
     std::mutex mqttMutex_;  // a broker may come and go with a reload
     MqttPublisher mqtt_;
 
-    std::mutex mutex_;  // stopping_ as the threads wait on it, and each one's wakes
+    mutable std::mutex mutex_;  // the workers, stopping_ as the threads wait on it, their wakes
     std::condition_variable changed_;
     std::atomic<bool> stopping_ = false;
-    std::vector<std::uint64_t> woken_;
-    std::vector<std::thread> threads_;
+    bool started_ = false;
+    Workers workers_;
 
-    mutable std::mutex shownMutex_;
-    std::vector<Shown> shown_;
+    mutable std::mutex shownMutex_;  // each worker's shown
 };
 
 Delivery::Delivery(Database& database, const std::vector<Notifier>& notifiers)
@@ -272,6 +373,7 @@ void Delivery::attachMqtt(MqttPublisher publisher) { impl_->attachMqtt(std::move
 void Delivery::start() { impl_->start(); }
 void Delivery::stop() { impl_->stop(); }
 void Delivery::wake() { impl_->wake(); }
+void Delivery::reload(const std::vector<Notifier>& notifiers) { impl_->reload(notifiers); }
 Answer Delivery::list() const { return impl_->list(); }
 std::vector<Delivery::Counters> Delivery::counters() const { return impl_->counters(); }
 

@@ -38,13 +38,15 @@ public:
     Delivery(const Delivery&) = delete;
     Delivery& operator=(const Delivery&) = delete;
 
-    // Before start(); the broker's front end gives it.
+    // At any time; the broker's front end gives it.
     void attachMqtt(MqttPublisher publisher);
     void start();
     // A try under way is cut short at once; what it was delivering stays in the outbox.
     void stop();
     // Something was put in the outbox.
     void wake();
+    // The notifiers read anew, from the thread that starts and stops it.
+    void reload(const std::vector<Notifier>& notifiers);
 
     Answer list() const;  // GET /api/notifiers
     std::vector<Counters> counters() const;

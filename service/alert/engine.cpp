@@ -196,14 +196,14 @@ bool contains(const std::vector<std::string>& names, const std::string& name) {
 
 class Engine::Impl {
 public:
-    Impl(fleet::Fleet& fleet, const fleet::Inventory& inventory, Database& database,
-         const Alerting& alerting, std::function<void()> told)
+    Impl(fleet::Fleet& fleet, fleet::Inventory inventory, Database& database, Alerting alerting,
+         std::function<void()> told)
         : fleet_(fleet),
-          inventory_(inventory),
           database_(database),
-          alerting_(alerting),
           told_(std::move(told)),
-          outbox_(database) {}
+          outbox_(database),
+          inventory_(std::move(inventory)),
+          alerting_(std::move(alerting)) {}
 
     ~Impl() { stop(); }
 
@@ -244,6 +244,31 @@ public:
         std::lock_guard lock(queueMutex_);
         runs_.emplace_back(schedule, run);
         wake_.notify_one();
+    }
+
+    // What the reload no longer watches is resolved and told now; the rest keeps its state and
+    // is judged by its rule as read anew from here on.
+    void reload(fleet::Inventory inventory, Alerting alerting,
+                const std::vector<std::string>& schedules) {
+        std::lock_guard lock(mutex_);
+        const WallTime now = wallNow();
+        for (auto it = tracks_.begin(); it != tracks_.end();) {
+            const auto& [subject, track] = *it;
+            const std::string why = unwatched(subject, track, inventory, alerting, schedules);
+            if (why.empty()) {
+                ++it;
+                continue;
+            }
+            if (track.alert && track.rule != nullptr) {
+                endUnwatched(subject, track, why, alerting.notifiers, now);
+            }
+            it = tracks_.erase(it);
+        }
+        inventory_ = std::move(inventory);
+        alerting_ = std::move(alerting);
+        for (auto& [subject, track] : tracks_) track.rule = ruleNamed(subject.first);
+        std::erase_if(
+            states_, [this](const auto& state) { return inventory_.find(state.first) == nullptr; });
     }
 
     Answer list() const {
@@ -364,6 +389,49 @@ private:
         }
         return inventory_.find(alert.projector) != nullptr &&
                contains(rule->projectors, alert.projector);
+    }
+
+    // Why a reading (its projectors, rules and schedules) no longer watches the track's subject;
+    // empty when it still does.
+    static std::string unwatched(const Subject& subject, const Track& track,
+                                 const fleet::Inventory& inventory, const Alerting& alerting,
+                                 const std::vector<std::string>& schedules) {
+        const auto rule = std::find_if(alerting.rules.begin(), alerting.rules.end(),
+                                       [&](const Rule& r) { return r.name == subject.first; });
+        if (rule == alerting.rules.end()) return "its rule was removed";
+        const std::string& name = subject.second;
+        if (track.rule != nullptr && track.rule->kind == Kind::ScheduleFailed) {
+            if (rule->kind != Kind::ScheduleFailed) return "its rule no longer watches schedules";
+            if (!contains(schedules, name)) return "the schedule was removed";
+            if (!rule->schedules.empty() && !contains(rule->schedules, name)) {
+                return "no longer among its rule's schedules";
+            }
+            return {};
+        }
+        if (inventory.find(name) == nullptr) return "removed from the inventory";
+        if (rule->kind == Kind::ScheduleFailed || !contains(rule->projectors, name)) {
+            return "no longer a target of its rule";
+        }
+        return {};
+    }
+
+    // Resolves the track's open alert for the reason, told as any resolution to those of its
+    // rule's notifiers that are still there. With the reading it was raised under in place.
+    void endUnwatched(const Subject& subject, const Track& track, const std::string& why,
+                      const std::vector<Notifier>& notifiers, WallTime now) {
+        Rule told = *track.rule;
+        std::erase_if(told.notifiers, [&](const std::string& name) {
+            return std::none_of(notifiers.begin(), notifiers.end(),
+                                [&](const Notifier& n) { return n.name == name; });
+        });
+        Alert next = *track.alert;
+        next.state = std::string(kStateResolved);
+        next.sentence = subject.second + " is no longer watched: " + why;
+        next.changed = now;
+        next.resolved = now;
+        if (!write(told, next, now, kResolved, now)) return;
+        log(Level::Info,
+            "alert " + std::to_string(next.id) + " (" + told.name + ") resolved: " + next.sentence);
     }
 
     // The alerts the last run left open, kept without telling anyone again; those whose rule or
@@ -619,13 +687,15 @@ private:
     }
 
     fleet::Fleet& fleet_;
-    const fleet::Inventory& inventory_;
     Database& database_;
-    const Alerting& alerting_;
     const std::function<void()> told_;
     Outbox outbox_;
 
-    mutable std::mutex mutex_;  // the tracks, the states and the counters
+    // The reading, the tracks, the states and the counters; a track's rule is one of
+    // alerting_'s, pointed anew when a reload replaces them.
+    mutable std::mutex mutex_;
+    fleet::Inventory inventory_;
+    Alerting alerting_;
     std::map<Subject, Track> tracks_;
     std::map<std::string, fleet::ProjectorState> states_;
     Counters counters_;
@@ -642,12 +712,17 @@ private:
     std::thread thread_;
 };
 
-Engine::Engine(fleet::Fleet& fleet, const fleet::Inventory& inventory, Database& database,
-               const Alerting& alerting, std::function<void()> told)
-    : impl_(std::make_unique<Impl>(fleet, inventory, database, alerting, std::move(told))) {}
+Engine::Engine(fleet::Fleet& fleet, fleet::Inventory inventory, Database& database,
+               Alerting alerting, std::function<void()> told)
+    : impl_(std::make_unique<Impl>(fleet, std::move(inventory), database, std::move(alerting),
+                                   std::move(told))) {}
 Engine::~Engine() { stop(); }
 void Engine::start() { impl_->start(); }
 void Engine::stop() { impl_->stop(); }
+void Engine::reload(fleet::Inventory inventory, Alerting alerting,
+                    const std::vector<std::string>& schedules) {
+    impl_->reload(std::move(inventory), std::move(alerting), schedules);
+}
 void Engine::scheduleRan(const std::string& schedule, const nlohmann::json& run) {
     impl_->scheduleRan(schedule, run);
 }

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "alert/database.h"
 #include "alert/rules.h"
@@ -28,9 +29,10 @@ public:
         std::uint64_t evaluations = 0;     // states and ticks judged since start
     };
 
-    // told(): a notification was put in the outbox (the delivery wakes).
-    Engine(fleet::Fleet& fleet, const fleet::Inventory& inventory, Database& database,
-           const Alerting& alerting, std::function<void()> told);
+    // told(): a notification was put in the outbox (the delivery wakes). It keeps copies of the
+    // inventory and the rules.
+    Engine(fleet::Fleet& fleet, fleet::Inventory inventory, Database& database, Alerting alerting,
+           std::function<void()> told);
     ~Engine();  // stop()
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -39,6 +41,11 @@ public:
     // starts judging; before the fleet starts, so that the first poll is seen.
     void start();
     void stop();
+    // A reload, after the fleet's reconcile(): the projectors, the rules and the names of the
+    // schedules read anew. An alert its rule still watches goes on as it was; any other is
+    // resolved, "no longer watched", and told.
+    void reload(fleet::Inventory inventory, Alerting alerting,
+                const std::vector<std::string>& schedules);
 
     // A schedule's run as Scheduler::Listener gives it.
     void scheduleRan(const std::string& schedule, const nlohmann::json& run);

@@ -99,6 +99,13 @@ std::size_t Outbox::pending(std::string_view notifier) {
     return query.step() ? static_cast<std::size_t>(query.integer(0)) : 0;
 }
 
+std::size_t Outbox::drop(std::string_view notifier) {
+    Database::Lock lock(database_);
+    Query(database_, "DELETE FROM outbox WHERE notifier = ?").bind(1, notifier).run();
+    Query changes(database_, "SELECT changes()");
+    return changes.step() ? static_cast<std::size_t>(changes.integer(0)) : 0;
+}
+
 NotifierRecord Outbox::record(std::string_view notifier) {
     Database::Lock lock(database_);
     Query query(database_,

@@ -50,6 +50,8 @@ public:
     void givenUp(const OutboxItem& item, WallTime now, std::string_view why);
 
     std::size_t pending(std::string_view notifier);
+    // Every notification still to go to a notifier that is no longer in the inventory; how many.
+    std::size_t drop(std::string_view notifier);
     NotifierRecord record(std::string_view notifier);
 
 private:

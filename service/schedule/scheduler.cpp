@@ -68,24 +68,52 @@ std::vector<WallTime> plannedBetween(const Schedule& schedule, WallTime after, W
     return planned;
 }
 
+// Whether a schedule read anew runs when it did: then its planned next run stands.
+bool samePlan(const Schedule& before, const Schedule& now) {
+    return before.projectors == now.projectors && before.days == now.days && before.at == now.at &&
+           before.commandBody == now.commandBody && before.skipDates == now.skipDates &&
+           before.zone == now.zone;
+}
+
 }  // namespace
 
 class Scheduler::Impl {
+    struct Slot {
+        bool enabled = true;
+        std::optional<WallTime> next;  // while enabled
+        std::optional<ScheduleRun> last;
+    };
+
+    // A schedule and where it stands. The schedule is shared with the runs under way, so that a
+    // reload may replace or drop it while they go on.
+    struct Entry {
+        std::shared_ptr<const Schedule> schedule;
+        Slot slot;
+    };
+
+    // One run on its way: the results come in on each target's queue thread.
+    struct Run {
+        ScheduleRun record;
+        std::atomic<std::size_t> remaining{0};
+        std::function<void(const ScheduleRun&)> done;
+    };
+
 public:
     Impl(fleet::Fleet& fleet, history::Store& history, std::vector<Schedule> schedules)
-        : fleet_(fleet), history_(history), schedules_(std::move(schedules)) {
+        : fleet_(fleet), history_(history) {
         // Read before this run of the service writes its own: where it was last alive.
         lastAlive_ = history_.lastAlive();
         const WallTime now = wallNow();
-        for (const Schedule& schedule : schedules_) {
-            Slot& slot = slots_.emplace_back();
-            slot.enabled = history_.scheduleEnabled(schedule.name).value_or(true);
-            slot.last = history_.lastRun(schedule.name);
-            if (slot.enabled) slot.next = nextRun(schedule, now);
-        }
+        for (Schedule& schedule : schedules) entries_.push_back(stored(std::move(schedule), now));
     }
 
-    const std::vector<Schedule>& schedules() const { return schedules_; }
+    std::vector<Schedule> schedules() const {
+        std::vector<Schedule> copies;
+        std::lock_guard lock(mutex_);
+        copies.reserve(entries_.size());
+        for (const Entry& entry : entries_) copies.push_back(*entry.schedule);
+        return copies;
+    }
 
     void listen(Listener listener) {
         std::lock_guard lock(mutex_);
@@ -95,29 +123,31 @@ public:
     Counters counters() const { return {runs_.load(), failures_.load(), missed_.load()}; }
 
     void start() {
+        std::vector<Entry> entries;
         {
             std::lock_guard lock(mutex_);
             if (started_ || stopping_) return;
             started_ = true;
+            entries = entries_;
         }
         // What fell due while the service was down: the latest, when less than catch-up late,
         // runs now; every other is recorded missed.
         const WallTime now = wallNow();
-        for (std::size_t i = 0; lastAlive_ && i < schedules_.size(); ++i) {
-            if (!enabled(i)) continue;
-            const Schedule& schedule = schedules_[i];
+        for (const Entry& entry : entries) {
+            if (!lastAlive_ || !entry.slot.enabled) continue;
+            const Schedule& schedule = *entry.schedule;
             std::vector<WallTime> planned = plannedBetween(schedule, *lastAlive_, now);
             if (planned.empty()) continue;
             const WallTime latest = planned.back();
             const bool catchUp = now - latest < schedule.catchUp;
             if (catchUp) planned.pop_back();
-            for (const WallTime missed : planned) recordMissed(i, missed);
-            if (catchUp) begin(i, latest, "catch-up");
+            for (const WallTime missed : planned) recordMissed(schedule, missed);
+            if (catchUp) begin(entry.schedule, latest, "catch-up");
         }
         // Planned from now on: a time that passed since the constructor was handled above.
         std::lock_guard lock(mutex_);
-        for (std::size_t i = 0; i < slots_.size(); ++i) {
-            if (slots_[i].enabled && lastAlive_) slots_[i].next = nextRun(schedules_[i], now);
+        for (Entry& entry : entries_) {
+            if (entry.slot.enabled && lastAlive_) entry.slot.next = nextRun(*entry.schedule, now);
         }
         if (!stopping_) thread_ = std::thread([this] { loop(); });
     }
@@ -134,19 +164,48 @@ public:
         idle_.wait(lock, [this] { return running_ == 0; });
     }
 
+    void reload(std::vector<Schedule> schedules) {
+        const WallTime now = wallNow();
+        // As the history left each, read before the lock; what is kept of one already here
+        // replaces it below.
+        std::vector<Entry> read;
+        read.reserve(schedules.size());
+        for (Schedule& schedule : schedules) read.push_back(stored(std::move(schedule), now));
+        std::lock_guard lock(mutex_);
+        for (Entry& entry : read) {
+            const std::string& name = entry.schedule->name;
+            const Entry* old = named(entries_, name);
+            if (old == nullptr) {
+                log(Level::Info, "schedule " + name + " added");
+                continue;
+            }
+            const bool same = samePlan(*old->schedule, *entry.schedule);
+            entry.slot = old->slot;
+            if (!same && entry.slot.enabled) entry.slot.next = nextRun(*entry.schedule, now);
+            if (!same) log(Level::Info, "schedule " + name + " changed: planned again");
+        }
+        for (const Entry& entry : entries_) {
+            if (named(read, entry.schedule->name) == nullptr) {
+                log(Level::Info, "schedule " + entry.schedule->name + " removed");
+            }
+        }
+        entries_ = std::move(read);
+        wake_.notify_all();
+    }
+
     Answer list() const {
         json schedules = json::array();
         std::lock_guard lock(mutex_);
-        for (std::size_t i = 0; i < schedules_.size(); ++i) schedules.push_back(entry(i));
+        for (const Entry& entry : entries_) schedules.push_back(entryJson(entry));
         return jsonAnswer({{"schedules", schedules}});
     }
 
     Answer runNow(const std::string& name) {
-        const auto index = find(name);
-        if (!index) return refusal(404, "no schedule \"" + name + "\"");
+        const std::shared_ptr<const Schedule> schedule = find(name);
+        if (!schedule) return refusal(404, "no schedule \"" + name + "\"");
         auto promise = std::make_shared<std::promise<ScheduleRun>>();
         auto future = promise->get_future();
-        if (!begin(*index, wallNow(), "manual",
+        if (!begin(schedule, wallNow(), "manual",
                    [promise](const ScheduleRun& run) { promise->set_value(run); })) {
             return refusal(503, "the service is stopping");
         }
@@ -156,8 +215,8 @@ public:
     }
 
     Answer change(const std::string& name, std::string_view body) {
-        const auto index = find(name);
-        if (!index) return refusal(404, "no schedule \"" + name + "\"");
+        const std::string unknown = "no schedule \"" + name + "\"";
+        if (!find(name)) return refusal(404, unknown);
         const json parsed = json::parse(body, nullptr, false);
         if (parsed.is_discarded()) return refusal(400, "the body is not JSON");
         if (!parsed.is_object()) return refusal(400, "the body must be a JSON object");
@@ -171,47 +230,47 @@ public:
         const bool on = enabled->get<bool>();
         history_.setScheduleEnabled(name, on);
         std::lock_guard lock(mutex_);
-        Slot& slot = slots_[*index];
+        Entry* entry = named(entries_, name);
+        if (entry == nullptr) return refusal(404, unknown);  // a reload took it meanwhile
+        Slot& slot = entry->slot;
         if (slot.enabled != on) {
             log(Level::Info, "schedule " + name + (on ? " switched on" : " switched off"));
         }
         slot.enabled = on;
-        slot.next = on ? nextRun(schedules_[*index], wallNow()) : std::nullopt;
+        slot.next = on ? nextRun(*entry->schedule, wallNow()) : std::nullopt;
         wake_.notify_all();
-        return jsonAnswer(entry(*index));
+        return jsonAnswer(entryJson(*entry));
     }
 
 private:
-    struct Slot {
-        bool enabled = true;
-        std::optional<WallTime> next;  // while enabled
-        std::optional<ScheduleRun> last;
-    };
-
-    // One run on its way: the results come in on each target's queue thread.
-    struct Run {
-        std::size_t index = 0;
-        ScheduleRun record;
-        std::atomic<std::size_t> remaining{0};
-        std::function<void(const ScheduleRun&)> done;
-    };
-
-    std::optional<std::size_t> find(const std::string& name) const {
-        for (std::size_t i = 0; i < schedules_.size(); ++i) {
-            if (schedules_[i].name == name) return i;
+    template <typename Entries>
+    static auto named(Entries& entries, const std::string& name) -> decltype(&entries[0]) {
+        for (auto& entry : entries) {
+            if (entry.schedule->name == name) return &entry;
         }
-        return {};
+        return nullptr;
     }
 
-    bool enabled(std::size_t index) const {
+    // A schedule as the history last left it: switched on or off, its last run, and planned
+    // from now.
+    Entry stored(Schedule schedule, WallTime now) const {
+        Entry entry{std::make_shared<const Schedule>(std::move(schedule)), {}};
+        entry.slot.enabled = history_.scheduleEnabled(entry.schedule->name).value_or(true);
+        entry.slot.last = history_.lastRun(entry.schedule->name);
+        if (entry.slot.enabled) entry.slot.next = nextRun(*entry.schedule, now);
+        return entry;
+    }
+
+    std::shared_ptr<const Schedule> find(const std::string& name) const {
         std::lock_guard lock(mutex_);
-        return slots_[index].enabled;
+        const Entry* entry = named(entries_, name);
+        return entry ? entry->schedule : nullptr;
     }
 
     // With the mutex held.
-    json entry(std::size_t index) const {
-        const Schedule& schedule = schedules_[index];
-        const Slot& slot = slots_[index];
+    static json entryJson(const Entry& entry) {
+        const Schedule& schedule = *entry.schedule;
+        const Slot& slot = entry.slot;
         json days = json::array();
         for (int d = 1; d <= 7; ++d) {
             if (schedule.days[d % 7]) days.push_back(kDayNames[d % 7]);
@@ -251,63 +310,60 @@ private:
                 log(Level::Warning, "the wall clock went back from " + instantText(looked) +
                                         " to " + instantText(now) +
                                         ": the schedules' runs planned again");
-                for (std::size_t i = 0; i < slots_.size(); ++i) {
-                    if (slots_[i].enabled) slots_[i].next = nextRun(schedules_[i], now);
+                for (Entry& entry : entries_) {
+                    if (entry.slot.enabled) entry.slot.next = nextRun(*entry.schedule, now);
                 }
             }
             looked = now;
-            std::optional<std::size_t> due;
-            for (std::size_t i = 0; i < slots_.size(); ++i) {
-                const Slot& slot = slots_[i];
-                if (slot.enabled && slot.next && (!due || *slot.next < *slots_[*due].next)) due = i;
+            Entry* due = nullptr;
+            for (Entry& entry : entries_) {
+                const Slot& slot = entry.slot;
+                if (slot.enabled && slot.next && (!due || *slot.next < *due->slot.next)) {
+                    due = &entry;
+                }
             }
-            if (due && *slots_[*due].next <= now) {
-                const std::size_t index = *due;
-                const Schedule& schedule = schedules_[index];
+            if (due && *due->slot.next <= now) {
+                const std::shared_ptr<const Schedule> schedule = due->schedule;
                 // Normally the one time just reached; after the clock jumped forward, the
                 // latest of those passed runs when it is not too late, the others are missed.
-                std::vector<WallTime> passed{*slots_[index].next};
-                for (const WallTime later : plannedBetween(schedule, passed.back(), now)) {
+                std::vector<WallTime> passed{*due->slot.next};
+                for (const WallTime later : plannedBetween(*schedule, passed.back(), now)) {
                     passed.push_back(later);
                 }
-                slots_[index].next = nextRun(schedule, std::max(passed.back(), now));
+                due->slot.next = nextRun(*schedule, std::max(passed.back(), now));
                 lock.unlock();
                 const WallTime latest = passed.back();
                 passed.pop_back();
-                for (const WallTime missed : passed) recordMissed(index, missed);
+                for (const WallTime missed : passed) recordMissed(*schedule, missed);
                 if (now - latest <=
-                    std::max<WallClock::duration>(schedule.catchUp, std::chrono::minutes(1))) {
-                    begin(index, latest, "time");
+                    std::max<WallClock::duration>(schedule->catchUp, std::chrono::minutes(1))) {
+                    begin(schedule, latest, "time");
                 } else {
-                    recordMissed(index, latest);
+                    recordMissed(*schedule, latest);
                 }
                 lock.lock();
                 continue;
             }
             WallClock::duration wait = kLookEvery;
-            if (due) {
-                wait = std::min(wait, *slots_[*due].next - now + std::chrono::milliseconds(1));
-            }
+            if (due) wait = std::min(wait, *due->slot.next - now + std::chrono::milliseconds(1));
             wake_.wait_for(lock, wait);
         }
     }
 
-    void recordMissed(std::size_t index, WallTime planned) {
-        const Schedule& schedule = schedules_[index];
+    void recordMissed(const Schedule& schedule, WallTime planned) {
         ScheduleRun run{schedule.name, planned, std::nullopt, "time", "missed", {}};
         log(Level::Warning,
             "schedule " + schedule.name + " missed its run planned for " + instantText(planned));
         ++missed_;
         history_.record(run);
-        tell(index, run);
+        tell(run);
     }
 
     // Puts the schedule's command on every target's queue; false once stopping.
-    bool begin(std::size_t index, WallTime planned, std::string trigger,
-               std::function<void(const ScheduleRun&)> done = {}) {
-        const Schedule& schedule = schedules_[index];
+    bool begin(const std::shared_ptr<const Schedule>& scheduled, WallTime planned,
+               std::string trigger, std::function<void(const ScheduleRun&)> done = {}) {
+        const Schedule& schedule = *scheduled;
         auto run = std::make_shared<Run>();
-        run->index = index;
         run->record = ScheduleRun{schedule.name, planned, wallNow(), std::move(trigger), "ran", {}};
         run->done = std::move(done);
         run->record.results.resize(schedule.projectors.size());
@@ -356,19 +412,22 @@ private:
                                                    record.trigger + ")" +
                                                    (ok ? "" : ", failed on " + failed));
         history_.record(record);
-        tell(run->index, record);
+        tell(record);
         if (run->done) run->done(record);
         std::lock_guard lock(mutex_);
         --running_;
         idle_.notify_all();
     }
 
-    void tell(std::size_t index, const ScheduleRun& run) {
+    // The run becomes its schedule's last, unless a reload took the schedule away meanwhile.
+    void tell(const ScheduleRun& run) {
         std::vector<Listener> listeners;
         {
             std::lock_guard lock(mutex_);
-            Slot& slot = slots_[index];
-            if (!slot.last || slot.last->planned <= run.planned) slot.last = run;
+            if (Entry* entry = named(entries_, run.schedule)) {
+                Slot& slot = entry->slot;
+                if (!slot.last || slot.last->planned <= run.planned) slot.last = run;
+            }
             listeners = listeners_;
         }
         const json text = runJson(run);
@@ -377,13 +436,12 @@ private:
 
     fleet::Fleet& fleet_;
     history::Store& history_;
-    const std::vector<Schedule> schedules_;
     std::optional<WallTime> lastAlive_;
 
     mutable std::mutex mutex_;  // everything below
     std::condition_variable wake_;
     std::condition_variable idle_;
-    std::vector<Slot> slots_;
+    std::vector<Entry> entries_;
     std::vector<Listener> listeners_;
     std::thread thread_;
     bool started_ = false;
@@ -401,7 +459,8 @@ Scheduler::~Scheduler() { stop(); }
 void Scheduler::start() { impl_->start(); }
 void Scheduler::stop() { impl_->stop(); }
 void Scheduler::listen(Listener listener) { impl_->listen(std::move(listener)); }
-const std::vector<Schedule>& Scheduler::schedules() const { return impl_->schedules(); }
+std::vector<Schedule> Scheduler::schedules() const { return impl_->schedules(); }
+void Scheduler::reload(std::vector<Schedule> schedules) { impl_->reload(std::move(schedules)); }
 Scheduler::Counters Scheduler::counters() const { return impl_->counters(); }
 Answer Scheduler::list() const { return impl_->list(); }
 Answer Scheduler::runNow(const std::string& name) { return impl_->runNow(name); }
@@ -409,8 +468,4 @@ Answer Scheduler::change(const std::string& name, std::string_view body) {
     return impl_->change(name, body);
 }
 
-}  // namespace zolvane::service::schedule
-
-namespace zolvane::service::schedule {
-void Scheduler::reload(std::vector<Schedule>) {}
 }  // namespace zolvane::service::schedule

@@ -44,7 +44,7 @@ public:
     using Listener = std::function<void(const std::string& schedule, const nlohmann::json& run)>;
     void listen(Listener listener);
 
-    const std::vector<Schedule>& schedules() const;
+    std::vector<Schedule> schedules() const;  // a copy: a reload may replace them
     Counters counters() const;
 
     Answer list() const;                                            // GET /api/schedules
