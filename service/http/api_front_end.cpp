@@ -41,7 +41,8 @@ std::shared_ptr<const auth::Access> accessOf(const FrontEndContext& context, std
 class Api final : public FrontEnd {
 public:
     explicit Api(const FrontEndContext& context)
-        : access_(accessOf(context, &accessFault_)),
+        : accessFault_(),
+          access_(accessOf(context, &accessFault_)),
           fleet_(context.fleet),
           settings_(context.settings),
           listen_(context.listen),
@@ -142,8 +143,8 @@ public:
     }
 
 private:
-    std::shared_ptr<const auth::Access> access_;  // the tokens it starts with
-    std::string accessFault_;
+    std::string accessFault_;                     // before access_, which is made with it
+    std::shared_ptr<const auth::Access> access_;  // the tokens it starts with; null: a fault
     fleet::Fleet& fleet_;
     Settings settings_;
     const ListenAddress listen_;

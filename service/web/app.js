@@ -133,9 +133,63 @@ function ago(iso) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The token: asked once when a write is refused with 401, kept in localStorage.
+// The token: asked once when a call is refused with 401, kept in localStorage.
 
-let tokenPrompt = null;  // the one open question, shared by every write that needs it
+let tokenPrompt = null;  // the one open question, shared by every call that needs it
+
+function authHeaders(headers = {}) {
+  const token = localStorage.getItem(TOKEN_KEY);
+  if (token) headers.Authorization = `Bearer ${token}`;
+  return headers;
+}
+
+// Who the page is to the service (GET /api/session): the token's name, role and scope, and
+// which calls need a token at all. Until it is known, every control is shown.
+let session = {token: null, role: null, projectors: null,
+               tokens_required: {read: false, write: false}};
+
+const ROLES = ['read', 'operate', 'admin'];
+
+// Whether the page offers a control that needs this role (on this projector, when named). Without
+// a token every control is offered: using one asks for the token.
+function may(role, projector) {
+  if (!session.tokens_required.write || !session.token) return true;
+  if (ROLES.indexOf(session.role) < ROLES.indexOf(role)) return false;
+  return !projector || !session.projectors || session.projectors.includes(projector);
+}
+
+async function loadSession() {
+  try {
+    const response = await fetch('/api/session', {cache: 'no-store', headers: authHeaders()});
+    if (response.ok) session = await response.json();
+    // A stored token the service does not know is dropped rather than sent with every call,
+    // each of which it counts as a failure.
+    if (response.ok && !session.token && session.tokens_required.write) {
+      localStorage.removeItem(TOKEN_KEY);
+    }
+  } catch (error) {
+    // The stream's reconnection tells of a service that cannot be reached.
+  }
+  document.body.dataset.role = session.role || '';
+}
+
+// A 401 to a read when reads need a token: the token is asked for; true when one was entered.
+async function askTokenForRead() {
+  const stored = localStorage.getItem(TOKEN_KEY);
+  if (stored) localStorage.removeItem(TOKEN_KEY);
+  const token = await askToken(stored ? 'The stored access token was refused. Enter the current one.'
+                                      : 'This service needs an access token to be read.');
+  if (token) await loadSession();
+  return Boolean(token);
+}
+
+// GET of the API with the token; a 401 asks for the token once and tries again.
+async function getApi(path) {
+  for (let attempt = 0; ; ++attempt) {
+    const response = await fetch(path, {cache: 'no-store', headers: authHeaders()});
+    if (response.status !== 401 || attempt > 0 || !(await askTokenForRead())) return response;
+  }
+}
 
 function askToken(reason) {
   if (tokenPrompt) return tokenPrompt;
@@ -178,9 +232,8 @@ function askToken(reason) {
 // asks for the token and tries once more with it.
 async function write(method, path, payload) {
   for (let attempt = 0; ; ++attempt) {
-    const headers = {'Content-Type': 'application/json'};
+    const headers = authHeaders({'Content-Type': 'application/json'});
     const token = localStorage.getItem(TOKEN_KEY);
-    if (token) headers.Authorization = `Bearer ${token}`;
     let response;
     try {
       response = await fetch(path, {method, headers, body: JSON.stringify(payload)});
@@ -198,6 +251,8 @@ async function write(method, path, payload) {
                          : 'This service needs an access token for commands.';
     if (token) localStorage.removeItem(TOKEN_KEY);
     if (!(await askToken(reason))) return {status: 401, body};
+    await loadSession();
+    render();
   }
 }
 
@@ -327,7 +382,8 @@ function makeCard(projector, sectionIndex) {
                          ...model.watched.map((row) => field(row.title, fieldOf(row.key))));
 
   const buttons = element('div', {class: 'card-actions', role: 'group',
-                                  'aria-label': `Commands for ${projector.label || name}`});
+                                  'aria-label': `Commands for ${projector.label || name}`,
+                                  hidden: !may('operate', name)});
   for (const entry of CARD_ACTIONS) {
     const button = element('button', {type: 'button', 'data-action': entry.action,
                                       'aria-pressed': entry.toggle ? 'false' : null},
@@ -461,7 +517,7 @@ function render() {
                          element('h2', {id: headingId, text: heading},
                                  element('span', {class: 'count',
                                                   text: ` ${section.members.length}`})));
-    if (section.name !== null) {
+    if (section.name !== null && section.members.every((member) => may('operate', member))) {
       const actions = element('div', {class: 'group-actions', role: 'group',
                                       'aria-label': `Group ${heading}`});
       const message = element('p', {class: 'group-message', 'data-role': 'message',
@@ -496,6 +552,8 @@ function render() {
   }
   main.replaceChildren(...children);
   main.setAttribute('aria-busy', 'false');
+  document.querySelector('.top [data-group="all"]').hidden =
+      ![...model.projectors.keys()].every((name) => may('operate', name));
   updateSummary();
   fillGroupPicker();
   if (currentRoute().view === 'history') nameHistory();
@@ -573,7 +631,7 @@ function showView(moved) {
 async function read(path) {
   let response;
   try {
-    response = await fetch(path, {cache: 'no-store'});
+    response = await getApi(path);
   } catch (error) {
     return {status: 0, body: {error: 'the service cannot be reached'}};
   }
@@ -1110,6 +1168,7 @@ function makeSchedule(entry, index) {
       message);
   toggle.addEventListener('click', () => switchSchedule(article, toggle, message));
   run.addEventListener('click', () => runSchedule(article, run, message));
+  toggle.disabled = run.hidden = !may('admin');
   updateSchedule(article, entry);
   return article;
 }
@@ -1365,7 +1424,7 @@ function updateAlertItem(article, entry) {
   const value = entry.value ? ` · ${entry.value}` : '';
   q('rule').textContent = ` · rule ${entry.rule || '—'}${value}`;
   const button = article.querySelector('[data-action="ack"]');
-  button.hidden = entry.state !== 'firing';
+  button.hidden = entry.state !== 'firing' || !may('operate', entry.projector);
   button.setAttribute('aria-label', `Acknowledge ${alertSubject(entry)}: ${entry.rule || ''}`);
   const message = alertModel.messages.get(String(entry.id));
   setMessage(article.querySelector('[data-role="message"]'), message ? message.text : '',
@@ -1467,7 +1526,7 @@ function banner(text) {
 // changes while it runs, so it is read once.
 async function loadCatalogue() {
   if (model.watched.length) return;
-  const response = await fetch('/api/catalogue');
+  const response = await getApi('/api/catalogue');
   if (!response.ok) throw new Error(`the service answered ${response.status}`);
   const body = await response.json();
   model.settings = new Map(body.settings.map((setting) => [setting.name, setting]));
@@ -1475,8 +1534,9 @@ async function loadCatalogue() {
 }
 
 async function load() {
+  await loadSession();
   await loadCatalogue();
-  const response = await fetch('/api/projectors', {cache: 'no-store'});
+  const response = await getApi('/api/projectors');
   if (!response.ok) throw new Error(`the service answered ${response.status}`);
   const body = await response.json();
   model.projectors = new Map(body.projectors.map((p) => [p.name, p]));
@@ -1496,15 +1556,77 @@ function onState(event) {
   }
   const known = model.projectors.get(projector.name);
   if (known && projector.version !== undefined && known.version > projector.version) return;
+  if (!known) {
+    reloadFleet();  // a projector the page does not know: the inventory has changed
+    return;
+  }
   model.projectors.set(projector.name, projector);
   if (!model.cards.has(projector.name)) {
-    render();  // a projector the page has not drawn: the inventory has changed
+    render();
     return;
   }
   updateCards(projector);
   updateSummary();
   historyChanged(projector.name);
   alertsSoon();
+}
+
+// A projector taken out of the inventory: its cards go.
+function onRemoved(event) {
+  let removed;
+  try {
+    removed = JSON.parse(event.data);
+  } catch (error) {
+    return;
+  }
+  if (!removed || !model.projectors.delete(removed.name)) return;
+  model.groups = model.groups.map(
+      (group) => ({...group, projectors: group.projectors.filter((n) => n !== removed.name)}));
+  render();
+}
+
+// The projectors and groups read anew, once at a time, after the inventory has changed.
+let fleetReading = null;
+
+function reloadFleet() {
+  if (!fleetReading) {
+    fleetReading = load().catch(() => {}).finally(() => {
+      fleetReading = null;
+    });
+  }
+  return fleetReading;
+}
+
+// The event stream read with fetch, for a service whose reads need a token (EventSource sends
+// no header). It calls the same handlers, and ends with onEnd.
+function tokenStream(onOpen, onEnd) {
+  const controller = new AbortController();
+  const handlers = {state: onState, removed: onRemoved};
+  (async () => {
+    const response = await fetch('/api/events', {headers: authHeaders(),
+                                                 signal: controller.signal});
+    if (!response.ok) throw new Error(`the service answered ${response.status}`);
+    onOpen();
+    const reader = response.body.pipeThrough(new TextDecoderStream()).getReader();
+    let text = '';
+    for (;;) {
+      const {value, done} = await reader.read();
+      if (done) break;
+      text += value;
+      let end;
+      while ((end = text.indexOf('\n\n')) >= 0) {
+        const lines = text.slice(0, end).split('\n');
+        text = text.slice(end + 2);
+        const type = (lines.find((l) => l.startsWith('event: ')) || 'event: message').slice(7);
+        const data = lines.filter((l) => l.startsWith('data: ')).map((l) => l.slice(6));
+        if (handlers[type] && data.length) handlers[type]({data: data.join('\n')});
+      }
+    }
+    throw new Error('the stream ended');
+  })().catch(() => {
+    if (!controller.signal.aborted) onEnd();
+  });
+  return {close: () => controller.abort()};
 }
 
 function scheduleReconnect(reason) {
@@ -1526,15 +1648,21 @@ async function connect() {
     scheduleReconnect(`the service cannot be reached: ${error.message}`);
     return;
   }
-  stream = new EventSource('/api/events');
-  stream.addEventListener('state', onState);
-  stream.addEventListener('open', () => {
+  const opened = () => {
     retryDelay = 1000;
     banner('');
     document.body.dataset.stream = 'up';
-  });
-  stream.addEventListener('error',
-                          () => scheduleReconnect('the connection to the service was lost'));
+  };
+  const lost = () => scheduleReconnect('the connection to the service was lost');
+  if (session.tokens_required.read) {
+    stream = tokenStream(opened, lost);
+    return;
+  }
+  stream = new EventSource('/api/events');
+  stream.addEventListener('state', onState);
+  stream.addEventListener('removed', onRemoved);
+  stream.addEventListener('open', opened);
+  stream.addEventListener('error', lost);
 }
 
 function bindAllButtons() {
@@ -1554,7 +1682,7 @@ async function refresh() {
   if (document.body.dataset.stream !== 'up') return;  // connect() reads everything anyway
   let body;
   try {
-    const response = await fetch('/api/projectors', {cache: 'no-store'});
+    const response = await fetch('/api/projectors', {cache: 'no-store', headers: authHeaders()});
     if (!response.ok) return;
     body = await response.json();
   } catch (error) {
