@@ -49,7 +49,9 @@ const Token* Access::match(std::string_view authorization) const {
         const char c = authorization[i];
         if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != scheme[i]) return nullptr;
     }
-    const Digest given = sha256Of(trimmed(authorization.substr(scheme.size())));
+    const std::string_view presented = trimmed(authorization.substr(scheme.size()));
+    if (presented.empty()) return nullptr;
+    const Digest given = sha256Of(presented);
     const Token* found = nullptr;
     for (const Token& token : tokens_) {
         if (CRYPTO_memcmp(given.data(), token.sha256.data(), given.size()) == 0) found = &token;
@@ -85,11 +87,13 @@ std::chrono::seconds Attempts::waiting(const std::string& peer, Clock::time_poin
 void Attempts::failed(const std::string& peer, Clock::time_point now) {
     std::lock_guard lock(mutex_);
     if (!peers_.count(peer) && peers_.size() >= maxPeers_) {
-        const auto quietest = std::min_element(peers_.begin(), peers_.end(), [](auto& a, auto& b) {
-            return a.second.failures.empty() ||
-                   (!b.second.failures.empty() &&
-                    a.second.failures.back() < b.second.failures.back());
-        });
+        const auto last = [](const auto& entry) {
+            return entry.second.failures.empty() ? Clock::time_point{}
+                                                 : entry.second.failures.back();
+        };
+        const auto quietest =
+            std::min_element(peers_.begin(), peers_.end(),
+                             [&](const auto& a, const auto& b) { return last(a) < last(b); });
         peers_.erase(quietest);
     }
     Peer& entry = peers_[peer];

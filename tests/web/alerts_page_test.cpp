@@ -96,7 +96,7 @@ TEST(AlertsPage, ShowsOpenAlertsAndAcknowledgesOne) {
     ASSERT_TRUE(button && browser->click(*button)) << browser->lastError();
     EXPECT_TRUE(eventually([&] { return alertOf("p1")["state"] == "acknowledged"; }));
     EXPECT_TRUE(eventually([&] {
-        return shown(warning + "[data-field=state]")["text"] == "Acknowledged by 127.0.0.1" &&
+        return shown(warning + "[data-field=state]")["text"] == "Acknowledged by token" &&
                shown(warning + "[data-action=ack]")["hidden"] == true;
     })) << shown(warning + "[data-field=state]");
     EXPECT_EQ(shown("[data-role=alert-count]")["text"], "2");  // acknowledged, still open
