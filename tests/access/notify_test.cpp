@@ -116,8 +116,8 @@ TEST(Systemd, ReadyReloadingWatchdogAndStoppingAreTold) {
 }
 
 TEST(Systemd, TheUnitStaysHardened) {
-    const auto analysis =
-        cli_testing::Run({"systemd-analyze", "security", "--offline=yes", ZOLVANED_UNIT}, 60s);
+    const auto analysis = cli_testing::Run(
+        {"/usr/bin/systemd-analyze", "security", "--offline=yes", ZOLVANED_UNIT}, 60s);
     const std::string said = analysis.out + analysis.err;
     std::smatch level;
     ASSERT_TRUE(

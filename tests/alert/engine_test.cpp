@@ -193,7 +193,7 @@ TEST_F(Alerting, LeftOnAcknowledgedAndTakenUpAcrossRestarts) {
         EXPECT_EQ(body.value("error", ""), call.error);
         if (call.error.empty()) {
             EXPECT_EQ(body["alert"]["state"], "acknowledged") << body;
-            EXPECT_EQ(body["alert"]["acknowledged_by"], "127.0.0.1") << body;
+            EXPECT_EQ(body["alert"]["acknowledged_by"], "token") << body;
         }
     }
     EXPECT_EQ(service_->log().find("ACKNOWLEDGED"), std::string::npos) << "a broker's only";

@@ -74,8 +74,16 @@ public:
         file.close();
         service_ = std::make_unique<cli_testing::Background>(
             std::vector<std::string>{ZOLVANED, "--inventory", (dir_ / "inventory.toml").string()});
-        if (!eventually([&] { return call("GET", "/api/projectors").first == 200; }))
-            return "zolvaned did not answer";
+        // Both seen once, so that the history holds their power from the start.
+        const auto online = [&] {
+            const auto [status, body] = call("GET", "/api/projectors");
+            if (status != 200) return false;
+            for (const json& projector : body["projectors"]) {
+                if (projector["reach"] != "online") return false;
+            }
+            return true;
+        };
+        if (!eventually(online)) return "zolvaned did not answer or its projectors are offline";
         return web_testing::startBrowser((dir_ / "profile").string(), driver_, browser_);
     }
 
