@@ -109,7 +109,6 @@ constexpr NotifierRow kNotifierKinds[] = {
 };
 
 // The most a file the inventory names (headers, password, template) may hold.
-constexpr std::size_t kLargestFile = std::size_t{64} * 1024;
 
 template <typename Row>
 const Row* rowOf(std::span<const Row> rows, std::string_view word) {
@@ -154,32 +153,6 @@ std::optional<double> seconds(const toml::key& key, const toml::node& node, doub
 
 milliseconds millisecondsOf(double seconds) {
     return milliseconds(static_cast<milliseconds::rep>(std::llround(seconds * 1000)));
-}
-
-// The file's text, when it is a regular file of at most kLargestFile bytes; empty with why.
-std::optional<std::string> readText(const std::string& path, std::string* why) {
-    std::error_code error;
-    if (path.empty() || path.find('\0') != std::string::npos) {
-        *why = "no file named";
-        return {};
-    }
-    if (!std::filesystem::is_regular_file(path, error)) {
-        *why = error ? error.message() : "not a regular file";
-        return {};
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *why = std::strerror(errno);
-        return {};
-    }
-    std::string text(kLargestFile + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kLargestFile) {
-        *why = "larger than 64 KiB";
-        return {};
-    }
-    return text;
 }
 
 // The parts of a reason one after the other, in one string.
@@ -711,7 +684,7 @@ private:
                 }
                 fail(node.source(), joined({"url ", shown, " cannot be used: ", why}));
             } else if (name == "headers_file") {
-                const auto read = readText(*text, &why);
+                const auto read = readSmallFile(*text, &why);
                 const auto headers = read ? headerLines(*read, &why) : std::nullopt;
                 if (!headers) {
                     fail(node.source(),
@@ -720,7 +693,7 @@ private:
                     notifier.headers = *headers;
                 }
             } else if (name == "template") {
-                const auto read = readText(*text, &why);
+                const auto read = readSmallFile(*text, &why);
                 if (read) notifier.body = BodyTemplate::parse(*read, &why);
                 if (!read) {
                     fail(node.source(),
@@ -760,7 +733,7 @@ private:
                     notifier.user = *text;
                 }
             } else if (name == "password_file") {
-                const auto read = readText(*text, &why);
+                const auto read = readSmallFile(*text, &why);
                 const std::string_view line =
                     read ? trimmed(std::string_view(*read).substr(0, read->find('\n')))
                          : std::string_view();

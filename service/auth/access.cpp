@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "settings.h"
+
 namespace zolvane::service::auth {
 namespace {
 
@@ -24,14 +26,13 @@ bool contains(const std::vector<std::string>& list, const std::string& item) {
 }  // namespace
 
 std::optional<std::string> readToken(const std::filesystem::path& file, std::string* why) {
-    std::ifstream in(file);
-    if (!in) {
-        if (why) *why = file.string() + ": " + std::strerror(errno);
+    std::string reason;
+    const std::optional<std::string> text = readSmallFile(file.string(), &reason);
+    if (!text) {
+        if (why) *why = file.string() + ": " + reason;
         return {};
     }
-    std::string line;
-    std::getline(in, line);
-    const std::string token(trimmed(line));
+    const std::string token(trimmed(std::string_view(*text).substr(0, text->find('\n'))));
     if (token.empty()) {
         if (why) *why = file.string() + ": holds no token";
         return {};

@@ -8,6 +8,7 @@
 #include <map>
 #include <ostream>
 #include <set>
+#include <sstream>
 
 #include "zolvane_fleet/inventory_section.h"
 
@@ -51,12 +52,13 @@ std::optional<Digest> fromHex(std::string_view text) {
 
 // The file's token: its one non-empty line. Empty with the reason when it holds none, or more.
 std::optional<std::string> tokenInFile(const std::string& file, std::string* why) {
-    std::ifstream in(file);
-    if (!in) {
-        *why = "the token file " + inQuotes(file) + " cannot be read";
+    const std::optional<std::string> text = readSmallFile(file, why);
+    if (!text) {
+        *why = "the token file " + inQuotes(file) + " cannot be read: " + *why;
         return {};
     }
     std::vector<std::string> lines;
+    std::istringstream in(*text);
     for (std::string line; std::getline(in, line);) {
         if (!trimmed(line).empty()) lines.emplace_back(trimmed(line));
     }

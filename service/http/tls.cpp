@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 namespace zolvane::service::http {
 
@@ -49,6 +50,13 @@ struct KeyFree {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 File openFile(const std::string& path, const std::string& what, std::string* why) {
+    // A device or a FIFO (/dev/zero, a pipe) would hold up the check or never end.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        *why = what + " " + path + " cannot be read: " +
+               (error ? error.message() : std::string("it is not a regular file"));
+        return nullptr;
+    }
     File file(std::fopen(path.c_str(), "re"));
     if (!file) *why = what + " " + path + " cannot be read: " + std::strerror(errno);
     return file;

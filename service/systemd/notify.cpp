@@ -52,8 +52,8 @@ public:
 
     void start() {
         if (every_.count() == 0 || thread_.joinable()) return;
-        log(Level::Info, "feeding systemd's watchdog every " +
-                             std::to_string(every_.count() / 1000) + " ms");
+        log(Level::Info,
+            "feeding systemd's watchdog every " + std::to_string(every_.count() / 1000) + " ms");
         thread_ = std::thread([this] { feed(); });
     }
 

@@ -198,6 +198,9 @@ TEST_F(Tokens, HashesAndInventoryFaults) {
          ":7:8: the token file \"" + two + "\" holds more than one line"},
         {check("b.toml", "[[token]]\nname = \"t\"\nrole = \"read\"\nfile = \"" + none + "\"\n"), 1,
          "\"" + none + "\" holds no token"},
+        // A device never ends: it is refused unread.
+        {check("z.toml", "[[token]]\nname = \"t\"\nrole = \"read\"\nfile = \"/dev/zero\"\n"), 1,
+         "\"/dev/zero\" cannot be read: not a regular file"},
         {check("c.toml", "[[token]]\nname = \"t\"\nrole = \"operate\"\nfile = \"" + one +
                              "\"\ngroups = [\"x\"]\n"),
          1, ":8:10: no group \"x\" for token \"t\""},
