@@ -315,6 +315,19 @@ std::optional<std::int64_t> InventoryChecks::integer(const toml::key& key, const
     return i->get();
 }
 
+std::vector<const toml::table*> InventoryChecks::tables(const toml::key& key,
+                                                        const toml::node& node) {
+    std::vector<const toml::table*> tables;
+    const toml::array* array = node.as_array();
+    if (!array || !node.is_array_of_tables()) {
+        fault(key.source(), inQuotes(key.str()) + " must be an array of tables: [[" +
+                                std::string(key.str()) + "]]");
+        return tables;
+    }
+    for (const toml::node& item : *array) tables.push_back(item.as_table());
+    return tables;
+}
+
 std::optional<std::vector<std::string>> InventoryChecks::strings(const toml::key& key,
                                                                  const toml::node& node) {
     if (const auto* s = node.as_string()) return std::vector<std::string>{s->get()};

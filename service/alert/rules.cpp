@@ -319,17 +319,11 @@ public:
         }
         const bool alert = key.str() == "alert";
         if (!alert && key.str() != "notifier") return false;
-        const toml::array* array = node.as_array();
-        if (!array || !node.is_array_of_tables()) {
-            checks.fault(key.source(), inQuotes(key.str()) + " must be an array of tables: [[" +
-                                           std::string(key.str()) + "]]");
-            return true;
-        }
-        for (const toml::node& item : *array) {
+        for (const toml::table* item : checks.tables(key, node)) {
             if (alert) {
-                readAlert(*item.as_table(), checks);
+                readAlert(*item, checks);
             } else {
-                readNotifier(*item.as_table(), checks);
+                readNotifier(*item, checks);
             }
         }
         return true;

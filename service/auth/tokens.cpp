@@ -84,12 +84,7 @@ public:
     bool table(const toml::key& key, const toml::node& node,
                fleet::InventoryChecks& checks) override {
         if (key.str() != "token") return false;
-        const toml::array* array = node.as_array();
-        if (!array || !node.is_array_of_tables()) {
-            checks.fault(key.source(), "\"token\" must be an array of tables: [[token]]");
-            return true;
-        }
-        for (const toml::node& item : *array) read(*item.as_table(), checks);
+        for (const toml::table* token : checks.tables(key, node)) read(*token, checks);
         return true;
     }
 

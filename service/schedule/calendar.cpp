@@ -288,12 +288,7 @@ public:
     bool table(const toml::key& key, const toml::node& node,
                fleet::InventoryChecks& checks) override {
         if (key.str() != "schedule") return false;
-        const toml::array* array = node.as_array();
-        if (!array || !node.is_array_of_tables()) {
-            checks.fault(key.source(), "\"schedule\" must be an array of tables: [[schedule]]");
-            return true;
-        }
-        for (const toml::node& item : *array) read(*item.as_table(), checks);
+        for (const toml::table* schedule : checks.tables(key, node)) read(*schedule, checks);
         return true;
     }
 

@@ -15,23 +15,11 @@
 
 namespace {
 
+using service_testing::connectTo;
+
 using namespace std::chrono_literals;
 using service_testing::freePort;
 using service_testing::ServiceProcess;
-
-// A loopback TCP connection, -1 when refused.
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval limit{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-    ::close(fd);
-    return -1;
-}
 
 // The reply to line (none: the greeting), again while a new queue has not polled yet (ERR3).
 std::string ask(int fd, const std::string& line = {}) {

@@ -22,6 +22,8 @@
 
 namespace {
 
+using service_testing::connectTo;
+
 using namespace std::chrono_literals;
 using nlohmann::json;
 using service_testing::EventStream;
@@ -79,19 +81,6 @@ std::size_t framesOf(const Emulator& emulator, std::uint16_t type) {
         for (const auto& frame : emulator.frames(i)) count += frame.type == type;
     }
     return count;
-}
-
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // What came back on a socket until the peer closed it, or the head and Content-Length of body

@@ -1,7 +1,9 @@
 #include "service_process.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,19 @@
 namespace service_testing {
 
 int freePort() { return cli_testing::FreePort(); }
+
+int connectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval limit{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
 
 ServiceProcess::ServiceProcess(const std::vector<std::string>& argv,
                                const std::vector<std::string>& environment) {

@@ -15,6 +15,8 @@ namespace service_testing {
 
 // A loopback TCP port free a moment ago; 0 when none could be had.
 int freePort();
+// A TCP connection to the port on loopback, its reads given up after 10 s; -1 when refused.
+int connectTo(int port);
 
 // Each runs with a state directory of its own (STATE_DIRECTORY, as systemd gives it), so that
 // services of the tests never share a history unless their inventories name one.

@@ -31,6 +31,8 @@ public:
                                         std::int64_t min, std::int64_t max);
     // A string or a list of strings.
     std::optional<std::vector<std::string>> strings(const toml::key& key, const toml::node& node);
+    // The tables of a [[key]] array; none, with the fault, when it is not one.
+    std::vector<const toml::table*> tables(const toml::key& key, const toml::node& node);
 };
 
 // A projector as a part that names targets sees it.
