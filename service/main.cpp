@@ -68,6 +68,10 @@ void logRestartNeeded(const service::ServiceInventory& now, const service::Servi
                                 std::to_string(b.listenPort) +
                                 "; it takes effect when the service is restarted");
     }
+    if (a.maxBodyBytes != b.maxBodyBytes) {
+        log(Level::Warning, "reload: max_body_bytes changed to " + std::to_string(b.maxBodyBytes) +
+                                "; it takes effect when the service is restarted");
+    }
     if (service::databaseFile(a) != service::databaseFile(b)) {
         log(Level::Warning, "reload: the database changed to \"" +
                                 service::databaseFile(b).string() +
@@ -183,6 +187,7 @@ int run(const service::CommandLine& options) {
         logRestartNeeded(*read, *next, options.listen.has_value());
         const fleet::Inventory& projectors = *next->loaded().inventory;
         const fleet::Changes changes = fleet.reconcile(projectors);
+        history.setRetentionDays(next->settings().historyDays);
         schedules.reload(next->schedules());
         alerts.reload(projectors, next->alerting());
         {

@@ -340,6 +340,7 @@ public:
     }
 
     Options options;
+    std::atomic<unsigned> retention{options.retentionDays};  // a reload may change it
     std::atomic<bool> available{false};
     std::atomic<std::uint64_t> rowsWritten{0};
     std::atomic<std::uint64_t> writeFailures{0};
@@ -599,9 +600,10 @@ private:
 
     // One step of each table's trimming when due; false when a statement failed.
     bool trim() {
-        if (options.retentionDays == 0 || Steady::now() < nextTrim) return true;
+        const unsigned days = retention;
+        if (days == 0 || Steady::now() < nextTrim) return true;
         const std::int64_t cutOff =
-            toMillis(wallNow()) - static_cast<std::int64_t>(options.retentionDays) * kDayMillis;
+            toMillis(wallNow()) - static_cast<std::int64_t>(days) * kDayMillis;
         bool more = false;
         for (const Statement* statement : {&trimChanges, &trimCommands, &trimRuns}) {
             bindAt(statement->get(), 1, cutOff);
@@ -707,7 +709,8 @@ void Store::watch(fleet::Fleet& fleet) { impl_->watch(fleet); }
 void Store::stop() { impl_->stop(); }
 bool Store::available() const { return impl_->available.load(); }
 const std::filesystem::path& Store::file() const { return impl_->options.file; }
-unsigned Store::retentionDays() const { return impl_->options.retentionDays; }
+unsigned Store::retentionDays() const { return impl_->retention; }
+void Store::setRetentionDays(unsigned days) { impl_->retention = days; }
 
 Counters Store::counters() const {
     return {impl_->available.load(), impl_->rowsWritten.load(std::memory_order_relaxed),

@@ -95,6 +95,7 @@ public:
     bool available() const;
     const std::filesystem::path& file() const;
     unsigned retentionDays() const;
+    void setRetentionDays(unsigned days);  // a reload's history_days, from the next trim on
     Counters counters() const;
 
     // The schedules' state, read and written at once (not batched).
