@@ -141,6 +141,15 @@ protected:
                    std::all_of(list["projectors"].begin(), list["projectors"].end(),
                                [](const json& p) { return p["state"]["power"]["value"] == 1; });
         })) << "the projectors did not come on";
+        // ... and the history has written it (it writes once a second), which the charts draw.
+        ASSERT_TRUE(eventually([] {
+            const json history = site_->call("GET", "/api/projectors/p1/history").second;
+            if (!history.is_object() || !history["changes"].is_array()) return false;
+            for (const json& change : history["changes"]) {
+                if (change["key"] == "power" && change["value"] == 1) return true;
+            }
+            return false;
+        })) << "the history did not record p1 on";
         ASSERT_TRUE(browser().setWindowSize(1280, 900));
         ASSERT_TRUE(browser().navigate(site_->url()));
         browser().execute("localStorage.setItem('zolvaned-token', arguments[0])", {kToken});
