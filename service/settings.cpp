@@ -3,10 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 
 #include "alert/rules.h"
 #include "auth/tokens.h"
@@ -221,32 +218,6 @@ fleet::LoadResult withEveryReader(Read read) {
 }
 
 }  // namespace
-
-std::optional<std::string> readSmallFile(const std::string& path, std::string* why) {
-    constexpr std::size_t kLargest = std::size_t{64} * 1024;
-    std::error_code error;
-    if (path.empty() || path.find('\0') != std::string::npos) {
-        *why = "no file named";
-        return {};
-    }
-    if (!std::filesystem::is_regular_file(path, error)) {
-        *why = error ? error.message() : "not a regular file";
-        return {};
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *why = std::strerror(errno);
-        return {};
-    }
-    std::string text(kLargest + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kLargest) {
-        *why = "larger than 64 KiB";
-        return {};
-    }
-    return text;
-}
 
 fleet::LoadResult loadCheckedInventory(const std::filesystem::path& file) {
     return withEveryReader(

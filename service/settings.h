@@ -55,11 +55,6 @@ struct Settings {
 // systemd gives ($STATE_DIRECTORY), else /var/lib/zolvaned/history.sqlite. Empty: none.
 std::filesystem::path databaseFile(const Settings& settings);
 
-// A file the inventory names (a token, a password, a template, headers): its text when it is a
-// regular file of at most 64 KiB; empty with the reason in *why otherwise, so that a name such as
-// /dev/zero or a FIFO never holds up a check.
-std::optional<std::string> readSmallFile(const std::string& path, std::string* why);
-
 // Reads [service] into settings.
 std::unique_ptr<fleet::InventorySection> settingsReader(Settings& settings);
 

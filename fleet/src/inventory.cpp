@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
@@ -313,6 +315,32 @@ std::optional<std::int64_t> InventoryChecks::integer(const toml::key& key, const
         return std::nullopt;
     }
     return i->get();
+}
+
+std::optional<std::string> readSmallFile(const std::string& path, std::string* why) {
+    constexpr std::size_t kLargest = std::size_t{64} * 1024;
+    std::error_code error;
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        *why = "no file named";
+        return {};
+    }
+    if (!std::filesystem::is_regular_file(path, error)) {
+        *why = error ? error.message() : "not a regular file";
+        return {};
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *why = std::strerror(errno);
+        return {};
+    }
+    std::string text(kLargest + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kLargest) {
+        *why = "larger than 64 KiB";
+        return {};
+    }
+    return text;
 }
 
 std::vector<const toml::table*> InventoryChecks::tables(const toml::key& key,

@@ -678,7 +678,7 @@ private:
                 }
                 fail(node.source(), joined({"url ", shown, " cannot be used: ", why}));
             } else if (name == "headers_file") {
-                const auto read = readSmallFile(*text, &why);
+                const auto read = fleet::readSmallFile(*text, &why);
                 const auto headers = read ? headerLines(*read, &why) : std::nullopt;
                 if (!headers) {
                     fail(node.source(),
@@ -687,7 +687,7 @@ private:
                     notifier.headers = *headers;
                 }
             } else if (name == "template") {
-                const auto read = readSmallFile(*text, &why);
+                const auto read = fleet::readSmallFile(*text, &why);
                 if (read) notifier.body = BodyTemplate::parse(*read, &why);
                 if (!read) {
                     fail(node.source(),
@@ -727,7 +727,7 @@ private:
                     notifier.user = *text;
                 }
             } else if (name == "password_file") {
-                const auto read = readSmallFile(*text, &why);
+                const auto read = fleet::readSmallFile(*text, &why);
                 const std::string_view line =
                     read ? trimmed(std::string_view(*read).substr(0, read->find('\n')))
                          : std::string_view();

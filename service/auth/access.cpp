@@ -7,7 +7,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "settings.h"
+#include "zolvane_fleet/inventory_section.h"
 
 namespace zolvane::service::auth {
 namespace {
@@ -27,7 +27,7 @@ bool contains(const std::vector<std::string>& list, const std::string& item) {
 
 std::optional<std::string> readToken(const std::filesystem::path& file, std::string* why) {
     std::string reason;
-    const std::optional<std::string> text = readSmallFile(file.string(), &reason);
+    const std::optional<std::string> text = fleet::readSmallFile(file.string(), &reason);
     if (!text) {
         if (why) *why = file.string() + ": " + reason;
         return {};

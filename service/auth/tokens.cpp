@@ -52,7 +52,7 @@ std::optional<Digest> fromHex(std::string_view text) {
 
 // The file's token: its one non-empty line. Empty with the reason when it holds none, or more.
 std::optional<std::string> tokenInFile(const std::string& file, std::string* why) {
-    const std::optional<std::string> text = readSmallFile(file, why);
+    const std::optional<std::string> text = fleet::readSmallFile(file, why);
     if (!text) {
         *why = "the token file " + inQuotes(file) + " cannot be read: " + *why;
         return {};

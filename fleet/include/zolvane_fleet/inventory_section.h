@@ -50,6 +50,11 @@ std::vector<std::string> resolveTargets(const std::vector<std::string>& targets,
 
 std::string inQuotes(std::string_view text);
 
+// A file the inventory names (a token, a password, a template, headers): its text when it is a
+// regular file of at most 64 KiB; empty with the reason in *why otherwise, so that a name such as
+// /dev/zero or a FIFO never holds up a check.
+std::optional<std::string> readSmallFile(const std::string& path, std::string* why);
+
 // One reader of the inventory beside the fleet's. The fleet offers it every top-level table and
 // every key of a [[projector]] that is not its own, in file order; what no reader takes is
 // refused as unknown.
