@@ -135,8 +135,14 @@ public:
             } else {
                 log(Level::Error, "reload: " + why + "; the TLS set-up stays as it was");
             }
+        } else if (tls_ && (isLoopback(listen_.host) || next.settings.allowPlainHttp)) {
+            http_->setTls(nullptr);
+            tls_ = false;
+            log(Level::Warning, "reload: without tls_certificate, new connections are plain HTTP");
         } else if (tls_) {
-            log(Level::Warning, "reload: HTTPS goes on until a restart turns it off");
+            log(Level::Error,
+                "reload: without tls_certificate the API would be plain HTTP beyond "
+                "loopback; HTTPS goes on (allow_plain_http = true permits plain)");
         }
         http_->reload(reload);
         settings_ = next.settings;

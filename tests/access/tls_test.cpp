@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <tuple>
 
 #include "child_process.h"
@@ -59,10 +60,8 @@ protected:
         return cli_testing::Run({"/bin/sh", "-c", setting + line}, 60s);
     }
 
-    // With [service] naming the files of the folder given (an empty name: none), and one projector.
-    std::unique_ptr<service_testing::ServiceProcess> start(const std::string& certificate,
-                                                           const std::string& key,
-                                                           const std::string& listen) const {
+    // [service] naming the files of the folder given (an empty name: none), and one projector.
+    void write(const std::string& certificate, const std::string& key) const {
         const auto entry = [this](const char* name, const std::string& file) {
             return file.empty() ? std::string() : name + (" = \"" + path(file) + "\"\n");
         };
@@ -72,6 +71,12 @@ protected:
             << entry("tls_key", key)
             << "[[projector]]\nname = \"p0\"\naddress = \"tcp://127.0.0.1:" << emulator_.tcpPort(0)
             << "\"\n";
+    }
+
+    std::unique_ptr<service_testing::ServiceProcess> start(const std::string& certificate,
+                                                           const std::string& key,
+                                                           const std::string& listen) const {
+        write(certificate, key);
         return std::make_unique<service_testing::ServiceProcess>(std::vector<std::string>{
             ZOLVANED, "--inventory", path("inventory.toml"), "--listen", listen});
     }
@@ -104,6 +109,32 @@ TEST_F(Https, RealClientsAreServedOverTlsOnlyAndPlainHttpIsDropped) {
         EXPECT_NE(seen.find(shows), std::string::npos) << line << "\n" << seen;
     }
     EXPECT_EQ(emulator_.value(0x3020, 0), 1);  // the blank command reached the projector
+}
+
+TEST_F(Https, AReloadTurnsHttpsOffOnLoopbackAndOnAgain) {
+    const std::tuple<const char*, const char*, const char*> steps[] = {
+        {"", "", "curl -sS --max-time 20 -w '<%{http_code}>' http://127.0.0.1:$PORT/api/groups"},
+        {"tls.crt", "tls.key", "$CURL -w '<%{http_code}>' $URL/api/groups"},
+    };
+    std::size_t reloads = 0;
+    for (const auto& [certificate, key, line] : steps) {
+        write(certificate, key);
+        service_->signal(SIGHUP);
+        ++reloads;
+        for (int tries = 0; tries < 200; ++tries) {
+            const std::string log = service_->log();
+            std::size_t seen = 0;
+            for (auto at = log.find("reloaded "); at != std::string::npos;
+                 at = log.find("reloaded ", at + 1)) {
+                ++seen;
+            }
+            if (seen >= reloads) break;
+            std::this_thread::sleep_for(50ms);
+        }
+        const cli_testing::Finished done = sh(line);
+        EXPECT_NE(done.out.find("<200>"), std::string::npos) << line << "\n"
+                                                             << done.err << service_->log();
+    }
 }
 
 TEST_F(Https, PairsThatCannotServeAreRefusedByName) {
