@@ -106,6 +106,11 @@ public:
         return inventory_;
     }
 
+    std::vector<std::string> groups() const {
+        std::shared_lock lock(membership_);
+        return inventory_.groups();
+    }
+
     Changes reconcile(const Inventory& next) {
         Changes changes;
         std::vector<QueueRef> ended;
@@ -251,7 +256,7 @@ std::vector<QueueRef> Fleet::projectors() const { return impl_->projectors(); }
 QueueRef Fleet::find(std::string_view name) const { return impl_->find(name); }
 std::vector<QueueRef> Fleet::group(std::string_view name) const { return impl_->group(name); }
 
-std::vector<std::string> Fleet::groups() const { return impl_->inventory().groups(); }
+std::vector<std::string> Fleet::groups() const { return impl_->groups(); }
 Inventory Fleet::inventory() const { return impl_->inventory(); }
 Changes Fleet::reconcile(const Inventory& next) { return impl_->reconcile(next); }
 std::vector<std::string> Fleet::stuck() const { return impl_->stuck(); }
