@@ -179,14 +179,14 @@ TEST_F(Reload, ProjectorsComeGoAndChangeWhileAStreamStaysOpen) {
 TEST_F(Reload, RemovingAProjectorEndsItsWaitingCommandsAsStoppingAndSendsNothingHalf) {
     // p1 answers slowly: one command is mid-exchange when the reload comes, one waits behind.
     zolvane::emulator::FaultConfig slow;
-    slow.delay = 1500ms;
+    slow.delay = 4000ms;  // long enough for the reload to come mid-exchange on a slow machine
     slow.onlyType = kBlank;
     emulator_->setFault(slow, 1);
     emulator_->clearFrames(1);
     auto running = command("p1", R"({"command": "blank", "value": "on"})");
     ASSERT_TRUE(sent(kBlank, 1));
     auto waiting = command("p1", R"({"command": "blank", "value": "off"})");
-    std::this_thread::sleep_for(200ms);  // gives the second time to be queued
+    std::this_thread::sleep_for(500ms);  // gives the second time to be queued
     ASSERT_TRUE(reload(inventory({"p0"}, {}), "0 added, 1 removed, 0 changed", 1))
         << service_->log();
 
