@@ -57,7 +57,7 @@ protected:
                           const std::string& extra = "") const {
         std::string text =
             "[defaults]\npoll_interval_ms = 200\nslow_poll_interval_ms = 1000\n"
-            "connect_timeout_ms = 500\nreceive_timeout_ms = 4000\n";
+            "connect_timeout_ms = 500\nreceive_timeout_ms = 10000\n";
         for (const std::string& name : names) {
             const std::size_t index = static_cast<std::size_t>(name[1] - '0');
             text += "[[projector]]\nname = \"" + name +
@@ -179,7 +179,8 @@ TEST_F(Reload, ProjectorsComeGoAndChangeWhileAStreamStaysOpen) {
 TEST_F(Reload, RemovingAProjectorEndsItsWaitingCommandsAsStoppingAndSendsNothingHalf) {
     // p1 answers slowly: one command is mid-exchange when the reload comes, one waits behind.
     zolvane::emulator::FaultConfig slow;
-    slow.delay = 4000ms;  // long enough for the reload to come mid-exchange on a slow machine
+    // Three seconds puts the reload mid-exchange on a slow machine, well within the time-out.
+    slow.delay = 3000ms;
     slow.onlyType = kBlank;
     emulator_->setFault(slow, 1);
     emulator_->clearFrames(1);
