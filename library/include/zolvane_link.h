@@ -38,6 +38,8 @@ typedef uint32_t zv_result;
 #define ZV_RESULT_BAD_ARGUMENT 0x80000018u /* null pointer or option out of range */
 #define ZV_RESULT_LINK_CLOSED  0x80000019u /* the link is closed or was never opened */
 #define ZV_RESULT_BAD_ADDRESS  0x8000001Au /* the address cannot be read */
+#define ZV_RESULT_PENDING      0x8000001Bu /* a stepwise exchange is still under way */
+#define ZV_RESULT_LINK_BUSY    0x8000001Cu /* another exchange is under way on the link */
 
 /*
  * zv_link_open(address, why)
@@ -92,6 +94,51 @@ ZV_API zv_result ZV_CALL zv_set(zv_link *link, uint16_t type, int32_t value);
 ZV_API zv_result ZV_CALL zv_increment(zv_link *link, uint16_t type);
 ZV_API zv_result ZV_CALL zv_decrement(zv_link *link, uint16_t type);
 ZV_API zv_result ZV_CALL zv_execute(zv_link *link, uint16_t type);
+
+/*
+ * Stepwise exchanges, for a program that drives many links from one thread
+ * with its own poll(), select() or epoll loop. The exchange is the one the
+ * blocking call of the same action makes: the same frame, gap, time-outs,
+ * late-reply guard and results; only the waiting is left to the caller.
+ * Network links on POSIX systems only: a serial link, or any link on
+ * Windows, is refused with ZV_RESULT_BAD_ARGUMENT and sends nothing.
+ *
+ * zv_link_begin(link, action, type, value)
+ *   Starts an exchange of action (1 set, 2 get, 4 increment, 5 decrement,
+ *   6 execute; any other is ZV_RESULT_BAD_ARGUMENT) and returns
+ *   ZV_RESULT_PENDING; a refusal returns its code and starts nothing.
+ *   ZV_RESULT_LINK_BUSY: an exchange, stepwise or blocking, is already
+ *   under way on the link. Never blocks: a host name is looked up by a few
+ *   threads of the library's own, shared by every link, and a name that
+ *   resolves nowhere costs only the exchanges that use it.
+ *
+ * zv_link_wait_for(link, fd, events, timeout_ms)
+ *   What the exchange waits for: the descriptor *fd (-1 when it waits only
+ *   for time), *events ZV_WAIT_READ or ZV_WAIT_WRITE, and *timeout_ms, after
+ *   which zv_link_continue must be called whether or not the descriptor is
+ *   ready (0: at once). The descriptor belongs to the link and may change
+ *   from one step to the next; the caller only waits on it. Returns 0, or
+ *   ZV_RESULT_BAD_ARGUMENT when no stepwise exchange is under way.
+ *
+ * zv_link_continue(link, value)
+ *   Takes the exchange as far as it goes without blocking. ZV_RESULT_PENDING
+ *   while it must wait again; otherwise the exchange is over and this is its
+ *   result, the one the blocking call would have returned. A get stores the
+ *   value read in *value on success (value may be null for the others).
+ *   Called early it only looks and returns ZV_RESULT_PENDING.
+ *
+ * While a stepwise exchange is under way the blocking calls on that link
+ * return ZV_RESULT_LINK_BUSY. zv_link_close ends it at once: its socket is
+ * closed and, when the frame had gone out, the late-reply guard is set.
+ */
+#define ZV_WAIT_READ  1
+#define ZV_WAIT_WRITE 2
+
+ZV_API zv_result ZV_CALL zv_link_begin(zv_link *link, int32_t action, uint16_t type,
+                                       int32_t value);
+ZV_API zv_result ZV_CALL zv_link_wait_for(zv_link *link, int32_t *fd, int32_t *events,
+                                          int32_t *timeout_ms);
+ZV_API zv_result ZV_CALL zv_link_continue(zv_link *link, uint16_t *value);
 
 #ifdef __cplusplus
 }

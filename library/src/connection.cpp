@@ -21,18 +21,6 @@ bool Fits(const char* text, int32_t size) {
     return size >= 0 && std::strlen(text) <= static_cast<std::size_t>(size);
 }
 
-ResultCode InterpretReply(bool isGet, const uint8_t* reply, std::size_t received,
-                          uint16_t* valueOut) {
-    if (received == 0) return ResultNoReply;
-    if (isGet) {
-        // A value is taken only from bytes that were actually received.
-        if (reply[0] != 0x1D || received < 3 || valueOut == nullptr) return ResultBadReply;
-        *valueOut = static_cast<uint16_t>(reply[1] | reply[2] << 8);
-        return ResultOk;
-    }
-    return reply[0] == 0x06 ? ResultOk : ResultBadReply;
-}
-
 }  // namespace
 
 ResultCode FinishCall(ResultCode result) {
@@ -46,6 +34,21 @@ Link& DefaultLink() {
     // Never destroyed: a thread still in an exchange at exit must not find it gone.
     static Link* link = new Link;
     return *link;
+}
+
+Clock::time_point Link::nextStart() const {
+    const int32_t gap = options_[OptionGap].load();
+    return gap > 0 && exchanged_ ? lastEnd_ + Milliseconds(gap) : Clock::time_point{};
+}
+
+void Link::noteExchangeEnd() {
+    exchanged_ = true;
+    lastEnd_ = Clock::now();
+}
+
+bool Link::stepwisePending() {
+    std::lock_guard guard(stepLock);
+    return step != nullptr;
 }
 
 LinkTimes Link::times() const {
@@ -77,9 +80,8 @@ ResultCode Link::exchange(bool isGet, const uint8_t* frame, std::size_t frameLen
         // Closed while this caller waited for the link.
         if (closed_.load()) return ResultLinkClosed;
         if (type != ConnectionSerial && type != ConnectionNetwork) return ResultNoConnectionType;
-        if (const int32_t gap = options_[OptionGap].load(); gap > 0 && exchanged_) {
-            std::this_thread::sleep_until(lastEnd_ + Milliseconds(gap));
-        }
+        if (stepwisePending()) return ResultLinkBusy;
+        std::this_thread::sleep_until(nextStart());
         const LinkTimes limits = times();
         if (type == ConnectionSerial) {
             result =
@@ -88,8 +90,7 @@ ResultCode Link::exchange(bool isGet, const uint8_t* frame, std::size_t frameLen
             result = NetworkExchange(NetworkTarget{string1, string2, ipv6}, limits, frame,
                                      frameLength, reply, sizeof reply, received);
         }
-        exchanged_ = true;
-        lastEnd_ = Clock::now();
+        noteExchangeEnd();
     }
     if (result != ResultOk) return result;
     return InterpretReply(isGet, reply, received, valueOut);

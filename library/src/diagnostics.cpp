@@ -38,6 +38,8 @@ constexpr ResultText kResultTexts[] = {
     {ResultBadArgument, "null link or pointer, or an option out of range: nothing was sent"},
     {ResultLinkClosed, "the link is closed or was never opened: nothing was sent"},
     {ResultBadAddress, "the projector's address cannot be read"},
+    {ResultPending, "the stepwise exchange is still under way: wait and continue it"},
+    {ResultLinkBusy, "another exchange is under way on the link: nothing was sent"},
 };
 
 }  // namespace

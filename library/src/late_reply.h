@@ -36,20 +36,39 @@ void StoreSharedWindowEnd(const std::string& key, long long endMs);
 long long SharedWindowEnd(const std::string& key);
 void ForgetSharedWindow(const std::string& key);
 
-// Discards input until the window has passed and kQuietGap has gone by without a byte.
-// waitAndDiscard(ms) waits up to ms for input and throws away what came: it returns how many
-// bytes that was, or a negative number when the link failed (then this returns false).
+// The rules of draining a late reply: input is discarded until the window has passed and
+// kQuietGap has gone by without a byte, and for no longer than kDrainOverrun past the window.
+class LateReplyDrain {
+public:
+    explicit LateReplyDrain(Milliseconds windowLeft)
+        : window_(windowLeft), limit_(windowLeft + kDrainOverrun), quiet_(kQuietGap) {}
+
+    bool over() const { return (window_.expired() && quiet_.expired()) || limit_.expired(); }
+    // How long to wait for input before looking again; at least 1 ms.
+    int waitMs() const {
+        const int wait =
+            std::min(std::max(window_.remainingMs(), quiet_.remainingMs()), limit_.remainingMs());
+        return std::max(wait, 1);
+    }
+    // Bytes were discarded: the quiet starts again.
+    void discarded() { quiet_ = Deadline(kQuietGap); }
+
+private:
+    Deadline window_;
+    Deadline limit_;
+    Deadline quiet_;
+};
+
+// Discards input by the rules above. waitAndDiscard(ms) waits up to ms for input and throws
+// away what came: it returns how many bytes that was, or a negative number when the link failed
+// (then this returns false).
 template <typename WaitAndDiscard>
 bool DrainLateReply(Milliseconds windowLeft, WaitAndDiscard waitAndDiscard) {
-    const Deadline window(windowLeft);
-    const Deadline limit(windowLeft + kDrainOverrun);
-    Deadline quiet(kQuietGap);
-    while (!(window.expired() && quiet.expired()) && !limit.expired()) {
-        const int wait =
-            std::min(std::max(window.remainingMs(), quiet.remainingMs()), limit.remainingMs());
-        const int discarded = waitAndDiscard(std::max(wait, 1));
+    LateReplyDrain drain(windowLeft);
+    while (!drain.over()) {
+        const int discarded = waitAndDiscard(drain.waitMs());
         if (discarded < 0) return false;
-        if (discarded > 0) quiet = Deadline(kQuietGap);
+        if (discarded > 0) drain.discarded();
     }
     return true;
 }

@@ -6,12 +6,15 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "connection.h"
 #include "links.h"
 
 namespace zolvane {
+
+class StepwiseExchange;
 
 class Link {
 public:
@@ -38,6 +41,18 @@ public:
     int32_t option(Option which) const;
     void setOption(Option which, int32_t ms) { options_[which].store(ms); }
     void markClosed() { closed_.store(true); }
+    bool closed() const { return closed_.load(); }
+    LinkTimes times() const;
+
+    // When the next exchange may start: the last one's end plus the gap, or at once before the
+    // first exchange or without a gap. Both kinds of exchange keep it and note their end, so
+    // the gap holds between a stepwise exchange and a blocking one too. Called with `lock`
+    // held, or with `stepLock` held by the stepwise exchange that owns the link.
+    Clock::time_point nextStart() const;
+    void noteExchangeEnd();
+
+    // True while a stepwise exchange is under way on the link (takes stepLock).
+    bool stepwisePending();
 
     // Held from before the link is opened until after it is closed, and by every change of the
     // fields below.
@@ -49,9 +64,12 @@ public:
     // A handle's own reference on the socket layer (AcquireSocketLayer).
     bool holdsSocketLayer = false;
 
-private:
-    LinkTimes times() const;
+    // The stepwise exchange under way, if any (stepwise_exchange.h). Held for every look at it;
+    // taken before `lock` is tried, never while waiting for `lock`.
+    std::mutex stepLock;
+    std::shared_ptr<StepwiseExchange> step;
 
+private:
     // 0: not set.
     std::atomic<int32_t> options_[OptionCount] = {};
     std::atomic<bool> closed_{false};

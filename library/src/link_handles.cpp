@@ -10,6 +10,7 @@
 #include "frame.h"
 #include "link.h"
 #include "link_address.h"
+#include "stepwise_exchange.h"
 #include "zolvane_link.h"
 
 namespace zolvane {
@@ -113,8 +114,9 @@ extern "C" ZV_API void ZV_CALL zv_link_close(zv_link* handle) {
         registry.links.erase(found);
     }
     // Exchanges still waiting for the link's lock are refused; a running one ends as it would
-    // have, and the last reference frees the link.
+    // have, and the last reference frees the link. A stepwise one ends here.
     link->markClosed();
+    AbandonStepwise(*link);
 }
 
 extern "C" ZV_API zv_result ZV_CALL zv_link_set_option(zv_link* handle, int32_t option,
@@ -161,4 +163,30 @@ extern "C" ZV_API zv_result ZV_CALL zv_decrement(zv_link* link, uint16_t type) {
 
 extern "C" ZV_API zv_result ZV_CALL zv_execute(zv_link* link, uint16_t type) {
     return Run(link, false, ActionExecute, type, 0, nullptr);
+}
+
+extern "C" ZV_API zv_result ZV_CALL zv_link_begin(zv_link* handle, int32_t action, uint16_t type,
+                                                  int32_t value) {
+    if (handle == nullptr) return FinishCall(ResultBadArgument);
+    const std::shared_ptr<Link> link = Find(handle);
+    if (!link) return FinishCall(ResultLinkClosed);
+    return FinishCall(
+        BeginStepwise(*link, static_cast<uint32_t>(action), type, static_cast<uint32_t>(value)));
+}
+
+extern "C" ZV_API zv_result ZV_CALL zv_link_wait_for(zv_link* handle, int32_t* fd, int32_t* events,
+                                                     int32_t* timeout_ms) {
+    if (handle == nullptr || fd == nullptr || events == nullptr || timeout_ms == nullptr) {
+        return FinishCall(ResultBadArgument);
+    }
+    const std::shared_ptr<Link> link = Find(handle);
+    if (!link) return FinishCall(ResultLinkClosed);
+    return FinishCall(StepwiseWaitFor(*link, *fd, *events, *timeout_ms));
+}
+
+extern "C" ZV_API zv_result ZV_CALL zv_link_continue(zv_link* handle, uint16_t* value) {
+    if (handle == nullptr) return FinishCall(ResultBadArgument);
+    const std::shared_ptr<Link> link = Find(handle);
+    if (!link) return FinishCall(ResultLinkClosed);
+    return FinishCall(ContinueStepwise(*link, value));
 }

@@ -83,4 +83,18 @@ inline bool ReplyWhole(const uint8_t* reply, std::size_t received) {
     return received > 0 && received >= ExpectedReplyLength(reply[0]);
 }
 
+// The result a reply gives its command: a get takes its value, every other command wants the
+// acknowledge byte. Both the blocking and the stepwise exchanges end here.
+inline ResultCode InterpretReply(bool isGet, const uint8_t* reply, std::size_t received,
+                                 uint16_t* valueOut) {
+    if (received == 0) return ResultNoReply;
+    if (isGet) {
+        // A value is taken only from bytes that were actually received.
+        if (reply[0] != 0x1D || received < 3 || valueOut == nullptr) return ResultBadReply;
+        *valueOut = static_cast<uint16_t>(reply[1] | reply[2] << 8);
+        return ResultOk;
+    }
+    return reply[0] == 0x06 ? ResultOk : ResultBadReply;
+}
+
 }  // namespace zolvane

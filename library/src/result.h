@@ -33,6 +33,9 @@ enum ResultCode : uint32_t {
     ResultBadArgument = 0x80000018,
     ResultLinkClosed = 0x80000019,
     ResultBadAddress = 0x8000001A,
+    // The stepwise exchange calls.
+    ResultPending = 0x8000001B,
+    ResultLinkBusy = 0x8000001C,
 };
 
 }  // namespace zolvane

@@ -314,7 +314,8 @@ TEST_F(Abi, EveryCommandExportSendsItsOwnFrame) {
 TEST_F(Abi, LinkExportsBindByName) {
     for (const char* name :
          {"zv_link_open", "zv_link_close", "zv_link_set_option", "zv_link_get_option", "zv_get",
-          "zv_set", "zv_increment", "zv_decrement", "zv_execute"}) {
+          "zv_set", "zv_increment", "zv_decrement", "zv_execute", "zv_link_begin",
+          "zv_link_wait_for", "zv_link_continue"}) {
         EXPECT_NE(::dlsym(library_, name), nullptr) << name;
     }
     emu::Emulator projector;
