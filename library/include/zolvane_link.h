@@ -126,6 +126,7 @@ ZV_API zv_result ZV_CALL zv_execute(zv_link *link, uint16_t type);
  *   result, the one the blocking call would have returned. A get stores the
  *   value read in *value on success (value may be null for the others).
  *   Called early it only looks and returns ZV_RESULT_PENDING.
+ *   ZV_RESULT_BAD_ARGUMENT when no stepwise exchange is under way.
  *
  * While a stepwise exchange is under way the blocking calls on that link
  * return ZV_RESULT_LINK_BUSY. zv_link_close ends it at once: its socket is

@@ -244,13 +244,14 @@ ResultCode BeginStepwise(Link& link, uint32_t action, uint16_t type, uint32_t va
         action != ActionDecrement && action != ActionExecute) {
         return ResultBadArgument;
     }
+    // A handle's kind is set before it is given out and never changes.
+    if (link.type != ConnectionNetwork) return ResultBadArgument;
     std::lock_guard stepGuard(link.stepLock);
+    if (link.closed()) return ResultLinkClosed;
     if (link.step) return ResultLinkBusy;
     // A blocking exchange holds the link's lock for as long as it runs.
     std::unique_lock guard(link.lock, std::try_to_lock);
     if (!guard.owns_lock()) return ResultLinkBusy;
-    if (link.closed()) return ResultLinkClosed;
-    if (link.type != ConnectionNetwork) return ResultBadArgument;
     uint8_t frame[kFrameLength];
     // As the blocking calls send them: only a set carries a value.
     BuildCommandFrame(action, type, action == ActionSet ? value : 0, frame);
