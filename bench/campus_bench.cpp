@@ -422,6 +422,10 @@ void CampusRows(const Campus& c) {
         Format("%.2f %% of one core (%.2f + %.2f s); %.1f us an exchange", share, b.userCpu,
                b.systemCpu,
                1e6 * (b.userCpu + b.systemCpu) / std::max<double>(1, double(b.exchanges))));
+    if (c.healthy.read && share > 0) {
+        Row("  service CPU, all answering, over the raw client's",
+            Format("%.1f times", c.healthy.cpuShare / share));
+    }
     Row(n + ": SIGTERM to exit",
         Format("%s %d", WIFEXITED(c.exitStatus) ? "status" : "signal",
                WIFEXITED(c.exitStatus) ? WEXITSTATUS(c.exitStatus) : WTERMSIG(c.exitStatus)));
