@@ -155,23 +155,44 @@ std::uint16_t frameType(const zv_setting& setting, Operation operation) {
     return operation == Operation::Reset ? setting.reset_type : setting.type;
 }
 
-zv_result exchange(zv_link* link, const Command& command, std::uint16_t* value) {
-    if (command.setting == nullptr) return ZV_RESULT_BAD_ARGUMENT;
+LinkAction linkAction(const Command& command) {
     const std::uint16_t type = frameType(*command.setting, command.operation);
     switch (command.operation) {
         case Operation::Get:
-            return zv_get(link, type, value);
+            return {kActionGet, type, 0};
         case Operation::Set:
-            return zv_set(link, type, command.value);
+            return {kActionSet, type, command.value};
         case Operation::Increment:
-            return zv_increment(link, type);
+            return {kActionIncrement, type, 0};
         case Operation::Decrement:
-            return zv_decrement(link, type);
+            return {kActionDecrement, type, 0};
         case Operation::Reset:
         case Operation::Execute:
-            return zv_execute(link, type);
+            break;
     }
-    return ZV_RESULT_BAD_ARGUMENT;
+    return {kActionExecute, type, 0};
+}
+
+zv_result exchange(zv_link* link, const LinkAction& action, std::uint16_t* value) {
+    switch (action.action) {
+        case kActionGet:
+            return zv_get(link, action.type, value);
+        case kActionSet:
+            return zv_set(link, action.type, action.value);
+        case kActionIncrement:
+            return zv_increment(link, action.type);
+        case kActionDecrement:
+            return zv_decrement(link, action.type);
+        case kActionExecute:
+            return zv_execute(link, action.type);
+        default:
+            return ZV_RESULT_BAD_ARGUMENT;
+    }
+}
+
+zv_result exchange(zv_link* link, const Command& command, std::uint16_t* value) {
+    if (command.setting == nullptr) return ZV_RESULT_BAD_ARGUMENT;
+    return exchange(link, linkAction(command), value);
 }
 
 }  // namespace zolvane::fleet

@@ -21,18 +21,11 @@ struct Subscription {
     bool removed = false;
 };
 
-// Stops every queue at once: a projector mid-exchange holds up only its own stop.
+// Stops every queue at once: a projector mid-exchange holds up only its own stop, and the
+// whole takes as long as the longest exchange under way.
 void stopAll(const std::vector<QueueRef>& queues) {
-    std::vector<std::thread> stopping;
-    stopping.reserve(queues.size());
-    for (const QueueRef& queue : queues) {
-        try {
-            stopping.emplace_back([&queue] { queue->stop(); });
-        } catch (const std::system_error&) {
-            queue->stop();  // no thread to spare: stop this one here
-        }
-    }
-    for (std::thread& thread : stopping) thread.join();
+    for (const QueueRef& queue : queues) queue->requestStop();
+    for (const QueueRef& queue : queues) queue->stop();
 }
 
 }  // namespace

@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <coroutine>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
-#include <thread>
+#include <utility>
 
+#include "coroutine.h"
+#include "event_loop.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::fleet {
@@ -41,7 +44,10 @@ std::string resultReason(zv_result result) {
     return ZV_GetResultText(result);
 }
 
-class ProjectorQueue::Impl {
+// Everything a queue does runs on the event loop's thread, as one coroutine per queue that
+// waits for its socket, its next poll or its next command without holding a thread. run(),
+// stop() and state() may be called from any thread: they meet the coroutine under mutex_.
+class ProjectorQueue::Impl : public std::enable_shared_from_this<Impl> {
 public:
     Impl(ProjectorEntry entry, Watcher watcher, Ran ran)
         : entry_(std::move(entry)), watcher_(std::move(watcher)), ran_(std::move(ran)) {
@@ -70,39 +76,42 @@ public:
         }
     }
 
-    ~Impl() {
-        stop();
-        zv_link_close(link_);
-    }
+    // The last reference goes once the coroutine has ended, so no exchange is under way.
+    ~Impl() { zv_link_close(link_); }
+
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
 
     const ProjectorEntry& entry() const { return entry_; }
 
     void start(bool polling, QueueExchanges exchanges) {
         std::lock_guard lock(mutex_);
-        if (thread_.joinable() || stopping_) return;
+        if (started_ || stopping_) return;
+        started_ = true;
         polling_ = polling;
         exchanges_ = exchanges;
-        thread_ = std::thread([this] { loop(); });
+        loop_.post([self = shared_from_this()] { self->drive(self); });
+    }
+
+    void requestStop() {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        wakeLocked(false);
     }
 
     void stop() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        std::thread thread;
-        {
-            std::lock_guard lock(mutex_);
-            thread = std::move(thread_);
-            // Called from a watcher on the queue's own thread: it ends when the watcher returns
-            // and is joined by the next stop() from elsewhere.
-            if (thread.get_id() == std::this_thread::get_id()) {
-                thread_ = std::move(thread);
+        requestStop();
+        std::unique_lock lock(mutex_);
+        if (started_) {
+            // Called from a watcher or a completion, on the loop itself: the coroutine ends by
+            // itself once this returns, and tells nobody anything more.
+            if (loop_.onLoop()) {
+                silenced_ = true;
                 return;
             }
+            ended_.wait(lock, [this] { return finished_; });
         }
-        if (thread.joinable()) thread.join();
+        lock.unlock();
         refuseQueued();
     }
 
@@ -118,7 +127,7 @@ public:
         if (ran_) {
             // The record is told of the command as it was given, whatever becomes of it.
             done = [this, told = command, done = std::move(done)](CommandResult result) {
-                ran_(told, result);
+                if (!silenced()) ran_(told, result);
                 done(std::move(result));
             };
         }
@@ -129,7 +138,7 @@ public:
                 full = queue_.size() >= entry_.timing.maxQueued;
                 if (!full) {
                     queue_.push_back(Pending{std::move(command), std::move(done)});
-                    wake_.notify_all();
+                    wakeLocked(true);
                     return;
                 }
             }
@@ -150,11 +159,94 @@ public:
         return state_;
     }
 
+    // How long the queue has been inside one exchange (or the asks of one cool-down); zero while
+    // it waits for work.
+    Milliseconds busyFor() const {
+        const Clock::rep began = stepBegan_;
+        if (began == 0) return Milliseconds(0);
+        return std::chrono::duration_cast<Milliseconds>(Clock::now().time_since_epoch() -
+                                                        Clock::duration(began));
+    }
+
 private:
     struct Pending {
         Command command;
         Completion done;
     };
+    struct Reply {
+        zv_result result = 0;
+        std::uint16_t value = 0;
+    };
+
+    // One exchange on the link; the coroutine resumes when it is over.
+    struct Exchange {
+        Impl& queue;
+        LinkAction action;
+        Reply reply{};
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> resume) {
+            queue.loop_.exchange(queue.link_, action,
+                                 [this, resume](zv_result result, std::uint16_t value) {
+                                     reply = {result, value};
+                                     resume.resume();
+                                 });
+        }
+        Reply await_resume() const noexcept { return reply; }
+    };
+
+    // Waits until `until`, or until stop() (and, with forCommands, a command) comes first.
+    struct Park {
+        Impl& queue;
+        Clock::time_point until;
+        bool forCommands;
+        bool await_ready() const noexcept { return false; }
+        bool await_suspend(std::coroutine_handle<> resume) {
+            {
+                std::lock_guard lock(queue.mutex_);
+                if (queue.stopping_ || (forCommands && !queue.queue_.empty())) return false;
+                queue.parked_ = resume;
+                queue.parkedForCommands_ = forCommands;
+            }
+            if (until != Clock::time_point::max()) {
+                queue.timer_ = queue.loop_.at(until, [&queue = queue] {
+                    queue.timer_ = 0;
+                    queue.resumeParked();
+                });
+            }
+            return true;
+        }
+        void await_resume() const noexcept {}
+    };
+
+    // With mutex_ held: has the parked coroutine resumed on the loop if it waits for this.
+    void wakeLocked(bool forCommand) {
+        if (!parked_ || wakePosted_ || (forCommand && !parkedForCommands_)) return;
+        wakePosted_ = true;
+        loop_.post([self = shared_from_this()] {
+            {
+                std::lock_guard lock(self->mutex_);
+                self->wakePosted_ = false;
+            }
+            self->resumeParked();
+        });
+    }
+
+    // On the loop's thread.
+    void resumeParked() {
+        std::coroutine_handle<> parked;
+        {
+            std::lock_guard lock(mutex_);
+            parked = std::exchange(parked_, {});
+        }
+        if (!parked) return;
+        if (timer_ != 0) loop_.cancel(std::exchange(timer_, 0));
+        parked.resume();
+    }
+
+    bool silenced() const {
+        std::lock_guard lock(mutex_);
+        return silenced_;
+    }
 
     void refuseQueued() {
         std::deque<Pending> left;
@@ -167,39 +259,53 @@ private:
         }
     }
 
-    void loop() {
+    // The queue's whole life on the loop; self keeps the queue alive until it ends.
+    Detached drive([[maybe_unused]] std::shared_ptr<Impl> self) {
         Clock::time_point nextPoll = Clock::now();
         Clock::time_point nextSlow = nextPoll;
         bool first = true;
         unsigned commandsWhileDue = 0;  // commands run since the poll fell due
-        std::unique_lock lock(mutex_);
-        while (!stopping_) {
-            const bool pollDue = polling_ && Clock::now() >= nextPoll;
-            const bool pollFirst = pollDue && commandsWhileDue >= entry_.timing.pollAfterCommands;
-            if (!queue_.empty() && !pollFirst) {
-                Pending pending = std::move(queue_.front());
-                queue_.pop_front();
-                lock.unlock();
-                if (pollDue) ++commandsWhileDue;
-                const Step step(*this);
-                CommandResult result;
-                try {
-                    result = exchanges_ == QueueExchanges::Plain ? exchangeOnly(pending.command)
-                                                                 : execute(pending.command);
-                } catch (const std::exception& error) {
-                    result = CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, error.what()};
+        for (;;) {
+            std::optional<Pending> next;
+            bool pollDue = false;
+            bool polling = false;
+            QueueExchanges exchanges = QueueExchanges::Full;
+            {
+                std::lock_guard lock(mutex_);
+                if (stopping_) break;
+                polling = polling_;
+                exchanges = exchanges_;
+                pollDue = polling && Clock::now() >= nextPoll;
+                const bool pollFirst =
+                    pollDue && commandsWhileDue >= entry_.timing.pollAfterCommands;
+                if (!queue_.empty() && !pollFirst) {
+                    next.emplace(std::move(queue_.front()));
+                    queue_.pop_front();
                 }
-                pending.done(std::move(result));
-                lock.lock();
+            }
+            if (next) {
+                if (pollDue) ++commandsWhileDue;
+                CommandResult result;
+                {
+                    const Step step(*this);
+                    try {
+                        Async<CommandResult> work = exchanges == QueueExchanges::Plain
+                                                        ? exchangeOnly(next->command)
+                                                        : execute(next->command);
+                        result = co_await std::move(work);
+                    } catch (const std::exception& error) {
+                        result = CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, error.what()};
+                    }
+                }
+                next->done(std::move(result));
                 continue;
             }
             if (pollDue) {
-                lock.unlock();
                 commandsWhileDue = 0;
                 const Clock::time_point began = Clock::now();
                 {
                     const Step step(*this);
-                    poll(began >= nextSlow, nextSlow);
+                    co_await poll(began >= nextSlow, nextSlow);
                 }
                 // Keep the beat; a poll held up by commands starts a new beat rather than
                 // catching up on the ones missed.
@@ -212,15 +318,16 @@ private:
                     nextPoll = began + phase();
                     first = false;
                 }
-                lock.lock();
                 continue;
             }
-            if (polling_) {
-                wake_.wait_until(lock, nextPoll, [this] { return stopping_ || !queue_.empty(); });
-            } else {
-                wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-            }
+            co_await Park{*this, polling ? nextPoll : Clock::time_point::max(), true};
         }
+        refuseQueued();
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        ended_.notify_all();
     }
 
     // A place in the poll interval taken from the name (FNV-1a), the same at every start.
@@ -248,8 +355,8 @@ private:
         }
     }
 
-    // One exchange on the link and its mark on the working copy of the state.
-    zv_result exchange(ProjectorState& state, zv_result result) {
+    // An exchange's mark on the working copy of the state.
+    static zv_result mark(ProjectorState& state, zv_result result) {
         if (answered(result)) {
             state.reach = Reach::Online;
             state.failedPolls = 0;
@@ -258,21 +365,29 @@ private:
         return result;
     }
 
-    zv_result get(ProjectorState& state, std::uint16_t type, std::uint16_t& value) {
-        const zv_result result = exchange(state, zv_get(link_, type, &value));
+    Async<zv_result> get(ProjectorState& state, std::uint16_t type, std::uint16_t& value) {
+        const Reply reply = co_await Exchange{*this, {kActionGet, type, 0}};
+        const zv_result result = mark(state, reply.result);
         if (result == 0) {
+            value = reply.value;
             if (auto member = stateMember(type)) state.*member = value;
         }
-        return result;
+        co_return result;
+    }
+
+    Async<zv_result> set(ProjectorState& state, std::uint16_t type, std::int32_t value) {
+        const Reply reply = co_await Exchange{*this, {kActionSet, type, value}};
+        co_return mark(state, reply.result);
     }
 
     // A command of a Plain queue: its one exchange.
-    CommandResult exchangeOnly(const Command& command) {
-        std::uint16_t value = 0;
-        CommandResult out{fleet::exchange(link_, command, &value), {}, {}, {}};
-        if (out.ok() && command.operation == Operation::Get) out.value = value;
+    Async<CommandResult> exchangeOnly(const Command& command) {
+        if (command.setting == nullptr) co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, {}};
+        const Reply reply = co_await Exchange{*this, linkAction(command)};
+        CommandResult out{reply.result, {}, {}, {}};
+        if (out.ok() && command.operation == Operation::Get) out.value = reply.value;
         if (!out.ok()) out.reason = reason(out.result);
-        return out;
+        co_return out;
     }
 
     bool stopRequested() const {
@@ -280,7 +395,7 @@ private:
         return stopping_;
     }
 
-    void poll(bool slowDue, Clock::time_point& nextSlow) {
+    Async<bool> poll(bool slowDue, Clock::time_point& nextSlow) {
         const Clock::time_point began = Clock::now();
         ProjectorState state = this->state();
         // Coming back is worth a fresh look at the slow values too.
@@ -295,9 +410,9 @@ private:
             if (row.cadence == Cadence::WhileOn && !on) continue;
             if (row.cadence == Cadence::Slow && !slowDue) continue;
             if (row.cadence != Cadence::EveryPoll && stopRequested()) {
-                return;  // the rest of this poll would only hold up the stop
+                co_return false;  // the rest of this poll would only hold up the stop
             }
-            const zv_result result = get(state, row.type(), value);
+            const zv_result result = co_await get(state, row.type(), value);
             if (row.cadence == Cadence::EveryPoll) {
                 if (result != 0) {
                     failure = result;
@@ -328,6 +443,7 @@ private:
         state.lastPollDuration = Clock::now() - began;
         state.pollDurationSum += state.lastPollDuration;
         publish(std::move(state));
+        co_return true;
     }
 
     // Stores the working copy; a visible change bumps the version and tells the watcher.
@@ -339,7 +455,7 @@ private:
             state.version = state_.version + (changed ? 1 : 0);
             state_ = state;
         }
-        if (changed && watcher_) {
+        if (changed && watcher_ && !silenced()) {
             try {
                 watcher_(state);
             } catch (...) {
@@ -348,49 +464,53 @@ private:
         }
     }
 
-    CommandResult execute(const Command& command) {
+    Async<CommandResult> execute(const Command& command) {
         const Checked checked = check(command, Phrasing::Queued);
-        if (!checked.command) return {ZV_RESULT_BAD_ARGUMENT, {}, {}, checked.refusal.reason};
+        if (!checked.command) {
+            co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, checked.refusal.reason};
+        }
         const zv_setting* setting = command.setting;
         const bool isGet = command.operation == Operation::Get;
         const bool isSet = command.operation == Operation::Set;
-        if (isSet && setting->type == kPower && command.value == kPowerOn) return powerOn();
+        if (isSet && setting->type == kPower && command.value == kPowerOn) {
+            co_return co_await powerOn();
+        }
         ProjectorState state = this->state();
         CommandResult out;
-        std::uint16_t read = 0;
-        out.result = exchange(state, fleet::exchange(link_, command, &read));
+        const Reply reply = co_await Exchange{*this, linkAction(command)};
+        out.result = mark(state, reply.result);
         if (out.result == 0 && (isGet || isSet)) {
-            const auto known = isGet ? read : static_cast<std::uint16_t>(command.value);
+            const auto known = isGet ? reply.value : static_cast<std::uint16_t>(command.value);
             if (auto member = stateMember(setting->type)) state.*member = known;
             if (isGet) out.value = known;
             if (isSet && setting->type == kPower) {
                 // Switching off starts the cool-down: say what the projector says now.
                 std::uint16_t now = known;
-                if (get(state, kPower, now) != 0) now = known;
+                if (co_await get(state, kPower, now) != 0) now = known;
                 out.value = now;
             }
         }
         if (out.result != 0) out.reason = reason(out.result);
         publish(std::move(state));
-        return out;
+        co_return out;
     }
 
     // Switches on, first waiting out a cool-down: the power is asked every second until the
     // projector may be struck again, for at most coolingWait.
-    CommandResult powerOn() {
+    Async<CommandResult> powerOn() {
         ProjectorState state = this->state();
         CommandResult out;
         bool cooling = state.power == kCoolingDown;
         if (!cooling) {
-            out.result = exchange(state, zv_set(link_, kPower, kPowerOn));
+            out.result = co_await set(state, kPower, kPowerOn);
             if (out.result == ZV_RESULT_BAD_REPLY) {
                 std::uint16_t power = 0;
-                cooling = get(state, kPower, power) == 0 && power == kCoolingDown;
+                cooling = co_await get(state, kPower, power) == 0 && power == kCoolingDown;
             }
         }
         if (cooling) {
-            out = waitForCoolDown(state);
-            if (out.result == 0) out.result = exchange(state, zv_set(link_, kPower, kPowerOn));
+            out = co_await waitForCoolDown(state);
+            if (out.result == 0) out.result = co_await set(state, kPower, kPowerOn);
         }
         if (out.result == 0) {
             state.power = kPowerOn;
@@ -399,11 +519,12 @@ private:
             out.reason = reason(out.result);
         }
         publish(std::move(state));
-        return out;
+        co_return out;
     }
 
     // Asks the power until the projector is no longer cooling down; waited is how long it was.
-    CommandResult waitForCoolDown(ProjectorState& state) {
+    // Between the asks nothing is held: the queue is parked on a timer.
+    Async<CommandResult> waitForCoolDown(ProjectorState& state) {
         const Clock::time_point began = Clock::now();
         const Clock::time_point deadline = began + entry_.timing.coolingWait;
         std::string lastFailure;
@@ -416,8 +537,8 @@ private:
         };
         for (;;) {
             std::uint16_t power = 0;
-            const zv_result asked = get(state, kPower, power);
-            if (asked == 0 && power != kCoolingDown) return result(0, {});
+            const zv_result asked = co_await get(state, kPower, power);
+            if (asked == 0 && power != kCoolingDown) co_return result(0, {});
             if (asked == 0) seenCooling = true;
             if (asked != 0) lastFailure = reason(asked);
             publish(state);  // watchers see the cool-down as it goes
@@ -426,28 +547,14 @@ private:
             if (now >= deadline) {
                 std::string why = "still cooling down after " + inWords(entry_.timing.coolingWait);
                 if (!lastFailure.empty()) why += " (last asked: " + lastFailure + ")";
-                return result(ZV_RESULT_BAD_REPLY, why);
+                co_return result(ZV_RESULT_BAD_REPLY, why);
             }
-            std::unique_lock lock(mutex_);
-            if (wake_.wait_until(lock, std::min(now + kCoolingAskEvery, deadline),
-                                 [this] { return stopping_; })) {
-                return result(ZV_RESULT_LINK_CLOSED, kStopping);
-            }
+            co_await Park{*this, std::min(now + kCoolingAskEvery, deadline), false};
+            if (stopRequested()) co_return result(ZV_RESULT_LINK_CLOSED, kStopping);
         }
     }
 
-public:
-    // How long the thread has been inside one exchange (or the asks of one cool-down); zero while
-    // it waits for work.
-    Milliseconds busyFor() const {
-        const Clock::rep began = stepBegan_;
-        if (began == 0) return Milliseconds(0);
-        return std::chrono::duration_cast<Milliseconds>(Clock::now().time_since_epoch() -
-                                                        Clock::duration(began));
-    }
-
-private:
-    // Marks the thread busy for its lifetime.
+    // Marks the queue busy for its lifetime.
     struct Step {
         explicit Step(Impl& queue) : queue(queue) {
             queue.stepBegan_ = Clock::now().time_since_epoch().count();
@@ -459,33 +566,41 @@ private:
     };
     std::atomic<Clock::rep> stepBegan_{0};
 
+    EventLoop& loop_ = EventLoop::shared();
     const ProjectorEntry entry_;
     const Watcher watcher_;
     const Ran ran_;
     zv_link* link_ = nullptr;
 
-    mutable std::mutex mutex_;  // the queue, stopping_, thread_
-    std::condition_variable wake_;
+    mutable std::mutex mutex_;  // all below up to the state
+    std::condition_variable ended_;
     std::deque<Pending> queue_;
+    bool started_ = false;
     bool stopping_ = false;
+    bool finished_ = false;  // the coroutine has ended
+    bool silenced_ = false;  // stopped from the loop: tells nobody anything more
     bool polling_ = true;
     QueueExchanges exchanges_ = QueueExchanges::Full;
-    std::thread thread_;
+    std::coroutine_handle<> parked_;  // the coroutine, while it waits in Park
+    bool parkedForCommands_ = false;
+    bool wakePosted_ = false;
+    EventLoop::Id timer_ = 0;  // only on the loop's thread
 
-    // Written only on the queue's thread, read by anyone.
+    // Written only on the loop's thread, read by anyone.
     mutable std::mutex stateMutex_;
     ProjectorState state_;
 };
 
 ProjectorQueue::ProjectorQueue(ProjectorEntry entry, Watcher watcher, Ran ran)
-    : impl_(std::make_unique<Impl>(std::move(entry), std::move(watcher), std::move(ran))) {}
+    : impl_(std::make_shared<Impl>(std::move(entry), std::move(watcher), std::move(ran))) {}
 
-ProjectorQueue::~ProjectorQueue() = default;
+ProjectorQueue::~ProjectorQueue() { impl_->stop(); }
 
 const ProjectorEntry& ProjectorQueue::entry() const { return impl_->entry(); }
 void ProjectorQueue::start(bool polling, QueueExchanges exchanges) {
     impl_->start(polling, exchanges);
 }
+void ProjectorQueue::requestStop() { impl_->requestStop(); }
 void ProjectorQueue::stop() { impl_->stop(); }
 std::future<CommandResult> ProjectorQueue::run(Command command) {
     return impl_->run(std::move(command));

@@ -86,8 +86,25 @@ bool supports(const zv_setting& setting, Operation operation);
 // The type code the frame carries: the reset type code for a reset, the setting's own otherwise.
 std::uint16_t frameType(const zv_setting& setting, Operation operation);
 
-// The one exchange that carries out the command on the link; value receives what a Get read.
-// Nothing is checked here beyond what the link checks.
+// A command as the link's frame carries it: the action (as zv_link_begin takes it),
+// the frame's type code and its value.
+struct LinkAction {
+    std::int32_t action = 0;
+    std::uint16_t type = 0;
+    std::int32_t value = 0;
+};
+inline constexpr std::int32_t kActionSet = 1;
+inline constexpr std::int32_t kActionGet = 2;
+inline constexpr std::int32_t kActionIncrement = 4;
+inline constexpr std::int32_t kActionDecrement = 5;
+inline constexpr std::int32_t kActionExecute = 6;
+
+// The frame that carries out the command; the setting must not be null.
+LinkAction linkAction(const Command& command);
+
+// The one exchange that carries out the command on the link, as a blocking call; value receives
+// what a Get read. Nothing is checked here beyond what the link checks.
+zv_result exchange(zv_link* link, const LinkAction& action, std::uint16_t* value);
 zv_result exchange(zv_link* link, const Command& command, std::uint16_t* value);
 
 }  // namespace zolvane::fleet

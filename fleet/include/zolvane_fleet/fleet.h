@@ -34,7 +34,7 @@ struct Changes {
 
 class Fleet {
 public:
-    // Called on a queue's thread with the projector's name and its new state.
+    // Called on the event loop's thread with the projector's name and its new state.
     using Watcher = std::function<void(const std::string& name, const ProjectorState& state)>;
 
     explicit Fleet(const Inventory& inventory);

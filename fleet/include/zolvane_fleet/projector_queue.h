@@ -1,8 +1,9 @@
 // One queue per projector. Every front end (the HTTP API, the broker, the PJLink gateway, the
 // command-line tool) puts its commands on the projector's queue and nothing else talks to the
 // projector's link, so exchanges never interleave and a slow or dead projector holds up only
-// its own queue. The queue's own thread runs the commands in order, one at a time, and polls
-// the projector between them.
+// its own queue. The queue runs the commands in order, one at a time, and polls the projector
+// between them; every queue of the process is driven by one event loop, so a queue holds no
+// thread of its own, and waiting (for a reply, a poll's turn, a cool-down) costs nothing.
 #pragma once
 
 #include <chrono>
@@ -36,7 +37,7 @@ struct CommandResult {
     bool ok() const { return result == 0; }
 };
 
-// What the queue's thread does with each command.
+// What the queue does with each command.
 enum class QueueExchanges {
     Full,  // as run() says: checked first, with the power-on's wait and the state kept
     // Its one exchange and nothing more: nothing checked beyond what the link checks, no wait
@@ -47,14 +48,14 @@ enum class QueueExchanges {
 
 class ProjectorQueue {
 public:
-    // Called on the queue's thread after every poll or command that changed the state's
+    // Called on the event loop's thread after every poll or command that changed the state's
     // version; must not block for long and must not call back into this queue's run().
     using Watcher = std::function<void(const ProjectorState&)>;
     // Called with every command given to run() and its result, just before the command's own
-    // completion: on the queue's thread, or on the caller's when it was refused at once.
+    // completion: on the event loop's thread, or on the caller's when it was refused at once.
     using Ran = std::function<void(const Command&, const CommandResult&)>;
 
-    // Opens the projector's link with its timing; starts neither polling nor its thread.
+    // Opens the projector's link with its timing; starts nothing yet.
     // Throws std::invalid_argument when the address cannot be read (the inventory checks that).
     explicit ProjectorQueue(ProjectorEntry entry, Watcher watcher = {}, Ran ran = {});
     ~ProjectorQueue();  // stop()
@@ -63,15 +64,19 @@ public:
 
     const ProjectorEntry& entry() const;
 
-    // Starts the thread. With polling, the first poll runs at once and then every
+    // Starts the queue. With polling, the first poll runs at once and then every
     // pollInterval (slow values every slowPollInterval, and again when it comes back); input,
     // blank and mute are asked only while it is on. A due poll waits behind at most
     // Timing::pollAfterCommands commands, however busy the queue. Without polling (the
-    // command-line tool) the thread only runs commands.
+    // command-line tool) the queue only runs commands.
     void start(bool polling = true, QueueExchanges exchanges = QueueExchanges::Full);
     // Refuses what is still queued ("the service is stopping"), lets the running exchange
-    // end, joins the thread. Safe to call twice.
+    // end, and returns once it has. Safe to call twice. Called on the event loop's thread (from a
+    // watcher or a completion) it cannot wait: the queue ends by itself, telling nobody more.
     void stop();
+    // What stop() does without waiting for the exchange under way: many queues stopped at once
+    // each call this first, then stop().
+    void requestStop();
 
     // Queues a command; the future is ready when it has run. With Timing::maxQueued commands
     // already waiting it is refused at once with kQueueFull, and nothing is queued. A power-on
@@ -79,23 +84,24 @@ public:
     // for at most Timing::coolingWait, then switches it on; commands behind it wait meanwhile. A
     // Set or Get of a polled value updates the state (and tells the watcher) at once.
     std::future<CommandResult> run(Command command);
-    // As above, but done is called with the result instead: on the queue's thread once the
-    // command has run, or at once on the caller's when the queue is stopping. It must not block
-    // for long; it may queue further commands.
+    // As above, but done is called with the result instead: once the command has run (on the
+    // event loop's thread), or at once on the caller's when the queue is stopping. It must not
+    // block, since every queue waits for it: it may queue further commands, but never wait for
+    // their results.
     using Completion = std::function<void(CommandResult)>;
     void run(Command command, Completion done);
 
     // A copy of the state now.
     ProjectorState state() const;
 
-    // How long the queue's thread has been inside its present exchange; zero while it waits
-    // for work. Past stuckAfter() it is taken as stuck (the service's watchdog then stops).
+    // How long the queue has been inside its present exchange; zero while it waits for work. Past
+    // stuckAfter() it is taken as stuck (the service's watchdog then stops).
     Milliseconds busyFor() const;
     Milliseconds stuckAfter() const;
 
 private:
     class Impl;
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<Impl> impl_;
 };
 
 // The reason for a result code in words, for results without a more precise reason.
