@@ -31,10 +31,30 @@ CommandContext::CommandContext(GlobalOptions options, LinkTarget target, std::os
                                std::ostream& err)
     : out(out), err(err), options_(std::move(options)), target_(std::move(target)) {}
 
-CommandContext CommandContext::Probe(GlobalOptions options, std::ostream& out, std::ostream& err) {
+CommandContext::CommandContext(GlobalOptions options, LinkTarget target,
+                               std::unique_ptr<Session> session, std::ostream& out,
+                               std::ostream& err)
+    : out(out),
+      err(err),
+      options_(std::move(options)),
+      target_(std::move(target)),
+      session_(std::move(session)) {
+    if (session_ != nullptr) session_->traceTo(options_.trace ? &err : nullptr);
+}
+
+CommandContext CommandContext::Probe(GlobalOptions options, std::ostream& out, std::ostream& err,
+                                     std::optional<Command>* first) {
     CommandContext context(std::move(options), out, err);
-    context.probe_ = true;
+    context.session_ = Session::Probe(first);
     return context;
+}
+
+SessionOptions CommandContext::sessionOptions(const GlobalOptions& options, std::ostream& err) {
+    SessionOptions made;
+    made.retries = options.retries;
+    made.wait = std::chrono::milliseconds(options.waitMs);
+    made.trace = options.trace ? &err : nullptr;
+    return made;
 }
 
 LinkTarget CommandContext::chooseTarget() const {
@@ -46,13 +66,8 @@ LinkTarget CommandContext::chooseTarget() const {
 }
 
 Session& CommandContext::session() {
-    if (probe_) throw ProbeEnd{};
     if (session_ == nullptr) {
-        SessionOptions sessionOptions;
-        sessionOptions.retries = options_.retries;
-        sessionOptions.wait = std::chrono::milliseconds(options_.waitMs);
-        sessionOptions.trace = options_.trace ? &err : nullptr;
-        auto session = std::make_unique<Session>(chooseTarget(), sessionOptions);
+        auto session = std::make_unique<Session>(chooseTarget(), sessionOptions(options_, err));
         if (const uint32_t result = session->connect(); result != ZV_RESULT_OK) {
             throw LinkSetupFailure(session->target().describe() + ": " + ZV_GetResultText(result),
                                    result);

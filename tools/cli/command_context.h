@@ -48,8 +48,14 @@ public:
     CommandContext(GlobalOptions options, std::ostream& out, std::ostream& err);
     // For one projector of the inventory: the link is this one, whatever the options say.
     CommandContext(GlobalOptions options, LinkTarget target, std::ostream& out, std::ostream& err);
-    // A context whose session() raises ProbeEnd: the command runs up to its first exchange.
-    static CommandContext Probe(GlobalOptions options, std::ostream& out, std::ostream& err);
+    // A context whose session sends nothing: the command runs up to its first exchange, which
+    // raises ProbeEnd and is stored in *first.
+    static CommandContext Probe(GlobalOptions options, std::ostream& out, std::ostream& err,
+                                std::optional<Command>* first);
+    // For one projector of the inventory whose session was made (and perhaps given a head
+    // start) beforehand.
+    CommandContext(GlobalOptions options, LinkTarget target, std::unique_ptr<Session> session,
+                   std::ostream& out, std::ostream& err);
 
     // Chooses the link from the options or the settings file (UsageError when that choice is
     // malformed) and hands it to the library (LinkSetupFailure when it will not take it).
@@ -65,13 +71,15 @@ public:
     std::ostream& out;
     std::ostream& err;
 
+    // The session's options from the command line's.
+    static SessionOptions sessionOptions(const GlobalOptions& options, std::ostream& err);
+
 private:
     LinkTarget chooseTarget() const;
 
     GlobalOptions options_;
     std::optional<LinkTarget> target_;
     std::unique_ptr<Session> session_;
-    bool probe_ = false;
 };
 
 }  // namespace zolvane::cli

@@ -362,15 +362,16 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     if (options.json) arguments.json = true;
     if (!targets.named.empty()) {
         // A misspelt setting is said once, not once per projector. (Not backup: it opens its
-        // file before its first exchange.)
-        if (!app.got_subcommand("backup")) {
-            if (const auto fault = UsageErrorBeforeSending(action, options)) {
+        // file before its first exchange, so it is neither probed nor given a head start.)
+        const bool probed = !app.got_subcommand("backup");
+        if (probed) {
+            if (const auto fault = ProbeBeforeSending(action, options).usageError) {
                 err << "zolvane: " << *fault << '\n';
                 return ExitUsage;
             }
         }
         return RunOnTargets(targets.named, targets.jobs, options, action,
-                            options.json || commandJson, out, err);
+                            options.json || commandJson, out, err, probed);
     }
     if (options.json) return RunJsonOnLink(options, action, out);
     if (commandJson) return RunWithJsonFallback(options, action, out, err);

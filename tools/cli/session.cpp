@@ -4,6 +4,7 @@
 #include <thread>
 #include <utility>
 
+#include "command_context.h"
 #include "result_kind.h"
 #include "trace.h"
 #include "zolvane.h"
@@ -19,6 +20,10 @@ constexpr std::pair<int32_t, fleet::Milliseconds fleet::Timing::*> kLinkOptions[
     {ZV_LINK_GAP_MS, &fleet::Timing::gap},
 };
 
+fleet::Command queueCommand(const Command& command) {
+    return fleet::Command{command.operation, &command.row->described(), command.value, {}};
+}
+
 }  // namespace
 
 std::string Command::describe() const {
@@ -29,6 +34,12 @@ std::string Command::describe() const {
 
 Session::Session(LinkTarget target, SessionOptions options)
     : target_(std::move(target)), options_(options) {}
+
+std::unique_ptr<Session> Session::Probe(std::optional<Command>* first) {
+    auto session = std::make_unique<Session>(LinkTarget{}, SessionOptions{});
+    session->probeFirst_ = first;
+    return session;
+}
 
 Session::~Session() = default;
 
@@ -83,7 +94,16 @@ std::string Session::resultText(uint32_t result) const {
     return ZV_GetResultText(result);
 }
 
+void Session::headStart(const Command& command) {
+    if (queue_ == nullptr || started_) return;
+    started_ = Started{command, queue_->run(queueCommand(command))};
+}
+
 Outcome Session::run(const Command& command) {
+    if (probeFirst_ != nullptr) {
+        *probeFirst_ = command;
+        throw ProbeEnd{};
+    }
     Outcome outcome;
     for (unsigned tries = 1;; ++tries) {
         outcome = attempt(command);
@@ -95,13 +115,22 @@ Outcome Session::run(const Command& command) {
 }
 
 Outcome Session::attempt(const Command& command) {
-    if (exchangedBefore_ && options_.wait.count() > 0) std::this_thread::sleep_for(options_.wait);
+    std::optional<fleet::CommandResult> early;
+    if (started_) {
+        // Whatever was put on the queue ahead has ended before anything more goes out.
+        Started started = std::move(*started_);
+        started_.reset();
+        fleet::CommandResult result = started.result.get();
+        if (started.command == command) early = std::move(result);
+    }
+    if (!early && exchangedBefore_ && options_.wait.count() > 0) {
+        std::this_thread::sleep_for(options_.wait);
+    }
     exchangedBefore_ = true;
     if (options_.trace != nullptr) TraceSent(*options_.trace, command);
 
     const fleet::CommandResult result =
-        queue_->run(fleet::Command{command.operation, &command.row->described(), command.value, {}})
-            .get();
+        early ? std::move(*early) : queue_->run(queueCommand(command)).get();
     Outcome outcome;
     outcome.result = result.result;
     outcome.value = result.value.value_or(0);

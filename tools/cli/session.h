@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -22,6 +24,7 @@ struct Command {
 
     // "set Brightness 140", for messages and the trace.
     std::string describe() const;
+    bool operator==(const Command&) const = default;
 };
 
 struct Outcome {
@@ -44,6 +47,9 @@ struct SessionOptions {
 class Session {
 public:
     Session(LinkTarget target, SessionOptions options);
+    // A session that sends nothing: its first run() stores the command in *first and raises
+    // ProbeEnd, so that what a command sends first is known before any projector is asked.
+    static std::unique_ptr<Session> Probe(std::optional<Command>* first);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -52,7 +58,12 @@ public:
     // result code (0 on success).
     uint32_t connect();
     Outcome run(const Command& command);
+    // Puts command on the queue now, without waiting: the first run() of the same command takes
+    // its result as its first attempt. Many projectors are so asked at once, and the dead among
+    // them time out together. After connect(), before any run().
+    void headStart(const Command& command);
     const LinkTarget& target() const { return target_; }
+    void traceTo(std::ostream* trace) { options_.trace = trace; }
     // The library's text for a result, except that a time-out names this link's own time-out,
     // which the inventory may have changed from the one the library's text names.
     std::string resultText(uint32_t result) const;
@@ -66,6 +77,12 @@ private:
     fleet::Timing timing_;
     std::unique_ptr<fleet::ProjectorQueue> queue_;
     bool exchangedBefore_ = false;
+    std::optional<Command>* probeFirst_ = nullptr;
+    struct Started {
+        Command command;
+        std::future<fleet::CommandResult> result;
+    };
+    std::optional<Started> started_;
 };
 
 }  // namespace zolvane::cli

@@ -9,6 +9,7 @@
 
 #include "exit_status.h"
 #include "json_line.h"
+#include "zolvane_link.h"
 
 namespace zolvane::cli {
 namespace {
@@ -92,13 +93,16 @@ int RunGuarded(const Work& work, CommandContext& context) {
 }
 
 CapturedRun RunCaptured(const Work& work, const GlobalOptions& options,
-                        const std::optional<LinkTarget>& target) {
+                        const std::optional<LinkTarget>& target,
+                        std::unique_ptr<Session> prepared) {
     std::ostringstream out;
     std::ostringstream err;
     CapturedRun run;
     {
         CommandContext context =
-            target ? CommandContext(options, *target, out, err) : CommandContext(options, out, err);
+            prepared ? CommandContext(options, *target, std::move(prepared), out, err)
+            : target ? CommandContext(options, *target, out, err)
+                     : CommandContext(options, out, err);
         run.status = RunGuarded(work, context);
         run.address = context.linkAddress();
     }
@@ -109,7 +113,24 @@ CapturedRun RunCaptured(const Work& work, const GlobalOptions& options,
 
 void RunEach(const std::vector<NamedTarget>& targets, unsigned jobs, const GlobalOptions& options,
              const std::function<int(std::size_t, CommandContext&)>& work,
-             const std::function<void(const NamedTarget&, const CapturedRun&)>& finished) {
+             const std::function<void(const NamedTarget&, const CapturedRun&)>& finished,
+             bool headStart) {
+    std::vector<std::unique_ptr<Session>> prepared(targets.size());
+    if (headStart && targets.size() > 1) {
+        const Work first = [&work](CommandContext& context) { return work(0, context); };
+        if (const std::optional<Command> command =
+                ProbeBeforeSending(first, options).firstCommand) {
+            std::ostringstream none;
+            for (std::size_t i = 0; i < targets.size(); ++i) {
+                auto session = std::make_unique<Session>(
+                    targets[i].link, CommandContext::sessionOptions(options, none));
+                // A link the library will not take is reported by the projector's own run.
+                if (session->connect() != ZV_RESULT_OK) continue;
+                session->headStart(*command);
+                prepared[i] = std::move(session);
+            }
+        }
+    }
     std::atomic<std::size_t> next{0};
     std::mutex printing;
     const auto worker = [&] {
@@ -117,7 +138,8 @@ void RunEach(const std::vector<NamedTarget>& targets, unsigned jobs, const Globa
             const Work one = [&work, index](CommandContext& context) {
                 return work(index, context);
             };
-            const CapturedRun run = RunCaptured(one, options, targets[index].link);
+            const CapturedRun run =
+                RunCaptured(one, options, targets[index].link, std::move(prepared[index]));
             std::lock_guard guard(printing);
             finished(targets[index], run);
         }
@@ -131,19 +153,23 @@ void RunEach(const std::vector<NamedTarget>& targets, unsigned jobs, const Globa
 
 int RunOnTargets(const std::vector<NamedTarget>& targets, unsigned jobs,
                  const GlobalOptions& options, const Work& work, bool json, std::ostream& out,
-                 std::ostream& err) {
+                 std::ostream& err, bool headStart) {
     std::vector<int> statuses;
     const auto each = [&work](std::size_t, CommandContext& context) { return work(context); };
-    RunEach(targets, jobs, options, each, [&](const NamedTarget& target, const CapturedRun& run) {
-        statuses.push_back(run.status);
-        if (json) {
-            out << JsonLine(target.name, target.link.linkAddress(), run.status, run.out, run.err)
-                << '\n';
-            out.flush();
-        } else {
-            PrintPrefixed(target.name, run, out, err);
-        }
-    });
+    RunEach(
+        targets, jobs, options, each,
+        [&](const NamedTarget& target, const CapturedRun& run) {
+            statuses.push_back(run.status);
+            if (json) {
+                out << JsonLine(target.name, target.link.linkAddress(), run.status, run.out,
+                                run.err)
+                    << '\n';
+                out.flush();
+            } else {
+                PrintPrefixed(target.name, run, out, err);
+            }
+        },
+        headStart);
     // Whatever standard output still holds goes first, so that the summary starts a line of
     // its own also where both outputs reach the same terminal or pipe.
     out.flush();
@@ -152,17 +178,18 @@ int RunOnTargets(const std::vector<NamedTarget>& targets, unsigned jobs,
     return std::accumulate(statuses.begin(), statuses.end(), int{ExitOk}, WorseStatus);
 }
 
-std::optional<std::string> UsageErrorBeforeSending(const Work& work, const GlobalOptions& options) {
+ProbeResult ProbeBeforeSending(const Work& work, const GlobalOptions& options) {
     std::ostringstream ignored;
-    CommandContext context = CommandContext::Probe(options, ignored, ignored);
+    ProbeResult probed;
+    CommandContext context = CommandContext::Probe(options, ignored, ignored, &probed.firstCommand);
     try {
         work(context);
     } catch (const UsageError& error) {
-        return error.what();
+        probed.usageError = error.what();
     } catch (...) {
         // The first exchange was reached, or a fault that each projector's run reports itself.
     }
-    return std::nullopt;
+    return probed;
 }
 
 int RunJsonOnLink(const GlobalOptions& options, const Work& work, std::ostream& out) {

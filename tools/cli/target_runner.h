@@ -1,9 +1,12 @@
 // One command over many projectors: each runs in a thread of a bounded pool with a
 // CommandContext of its own whose outputs are kept, and is printed whole when it ends. Its
-// exchanges go through that projector's own fleet queue (the context's session).
+// exchanges go through that projector's own fleet queue (the context's session). The first
+// exchange of every projector is put on its queue before any runs, so that all of them are
+// asked at once and the dead ones time out together, however few the threads.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -29,24 +32,33 @@ struct CapturedRun {
 // Runs work on its own context with both outputs kept: on target when given, else on the link
 // the options choose.
 CapturedRun RunCaptured(const Work& work, const GlobalOptions& options,
-                        const std::optional<LinkTarget>& target);
+                        const std::optional<LinkTarget>& target,
+                        std::unique_ptr<Session> prepared = nullptr);
 
 // Runs work for every target (with the target's index), at most jobs at a time; finished is
-// called once for each, as each ends, never two at once.
+// called once for each, as each ends, never two at once. With headStart, work is first run up
+// to its first exchange with nothing sent (so only for work that changes nothing before it),
+// and that exchange is put on every projector's queue at once.
 void RunEach(const std::vector<NamedTarget>& targets, unsigned jobs, const GlobalOptions& options,
              const std::function<int(std::size_t, CommandContext&)>& work,
-             const std::function<void(const NamedTarget&, const CapturedRun&)>& finished);
+             const std::function<void(const NamedTarget&, const CapturedRun&)>& finished,
+             bool headStart = true);
 
 // The whole run as the user sees it: each projector's lines as it finishes, standard output
 // lines as "room101: ...", messages as "zolvane: room101: ...", then a summary on err; or,
 // with json, one JSON object per projector and line. The worst exit status of all.
 int RunOnTargets(const std::vector<NamedTarget>& targets, unsigned jobs,
                  const GlobalOptions& options, const Work& work, bool json, std::ostream& out,
-                 std::ostream& err);
+                 std::ostream& err, bool headStart = true);
 
-// Runs work up to its first exchange, with its output thrown away, and returns the usage error
-// it raised before that, if any: a fault of the command itself, the same for every projector.
-std::optional<std::string> UsageErrorBeforeSending(const Work& work, const GlobalOptions& options);
+// Runs work up to its first exchange, with its output thrown away: the usage error it raised
+// before that, if any (a fault of the command itself, the same for every projector), and else
+// the command it sends first, if it reached one.
+struct ProbeResult {
+    std::optional<std::string> usageError;
+    std::optional<Command> firstCommand;
+};
+ProbeResult ProbeBeforeSending(const Work& work, const GlobalOptions& options);
 
 // One link from the options, reported as RunOnTargets reports each projector with json.
 int RunJsonOnLink(const GlobalOptions& options, const Work& work, std::ostream& out);
