@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <system_error>
+#include <thread>
 
 #include "json_text.h"
 #include "listening_socket.h"
@@ -28,6 +30,10 @@ constexpr std::size_t kReadsPerTurn = 4;  // then the other connections' turn
 constexpr std::size_t kDrainBytes = 1 << 20;
 constexpr std::chrono::milliseconds kDrainTime{1000};
 constexpr std::chrono::milliseconds kScanEvery{250};
+// Workers kept however quiet the service is, and how long a further one waits for work before
+// it ends.
+constexpr std::size_t kKeptWorkers = 2;
+constexpr std::chrono::seconds kWorkerIdle{10};
 
 std::string statusText(int status) {
     switch (status) {
@@ -169,9 +175,7 @@ bool Gate::alive() const {
 }
 
 void Gate::run() {
-    for (std::size_t i = workers_.size(); i < options_.workers; ++i) {
-        workers_.emplace_back([this] { work(); });
-    }
+    while (workers_.size() < std::min(kKeptWorkers, options_.workers)) addWorker();
     bool closedAll = false;
     Clock::time_point scanned = Clock::now();
     std::vector<epoll_event> events(256);
@@ -517,11 +521,39 @@ void Gate::handOff(Connection& connection, bool close) {
     exchange.close = close || stopping_;
     exchange.tls = connection.tls.get();
     connection.writeInterest = false;
+    bool another = false;
     {
         std::lock_guard lock(mutex_);
         jobs_.push_back(std::move(exchange));
+        another = jobs_.size() > idleWorkers_ && liveWorkers_ < options_.workers;
     }
     queued_.notify_one();
+    if (another) addWorker();
+}
+
+// On the gate's thread: one more worker, after joining those that have ended.
+void Gate::addWorker() {
+    std::vector<std::thread::id> retired;
+    {
+        std::lock_guard lock(mutex_);
+        retired.swap(retired_);
+        ++liveWorkers_;
+    }
+    std::erase_if(workers_, [&](std::thread& worker) {
+        if (std::find(retired.begin(), retired.end(), worker.get_id()) == retired.end()) {
+            return false;
+        }
+        worker.join();
+        return true;
+    });
+    try {
+        workers_.emplace_back([this] { work(); });
+    } catch (const std::system_error& error) {
+        // No thread to spare: the workers there are answer the queue in turn.
+        std::lock_guard lock(mutex_);
+        --liveWorkers_;
+        log(Level::Warning, std::string("no further HTTP worker: ") + error.what());
+    }
 }
 
 void Gate::work() {
@@ -529,8 +561,16 @@ void Gate::work() {
         Exchange exchange;
         {
             std::unique_lock lock(mutex_);
-            queued_.wait(lock, [this] { return ending_ || !jobs_.empty(); });
-            if (jobs_.empty()) return;
+            ++idleWorkers_;
+            const bool woken =
+                queued_.wait_for(lock, kWorkerIdle, [this] { return ending_ || !jobs_.empty(); });
+            --idleWorkers_;
+            if (jobs_.empty()) {
+                if (!ending_ && (woken || liveWorkers_ <= kKeptWorkers)) continue;
+                --liveWorkers_;
+                retired_.push_back(std::this_thread::get_id());
+                return;
+            }
             exchange = std::move(jobs_.front());
             jobs_.pop_front();
         }

@@ -31,6 +31,8 @@ struct GateOptions {
     std::chrono::milliseconds idleTime{5000};      // no request begun on a connection
     std::size_t perPeer = 128;       // connections of one address waiting for a request or its rest
     std::size_t maxConnections = 0;  // 0: half the process's descriptors
+    // Threads that answer requests, at most; they are started as requests find none idle and
+    // end after a while without work, down to a few kept.
     std::size_t workers = 88;
     std::shared_ptr<const TlsServer> tls;  // null: plain HTTP
 };
@@ -99,6 +101,7 @@ private:
     void leavePeer(const std::string& peer);
     void work();
     void wake();
+    void addWorker();
 
     const GateOptions options_;
     const Answer answer_;
@@ -126,7 +129,10 @@ private:
     std::deque<Exchange> jobs_;
     std::vector<std::pair<int, bool>> done_;  // socket, kept
     bool ending_ = false;
-    std::vector<std::thread> workers_;
+    std::size_t idleWorkers_ = 0;           // waiting for a job
+    std::size_t liveWorkers_ = 0;           // started and not yet ended
+    std::vector<std::thread::id> retired_;  // ended, to be joined by the gate's thread
+    std::vector<std::thread> workers_;      // only the gate's thread changes it
 };
 
 }  // namespace zolvane::service::http
