@@ -22,13 +22,10 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -159,56 +156,14 @@ Window Watch(pid_t service, httplib::Client& api, emu::Emulator& fleet, int coun
     return window;
 }
 
-struct Latency {
-    std::vector<double> ms;
-    long failures = 0;
-    double seconds = 0;
-};
-
-// kClients threads, each with a keep-alive connection of its own, sending GETs of one
-// projector after another (a different one each time) for kLoadTime.
+// kClients keep-alive clients reading one projector after another, a different one each time,
+// for kLoadTime.
 Latency Load(uint16_t port, int count) {
-    std::vector<std::vector<double>> perClient(kClients);
-    std::atomic<long> failures{0};
-    std::atomic<int> ready{0};
-    std::atomic<bool> go{false};
-    std::vector<std::thread> clients;
-    for (int c = 0; c < kClients; ++c) {
-        clients.emplace_back([&, c] {
-            httplib::Client client("127.0.0.1", port);
-            client.set_keep_alive(true);
-            client.set_tcp_nodelay(true);
-            client.set_read_timeout(10, 0);
-            unsigned next = static_cast<unsigned>(c + 1) * 7919u;
-            ++ready;
-            while (!go) std::this_thread::yield();
-            const auto end = Clock::now() + kLoadTime;
-            while (Clock::now() < end) {
-                next = next * 1103515245u + 12345u;
-                const std::string path =
-                    "/api/projectors/" + Name(static_cast<int>((next >> 8) % unsigned(count)));
-                const auto start = Clock::now();
-                const auto answer = client.Get(path.c_str());
-                const auto took = Clock::now() - start;
-                if (answer && answer->status == 200 && !answer->body.empty()) {
-                    perClient[static_cast<size_t>(c)].push_back(Ms(took));
-                } else {
-                    ++failures;
-                }
-            }
-        });
-    }
-    while (ready < kClients) std::this_thread::sleep_for(milliseconds(10));
-    Latency latency;
-    const auto start = Clock::now();
-    go = true;
-    for (auto& client : clients) client.join();
-    latency.seconds = Seconds(Clock::now() - start);
-    for (auto& samples : perClient) {
-        latency.ms.insert(latency.ms.end(), samples.begin(), samples.end());
-    }
-    latency.failures = failures;
-    return latency;
+    ApiLoad load;
+    load.clients = kClients;
+    load.length = kLoadTime;
+    load.path = AnyProjector(count);
+    return LoadApi(port, load);
 }
 
 struct ListTimes {
@@ -303,11 +258,9 @@ Campus Run(int count) {
     const std::filesystem::path dir = RunDirectory("campus-bench");
     campus.log = dir / "zolvaned.log";
     const uint16_t port = FreePort();
-    std::ofstream(dir / "inventory.toml")
-        << InventoryHead(port, kPollInterval) + FloorProjectors(count, fleet);
     const auto launched = Clock::now();
     const pid_t service =
-        Start({ServiceProgram(), "--inventory", (dir / "inventory.toml").string()}, campus.log);
+        StartService(dir, InventoryHead(port, kPollInterval) + FloorProjectors(count, fleet));
     httplib::Client api("127.0.0.1", port);
     api.set_read_timeout(30, 0);
     Progress(campus, "waiting for every projector online");
@@ -432,17 +385,11 @@ void CampusRows(const Campus& c) {
 }
 
 // Sockets for 2000 projectors, their listeners and the clients: as many as the hard limit lets.
-void RaiseDescriptorLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-    limit.rlim_cur = limit.rlim_max;
-    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
-        std::fprintf(stderr, "campus_bench: cannot raise the descriptor limit: %s\n",
-                     std::strerror(errno));
-    }
-    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < 8192) {
+void RaiseLimitForCampus() {
+    const rlim_t limit = RaiseDescriptorLimit();
+    if (limit != RLIM_INFINITY && limit < 8192) {
         std::fprintf(stderr, "campus_bench: only %llu descriptors; 2000 projectors want more\n",
-                     static_cast<unsigned long long>(limit.rlim_cur));
+                     static_cast<unsigned long long>(limit));
     }
 }
 
@@ -452,7 +399,7 @@ int main(int argc, char** argv) {
     const char* quickEnv = std::getenv("CAMPUS_QUICK");
     const bool quick = (argc > 1 && std::string(argv[1]) == "quick") ||
                        (quickEnv && *quickEnv && std::string(quickEnv) != "0");
-    RaiseDescriptorLimit();
+    RaiseLimitForCampus();
     ::signal(SIGPIPE, SIG_IGN);
 
     std::vector<Campus> campuses;

@@ -21,11 +21,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -64,50 +62,20 @@ bool Silent(int index) { return index % 10 == 5; }
 
 // ---- what the API says
 
-// "2026-12-08T06:30:12.345Z" in milliseconds since the epoch; -1 for null or anything else.
-long long EpochMs(const Json& stamp) {
-    if (!stamp.is_string()) return -1;
-    std::tm t{};
-    int ms = 0;
-    if (std::sscanf(stamp.get<std::string>().c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &t.tm_year,
-                    &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec, &ms) < 6) {
-        return -1;
-    }
-    t.tm_year -= 1900;
-    t.tm_mon -= 1;
-    return static_cast<long long>(::timegm(&t)) * 1000 + ms;
-}
-
 // Per projector name, the sum and count of its poll durations from /metrics, read from the
 // histogram or summary whose name has "poll_duration" in it.
 struct PollTimes {
     std::map<std::string, double> sum, count;
 };
 
-std::string Label(const std::string& labels, const std::string& key) {
-    const std::string start = key + "=\"";
-    const size_t at = labels.find(start);
-    if (at == std::string::npos) return {};
-    const size_t from = at + start.size();
-    return labels.substr(from, labels.find('"', from) - from);
-}
-
 PollTimes ReadPollTimes(httplib::Client& api) {
     PollTimes times;
-    const auto answer = api.Get("/metrics");
-    if (!answer || answer->status != 200) return times;
-    std::istringstream lines(answer->body);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line[0] == '#' || line.find("poll_duration") == std::string::npos) {
-            continue;
-        }
-        const size_t brace = line.find('{'), close = line.find('}');
-        if (brace == std::string::npos || close == std::string::npos) continue;
-        const std::string name = line.substr(0, brace);
-        const std::string projector = Label(line.substr(brace, close - brace), "projector");
-        const double value = std::atof(line.c_str() + close + 1);
-        if (name.ends_with("_sum")) times.sum[projector] = value;
-        if (name.ends_with("_count")) times.count[projector] = value;
+    const auto metrics = ReadProjectorMetrics(api);
+    if (!metrics) return times;
+    for (const auto& [name, values] : *metrics) {
+        if (name.find("poll_duration") == std::string::npos) continue;
+        if (name.ends_with("_sum")) times.sum = values;
+        if (name.ends_with("_count")) times.count = values;
     }
     return times;
 }
@@ -128,7 +96,7 @@ PollFigures WatchPolls(httplib::Client& api, seconds window, bool skipSilent) {
     while (Clock::now() < end) {
         if (const auto all = GetJson(api, "/api/projectors")) {
             for (const Json& p : (*all)["projectors"]) {
-                const long long stamp = EpochMs(p["last_seen"]);
+                const long long stamp = StampMs(p["last_seen"]);
                 auto& stamps = seen[p.value("name", "")];
                 if (stamp > 0 && (stamps.empty() || stamps.back() != stamp)) {
                     stamps.push_back(stamp);
@@ -159,10 +127,8 @@ PollFigures WatchPolls(httplib::Client& api, seconds window, bool skipSilent) {
     return figures;
 }
 
-struct Latency {
-    std::vector<double> ms;
-    long failures = 0;
-    double seconds = 0;
+// The clients' figures, and the service's over the same time.
+struct LoadFigures : Latency {
     double serviceCpu = 0;     // s, over the load
     long listenOverflows = 0;  // connections the kernel dropped for a full listen queue
     long rssAfter = 0;         // kB
@@ -184,62 +150,33 @@ long ListenOverflows() {
     return 0;
 }
 
-// kClients threads, each with a keep-alive connection of its own, for kLoadTime: sending one
-// request after another (period 0), or one every period, the clients' beats spread out.
-Latency Load(pid_t service, uint16_t port, bool oneProjector, milliseconds period = {}) {
-    std::vector<std::vector<double>> perClient(kClients);
-    std::atomic<long> failures{0};
-    std::atomic<int> ready{0};
-    std::atomic<bool> go{false};
-    std::vector<std::thread> clients;
-    for (int c = 0; c < kClients; ++c) {
-        clients.emplace_back([&, c] {
-            httplib::Client client("127.0.0.1", port);
-            client.set_keep_alive(true);
-            client.set_tcp_nodelay(true);  // as browsers do
-            client.set_read_timeout(10, 0);
-            unsigned next = static_cast<unsigned>(c) * 7919u;
-            ++ready;
-            while (!go) std::this_thread::yield();
-            const auto began = Clock::now();
-            const auto end = began + kLoadTime;
-            auto beat = began + period * c / kClients;
-            while (Clock::now() < end) {
-                if (period.count() > 0) {
-                    std::this_thread::sleep_until(beat);
-                    beat += period;
-                }
-                next = next * 1103515245u + 12345u;
-                const std::string path =
-                    oneProjector ? "/api/projectors/" + Name(static_cast<int>(next >> 8) % 200)
-                                 : "/api/projectors";
-                const auto start = Clock::now();
-                const auto answer = client.Get(path.c_str());
-                const auto took = Clock::now() - start;
-                if (answer && answer->status == 200 && !answer->body.empty()) {
-                    perClient[static_cast<size_t>(c)].push_back(Ms(took));
-                } else {
-                    ++failures;
-                }
-            }
-        });
+// kClients keep-alive clients for kLoadTime, reading one projector after another (a different
+// one each time) or the whole list: back to back (period 0), or one request every period.
+LoadFigures Load(pid_t service, uint16_t port, bool oneProjector, milliseconds period = {}) {
+    LoadFigures figures;
+    double cpu = 0;
+    long overflows = 0;
+    ApiLoad load;
+    load.clients = kClients;
+    load.length = kLoadTime;
+    load.period = period;
+    if (oneProjector) {
+        load.path = AnyProjector(kProjectors);
+    } else {
+        load.path = [](int, long) { return std::string("/api/projectors"); };
     }
-    while (ready < kClients) std::this_thread::sleep_for(milliseconds(10));
-    Latency latency;
-    const double cpu = CpuSeconds(service);
-    const long overflows = ListenOverflows();
-    const auto start = Clock::now();
-    go = true;
-    for (auto& client : clients) client.join();
-    latency.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    latency.serviceCpu = CpuSeconds(service) - cpu;
-    latency.listenOverflows = ListenOverflows() - overflows;
-    latency.rssAfter = StatusValue(service, "VmRSS");
+    load.before = [&] {
+        cpu = CpuSeconds(service);
+        overflows = ListenOverflows();
+    };
+    load.after = [&] {
+        figures.serviceCpu = CpuSeconds(service) - cpu;
+        figures.listenOverflows = ListenOverflows() - overflows;
+        figures.rssAfter = StatusValue(service, "VmRSS");
+    };
+    static_cast<Latency&>(figures) = LoadApi(port, load);
     std::this_thread::sleep_for(seconds(1));  // lets the polls held up by the load finish
-    for (auto& samples : perClient)
-        latency.ms.insert(latency.ms.end(), samples.begin(), samples.end());
-    latency.failures = failures;
-    return latency;
+    return figures;
 }
 
 // From the POST of "power off" to group all: when it was answered, and when the last emulated
@@ -283,7 +220,7 @@ PowerOff PowerOffAll(const emu::Emulator& fleet, uint16_t port) {
 
 // ---- the table
 
-void LatencyRow(const char* measure, const Latency& latency) {
+void LatencyRow(const char* measure, const LoadFigures& latency) {
     const double p99 = Quantile(latency.ms, 0.99);
     const auto requests = static_cast<double>(latency.ms.size());
     Row(measure,
@@ -312,8 +249,6 @@ std::string WriteInventory(uint16_t listenPort, const emu::Emulator& fleet) {
 }  // namespace
 
 int main() {
-    const std::string program = ServiceProgram();
-
     emu::Options options;
     options.count = kProjectors;
     options.coolingTime = milliseconds(0);  // "off" is the moment the off frame is taken
@@ -324,10 +259,8 @@ int main() {
 
     const std::filesystem::path dir = RunDirectory("fleet-bench");
     const uint16_t port = FreePort();
-    std::ofstream(dir / "inventory.toml") << WriteInventory(port, fleet);
     const auto launched = Clock::now();
-    const pid_t service =
-        Start({program, "--inventory", (dir / "inventory.toml").string()}, dir / "zolvaned.log");
+    const pid_t service = StartService(dir, WriteInventory(port, fleet));
     httplib::Client api("127.0.0.1", port);
     api.set_read_timeout(10, 0);
 

@@ -22,7 +22,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -380,12 +379,8 @@ std::string WriteInventory(uint16_t listenPort, const std::vector<uint16_t>& pjl
 }  // namespace
 
 int main() {
-    const std::string program = ServiceProgram();
     // The idle connections, the projectors and the service's own descriptors (inherited).
-    rlimit files{};
-    ::getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &files);
+    RaiseDescriptorLimit();
 
     emu::Options options;
     options.count = kProjectors + kSpare;
@@ -404,11 +399,9 @@ int main() {
         if (taken.insert(p).second) pjlinkPorts.push_back(p);
     }
     std::ofstream(dir / "secret") << kPassword << "\n";
-    std::ofstream(dir / "inventory.toml")
-        << WriteInventory(port, pjlinkPorts, fleet, dir / "secret");
     const auto launched = Clock::now();
     const pid_t service =
-        Start({program, "--inventory", (dir / "inventory.toml").string()}, dir / "zolvaned.log");
+        StartService(dir, WriteInventory(port, pjlinkPorts, fleet, dir / "secret"));
     const auto fail = [&](const std::string& why) {
         std::fprintf(stderr, "%s (log: %s)\n", why.c_str(), (dir / "zolvaned.log").c_str());
         ::kill(service, SIGTERM);

@@ -1,20 +1,23 @@
 // What the service benchmarks share: free ports, the children they start (the service, the
-// broker) and what /proc says of them, the inventory they give the service, and the table of
-// figures they print.
+// broker) and what /proc says of them, the inventory they give the service, their descriptor
+// limit, and the table of figures they print.
 #pragma once
 
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -143,7 +146,29 @@ inline std::string ServiceProgram() {
     const char* named = std::getenv("ZOLVANED");
     return named ? named : ZOLVANED_PATH;
 }
+
+// Writes the inventory to dir/inventory.toml and starts the service on it, its log
+// dir/zolvaned.log.
+inline pid_t StartService(const std::filesystem::path& dir, const std::string& inventory) {
+    std::ofstream(dir / "inventory.toml") << inventory;
+    return Start({ServiceProgram(), "--inventory", (dir / "inventory.toml").string()},
+                 dir / "zolvaned.log");
+}
 #endif
+
+// Raises this process's descriptor limit to its hard limit, for the many sockets of a large
+// run (the service, started after, inherits it); the limit now in force.
+inline rlim_t RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    const rlim_t before = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        std::fprintf(stderr, "cannot raise the descriptor limit: %s\n", std::strerror(errno));
+        return before;
+    }
+    return limit.rlim_cur;
+}
 
 // Starts the emulated projectors, saying why on stderr when they cannot start.
 inline bool StartEmulator(auto& fleet) {
