@@ -115,7 +115,12 @@ public:
     void exchange(zv_link* link, const LinkAction& action, Exchanged done) {
         auto step = std::make_shared<Step>(Step{link, std::move(done)});
         const zv_result begun = zv_link_begin(link, action.action, action.type, action.value);
-        if (begun == ZV_RESULT_PENDING && arm(step)) return;
+        if (begun == ZV_RESULT_PENDING) {
+            if (arm(step)) return;
+            // Closed between the two calls: the exchange ended with the link.
+            post([done = std::move(step->done)] { done(ZV_RESULT_LINK_CLOSED, 0); });
+            return;
+        }
         if (begun == ZV_RESULT_BAD_ARGUMENT) {
             // No stepwise exchange on this link (a serial port, or none on this system).
             pool_.run([this, link, action, done = std::move(step->done)]() mutable {

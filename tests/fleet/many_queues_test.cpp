@@ -2,13 +2,11 @@
 // beside live ones, and cost only themselves. The process keeps a handful of threads however
 // many projectors it polls.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <thread>
 
+#include "child_process.h"
 #include "projector_emulator/emulator.h"
 #include "zolvane_fleet/fleet.h"
 
@@ -24,19 +22,6 @@ std::size_t threadsNow() {
     for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
         ++count;
     return count;
-}
-
-// A port nothing listens on: every connection to it is refused.
-int closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 TEST(ManyQueues, BadProjectorsCostOnlyThemselvesAndTheThreadsStayFew) {
@@ -58,7 +43,7 @@ TEST(ManyQueues, BadProjectorsCostOnlyThemselvesAndTheThreadsStayFew) {
         {"answers byte by byte", emu::FaultKind::Trickle, "", true},
         {"closes every connection", emu::FaultKind::Close, "", false},
         {"refuses every connection", std::nullopt,
-         "tcp://127.0.0.1:" + std::to_string(closedPort()), false},
+         "tcp://127.0.0.1:" + std::to_string(cli_testing::FreePort()), false},
         {"a name that resolves nowhere", std::nullopt, "tcp://nowhere.invalid:23", false},
     };
     Inventory inventory;
