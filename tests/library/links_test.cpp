@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "link_handle.h"
 #include "projector_emulator/emulator.h"
 #include "zolvane_link.h"
 
@@ -56,19 +57,6 @@ struct Projector {
     bool started = false;
     std::unique_ptr<emu::Emulator> emulator;
 };
-
-struct LinkCloser {
-    void operator()(zv_link* link) const { zv_link_close(link); }
-};
-using LinkPtr = std::unique_ptr<zv_link, LinkCloser>;
-
-LinkPtr Open(const std::string& address) {
-    zv_result why = 0xDEAD;
-    LinkPtr link(zv_link_open(address.c_str(), &why));
-    EXPECT_NE(link, nullptr) << address;
-    EXPECT_EQ(why, ZV_RESULT_OK);
-    return link;
-}
 
 // ---- Many links at once -------------------------------------------------------------------
 

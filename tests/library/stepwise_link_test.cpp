@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "emulated_projector.h"
+#include "link_handle.h"
 #include "zolvane_link.h"
 
 namespace {
@@ -20,19 +21,6 @@ constexpr uint16_t kBrightness = 0x2003;
 constexpr uint16_t kContrast = 0x2004;
 constexpr uint16_t kBrightnessValue = 110;
 constexpr uint16_t kContrastValue = 140;
-
-struct LinkCloser {
-    void operator()(zv_link* link) const { zv_link_close(link); }
-};
-using LinkPtr = std::unique_ptr<zv_link, LinkCloser>;
-
-LinkPtr Open(const std::string& address) {
-    zv_result why = 0xDEAD;
-    LinkPtr link(zv_link_open(address.c_str(), &why));
-    EXPECT_NE(link, nullptr) << address;
-    EXPECT_EQ(why, ZV_RESULT_OK);
-    return link;
-}
 
 // Waits as the stepwise exchange asks, on the one descriptor or for time only.
 void WaitAsAsked(zv_link* link) {
