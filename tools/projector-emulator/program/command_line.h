@@ -4,12 +4,16 @@
 #include <optional>
 
 #include "projector_emulator/emulator.h"
+#include "projector_emulator/pjlink_emulator.h"
 
 namespace zolvane::emulator {
 
 struct ProgramSettings {
     Options options;
     FaultConfig fault;
+    // With --pjlink the program serves PJLink projectors from pjlink instead of the above.
+    bool pjlink = false;
+    PjlinkOptions pjlinkOptions;
 };
 
 // Fills settings and returns nothing when the program should run; otherwise returns the exit

@@ -5,10 +5,39 @@
 
 #include "command_line.h"
 #include "projector_emulator/emulator.h"
+#include "projector_emulator/pjlink_emulator.h"
 
 using namespace zolvane::emulator;
 
 namespace {
+
+// Serves until SIGINT or SIGTERM, after saying where and that it is ready.
+template <typename Emulator>
+int serveUntilSignal(Emulator& emulator, const sigset_t& endSignals, bool tcp, bool pty,
+                     const std::string& host) {
+    std::string error;
+    if (!emulator.start(&error)) {
+        std::cerr << "projector-emulator: " << error << std::endl;
+        return 1;
+    }
+
+    // Whoever started us waits for these lines instead of guessing how long start-up takes.
+    for (std::size_t i = 0; tcp && i < emulator.count(); ++i) {
+        std::cout << "tcp " << host << ':' << emulator.tcpPort(i) << '\n';
+    }
+    if constexpr (requires { emulator.ptyPath(0); }) {
+        for (std::size_t i = 0; pty && i < emulator.count(); ++i) {
+            std::cout << "pty " << emulator.ptyPath(i) << '\n';
+        }
+    }
+    std::cout << "ready" << std::endl;
+
+    int received = 0;
+    while (sigwait(&endSignals, &received) != 0) {
+    }
+    emulator.stop();
+    return 0;
+}
 
 int serve(const ProgramSettings& settings) {
     // Blocked before any thread starts, so that every thread inherits the mask and the
@@ -26,30 +55,16 @@ int serve(const ProgramSettings& settings) {
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
 
+    if (settings.pjlink) {
+        PjlinkEmulator emulator(settings.pjlinkOptions);
+        return serveUntilSignal(emulator, endSignals, true, false, settings.pjlinkOptions.host);
+    }
     Emulator emulator(settings.options);
     for (std::size_t i = 0; i < emulator.count(); ++i) {
         emulator.setFault(settings.fault, i);
     }
-    std::string error;
-    if (!emulator.start(&error)) {
-        std::cerr << "projector-emulator: " << error << std::endl;
-        return 1;
-    }
-
-    // Whoever started us waits for these lines instead of guessing how long start-up takes.
-    for (std::size_t i = 0; settings.options.tcp && i < emulator.count(); ++i) {
-        std::cout << "tcp " << settings.options.host << ':' << emulator.tcpPort(i) << '\n';
-    }
-    for (std::size_t i = 0; settings.options.pty && i < emulator.count(); ++i) {
-        std::cout << "pty " << emulator.ptyPath(i) << '\n';
-    }
-    std::cout << "ready" << std::endl;
-
-    int received = 0;
-    while (sigwait(&endSignals, &received) != 0) {
-    }
-    emulator.stop();
-    return 0;
+    return serveUntilSignal(emulator, endSignals, settings.options.tcp, settings.options.pty,
+                            settings.options.host);
 }
 
 }  // namespace
