@@ -16,6 +16,8 @@
 #include <optional>
 #include <thread>
 
+#include "zolvane_fleet/pjlink_address.h"
+
 namespace zolvane::fleet {
 namespace {
 
@@ -208,6 +210,14 @@ Reading read(const std::string& address) {
             for (const char c : network->host) reading.name += lower(c);
         }
         return reading;
+    }
+    if (const auto pjlink =
+            isPjlinkAddress(address) ? parsePjlinkAddress(address, nullptr) : std::nullopt) {
+        // A PJLink projector is the endpoint its port leads to, as a tcp:// one is.
+        const std::string host =
+            pjlink->host.find(':') != std::string::npos ? "[" + pjlink->host + "]" : pjlink->host;
+        Reading network = read("tcp://" + host + ":" + std::to_string(pjlink->port));
+        return network;
     }
     std::string device = address;
     if (startsWithNoCase(address, "serial://")) {

@@ -1,9 +1,11 @@
 #include "zolvane_fleet/command.h"
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 
 #include "zolvane_fleet/text.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::fleet {
 namespace {
@@ -95,19 +97,46 @@ std::variant<std::int32_t, Kind> sent(const zv_setting& setting, const Value& va
     return static_cast<std::int32_t>(number);
 }
 
+// Whether a projector may have names of its own for the setting's values.
+bool namedByProjector(const zv_setting& setting) {
+    return setting.type == watchedByMember(&ProjectorState::input).type();
+}
+
+std::string asGiven(const Value& value) {
+    if (const auto* name = std::get_if<std::string_view>(&value)) return std::string(*name);
+    const auto* wide = std::get_if<std::uint64_t>(&value);
+    return wide ? std::to_string(*wide) : std::to_string(std::get<std::int64_t>(value));
+}
+
+// The value of ownValue as check() reads it: a whole number when it is one, else a name.
+Value ownValueOf(const std::string& text) {
+    std::int64_t number = 0;
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, number);
+    if (!text.empty() && error == std::errc() && at == end) return number;
+    return std::string_view(text);
+}
+
 Checked checked(Operation operation, const zv_setting& setting, const std::optional<Value>& value,
-                Phrasing phrasing) {
+                Phrasing phrasing, bool projectorNames = true) {
     const Value none = std::int64_t{0};
     if (!supports(setting, operation)) {
         return refused(Kind::NoOperation, phrasing, &setting, operation, none);
     }
-    if (operation != Operation::Set) return {Command{operation, &setting, 0, {}}, {}};
+    if (operation != Operation::Set) return {Command{operation, &setting, 0, {}, {}}, {}};
     if (!value) return refused(Kind::NoValue, phrasing, &setting, operation, none);
     const auto number = sent(setting, *value);
+    const bool own = projectorNames && namedByProjector(setting) && plainText(asGiven(*value));
     if (const Kind* why = std::get_if<Kind>(&number)) {
+        if (own) return {Command{operation, &setting, 0, {}, asGiven(*value)}, {}};
         return refused(*why, phrasing, &setting, operation, *value);
     }
-    return {Command{operation, &setting, std::get<std::int32_t>(number), {}}, {}};
+    return {Command{operation,
+                    &setting,
+                    std::get<std::int32_t>(number),
+                    {},
+                    own ? asGiven(*value) : std::string()},
+            {}};
 }
 
 }  // namespace
@@ -139,12 +168,17 @@ Checked check(Operation operation, std::string_view setting, std::optional<Value
     return checked(operation, *found, value, phrasing);
 }
 
-Checked check(const Command& command, Phrasing phrasing) {
-    const Value value = std::int64_t{command.value};
+Checked check(const Command& command, Phrasing phrasing) { return check(command, phrasing, true); }
+
+Checked check(const Command& command, Phrasing phrasing, bool projectorNames) {
+    const Value value = command.ownValue.empty() ? Value(std::int64_t{command.value})
+                                                 : ownValueOf(command.ownValue);
     if (command.setting == nullptr) {
         return refused(Kind::NoSetting, phrasing, nullptr, command.operation, value);
     }
-    return checked(command.operation, *command.setting, value, phrasing);
+    Checked result = checked(command.operation, *command.setting, value, phrasing, projectorNames);
+    if (result.command) result.command->origin = command.origin;
+    return result;
 }
 
 bool supports(const zv_setting& setting, Operation operation) {

@@ -134,6 +134,28 @@ public:
         post([done = std::move(step->done), begun] { done(begun, 0); });
     }
 
+    void blocking(Callback job) { pool_.run(std::move(job)); }
+
+#ifdef __linux__
+    bool watch(int fd, std::int32_t events, Callback callback) {
+        epoll_event event{};
+        event.events = ((events & ZV_WAIT_READ) ? EPOLLIN : 0u) |
+                       ((events & ZV_WAIT_WRITE) ? EPOLLOUT : 0u) | EPOLLRDHUP;
+        event.data.fd = fd;
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) return false;
+        watches_[fd] = std::move(callback);
+        return true;
+    }
+
+    void unwatch(int fd) {
+        if (fd < 0) return;
+        if (watches_.erase(fd) > 0) ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    }
+#else
+    bool watch(int, std::int32_t, Callback) { return false; }
+    void unwatch(int) {}
+#endif
+
 private:
     struct Step {
         zv_link* link;
@@ -172,21 +194,6 @@ private:
     }
 
 #ifdef __linux__
-    bool watch(int fd, std::int32_t events, Callback callback) {
-        epoll_event event{};
-        event.events = ((events & ZV_WAIT_READ) ? EPOLLIN : 0u) |
-                       ((events & ZV_WAIT_WRITE) ? EPOLLOUT : 0u) | EPOLLRDHUP;
-        event.data.fd = fd;
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) return false;
-        watches_[fd] = std::move(callback);
-        return true;
-    }
-
-    void unwatch(int fd) {
-        if (fd < 0) return;
-        if (watches_.erase(fd) > 0) ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-    }
-
     void wake() {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
@@ -210,8 +217,6 @@ private:
         }
     }
 #else
-    bool watch(int, std::int32_t, Callback) { return false; }
-    void unwatch(int) {}
     void wake() { woken_.notify_one(); }
     void wait(int timeoutMs) {
         std::unique_lock lock(mutex_);
@@ -298,5 +303,10 @@ void EventLoop::cancel(Id timer) { impl_->cancel(timer); }
 void EventLoop::exchange(zv_link* link, const LinkAction& action, Exchanged done) {
     impl_->exchange(link, action, std::move(done));
 }
+bool EventLoop::watch(int fd, std::int32_t events, Callback callback) {
+    return impl_->watch(fd, events, std::move(callback));
+}
+void EventLoop::unwatch(int fd) { impl_->unwatch(fd); }
+void EventLoop::blocking(Callback job) { impl_->blocking(std::move(job)); }
 
 }  // namespace zolvane::fleet

@@ -41,6 +41,15 @@ public:
     // is called on the loop's thread when it is over, never before this returns.
     void exchange(zv_link* link, const LinkAction& action, Exchanged done);
 
+    // Runs callback once when fd is ready for what events asks (ZV_WAIT_READ, ZV_WAIT_WRITE),
+    // or has failed or hung up; false when it cannot be watched. One watch per descriptor:
+    // unwatch() before closing it, and the callback never runs.
+    bool watch(int fd, std::int32_t events, Callback callback);
+    void unwatch(int fd);
+
+    // Runs job on the blocking pool (a name's lookup, a serial exchange); from any thread.
+    void blocking(Callback job);
+
     // How many threads the pool for blocking exchanges may have.
     static constexpr unsigned kPoolThreads = 4;
 

@@ -17,6 +17,7 @@
 #include "zolvane.h"
 #include "zolvane_fleet/address_identity.h"
 #include "zolvane_fleet/inventory_section.h"
+#include "zolvane_fleet/pjlink_address.h"
 #include "zolvane_fleet/text.h"
 #include "zolvane_link.h"
 
@@ -132,6 +133,14 @@ public:
     }
 
     void address(const toml::node& node, const std::string& text) {
+        if (isPjlinkAddress(text)) {
+            std::string wrong;
+            if (!parsePjlinkAddress(text, &wrong)) {
+                fault(node.source(), "address " + inQuotes(text) + " cannot be used: " + wrong +
+                                         " (\"pjlink://HOST[:PORT]\")");
+            }
+            return;
+        }
         zv_result why = 0;
         zv_link* link = zv_link_open(text.c_str(), &why);
         if (link != nullptr) {
@@ -140,7 +149,8 @@ public:
         }
         fault(node.source(), "address " + inQuotes(text) +
                                  " cannot be used: " + ZV_GetResultText(why) +
-                                 " (\"tcp://HOST[:PORT]\" or \"serial://DEVICE\")");
+                                 " (\"tcp://HOST[:PORT]\", \"serial://DEVICE\" or "
+                                 "\"pjlink://HOST[:PORT]\")");
     }
 
     // The entry as read, and whether it is sound.
@@ -182,6 +192,14 @@ public:
                 }
             } else if (name == "groups") {
                 groups(node, entry);
+            } else if (name == "password_file") {
+                if (const auto text = string(key, node)) {
+                    std::string why;
+                    if (!readPjlinkPassword(*text, &why)) {
+                        fault(node.source(), "\"password_file\" " + inQuotes(*text) + ": " + why);
+                    }
+                    entry.passwordFile = *text;
+                }
             } else if (!timing(key, node, entry.timing)) {
                 offer(key, node, " in [[projector]]",
                       [&, &key = key, &node = node](InventorySection& section) {
@@ -192,9 +210,13 @@ public:
         if (!named) fault(table.source(), "projector without a \"name\"");
         if (!addressed) fault(table.source(), "projector without an \"address\"");
         if (entry.label.empty()) entry.label = entry.name;
+        if (!entry.passwordFile.empty() && !entry.address.empty() &&
+            !isPjlinkAddress(entry.address)) {
+            fault(table.source(), "\"password_file\" is for \"pjlink://\" addresses only");
+        }
         // A serial projector answers within a frame's time or not at all: unless the file says
         // otherwise, it gets the serial time-outs the link itself uses.
-        if (!entry.address.starts_with("tcp://")) {
+        if (!entry.address.starts_with("tcp://") && !isPjlinkAddress(entry.address)) {
             if (!given.contains("send_timeout_ms")) entry.timing.sendTimeout = Milliseconds(630);
             if (!given.contains("receive_timeout_ms")) {
                 entry.timing.receiveTimeout = Milliseconds(1000);

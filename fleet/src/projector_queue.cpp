@@ -9,7 +9,10 @@
 #include <utility>
 
 #include "coroutine.h"
+#include "driver.h"
 #include "event_loop.h"
+#include "zolvane_fleet/driver_results.h"
+#include "zolvane_fleet/text.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::fleet {
@@ -33,8 +36,12 @@ std::string inWords(Milliseconds time) {
     return std::to_string(time.count()) + " ms";
 }
 
-// Whether the projector took part: a refusal is an answer, a time-out or a dead line is not.
-bool answered(zv_result result) { return result == 0 || result == ZV_RESULT_BAD_REPLY; }
+// Whether the projector took part: a refusal is an answer (ours, or PJLink's "no such command",
+// "not now" and "I am failing"), a time-out, a dead line or a garbled answer is not.
+bool answered(zv_result result) {
+    return result == 0 || result == ZV_RESULT_BAD_REPLY || result == kUnsupported ||
+           result == kUnavailable || result == kProjectorFailure;
+}
 
 }  // namespace
 
@@ -50,34 +57,15 @@ std::string resultReason(zv_result result) {
 class ProjectorQueue::Impl : public std::enable_shared_from_this<Impl> {
 public:
     Impl(ProjectorEntry entry, Watcher watcher, Ran ran)
-        : entry_(std::move(entry)), watcher_(std::move(watcher)), ran_(std::move(ran)) {
-        zv_result why = 0;
-        link_ = zv_link_open(entry_.address.c_str(), &why);
-        if (link_ == nullptr) {
-            throw std::invalid_argument("address \"" + entry_.address +
-                                        "\" cannot be used: " + resultReason(why));
-        }
-        const Timing& t = entry_.timing;
-        const struct {
-            int32_t option;
-            Milliseconds value;
-        } options[] = {
-            {ZV_LINK_CONNECT_TIMEOUT_MS, t.connectTimeout},
-            {ZV_LINK_SEND_TIMEOUT_MS, t.sendTimeout},
-            {ZV_LINK_RECEIVE_TIMEOUT_MS, t.receiveTimeout},
-            {ZV_LINK_GAP_MS, t.gap},
-        };
-        for (const auto& [option, value] : options) {
-            if (zv_link_set_option(link_, option, static_cast<int32_t>(value.count())) != 0) {
-                zv_link_close(link_);
-                throw std::invalid_argument("timing of \"" + entry_.name +
-                                            "\" is out of the link's range");
-            }
-        }
+        : entry_(std::move(entry)),
+          watcher_(std::move(watcher)),
+          ran_(std::move(ran)),
+          driver_(openDriver(entry_, loop_)) {
+        state_.abilities = driver_->abilities();
     }
 
     // The last reference goes once the coroutine has ended, so no exchange is under way.
-    ~Impl() { zv_link_close(link_); }
+    ~Impl() = default;
 
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
@@ -185,13 +173,22 @@ private:
         Reply reply{};
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> resume) {
-            queue.loop_.exchange(queue.link_, action,
-                                 [this, resume](zv_result result, std::uint16_t value) {
-                                     reply = {result, value};
-                                     resume.resume();
-                                 });
+            queue.driver_->exchange(action, [this, resume](zv_result result, std::uint16_t value) {
+                reply = {result, value};
+                resume.resume();
+            });
         }
         Reply await_resume() const noexcept { return reply; }
+    };
+
+    // What the projector has and says of itself, asked anew; resumes when the driver knows.
+    struct Survey {
+        Impl& queue;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> resume) {
+            queue.driver_->survey([resume] { resume.resume(); });
+        }
+        void await_resume() const noexcept {}
     };
 
     // Waits until `until`, or until stop() (and, with forCommands, a command) comes first.
@@ -342,6 +339,7 @@ private:
 
     // The words for a failed exchange on this link, with its own time-outs.
     std::string reason(zv_result result) const {
+        if (std::string own = driver_->reason(result); !own.empty()) return own;
         const Timing& t = entry_.timing;
         switch (result) {
             case ZV_RESULT_NETWORK_TIMEOUT:
@@ -407,6 +405,7 @@ private:
         bool slowAsked = false;
         std::optional<Cadence> failedIn;
         for (const WatchedValue& row : watchedValues()) {
+            if (!has(state, row)) continue;
             if (row.cadence == Cadence::WhileOn && !on) continue;
             if (row.cadence == Cadence::Slow && !slowDue) continue;
             if (row.cadence != Cadence::EveryPoll && stopRequested()) {
@@ -420,6 +419,11 @@ private:
                     break;
                 }
                 if (row.type() == kPower) on = value == kPowerOn;
+                if (slowDue) {
+                    // It answers: a fresh look at what it has, before the values that depend on it.
+                    co_await Survey{*this};
+                    state.abilities = driver_->abilities();
+                }
                 continue;
             }
             if (!answered(result)) {
@@ -433,6 +437,7 @@ private:
         if (on && (!failedIn || *failedIn == Cadence::Slow))
             state.inputReadAt = std::chrono::system_clock::now();
         if (failure == 0 && slowAsked) nextSlow = began + entry_.timing.slowPollInterval;
+        state.abilities = driver_->abilities();  // with what its answers showed it lacks
         if (failure != 0) {
             state.lastFailure = reason(failure);
             ++state.pollFailures;
@@ -464,10 +469,43 @@ private:
         }
     }
 
-    Async<CommandResult> execute(const Command& command) {
-        const Checked checked = check(command, Phrasing::Queued);
-        if (!checked.command) {
-            co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, checked.refusal.reason};
+    // The input a set names, among the projector's own inputs; empty, with why, when it has
+    // no such input.
+    std::optional<std::uint16_t> ownInput(const ProjectorState& known, const Command& command,
+                                          std::string& why) const {
+        const WatchedValue& row = watchedByMember(&ProjectorState::input);
+        const std::string given =
+            command.ownValue.empty() ? std::to_string(command.value) : command.ownValue;
+        std::optional<std::uint16_t> found = valueByName(known, row, given);
+        for (const InputName& input : known.abilities.inputs) {
+            if (!found && std::to_string(input.value) == given) found = input.value;
+        }
+        if (found) return found;
+        std::string names;
+        for (const InputName& input : known.abilities.inputs) {
+            names += (names.empty() ? "" : ", ") + input.name;
+        }
+        why = "\"" + printable(given) + "\" is not an input of " + entry_.name + " (" + names + ")";
+        return std::nullopt;
+    }
+
+    Async<CommandResult> execute(const Command& given) {
+        Command command = given;
+        const ProjectorState known = this->state();
+        const bool ownInputs =
+            command.operation == Operation::Set && command.setting != nullptr &&
+            command.setting->type == watchedByMember(&ProjectorState::input).type() &&
+            !known.abilities.inputs.empty();
+        if (ownInputs) {
+            std::string why;
+            const std::optional<std::uint16_t> input = ownInput(known, command, why);
+            if (!input) co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, why};
+            command.value = *input;
+        } else {
+            const Checked checked = check(command, Phrasing::Queued, false);
+            if (!checked.command) {
+                co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, checked.refusal.reason};
+            }
         }
         const zv_setting* setting = command.setting;
         const bool isGet = command.operation == Operation::Get;
@@ -503,7 +541,7 @@ private:
         bool cooling = state.power == kCoolingDown;
         if (!cooling) {
             out.result = co_await set(state, kPower, kPowerOn);
-            if (out.result == ZV_RESULT_BAD_REPLY) {
+            if (out.result == ZV_RESULT_BAD_REPLY || out.result == kUnavailable) {
                 std::uint16_t power = 0;
                 cooling = co_await get(state, kPower, power) == 0 && power == kCoolingDown;
             }
@@ -570,7 +608,7 @@ private:
     const ProjectorEntry entry_;
     const Watcher watcher_;
     const Ran ran_;
-    zv_link* link_ = nullptr;
+    const std::unique_ptr<Driver> driver_;
 
     mutable std::mutex mutex_;  // all below up to the state
     std::condition_variable ended_;

@@ -18,6 +18,7 @@ std::string_view reachName(Reach reach) {
 
 bool ProjectorState::sameAs(const ProjectorState& other) const {
     if (reach != other.reach || lastFailure != other.lastFailure) return false;
+    if (abilities != other.abilities) return false;
     for (const WatchedValue& row : watchedValues()) {
         if (this->*row.member != other.*row.member) return false;
     }

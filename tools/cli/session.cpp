@@ -21,7 +21,7 @@ constexpr std::pair<int32_t, fleet::Milliseconds fleet::Timing::*> kLinkOptions[
 };
 
 fleet::Command queueCommand(const Command& command) {
-    return fleet::Command{command.operation, &command.row->described(), command.value, {}};
+    return fleet::Command{command.operation, &command.row->described(), command.value, {}, {}};
 }
 
 }  // namespace

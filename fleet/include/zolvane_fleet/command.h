@@ -40,6 +40,11 @@ struct Command {
     const zv_setting* setting = nullptr;  // from the catalogue; never null on a queue
     std::int32_t value = 0;               // for Set: already checked with zv_value_valid
     Origin origin;
+    // For a set of the input, whose values a projector may name itself (PJLink projectors
+    // do): the value as it was given, a name or a number. The queue of a projector with inputs
+    // of its own looks it up among them; every other queue takes value, and refuses the command
+    // when the catalogue did not take what was given. Empty for every other command.
+    std::string ownValue;
 };
 
 // The setting of this export name or label, any case; null when none, and for any name that is
@@ -78,8 +83,11 @@ using Value = std::variant<std::int64_t, std::uint64_t, std::string_view>;
 // for a set that it takes the value; a value given to any other operation is not looked at.
 Checked check(Operation operation, std::string_view setting, std::optional<Value> value,
               Phrasing phrasing);
-// The same of a command already built, setting and all.
+// The same of a command already built, setting and all. A set of the input passes with a value
+// the catalogue does not take (ownValue says what was given): only the projector's queue can
+// tell whether it has that input; check(command, phrasing, false) checks it by the catalogue.
 Checked check(const Command& command, Phrasing phrasing);
+Checked check(const Command& command, Phrasing phrasing, bool projectorNames);
 
 // Whether the setting has the operation at all.
 bool supports(const zv_setting& setting, Operation operation);

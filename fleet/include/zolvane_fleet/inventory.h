@@ -8,7 +8,8 @@
 //
 //   [[projector]]
 //   name = "hall-a"                    # letters, digits, '-', '_', '.'; unique
-//   address = "tcp://10.0.0.21:23"     # or "serial:///dev/ttyUSB0"
+//   address = "tcp://10.0.0.21:23"     # or "serial:///dev/ttyUSB0", or "pjlink://HOST[:PORT]"
+//   password_file = "/etc/zolvane/hall-a.pass"  # PJLink only: when the projector asks for one
 //   groups = ["east-wing", "halls"]
 //   label = "Hall A"                   # shown on the web page; the name when left out
 //   receive_timeout_ms = 2000          # any timing key, for this projector
@@ -51,12 +52,15 @@ struct ProjectorEntry {
     std::string address;
     std::vector<std::string> groups;
     Timing timing;
+    // A PJLink projector's password file (its first line is the password); empty: none.
+    std::string passwordFile;
     int line = 0;  // where the entry starts in the file
 
     // The same projector, driven the same way: all but the line.
     bool sameAs(const ProjectorEntry& other) const {
         return name == other.name && label == other.label && address == other.address &&
-               groups == other.groups && timing == other.timing;
+               groups == other.groups && timing == other.timing &&
+               passwordFile == other.passwordFile;
     }
 };
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zolvane::fleet {
 
@@ -15,6 +17,27 @@ enum class Reach {
     Offline,  // Timing::offlineAfter polls in a row failed
 };
 std::string_view reachName(Reach reach);  // "unknown", "online", "offline"
+
+// One input of a projector and the name it is shown by.
+struct InputName {
+    std::uint16_t value = 0;
+    std::string name;
+    bool operator==(const InputName&) const = default;
+};
+
+// What a projector has and says of itself, as the queue's driver has found out. A projector of
+// our own make has every watched value and the catalogue's names; one spoken to through PJLink
+// has what its class and its answers show.
+struct Abilities {
+    std::string protocol = "native";  // how the fleet speaks to it: "native" or "pjlink"
+    // Bit i set: the projector has no watchedValues()[i] (none of its answers carry it).
+    std::uint32_t lacking = 0;
+    // Its inputs and their names, in its own order; empty: the catalogue's names.
+    std::vector<InputName> inputs;
+    // What it says of itself, in the order asked: {"maker", "..."}, {"serial", "..."}, ...
+    std::vector<std::pair<std::string, std::string>> about;
+    bool operator==(const Abilities&) const = default;
+};
 
 // Values as the frames carry them; empty until first read, and kept (as last known) while the
 // projector is offline. Input, blank and mute are not answered in standby and keep their last
@@ -28,6 +51,7 @@ struct ProjectorState {
     std::optional<std::uint16_t> lampHours;
     std::optional<std::uint16_t> filterHours;
     std::optional<std::uint16_t> errorStatus;
+    Abilities abilities;
 
     std::chrono::system_clock::time_point lastSeen{};  // epoch: never answered
     // When input, blank and mute were last read from the projector (epoch: never). While it is
@@ -47,7 +71,7 @@ struct ProjectorState {
     // told of a projector when its version grows.
     std::uint64_t version = 0;
 
-    // Equal in reach, the values and lastFailure.
+    // Equal in reach, the values, the abilities and lastFailure.
     bool sameAs(const ProjectorState& other) const;
 };
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "zolvane_catalogue.h"
 #include "zolvane_fleet/state.h"
@@ -52,6 +53,13 @@ struct MetricHint {
     const char* help;
 };
 
+// How a projector spoken to through PJLink gives the value: the command that reads it and the
+// least class that has it; a null command: PJLink has no such value.
+struct PjlinkHint {
+    const char* command;  // "POWR", "AVMT", ...
+    int projectorClass;   // 1 or 2
+};
+
 struct WatchedValue {
     std::string_view key;  // in every output: the JSON state, topics, entity ids, the CLI's JSON
     const char* setting;   // the catalogue setting it reads
@@ -64,6 +72,7 @@ struct WatchedValue {
     Shown shown;
     HomeAssistantHint homeAssistant;
     MetricHint metric;
+    PjlinkHint pjlink;
 
     // The catalogue's entry; never null for a row of the table.
     const zv_setting& described() const;
@@ -81,5 +90,18 @@ const WatchedValue* watchedByType(std::uint16_t type);
 const WatchedValue* watchedByCommand(std::string_view word);
 // The row of this member of ProjectorState; every value it holds has one.
 const WatchedValue& watchedByMember(std::optional<std::uint16_t> ProjectorState::*member);
+
+// The bit of the row in Abilities::lacking.
+std::uint32_t lackingBit(const WatchedValue& row);
+// Whether the projector has the value, as its abilities say.
+bool has(const ProjectorState& state, const WatchedValue& row);
+
+// The names of a row's values for this projector: its own input names where it gave them, else
+// the catalogue's. The name of one value, null when it has none (valid while state lives); the
+// value of a name (any case), empty when none; every named value, in the projector's order.
+const char* valueName(const ProjectorState& state, const WatchedValue& row, std::uint16_t value);
+std::optional<std::uint16_t> valueByName(const ProjectorState& state, const WatchedValue& row,
+                                         std::string_view name);
+std::vector<InputName> valueNames(const ProjectorState& state, const WatchedValue& row);
 
 }  // namespace zolvane::fleet
