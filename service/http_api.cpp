@@ -27,6 +27,7 @@
 #include "projector_texts.h"
 #include "schedule/scheduler.h"
 #include "web/web_assets.h"
+#include "zolvane_fleet/driver_results.h"
 #include "zolvane_fleet/text.h"
 #include "zolvane_fleet/watched.h"
 
@@ -68,7 +69,10 @@ std::string statusReason(int status) {
 std::string describeCommand(const fleet::Command& command) {
     std::string text =
         std::string(fleet::operationInfo(command.operation).word) + " " + command.setting->name;
-    if (command.operation == fleet::Operation::Set) {
+    if (command.operation == fleet::Operation::Set && !command.ownValue.empty()) {
+        // An input as it was given, which each projector names by its own inputs.
+        text += " \"" + fleet::printable(command.ownValue) + "\"";
+    } else if (command.operation == fleet::Operation::Set) {
         text += " " + std::to_string(command.value);
         if (const char* name =
                 zv_value_name(command.setting, static_cast<std::uint16_t>(command.value))) {
@@ -666,17 +670,28 @@ private:
     }
 
     static fleet::CommandResult read(fleet::ProjectorQueue& queue, const zv_setting* setting) {
-        return queue.run({fleet::Operation::Get, setting, 0, {}}).get();
+        return queue.run({fleet::Operation::Get, setting, 0, {}, {}}).get();
     }
 
     static std::string reasonOf(const fleet::CommandResult& result) {
         return result.reason.empty() ? fleet::resultReason(result.result) : result.reason;
     }
 
-    static json readJson(const zv_setting* setting, std::uint16_t value) {
+    // A value read, named as the projector names it.
+    static json readJson(const zv_setting* setting, std::uint16_t value,
+                         const fleet::ProjectorState& state) {
         json shown = {{"value", value}};
-        if (const char* name = zv_value_name(setting, value)) shown["name"] = name;
+        const fleet::WatchedValue* row = fleet::watchedByType(setting->type);
+        const char* name =
+            row ? fleet::valueName(state, *row, value) : zv_value_name(setting, value);
+        if (name) shown["name"] = name;
         return shown;
+    }
+
+    // Whether the projector answered, refusing this one setting: the others are still asked.
+    static bool refusedAlone(const fleet::CommandResult& result) {
+        return result.result == ZV_RESULT_BAD_REPLY || result.result == fleet::kUnsupported ||
+               result.result == fleet::kUnavailable || result.result == fleet::kProjectorFailure;
     }
 
     void readSettings(const Request& request, Response& response, const Parts& parts) {
@@ -685,13 +700,14 @@ private:
         const Waiting waiting(waits_, {queue});
         if (refuseWhenFull(request, response, waiting)) return;
         json settings = json::object();
+        const fleet::ProjectorState state = queue->state();
         for (std::size_t i = 0; i < zv_catalogue_size(); ++i) {
             const zv_setting* setting = zv_catalogue_entry(i);
             if (!fleet::supports(*setting, fleet::Operation::Get)) continue;
             const fleet::CommandResult result = read(*queue, setting);
             if (result.ok() && result.value) {
-                settings[setting->name] = readJson(setting, *result.value);
-            } else if (result.result == ZV_RESULT_BAD_REPLY) {
+                settings[setting->name] = readJson(setting, *result.value, state);
+            } else if (refusedAlone(result)) {
                 settings[setting->name] = {{"error", reasonOf(result)}};
             } else {
                 // Not answering: asking the other sixty settings would only wait as long again.
@@ -720,7 +736,7 @@ private:
                 request, response, unavailable(result) ? 503 : 502,
                 queue->entry().name + " did not read " + setting->name + ": " + reasonOf(result));
         }
-        json shown = readJson(setting, *result.value);
+        json shown = readJson(setting, *result.value, queue->state());
         shown["setting"] = setting->name;
         answer(response, shown);
     }
@@ -764,9 +780,16 @@ private:
         json results = json::array();
         bool ok = true;
         std::string summary;
-        for (const fleet::Fleet::Outcome& outcome : outcomes) {
+        // One outcome per target that is there, in the targets' order.
+        std::vector<const fleet::ProjectorQueue*> queues;
+        for (const fleet::QueueRef& target : targets) {
+            if (target) queues.push_back(target.get());
+        }
+        for (std::size_t i = 0; i < outcomes.size(); ++i) {
+            const fleet::Fleet::Outcome& outcome = outcomes[i];
             ok = ok && outcome.result.ok();
-            results.push_back(outcomeJson(outcome, command));
+            results.push_back(
+                outcomeJson(outcome, command, i < queues.size() ? queues[i] : nullptr));
             summary += (summary.empty() ? "" : ", ") + outcome.projector + " " +
                        (outcome.result.ok() ? "ok" : reasonOf(outcome.result));
         }

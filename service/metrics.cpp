@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "alert/alerts.h"
@@ -31,34 +32,38 @@ struct Family {
         samples;
 };
 
-std::string label(const std::string& projector) {
-    std::string text = "projector=\"";
-    for (const char c : projector) {
-        if (c == '\\' || c == '"') text += '\\';
+// name="value", the value escaped as the exposition format reads it.
+std::string labelPair(std::string_view name, std::string_view value) {
+    std::string text = std::string(name) + "=\"";
+    for (const char c : value) {
+        if (c == '\\' || c == '"' || c == '\n') text += '\\';
         text += c == '\n' ? 'n' : c;
     }
     return text + '"';
 }
 
+std::string label(const std::string& projector) { return labelPair("projector", projector); }
+
 double seconds(std::chrono::nanoseconds duration) {
     return std::chrono::duration<double>(duration).count();
 }
 
-// A watched value's family, from its row: the value, or 1 for the catalogue's name of the value
-// it has and 0 for each other name of the setting, in the catalogue's order.
+// A watched value's family, from its row: the value, or 1 for the name of the value it has and 0
+// for each other name the projector has for the setting, in its order. A projector that does not
+// have the value gives no sample.
 Family watchedFamily(const fleet::WatchedValue& row) {
     return {row.metric.name, "gauge", row.metric.help,
             [&row](const std::string& projector, const ProjectorState& state,
                    std::vector<Sample>& out) {
+                if (!fleet::has(state, row)) return;
                 const std::optional<std::uint16_t>& value = state.*row.member;
                 if (row.metric.kind == fleet::MetricKind::Gauge) {
                     if (value) out.push_back({"", label(projector), static_cast<double>(*value)});
                     return;
                 }
-                const zv_setting& setting = row.described();
-                for (std::size_t i = 0; i < setting.name_count; ++i) {
-                    out.push_back({"", label(projector) + ",state=\"" + setting.names[i].name + '"',
-                                   value == setting.names[i].value ? 1.0 : 0.0});
+                for (const fleet::InputName& named : fleet::valueNames(state, row)) {
+                    out.push_back({"", label(projector) + ',' + labelPair("state", named.name),
+                                   value == named.value ? 1.0 : 0.0});
                 }
             }};
 }
@@ -83,6 +88,14 @@ const std::vector<Family>& families() {
             {"zolvaned_projector_up", "gauge", "1 when the projector answers its polls, else 0",
              number(
                  [](const ProjectorState& s) { return s.reach == fleet::Reach::Online ? 1 : 0; })},
+            {"zolvaned_projector_info", "gauge",
+             "1, with how the service speaks to the projector: protocol=\"native\" or \"pjlink\"",
+             [](const std::string& projector, const ProjectorState& state,
+                std::vector<Sample>& out) {
+                 out.push_back(
+                     {"", label(projector) + ',' + labelPair("protocol", state.abilities.protocol),
+                      1.0});
+             }},
         };
         for (const fleet::WatchedValue& row : fleet::watchedValues()) {
             if (row.metric.kind != fleet::MetricKind::None) all.push_back(watchedFamily(row));

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
+#include <string>
 
+#include "zolvane_fleet/driver_results.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::service {
@@ -48,6 +50,11 @@ constexpr std::array resultWords{
     ResultWord{ZV_RESULT_PORT_REPLY_TOO_LONG, "bad-reply"},
     ResultWord{ZV_RESULT_LINK_CLOSED, "stopping"},
     ResultWord{fleet::kQueueFull, "busy"},
+    ResultWord{fleet::kUnsupported, "unsupported"},
+    ResultWord{fleet::kUnavailable, "unavailable"},
+    ResultWord{fleet::kProjectorFailure, "projector-failure"},
+    ResultWord{fleet::kAuthFailed, "auth-failed"},
+    ResultWord{fleet::kBadAnswer, "bad-reply"},
 };
 
 }  // namespace
@@ -62,17 +69,19 @@ std::string_view resultName(zv_result result) {
                : "failed";
 }
 
-// Each watched value with its name where the catalogue has one. Those asked only while the
-// projector is on cannot be asked of one that is not: what the state holds of them then is from
-// the last time they were read, and says so.
+// Each watched value the projector has, with its name where the projector or the catalogue has
+// one; a value it does not have is not listed. Those asked only while the projector is on cannot
+// be asked of one that is not: what the state holds of them then is from the last time they were
+// read, and says so.
 json stateJson(const fleet::ProjectorState& state) {
     json shown = json::object();
     for (const fleet::WatchedValue& row : fleet::watchedValues()) {
+        if (!fleet::has(state, row)) continue;
         json& one = shown[std::string(row.key)];
         const std::optional<std::uint16_t>& value = state.*row.member;
         if (!value) continue;
         one = {{"value", *value}};
-        if (const char* name = row.valueName(*value)) one["name"] = name;
+        if (const char* name = fleet::valueName(state, row, *value)) one["name"] = name;
         if (row.cadence == fleet::Cadence::WhileOn && state.power != std::uint16_t{1}) {
             one["last_known"] = true;
             one["read_at"] = timeJson(state.inputReadAt);
@@ -82,7 +91,7 @@ json stateJson(const fleet::ProjectorState& state) {
 }
 
 json projectorJson(const fleet::ProjectorEntry& entry, const fleet::ProjectorState& state) {
-    return {
+    json shown = {
         {"name", entry.name},
         {"label", entry.label},
         {"address", entry.address},
@@ -93,10 +102,23 @@ json projectorJson(const fleet::ProjectorEntry& entry, const fleet::ProjectorSta
         {"failed_polls", state.failedPolls},
         {"state", stateJson(state)},
         {"version", state.version},
+        {"protocol", state.abilities.protocol},
     };
+    if (!state.abilities.about.empty()) {
+        json& about = shown["about"] = json::object();
+        for (const auto& [key, text] : state.abilities.about) about[key] = text;
+    }
+    if (!state.abilities.inputs.empty()) {
+        json& inputs = shown["inputs"] = json::array();
+        for (const fleet::InputName& input : state.abilities.inputs) {
+            inputs.push_back({{"value", input.value}, {"name", input.name}});
+        }
+    }
+    return shown;
 }
 
-json outcomeJson(const fleet::Fleet::Outcome& outcome, const fleet::Command& command) {
+json outcomeJson(const fleet::Fleet::Outcome& outcome, const fleet::Command& command,
+                 const fleet::ProjectorQueue* queue) {
     const fleet::CommandResult& result = outcome.result;
     json shown = {{"projector", outcome.projector}, {"ok", result.ok()}};
     if (!result.ok()) {
@@ -105,13 +127,27 @@ json outcomeJson(const fleet::Fleet::Outcome& outcome, const fleet::Command& com
             result.reason.empty() ? fleet::resultReason(result.result) : result.reason;
         return shown;
     }
+    const fleet::WatchedValue* row = fleet::watchedByType(command.setting->type);
+    // The projector's own names, where the value is one it watches and it is at hand.
+    const std::optional<fleet::ProjectorState> state =
+        row && queue ? std::optional(queue->state()) : std::nullopt;
     std::optional<std::uint16_t> value = result.value;
     if (!value && command.operation == fleet::Operation::Set) {
-        value = static_cast<std::uint16_t>(command.value);
+        if (command.ownValue.empty()) {
+            value = static_cast<std::uint16_t>(command.value);
+        } else if (state) {
+            // An input as it was given, a name or a number, as the projector's queue took it.
+            value = fleet::valueByName(*state, *row, command.ownValue);
+            for (const fleet::InputName& input : state->abilities.inputs) {
+                if (!value && std::to_string(input.value) == command.ownValue) value = input.value;
+            }
+        }
     }
     if (value) {
         shown["value"] = *value;
-        if (const char* name = zv_value_name(command.setting, *value)) shown["name"] = name;
+        const char* name =
+            state ? fleet::valueName(*state, *row, *value) : zv_value_name(command.setting, *value);
+        if (name) shown["name"] = name;
     }
     const bool powerOn =
         command.operation == fleet::Operation::Set &&

@@ -108,7 +108,7 @@ std::optional<Finding> judge(const Rule& rule, const std::string& name,
                 return Finding{false, "warning", "no error", name + " reports no error"};
             }
             const fleet::WatchedValue* row = fleet::watchedByKey("error_status");
-            const char* known = row ? row->valueName(*state.errorStatus) : nullptr;
+            const char* known = row ? fleet::valueName(state, *row, *state.errorStatus) : nullptr;
             std::string value;
             if (known) {
                 value = known;

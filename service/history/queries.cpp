@@ -24,11 +24,13 @@ const char* reachWord(std::optional<std::int64_t> value) {
     return "unknown";
 }
 
-// The catalogue's name of a watched value's value; null when it has none.
-const char* valueName(std::string_view key, std::optional<std::int64_t> value) {
+// The name of a watched value's value as the projector names it now (its own inputs, else the
+// catalogue's); null when it has none. Valid while state lives.
+const char* valueName(const fleet::ProjectorState& state, std::string_view key,
+                      std::optional<std::int64_t> value) {
     const fleet::WatchedValue* watched = fleet::watchedByKey(key);
     if (!watched || !value || *value < 0 || *value > 0xFFFF) return nullptr;
-    return watched->valueName(static_cast<std::uint16_t>(*value));
+    return fleet::valueName(state, *watched, static_cast<std::uint16_t>(*value));
 }
 
 json orNull(std::optional<std::int64_t> value) { return value ? json(*value) : json(nullptr); }
@@ -37,8 +39,11 @@ std::string field(std::optional<std::int64_t> value) {
     return value ? std::to_string(*value) : std::string();
 }
 
-void requireProjector(const fleet::Fleet& fleet, const std::string& name) {
-    if (!fleet.find(name)) throw Refused(404, "no projector \"" + name + "\"");
+// The projector's state as it is now, for the names of its values.
+fleet::ProjectorState requireProjector(const fleet::Fleet& fleet, const std::string& name) {
+    const fleet::QueueRef queue = fleet.find(name);
+    if (!queue) throw Refused(404, "no projector \"" + name + "\"");
+    return queue->state();
 }
 
 // One row of a projector's history as its CSV writes it, whatever its kind.
@@ -60,7 +65,7 @@ Answer projectorHistory(const Store& store, const fleet::Fleet& fleet, const std
         const Kinds kinds = readKinds(params);
         const Format format = readFormat(params);
         const Range range = readRange(params, zone, wallNow(), 7 * 24h, store.retentionDays());
-        requireProjector(fleet, projector);
+        const fleet::ProjectorState state = requireProjector(fleet, projector);
         ReportFile file(store);
         const auto ids = file.projectors();
         const auto found = ids.find(projector);
@@ -80,7 +85,7 @@ Answer projectorHistory(const Store& store, const fleet::Fleet& fleet, const std
             if (!last.step()) return;
             const auto value = last.maybe(0);
             atStart[std::string(key)] = key == "reach" ? json(reachWord(value)) : orNull(value);
-            const char* name = key == "reach" ? reachWord(value) : valueName(key, value);
+            const char* name = key == "reach" ? reachWord(value) : valueName(state, key, value);
             rows.push_back({.time = range.from,
                             .kind = "start",
                             .key = std::string(key),
@@ -106,7 +111,7 @@ Answer projectorHistory(const Store& store, const fleet::Fleet& fleet, const std
             while (read.step()) {
                 const std::string key = read.text(1);
                 const auto value = read.maybe(2);
-                const char* name = valueName(key, value);
+                const char* name = valueName(state, key, value);
                 changes.push_back({{"time", instantText(read.time(0))},
                                    {"key", key},
                                    {"value", orNull(value)},

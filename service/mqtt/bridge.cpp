@@ -38,8 +38,8 @@ constexpr std::chrono::milliseconds kRepublishAtMost{1000};
 // Commands cleared under 3.1.1 whose own empty message has not come back yet.
 constexpr std::size_t kEchoesKept = 256;
 
-// One retained topic per value, each with its payload when known: the catalogue's name of a
-// watched value, else its number.
+// One retained topic per value, each with its payload when known: the projector's name of a
+// watched value, else its number. A value the projector does not have is never known.
 std::vector<std::pair<std::string_view, std::optional<std::string>>> leaves(
     const fleet::ProjectorState& state) {
     std::vector<std::pair<std::string_view, std::optional<std::string>>> leaves{
@@ -47,8 +47,9 @@ std::vector<std::pair<std::string_view, std::optional<std::string>>> leaves(
         {"reach", std::string(fleet::reachName(state.reach))},
     };
     for (const fleet::WatchedValue& row : fleet::watchedValues()) {
-        const std::optional<std::uint16_t>& value = state.*row.member;
-        const char* name = value ? row.valueName(*value) : nullptr;
+        const std::optional<std::uint16_t>& value =
+            fleet::has(state, row) ? state.*row.member : std::nullopt;
+        const char* name = value ? fleet::valueName(state, row, *value) : nullptr;
         leaves.emplace_back(row.key, !value ? std::nullopt
                                      : name ? std::optional<std::string>(name)
                                             : std::to_string(*value));
@@ -153,10 +154,9 @@ public:
                 const auto entry = entries_.find(name);
                 if (entry == entries_.end()) continue;
                 forgetPublished(name);
-                announce(entry->second);
-                if (const fleet::QueueRef queue = fleet_.find(name)) {
-                    publishState(name, queue->state());
-                }
+                const fleet::QueueRef queue = fleet_.find(name);
+                announce(entry->second, queue ? queue->state() : fleet::ProjectorState{});
+                if (queue) publishState(name, queue->state());
             }
         }
     }
@@ -240,10 +240,13 @@ private:
         }
     }
 
-    // Under mutex_, connected: a projector's discovery messages.
-    void announce(const fleet::ProjectorEntry& entry) {
+    // Under mutex_, connected: a projector's discovery messages, for what it has as state
+    // says. They are sent again when its abilities change (found at its first poll, and again
+    // in slow polls), which clears the entities of values it turns out not to have.
+    void announce(const fleet::ProjectorEntry& entry, const fleet::ProjectorState& state) {
         if (!settings_.discovery) return;
-        for (const Message& m : discoveryMessages(settings_, entry)) {
+        announced_[entry.name] = state.abilities;
+        for (const Message& m : discoveryMessages(settings_, entry, state)) {
             client_->publish(m.topic, m.payload, m.retain);
         }
     }
@@ -252,6 +255,7 @@ private:
     void forgetPublished(const std::string& name) {
         const std::string prefix = projectorTopic(settings_, name, "");
         std::erase_if(published_, [&](const auto& kept) { return kept.first.starts_with(prefix); });
+        announced_.erase(name);
     }
 
     // Under mutex_, connected: the projectors that left the inventory leave the broker too, an
@@ -313,10 +317,14 @@ private:
         lastRepublish_ = Clock::now();
         clearGone();
         published_.clear();
-        for (const auto& [name, entry] : entries_) announce(entry);
-        for (const auto& queue : fleet_.projectors()) {
-            publishState(queue->entry().name, queue->state());
+        announced_.clear();
+        std::unordered_map<std::string, fleet::ProjectorState> states;
+        for (const auto& queue : fleet_.projectors()) states[queue->entry().name] = queue->state();
+        for (const auto& [name, entry] : entries_) {
+            const auto state = states.find(name);
+            announce(entry, state == states.end() ? fleet::ProjectorState{} : state->second);
         }
+        for (const auto& [name, state] : states) publishState(name, state);
         for (const auto& [schedule, run] : scheduleRuns_) {
             client_->publish(scheduleResultTopic(settings_, schedule), run, true);
         }
@@ -330,6 +338,11 @@ private:
         if (!connected_) return;
         const auto entry = entries_.find(name);
         if (entry == entries_.end()) return;
+        if (const auto known = announced_.find(name);
+            settings_.discovery &&
+            (known == announced_.end() || known->second != state.abilities)) {
+            announce(entry->second, state);
+        }
         const auto send = [&](std::string topic, const std::string& payload) {
             const auto last = published_.find(topic);
             if (last != published_.end() && last->second == payload) return;
@@ -426,10 +439,11 @@ private:
         // Queued here, on the one network thread, so each projector runs its commands in the
         // order they came. A queue that is full answers at once, on this thread.
         for (const fleet::QueueRef& queue : queues) {
-            queue->run(job->command, [outbox = outbox_, job,
-                                      name = queue->entry().name](fleet::CommandResult result) {
+            // The queue outlives every call of its own completion.
+            queue->run(job->command, [outbox = outbox_, job, name = queue->entry().name,
+                                      from = queue.get()](fleet::CommandResult result) {
                 std::lock_guard lock(outbox->mutex);
-                if (outbox->bridge) outbox->bridge->finished(*job, name, std::move(result));
+                if (outbox->bridge) outbox->bridge->finished(*job, name, *from, std::move(result));
             });
         }
     }
@@ -458,12 +472,13 @@ private:
 
     // On the projector's queue thread, or on the network thread for a command refused at
     // once; it only publishes, so that it never holds up the queue.
-    void finished(Job& job, const std::string& name, fleet::CommandResult result) noexcept {
+    void finished(Job& job, const std::string& name, const fleet::ProjectorQueue& queue,
+                  fleet::CommandResult result) noexcept {
         const fleet::Fleet::Outcome outcome{name, std::move(result)};
         std::optional<std::string> text;
         std::string brief = "not answered";
         try {
-            json shown = outcomeJson(outcome, job.command);
+            json shown = outcomeJson(outcome, job.command, &queue);
             if (job.id) shown["id"] = *job.id;
             if (!job.group.empty()) shown["group"] = job.group;
             shown["command"] = fleet::operationInfo(job.command.operation).word;
@@ -544,6 +559,8 @@ private:
     bool closing_ = false;
     std::string lastFailure_;
     std::unordered_map<std::string, std::string> published_;
+    // The abilities each projector's discovery messages were last sent for.
+    std::unordered_map<std::string, fleet::Abilities> announced_;
     std::map<std::string, std::string> scheduleRuns_;  // the last run of each, as published
     std::map<std::string, std::string> alerts_;        // each open alert's topic and message
     Clock::time_point lastRepublish_{};

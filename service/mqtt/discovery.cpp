@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "json_text.h"
 #include "zolvane_catalogue.h"
@@ -98,11 +99,12 @@ void setIf(json& payload, const char* key, const char* value) {
     if (value) payload[key] = value;
 }
 
-// The keys of a watched value's entity beyond those every entity has, from its row. A switch
-// sends and shows the catalogue's names of 1 and 0, and shows any further value the catalogue
-// names as off (power cooling down: off, and not to be switched on yet); a select offers every
-// name of the setting.
-json watchedKeys(const fleet::WatchedValue& row, const std::string& topics) {
+// The keys of a watched value's entity beyond those every entity has, from its row and the
+// projector's names. A switch sends and shows the names of 1 and 0, and shows any further named
+// value as off (power cooling down: off, and not to be switched on yet); a select offers every
+// name the projector has for the setting (its own inputs where it named them).
+json watchedKeys(const fleet::WatchedValue& row, const std::string& topics,
+                 const fleet::ProjectorState& state) {
     const fleet::HomeAssistantHint& hint = row.homeAssistant;
     json keys = {{"name", hint.name}};
     if (row.command) keys["command_topic"] = topics + "set/" + row.setting;
@@ -111,24 +113,22 @@ json watchedKeys(const fleet::WatchedValue& row, const std::string& topics) {
     setIf(keys, "state_class", hint.stateClass);
     setIf(keys, "entity_category", hint.category);
     setIf(keys, "icon", hint.icon);
-    const zv_setting& setting = row.described();
+    const std::vector<fleet::InputName> names = fleet::valueNames(state, row);
     const std::string_view component = hint.component;
     if (component == "select") {
         keys["options"] = json::array();
-        for (std::size_t i = 0; i < setting.name_count; ++i) {
-            keys["options"].push_back(setting.names[i].name);
-        }
+        for (const fleet::InputName& named : names) keys["options"].push_back(named.name);
     }
-    const char* on = row.valueName(1);
-    const char* off = row.valueName(0);
+    const char* on = fleet::valueName(state, row, 1);
+    const char* off = fleet::valueName(state, row, 0);
     if (component != "switch" || !on || !off) return keys;
     keys["payload_on"] = keys["state_on"] = on;
     keys["payload_off"] = keys["state_off"] = off;
     std::string others;
-    for (std::size_t i = 0; i < setting.name_count; ++i) {
-        if (setting.names[i].value <= 1) continue;
-        others += (others.empty() ? "value == '" : " or value == '") +
-                  std::string(setting.names[i].name) + "'";
+    for (const fleet::InputName& named : names) {
+        // A name that would end the template's quoted text is left out of it.
+        if (named.value <= 1 || named.name.find_first_of("'\\{}%") != std::string::npos) continue;
+        others += (others.empty() ? "value == '" : " or value == '") + named.name + "'";
     }
     if (!others.empty()) {
         keys["value_template"] = "{{ '" + std::string(off) + "' if " + others + " else value }}";
@@ -148,13 +148,31 @@ std::string nodeId(const mqtt::Settings& mqtt, std::string_view projector) {
 
 std::vector<Message> discoveryMessages(const mqtt::Settings& mqtt,
                                        const fleet::ProjectorEntry& projector) {
+    return discoveryMessages(mqtt, projector, fleet::ProjectorState{});
+}
+
+std::vector<Message> discoveryMessages(const mqtt::Settings& mqtt,
+                                       const fleet::ProjectorEntry& projector,
+                                       const fleet::ProjectorState& state) {
     const std::string node = nodeId(mqtt, projector.name);
     const std::string status = base(mqtt) + "/status";
     const std::string topics = base(mqtt) + "/projector/" + projector.name + "/";
-    const json device = {{"identifiers", json::array({node})},
-                         {"name", projector.label.empty() ? projector.name : projector.label},
-                         {"model", "Projector"},
-                         {"sw_version", ZOLVANE_VERSION}};
+    json device = {{"identifiers", json::array({node})},
+                   {"name", projector.label.empty() ? projector.name : projector.label},
+                   {"model", "Projector"},
+                   {"sw_version", ZOLVANE_VERSION}};
+    // What the projector says of itself, where it says it.
+    constexpr std::pair<std::string_view, const char*> aboutKeys[] = {
+        {"maker", "manufacturer"},
+        {"product", "model"},
+        {"serial", "serial_number"},
+        {"software", "sw_version"},
+    };
+    for (const auto& [key, text] : state.abilities.about) {
+        for (const auto& [said, deviceKey] : aboutKeys) {
+            if (key == said && !text.empty()) device[deviceKey] = text;
+        }
+    }
     const json origin = {{"name", "zolvaned"}, {"sw_version", ZOLVANE_VERSION}};
 
     std::vector<Message> messages;
@@ -178,7 +196,14 @@ std::vector<Message> discoveryMessages(const mqtt::Settings& mqtt,
     };
     for (const fleet::WatchedValue& row : fleet::watchedValues()) {
         const std::string key(row.key);
-        entity(row.homeAssistant.component, key, key, true, watchedKeys(row, topics));
+        if (fleet::has(state, row)) {
+            entity(row.homeAssistant.component, key, key, true, watchedKeys(row, topics, state));
+        } else {
+            // Cleared: announced before the projector's abilities were known, or by an earlier run.
+            messages.push_back({mqtt.discoveryPrefix + "/" + row.homeAssistant.component + "/" +
+                                    node + "/" + key + "/config",
+                                "", true});
+        }
     }
     // Whether the projector answers: not a watched value, and available while the service is.
     entity("binary_sensor", "connectivity", "availability", false,

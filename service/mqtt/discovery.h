@@ -9,6 +9,7 @@
 
 #include "mqtt/settings.h"
 #include "zolvane_fleet/inventory.h"
+#include "zolvane_fleet/state.h"
 
 namespace zolvane::service::mqtt {
 
@@ -25,9 +26,14 @@ struct Message {
 // of the exact text ("zolvane_b_hall_a_8c88532f") that keeps "hall.a" apart from "hall_a".
 std::string nodeId(const mqtt::Settings& mqtt, std::string_view projector);
 
-// The retained discovery messages of one projector, one per entity (docs/mqtt.md).
+// The retained discovery messages of one projector, one per entity (docs/mqtt.md): for what it
+// has and by its names as state says (an empty message for a value it does not have), or, without
+// a state, for every watched value.
 std::vector<Message> discoveryMessages(const mqtt::Settings& mqtt,
                                        const fleet::ProjectorEntry& projector);
+std::vector<Message> discoveryMessages(const mqtt::Settings& mqtt,
+                                       const fleet::ProjectorEntry& projector,
+                                       const fleet::ProjectorState& state);
 
 // The subscription that brings back this service's retained discovery messages, and for one of
 // those topics the node id it belongs to when it is one of this site's (else empty). The bridge

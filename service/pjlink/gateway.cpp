@@ -27,6 +27,7 @@
 #include "listening_socket.h"
 #include "log.h"
 #include "pjlink/protocol.h"
+#include "zolvane_fleet/pjlink_address.h"
 
 namespace zolvane::service::pjlink {
 namespace {
@@ -276,6 +277,10 @@ private:
         gateway.queue = fleet_.find(port.projector);
         if (entry == nullptr || gateway.queue == nullptr) {
             *why = "pjlink " + port.projector + ": not in the fleet";
+            return false;
+        }
+        if (fleet::isPjlinkAddress(entry->address)) {
+            *why = "pjlink " + port.projector + ": a PJLink projector itself, not served";
             return false;
         }
         gateway.who.name = entry->label;

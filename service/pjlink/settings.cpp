@@ -5,6 +5,7 @@
 
 #include "../settings.h"  // [service], beside this folder
 #include "zolvane_fleet/inventory_section.h"
+#include "zolvane_fleet/pjlink_address.h"
 
 namespace zolvane::service::pjlink {
 namespace {
@@ -43,6 +44,13 @@ public:
         }
         if (port.number == 0) return;
         const auto source = table["pjlink_port"].node()->source();
+        if (fleet::isPjlinkAddress(entry.address)) {
+            // Its own PJLink port already is what a gateway would give it.
+            checks.fault(source, "\"pjlink_port\" cannot serve " + entry.name +
+                                     ": it is a PJLink projector itself (" + entry.address +
+                                     "); clients reach it there");
+            return;
+        }
         const auto [first, added] = lines_.emplace(port.number, entry.line);
         if (!added) {
             checks.fault(source, "\"pjlink_port\" " + std::to_string(port.number) +
