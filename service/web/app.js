@@ -97,6 +97,33 @@ function isOn(projector, key) {
   return valueOf(projector, key) === 1;
 }
 
+// Whether the projector has the value at all: the service leaves out of its state what it lacks
+// (a projector spoken to through PJLink has no filter time below class 2, for one).
+function has(projector, key) {
+  return Boolean(projector.state) && Object.prototype.hasOwnProperty.call(projector.state, key);
+}
+
+// The names of a watched value's values for this projector: its own inputs where it named them,
+// else the catalogue's.
+function projectorValueNames(projector, key) {
+  if (key === 'input' && Array.isArray(projector.inputs) && projector.inputs.length) {
+    return projector.inputs;
+  }
+  return valueNames(key);
+}
+
+// The input choices, drawn again only when the projector's names change.
+function fillInputs(select, projector) {
+  const names = projectorValueNames(projector, 'input');
+  const signature = JSON.stringify(names.map((entry) => entry.name));
+  if (select.dataset.options === signature) return;
+  select.dataset.options = signature;
+  select.replaceChildren(element('option', {value: '', text: '—', disabled: true}));
+  for (const {name: input} of names) {
+    select.append(element('option', {value: input, text: input}));
+  }
+}
+
 // The names of a watched value's values, as the catalogue has them: [{value, name}].
 function valueNames(key) {
   const row = model.watched.find((entry) => entry.key === key);
@@ -393,10 +420,7 @@ function makeCard(projector, sectionIndex) {
   }
   const selectId = `input-${sectionIndex}-${name}`;
   const select = element('select', {id: selectId, 'data-action': 'input'});
-  select.append(element('option', {value: '', text: '—', disabled: true}));
-  for (const {name: input} of valueNames('input')) {
-    select.append(element('option', {value: input, text: input}));
-  }
+  fillInputs(select, projector);
   select.addEventListener('change', () => {
     if (select.value) inputCommand(name, select.value);
   });
@@ -447,6 +471,8 @@ function updateCard(card, p) {
   for (const row of model.watched) {
     if (row.key === 'power') continue;  // its badge, above
     const node = q(fieldOf(row.key));
+    const wrapper = node.closest('.field');
+    if (wrapper) wrapper.hidden = !has(p, row.key);
     const entry = p.state && p.state[row.key];
     const value = valueOf(p, row.key);
     const alert = ALERTS[row.key];
@@ -475,10 +501,15 @@ function updateCard(card, p) {
   }
 
   for (const key of ['blank', 'mute']) {
-    card.querySelector(`[data-action="${key}"]`).setAttribute('aria-pressed', String(isOn(p, key)));
+    const button = card.querySelector(`[data-action="${key}"]`);
+    button.setAttribute('aria-pressed', String(isOn(p, key)));
+    button.hidden = !has(p, key);
   }
   const select = card.querySelector('select[data-action="input"]');
-  select.value = valueName('input', valueOf(p, 'input')) || '';
+  fillInputs(select, p);
+  select.closest('label').hidden = !has(p, 'input');
+  const input = p.state && p.state.input;
+  select.value = (input && input.name) || valueName('input', valueOf(p, 'input')) || '';
   markCardAlerts(card, p.name);
 }
 
