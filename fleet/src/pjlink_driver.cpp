@@ -130,7 +130,16 @@ public:
             }
             parameter = std::move(*set);
         }
-        request(row->projectorClass, row->body, parameter,
+        // Inputs numbered with a letter are class 2's.
+        const int projectorClass =
+            row->mapping == pjlink::Mapping::Input && parameter.size() == 2 && parameter[1] >= 'A'
+                ? 2
+                : row->projectorClass;
+        if (projectorClass > this->projectorClass()) {
+            return refuse(kUnsupported, "PJLink input " + parameter +
+                                            " is a class 2 one; the projector is class 1");
+        }
+        request(projectorClass, row->body, parameter,
                 [this, row, get, done = std::move(done)](zv_result result, const Answer& answer) {
                     std::optional<std::uint16_t> value;
                     if (result == ZV_RESULT_OK) {
@@ -535,7 +544,7 @@ private:
                 return fail(kBadAnswer, buffer_.size() > pjlink::kMaxLine
                                             ? "not a PJLink answer: a line over " +
                                                   std::to_string(pjlink::kMaxLine) +
-                                                  " bytes without CR"
+                                                  " bytes without CR: " + pjlink::quoted(buffer_)
                                             : "not a PJLink answer: " + pjlink::quoted(buffer_));
             }
             if (drained != Drained::Open) {
