@@ -177,7 +177,7 @@ public:
         survey->asks.push_back({1, "INFO", "?", about("info")});
         survey->asks.push_back(
             {1, "INST", "?", [](Survey& s, const std::string& value) { takeInputs(s, value); }});
-        runSurvey(std::move(survey));
+        runSurvey(survey);
     }
 
     Abilities abilities() const override {
@@ -234,7 +234,7 @@ private:
         }
     }
 
-    void runSurvey(std::shared_ptr<Survey> survey) {
+    void runSurvey(const std::shared_ptr<Survey>& survey) {
         if (survey->next == survey->asks.size()) return endSurvey(*survey);
         const Ask& ask = survey->asks[survey->next];
         request(ask.projectorClass, ask.body, ask.parameter,
