@@ -27,10 +27,6 @@ using zolvane::emulator::PjlinkOptions;
 
 constexpr const char* kToken = "mixed-token";
 
-void write(const std::filesystem::path& file, const std::string& text) {
-    std::ofstream(file) << text;
-}
-
 std::unique_ptr<PjlinkEmulator> pjlink(int projectorClass, bool on, PjlinkFault fault) {
     PjlinkOptions options;
     options.projectorClass = projectorClass;
@@ -41,10 +37,6 @@ std::unique_ptr<PjlinkEmulator> pjlink(int projectorClass, bool on, PjlinkFault 
     return emulator;
 }
 
-std::string projector(const std::string& name, const std::string& address) {
-    return "\n[[projector]]\nname = \"" + name + "\"\naddress = \"" + address + "\"\n";
-}
-
 TEST(MixedFleet, EachFrontEndShowsWhatEachProjectorHas) {
     std::string pattern = (std::filesystem::temp_directory_path() / "zolvaned-mixed-XXXXXX");
     const std::filesystem::path folder = ::mkdtemp(pattern.data());
@@ -53,8 +45,9 @@ TEST(MixedFleet, EachFrontEndShowsWhatEachProjectorHas) {
                                              std::filesystem::perms::others_read |
                                              std::filesystem::perms::others_exec);
     const int brokerPort = cli_testing::FreePort();
-    write(folder / "mosquitto.conf", "listener " + std::to_string(brokerPort) +
-                                         " 127.0.0.1\nallow_anonymous true\nlog_dest stderr\n");
+    std::ofstream(folder / "mosquitto.conf")
+        << ("listener " + std::to_string(brokerPort) +
+            " 127.0.0.1\nallow_anonymous true\nlog_dest stderr\n");
     ServiceProcess broker({"/usr/sbin/mosquitto", "-c", (folder / "mosquitto.conf").string()});
 
     zolvane::emulator::Emulator native;
@@ -62,18 +55,21 @@ TEST(MixedFleet, EachFrontEndShowsWhatEachProjectorHas) {
     const auto classOne = pjlink(1, false, PjlinkFault::None);
     const auto classTwo = pjlink(2, true, PjlinkFault::None);
     const auto silent = pjlink(1, true, PjlinkFault::Silent);
-    const auto at = [](const PjlinkEmulator& e) {
-        return "pjlink://127.0.0.1:" + std::to_string(e.tcpPort());
-    };
-    write(folder / "token", std::string(kToken) + "\n");
-    write(folder / "inventory.toml",
-          "[service]\nlisten = \"127.0.0.1:8470\"\ntoken_file = \"" + (folder / "token").string() +
-              "\"\n[mqtt]\nhost = \"127.0.0.1\"\nport = " + std::to_string(brokerPort) +
-              "\nsite = \"t\"\n[defaults]\npoll_interval_ms = 200\nslow_poll_interval_ms = 1000\n"
-              "connect_timeout_ms = 500\nreceive_timeout_ms = 500\noffline_after = 2\n" +
-              projector("own", "tcp://127.0.0.1:" + std::to_string(native.tcpPort())) +
-              projector("pj1", at(*classOne)) + projector("pj2", at(*classTwo)) +
-              projector("mute", at(*silent)));
+    std::ofstream(folder / "token") << kToken;
+    std::ofstream inventory(folder / "inventory.toml");
+    inventory << "[service]\nlisten = \"127.0.0.1:0\"\ntoken_file = \""
+              << (folder / "token").string()
+              << "\"\n[mqtt]\nhost = \"127.0.0.1\"\nsite = \"t\"\nport = " << brokerPort
+              << "\n[defaults]\npoll_interval_ms = 200\nslow_poll_interval_ms = 1000\n"
+                 "connect_timeout_ms = 500\nreceive_timeout_ms = 500\noffline_after = 2\n";
+    for (const auto& [name, address] :
+         {std::pair{"own", "tcp://127.0.0.1:" + std::to_string(native.tcpPort())},
+          {"pj1", "pjlink://127.0.0.1:" + std::to_string(classOne->tcpPort())},
+          {"pj2", "pjlink://127.0.0.1:" + std::to_string(classTwo->tcpPort())},
+          {"mute", "pjlink://127.0.0.1:" + std::to_string(silent->tcpPort())}}) {
+        inventory << "[[projector]]\nname = \"" << name << "\"\naddress = \"" << address << "\"\n";
+    }
+    inventory.close();
     ServiceProcess service(
         {ZOLVANED, "--inventory", (folder / "inventory.toml").string(), "--listen", "127.0.0.1:0"});
     const auto port = service.port();
@@ -92,49 +88,35 @@ TEST(MixedFleet, EachFrontEndShowsWhatEachProjectorHas) {
     };
     while (!ready() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
-    ASSERT_TRUE(ready()) << service.log();
+    ASSERT_TRUE(ready()) << service.log();  // the silent one offline beside the others
 
-    struct Shown {
-        const char* projector;
-        const char* protocol;
-        const char* reach;
-        bool filter;
-        const char* input;  // a name among its "inputs"; null: it has none of its own
-    };
-    for (const Shown& row : {Shown{"own", "native", "online", true, nullptr},
-                             Shown{"pj1", "pjlink", "online", false, nullptr},
-                             Shown{"pj2", "pjlink", "online", true, "HDMI 2"},
-                             Shown{"mute", "pjlink", "offline", false, nullptr}}) {
-        const json p = get(row.projector);
-        EXPECT_EQ(p["protocol"], row.protocol) << p;
-        EXPECT_EQ(p["reach"], row.reach) << p;
-        if (row.reach == std::string("online")) {
-            EXPECT_EQ(p["state"].contains("filter_hours"), row.filter) << p;
-        }
-        if (row.input) {
-            EXPECT_NE(p["inputs"].dump().find(row.input), std::string::npos) << p;
-        }
-        if (row.protocol == std::string("native")) {
-            EXPECT_FALSE(p.contains("inputs")) << p;
+    // projector, protocol, whether it has a filter time, one of its own inputs (null: not asked;
+    // "": it has none of its own)
+    for (const auto& [name, protocol, filter, input] :
+         {std::tuple<const char*, const char*, bool, const char*>{"own", "native", true, ""},
+          {"pj1", "pjlink", false, nullptr},
+          {"pj2", "pjlink", true, R"({"name":"HDMI 2","value":32})"}}) {
+        const json p = get(name);
+        EXPECT_EQ(p["protocol"], protocol) << p;
+        EXPECT_EQ(p["state"].contains("filter_hours"), filter) << p;
+        if (input) {
+            EXPECT_EQ(p.contains("inputs"), *input != 0) << p;
+            EXPECT_NE(p.value("inputs", json()).dump().find(input), std::string::npos) << p;
         }
     }
 
-    struct Sent {
-        const char* projector;
-        const char* body;
-        int status;
-        const char* shown;  // the result's name, or its result word when it failed
-    };
-    for (const Sent& row : {Sent{"pj2", R"({"command":"input","value":"HDMI 2"})", 200, "HDMI 2"},
-                            Sent{"pj1", R"({"command":"blank","value":"on"})", 502, "unavailable"},
-                            Sent{"own", R"({"command":"blank","value":"on"})", 200, "on"}}) {
+    // projector, body, status, the result's name or, when it failed, its result word
+    for (const auto& [name, body, status, shown] :
+         {std::tuple{"pj2", R"({"command":"input","value":"HDMI 2"})", 200, "HDMI 2"},
+          {"pj1", R"({"command":"blank","value":"on"})", 502, "unavailable"},
+          {"own", R"({"command":"blank","value":"on"})", 200, "on"}}) {
         const auto answer = client.Post(
-            ("/api/projectors/" + std::string(row.projector) + "/commands").c_str(),
-            {{"Authorization", std::string("Bearer ") + kToken}}, row.body, "application/json");
-        ASSERT_TRUE(answer) << row.body;
-        EXPECT_EQ(answer->status, row.status) << answer->body;
+            ("/api/projectors/" + std::string(name) + "/commands").c_str(),
+            {{"Authorization", std::string("Bearer ") + kToken}}, body, "application/json");
+        ASSERT_TRUE(answer) << body;
+        EXPECT_EQ(answer->status, status) << answer->body;
         const json result = json::parse(answer->body, nullptr, false)["results"][0];
-        EXPECT_EQ(result.value(result.value("ok", false) ? "name" : "result", ""), row.shown)
+        EXPECT_EQ(result.value(result.value("ok", false) ? "name" : "result", ""), shown)
             << answer->body;
     }
     EXPECT_EQ(classTwo->input(), "32");
