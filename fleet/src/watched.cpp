@@ -1,5 +1,7 @@
 #include "zolvane_fleet/watched.h"
 
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace zolvane::fleet {
@@ -74,6 +76,55 @@ const WatchedValue& watchedByMember(std::optional<std::uint16_t> ProjectorState:
         if (row.member == member) return row;
     }
     throw std::logic_error("a value of ProjectorState without its row");
+}
+
+std::uint32_t lackingBit(const WatchedValue& row) {
+    return std::uint32_t{1} << static_cast<unsigned>(&row - kWatched);
+}
+
+bool has(const ProjectorState& state, const WatchedValue& row) {
+    return (state.abilities.lacking & lackingBit(row)) == 0;
+}
+
+namespace {
+
+bool ownInputs(const ProjectorState& state, const WatchedValue& row) {
+    return row.member == &ProjectorState::input && !state.abilities.inputs.empty();
+}
+
+bool sameWord(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+}  // namespace
+
+const char* valueName(const ProjectorState& state, const WatchedValue& row, std::uint16_t value) {
+    if (!ownInputs(state, row)) return row.valueName(value);
+    for (const InputName& input : state.abilities.inputs) {
+        if (input.value == value) return input.name.c_str();
+    }
+    return nullptr;
+}
+
+std::optional<std::uint16_t> valueByName(const ProjectorState& state, const WatchedValue& row,
+                                         std::string_view name) {
+    for (const InputName& named : valueNames(state, row)) {
+        if (sameWord(named.name, name)) return named.value;
+    }
+    return std::nullopt;
+}
+
+std::vector<InputName> valueNames(const ProjectorState& state, const WatchedValue& row) {
+    if (ownInputs(state, row)) return state.abilities.inputs;
+    std::vector<InputName> names;
+    const zv_setting& setting = row.described();
+    for (std::size_t i = 0; i < setting.name_count; ++i) {
+        names.push_back({setting.names[i].value, setting.names[i].name});
+    }
+    return names;
 }
 
 }  // namespace zolvane::fleet
