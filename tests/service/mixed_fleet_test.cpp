@@ -57,7 +57,7 @@ TEST(MixedFleet, EachFrontEndShowsWhatEachProjectorHas) {
     const auto silent = pjlink(1, true, PjlinkFault::Silent);
     std::ofstream(folder / "token") << kToken;
     std::ofstream inventory(folder / "inventory.toml");
-    inventory << "[service]\nlisten = \"127.0.0.1:0\"\ntoken_file = \""
+    inventory << "[service]\nlisten = \"127.0.0.1:8470\"\ntoken_file = \""
               << (folder / "token").string()
               << "\"\n[mqtt]\nhost = \"127.0.0.1\"\nsite = \"t\"\nport = " << brokerPort
               << "\n[defaults]\npoll_interval_ms = 200\nslow_poll_interval_ms = 1000\n"
