@@ -11,6 +11,7 @@
 #include "text.h"
 #include "value_text.h"
 #include "zolvane.h"
+#include "zolvane_fleet/driver_results.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::cli {
@@ -95,7 +96,7 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
     }
     const auto unreachable = [&](const Outcome& outcome) {
         reading = Reading{};
-        Add(reading, CheckUnknown, "unreachable: " + session->resultText(outcome.result));
+        Add(reading, CheckUnknown, "unreachable: " + session->failureText(outcome));
         return reading;
     };
     const SettingRow& powerRow = Watched("power");
@@ -103,13 +104,15 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
     if (ExitStatusFor(power.result) == ExitLinkFailed) return unreachable(power);
     const bool on = power.ok() && power.value == 1;
     std::vector<std::string> unreadable;
-    uint32_t refusal = 0;
+    Outcome refusal;
     for (const Counter& counter : kCounters) {
         const Outcome hours = Get(*session, Watched(counter.key));
         if (ExitStatusFor(hours.result) == ExitLinkFailed) return unreachable(hours);
+        // A PJLink projector without the counter (a filter, on class 1) is not judged by it.
+        if (session->pjlink() && hours.result == fleet::kUnsupported) continue;
         if (!hours.ok()) {
             unreadable.push_back(counter.word);
-            refusal = hours.result;
+            refusal = hours;
             continue;
         }
         reading.hours.emplace_back(&counter, hours.value);
@@ -121,7 +124,7 @@ Reading ReadProjector(CommandContext& context, const CheckLimits& limits) {
     if (!unreadable.empty()) {
         // A projector that is not on says why; it is then not named a second time below.
         const std::string why =
-            power.ok() && !on ? PowerStateWords(power.value) : session->resultText(refusal);
+            power.ok() && !on ? PowerStateWords(power.value) : session->failureText(refusal);
         Add(reading, CheckUnknown, Listed(unreadable) + " hours unreadable: " + why);
     }
     const SettingRow& errorRow = Watched("error_status");

@@ -43,9 +43,9 @@ CommandContext::CommandContext(GlobalOptions options, LinkTarget target,
 }
 
 CommandContext CommandContext::Probe(GlobalOptions options, std::ostream& out, std::ostream& err,
-                                     std::optional<Command>* first) {
+                                     std::optional<Command>* first, bool pjlinkAmong) {
     CommandContext context(std::move(options), out, err);
-    context.session_ = Session::Probe(first);
+    context.session_ = Session::Probe(first, pjlinkAmong);
     return context;
 }
 
@@ -81,6 +81,13 @@ std::optional<std::string> CommandContext::linkAddress() const {
     if (session_ == nullptr) return std::nullopt;
     return session_->target().linkAddress();
 }
+
+bool CommandContext::pjlink() const {
+    if (session_ != nullptr) return session_->pjlink();
+    return target_ && target_->pjlink();
+}
+
+bool CommandContext::probing() const { return session_ != nullptr && session_->probing(); }
 
 void CommandContext::note(const Command& command, const Outcome& outcome) {
     err << "zolvane: " << command.describe() << ": " << FailureText(session(), command, outcome);

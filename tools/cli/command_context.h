@@ -50,8 +50,9 @@ public:
     CommandContext(GlobalOptions options, LinkTarget target, std::ostream& out, std::ostream& err);
     // A context whose session sends nothing: the command runs up to its first exchange, which
     // raises ProbeEnd and is stored in *first.
+    // pjlinkAmong: some of the projectors it stands for speak PJLink.
     static CommandContext Probe(GlobalOptions options, std::ostream& out, std::ostream& err,
-                                std::optional<Command>* first);
+                                std::optional<Command>* first, bool pjlinkAmong = false);
     // For one projector of the inventory whose session was made (and perhaps given a head
     // start) beforehand.
     CommandContext(GlobalOptions options, LinkTarget target, std::unique_ptr<Session> session,
@@ -62,6 +63,11 @@ public:
     Session& session();
     // The address of the link as the library reads it, once session() has made the link.
     std::optional<std::string> linkAddress() const;
+    // Whether the projector speaks PJLink (for a probe: any it stands for), known without
+    // making the link.
+    bool pjlink() const;
+    // Whether this context only finds out what the command sends first.
+    bool probing() const;
 
     // Tells standard error why the command failed; the exit status that goes with it.
     ExitStatus report(const Command& command, const Outcome& outcome);

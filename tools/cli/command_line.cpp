@@ -365,7 +365,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
         // file before its first exchange, so it is neither probed nor given a head start.)
         const bool probed = !app.got_subcommand("backup");
         if (probed) {
-            if (const auto fault = ProbeBeforeSending(action, options).usageError) {
+            if (const auto fault =
+                    ProbeBeforeSending(action, options, AnyPjlink(targets.named)).usageError) {
                 err << "zolvane: " << *fault << '\n';
                 return ExitUsage;
             }

@@ -79,10 +79,12 @@ std::filesystem::path ChooseInventory(const std::optional<std::string>& named) {
 
 NamedTarget Target(const fleet::ProjectorEntry& entry, const std::filesystem::path& file) {
     LinkTarget link;
-    link.kind = entry.address.starts_with("tcp://") ? LinkTarget::Network : LinkTarget::Serial;
     link.inventoryAddress = entry.address;
+    link.kind = entry.address.starts_with("tcp://") || link.pjlink() ? LinkTarget::Network
+                                                                     : LinkTarget::Serial;
     link.origin = "inventory " + file.string() + ":" + std::to_string(entry.line);
     link.timing = entry.timing;
+    link.passwordFile = entry.passwordFile;
     return {entry.name, std::move(link)};
 }
 

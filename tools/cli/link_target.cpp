@@ -73,7 +73,7 @@ LinkTarget Network(std::string_view host, uint16_t port, std::string origin) {
         throw UsageError("malformed host '" + std::string(host) + "' in " + origin +
                          ": give an IPv4 address (192.168.1.40) or a host name");
     }
-    return {LinkTarget::Network, std::string(host), port, std::move(origin), {}, {}};
+    return {LinkTarget::Network, std::string(host), port, std::move(origin), {}, {}, {}};
 }
 
 }  // namespace
@@ -82,6 +82,17 @@ std::string LinkTarget::describe() const {
     if (!inventoryAddress.empty()) return inventoryAddress;
     if (kind == Serial) return "serial port " + address;
     return "tcp " + address + ":" + std::to_string(port);
+}
+
+bool LinkTarget::pjlink() const {
+    constexpr std::string_view kScheme = "pjlink://";
+    if (inventoryAddress.size() < kScheme.size()) return false;
+    for (std::size_t i = 0; i < kScheme.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(inventoryAddress[i])) != kScheme[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string LinkTarget::linkAddress() const {
@@ -99,7 +110,7 @@ LinkTarget SerialTarget(std::string_view port) {
     if (port.size() > kMaxLinkText) {
         throw UsageError("serial port name is longer than 255 characters");
     }
-    return {LinkTarget::Serial, std::string(port), 0, "--serial", {}, {}};
+    return {LinkTarget::Serial, std::string(port), 0, "--serial", {}, {}, {}};
 }
 
 LinkTarget NetworkTarget(std::string_view hostAndPort) {
@@ -131,12 +142,13 @@ LinkTarget TargetFromSettingsFile(const std::filesystem::path& file, bool named)
                 0,
                 "the default serial port (there is no settings file " + file.string() + ")",
                 {},
+                {},
                 {}};
     }
     const int64_t connection = settings->number("GENERAL", "Connection").value_or(1);
     if (connection == LinkTarget::Serial) {
         const std::string port = settings->text("SERIAL", "Port").value_or("COM1");
-        return {LinkTarget::Serial, port.substr(0, kMaxLinkText), 0, origin, {}, {}};
+        return {LinkTarget::Serial, port.substr(0, kMaxLinkText), 0, origin, {}, {}, {}};
     }
     if (connection == LinkTarget::Network) {
         const std::optional<std::string> host = settings->text("TCP", "IPAddress");

@@ -24,6 +24,12 @@ struct LinkTarget {
     // a link from the command line or the settings file, which keeps the library's defaults.
     std::string inventoryAddress;
     std::optional<fleet::Timing> timing;
+    // The inventory's password_file of a PJLink projector; empty when none.
+    std::string passwordFile;
+
+    // Whether the inventory reaches the projector through PJLink ("pjlink://HOST[:PORT]"),
+    // which the library's own links cannot open.
+    bool pjlink() const;
 
     // "serial port /dev/ttyUSB0", "tcp 10.0.0.7:23", or the inventory's address.
     std::string describe() const;

@@ -58,7 +58,7 @@ std::string PowerStateWords(uint16_t power) {
 }
 
 std::string FailureText(Session& session, const Command& command, const Outcome& outcome) {
-    const std::string generic = session.resultText(outcome.result);
+    const std::string generic = session.failureText(outcome);
     const bool askedForPower =
         command.row->type == PowerRow().type && command.operation == Operation::Get;
     if (ExitStatusFor(outcome.result) != ExitRefused || askedForPower) return generic;

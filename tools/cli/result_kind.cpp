@@ -1,6 +1,7 @@
 #include "result_kind.h"
 
 #include "zolvane.h"
+#include "zolvane_fleet/driver_results.h"
 
 namespace zolvane::cli {
 
@@ -8,8 +9,19 @@ ExitStatus ExitStatusFor(uint32_t result) {
     switch (result) {
         case ZV_RESULT_OK:
             return ExitOk;
+        // The projector answered, and said no: ours refused the frame; a PJLink projector has no
+        // such command (ERR1), cannot now (ERR3: warming, cooling, standby) or reports a fault
+        // (ERR4).
         case ZV_RESULT_BAD_REPLY:
+        case fleet::kUnsupported:
+        case fleet::kUnavailable:
+        case fleet::kProjectorFailure:
             return ExitRefused;
+        // What answered is not a projector we can talk to: an answer that is not the
+        // protocol's, or a password refused or missing.
+        case fleet::kBadAnswer:
+        case fleet::kAuthFailed:
+            return ExitLinkFailed;
         case ZV_RESULT_NO_CONNECTION_TYPE:
             return ExitUsage;
         default:

@@ -8,6 +8,7 @@
 #include "result_kind.h"
 #include "trace.h"
 #include "zolvane.h"
+#include "zolvane_fleet/driver_results.h"
 
 namespace zolvane::cli {
 namespace {
@@ -35,9 +36,10 @@ std::string Command::describe() const {
 Session::Session(LinkTarget target, SessionOptions options)
     : target_(std::move(target)), options_(options) {}
 
-std::unique_ptr<Session> Session::Probe(std::optional<Command>* first) {
+std::unique_ptr<Session> Session::Probe(std::optional<Command>* first, bool pjlinkAmong) {
     auto session = std::make_unique<Session>(LinkTarget{}, SessionOptions{});
     session->probeFirst_ = first;
+    session->probePjlink_ = pjlinkAmong;
     return session;
 }
 
@@ -47,6 +49,13 @@ uint32_t Session::connect() {
     fleet::ProjectorEntry entry;
     entry.name = target_.describe();
     entry.address = target_.linkAddress();
+    entry.passwordFile = target_.passwordFile;
+    if (target_.pjlink()) {
+        // The library's links speak only our protocol: a PJLink projector keeps the inventory's
+        // timing, or the fleet's defaults.
+        entry.timing = target_.timing.value_or(fleet::Timing{});
+        return startQueue(std::move(entry));
+    }
     // A link of the command line keeps the library's own time-outs (they differ between serial
     // and network links), read from a link that is opened for no more than that. Only what the
     // link takes back is kept: a serial link reads 0 for the connect time-out it has no use for.
@@ -65,6 +74,10 @@ uint32_t Session::connect() {
         }
     }
     zv_link_close(link);
+    return startQueue(std::move(entry));
+}
+
+uint32_t Session::startQueue(fleet::ProjectorEntry entry) {
     timing_ = entry.timing;
     try {
         queue_ = std::make_unique<fleet::ProjectorQueue>(std::move(entry));
@@ -92,6 +105,11 @@ std::string Session::resultText(uint32_t result) const {
             break;
     }
     return ZV_GetResultText(result);
+}
+
+std::string Session::failureText(const Outcome& outcome) const {
+    if (pjlink() && !outcome.reason.empty()) return outcome.reason;
+    return resultText(outcome.result);
 }
 
 void Session::headStart(const Command& command) {
@@ -127,22 +145,24 @@ Outcome Session::attempt(const Command& command) {
         std::this_thread::sleep_for(options_.wait);
     }
     exchangedBefore_ = true;
-    if (options_.trace != nullptr) TraceSent(*options_.trace, command);
+    if (options_.trace != nullptr) TraceSent(*options_.trace, command, pjlink());
 
     const fleet::CommandResult result =
         early ? std::move(*early) : queue_->run(queueCommand(command)).get();
     Outcome outcome;
     outcome.result = result.result;
     outcome.value = result.value.value_or(0);
+    outcome.reason = result.reason;
 
     if (options_.trace != nullptr) {
-        TraceReply(*options_.trace, command, outcome, resultText(outcome.result));
+        TraceReply(*options_.trace, command, outcome, failureText(outcome), pjlink());
     }
     return outcome;
 }
 
 bool Session::mayRepeat(const Command& command, uint32_t result) const {
-    if (ExitStatusFor(result) != ExitLinkFailed) return false;
+    // A refused password stays refused however often it is given.
+    if (ExitStatusFor(result) != ExitLinkFailed || result == fleet::kAuthFailed) return false;
     const bool harmlessTwice = command.operation == Operation::Get ||
                                command.operation == Operation::Set ||
                                command.operation == Operation::Reset;

@@ -30,6 +30,8 @@ struct Command {
 struct Outcome {
     uint32_t result = 0;  // the library's result code of the last attempt; 0 is success
     uint16_t value = 0;   // what a successful get read
+    // The queue's words for a failure ("PJLink ERR3: ..."); empty when it gave none.
+    std::string reason;
 
     bool ok() const { return result == 0; }
 };
@@ -40,7 +42,7 @@ struct SessionOptions {
     unsigned retries = 0;
     // Pause before every exchange but the first, for projectors that need time between commands.
     std::chrono::milliseconds wait{0};
-    // Each frame and reply in hex, when not null.
+    // Each frame and reply in hex (for PJLink, each command in words), when not null.
     std::ostream* trace = nullptr;
 };
 
@@ -49,7 +51,8 @@ public:
     Session(LinkTarget target, SessionOptions options);
     // A session that sends nothing: its first run() stores the command in *first and raises
     // ProbeEnd, so that what a command sends first is known before any projector is asked.
-    static std::unique_ptr<Session> Probe(std::optional<Command>* first);
+    // pjlinkAmong: some of the projectors it stands for speak PJLink.
+    static std::unique_ptr<Session> Probe(std::optional<Command>* first, bool pjlinkAmong = false);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -63,12 +66,20 @@ public:
     // them time out together. After connect(), before any run().
     void headStart(const Command& command);
     const LinkTarget& target() const { return target_; }
+    // Whether this session only finds out what a command sends first.
+    bool probing() const { return probeFirst_ != nullptr; }
+    // Whether the projector, or for a probe one of those it stands for, speaks PJLink.
+    bool pjlink() const { return target_.pjlink() || probePjlink_; }
     void traceTo(std::ostream* trace) { options_.trace = trace; }
     // The library's text for a result, except that a time-out names this link's own time-out,
     // which the inventory may have changed from the one the library's text names.
     std::string resultText(uint32_t result) const;
+    // The words for a failed outcome: a PJLink projector's queue knows them best ("PJLink
+    // ERR3: ..."), and for our own the library's text above.
+    std::string failureText(const Outcome& outcome) const;
 
 private:
+    uint32_t startQueue(fleet::ProjectorEntry entry);
     Outcome attempt(const Command& command);
     bool mayRepeat(const Command& command, uint32_t result) const;
 
@@ -78,6 +89,7 @@ private:
     std::unique_ptr<fleet::ProjectorQueue> queue_;
     bool exchangedBefore_ = false;
     std::optional<Command>* probeFirst_ = nullptr;
+    bool probePjlink_ = false;
     struct Started {
         Command command;
         std::future<fleet::CommandResult> result;

@@ -11,19 +11,31 @@ int RunSettingCommand(CommandContext& context, Operation operation, std::string_
                       std::string_view valueText, bool number, bool unchecked,
                       std::string_view noun, bool json) {
     const SettingRow& row = RequireSetting(setting, operation);
-    const uint16_t value = operation == Operation::Set ? ParseValue(row, valueText, noun) : 0;
-    if (operation == Operation::Set && !unchecked) RequireSettable(row, value);
+    const bool pjlinkInput = operation == Operation::Set && IsInput(row) && context.pjlink();
+    // PJLink projectors number their inputs in a way of their own, so among projectors of both
+    // kinds each reads the input its own way, and none is given a head start.
+    if (pjlinkInput && context.probing()) throw ProbeEnd{};
+    uint16_t value = 0;
+    if (pjlinkInput) {
+        value = ParsePjlinkInput(valueText);
+    } else if (operation == Operation::Set) {
+        value = ParseValue(row, valueText, noun);
+        if (!unchecked) RequireSettable(row, value);
+    }
     const Command command{&row, operation, value};
-    const Outcome outcome = context.session().run(command);
+    Session& session = context.session();
+    const Outcome outcome = session.run(command);
     if (!outcome.ok()) return context.report(command, outcome);
     if (operation == Operation::Get && json) {
         nlohmann::ordered_json reading{{"value", outcome.value}};
-        if (const std::string_view name = ValueName(row, outcome.value); !name.empty()) {
+        if (const std::string name = ShownName(row, outcome.value, session.pjlink());
+            !name.empty()) {
             reading["name"] = name;
         }
         context.out << reading.dump() << '\n';
     } else if (operation == Operation::Get) {
-        context.out << (number ? std::to_string(outcome.value) : NamedValue(row, outcome.value))
+        context.out << (number ? std::to_string(outcome.value)
+                               : ShownValue(row, outcome.value, session.pjlink()))
                     << '\n';
     }
     return ExitOk;

@@ -11,6 +11,7 @@
 #include "text.h"
 #include "value_text.h"
 #include "zolvane.h"
+#include "zolvane_fleet/driver_results.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::cli {
@@ -23,6 +24,7 @@ struct Reading {
     // Refused while the projector is off, which is what projectors do, not a fault.
     bool offDuty = false;
     std::string failure{};  // why it could not be read
+    bool pjlink = false;    // the projector speaks PJLink
 };
 
 std::string Text(const Reading& reading) {
@@ -30,9 +32,9 @@ std::string Text(const Reading& reading) {
     if (!reading.outcome.ok()) {
         return "unreadable: " + reading.failure;
     }
-    // As get shows it: "S-Video (2)", "Cover Error (1)".
-    if (!ValueName(*reading.row, reading.outcome.value).empty()) {
-        return NamedValue(*reading.row, reading.outcome.value);
+    // As get shows it: "S-Video (2)", "Cover Error (1)", a PJLink input's code.
+    if (!ShownName(*reading.row, reading.outcome.value, reading.pjlink).empty()) {
+        return ShownValue(*reading.row, reading.outcome.value, reading.pjlink);
     }
     switch (reading.item->shown) {
         case fleet::Shown::Hours:
@@ -50,7 +52,7 @@ nlohmann::ordered_json Json(const Reading& reading) {
     nlohmann::ordered_json entry;
     if (reading.outcome.ok()) {
         entry["value"] = reading.outcome.value;
-        const std::string_view name = ValueName(*reading.row, reading.outcome.value);
+        const std::string name = ShownName(*reading.row, reading.outcome.value, reading.pjlink);
         if (!name.empty()) entry["name"] = name;
     } else {
         entry["value"] = nullptr;
@@ -69,17 +71,25 @@ int RunStatus(CommandContext& context, bool json) {
     std::optional<uint16_t> power;
     // Power comes first: whether the projector is on explains why the others may not answer.
     for (const fleet::WatchedValue& item : fleet::watchedValues()) {
+        // A PJLink projector is asked only what PJLink carries.
+        if (session.pjlink() && item.pjlink.command == nullptr) continue;
         const SettingRow& row = RequireSetting(item.setting, Operation::Get);
         const Command command{&row, Operation::Get, 0};
         Reading reading{&item, &row, session.run(command)};
+        reading.pjlink = session.pjlink();
         if (ExitStatusFor(reading.outcome.result) == ExitLinkFailed) {
             return context.report(command, reading.outcome);
+        }
+        // What its class lacks (the filter, on class 1) it says it has no such command for.
+        if (reading.pjlink && reading.outcome.result == fleet::kUnsupported &&
+            item.pjlink.projectorClass > 1) {
+            continue;
         }
         if (item.member == &fleet::ProjectorState::power && reading.outcome.ok()) {
             power = reading.outcome.value;
         }
         reading.offDuty = !reading.outcome.ok() && power.has_value() && *power != 1;
-        if (!reading.outcome.ok()) reading.failure = session.resultText(reading.outcome.result);
+        if (!reading.outcome.ok()) reading.failure = session.failureText(reading.outcome);
         readings.push_back(reading);
     }
 

@@ -119,7 +119,7 @@ void RunEach(const std::vector<NamedTarget>& targets, unsigned jobs, const Globa
     if (headStart && targets.size() > 1) {
         const Work first = [&work](CommandContext& context) { return work(0, context); };
         if (const std::optional<Command> command =
-                ProbeBeforeSending(first, options).firstCommand) {
+                ProbeBeforeSending(first, options, AnyPjlink(targets)).firstCommand) {
             std::ostringstream none;
             for (std::size_t i = 0; i < targets.size(); ++i) {
                 auto session = std::make_unique<Session>(
@@ -178,10 +178,16 @@ int RunOnTargets(const std::vector<NamedTarget>& targets, unsigned jobs,
     return std::accumulate(statuses.begin(), statuses.end(), int{ExitOk}, WorseStatus);
 }
 
-ProbeResult ProbeBeforeSending(const Work& work, const GlobalOptions& options) {
+bool AnyPjlink(const std::vector<NamedTarget>& targets) {
+    return std::any_of(targets.begin(), targets.end(),
+                       [](const NamedTarget& target) { return target.link.pjlink(); });
+}
+
+ProbeResult ProbeBeforeSending(const Work& work, const GlobalOptions& options, bool pjlinkAmong) {
     std::ostringstream ignored;
     ProbeResult probed;
-    CommandContext context = CommandContext::Probe(options, ignored, ignored, &probed.firstCommand);
+    CommandContext context =
+        CommandContext::Probe(options, ignored, ignored, &probed.firstCommand, pjlinkAmong);
     try {
         work(context);
     } catch (const UsageError& error) {

@@ -58,7 +58,11 @@ struct ProbeResult {
     std::optional<std::string> usageError;
     std::optional<Command> firstCommand;
 };
-ProbeResult ProbeBeforeSending(const Work& work, const GlobalOptions& options);
+// pjlinkAmong: some of the projectors speak PJLink.
+ProbeResult ProbeBeforeSending(const Work& work, const GlobalOptions& options,
+                               bool pjlinkAmong = false);
+// Whether any of the targets speaks PJLink.
+bool AnyPjlink(const std::vector<NamedTarget>& targets);
 
 // One link from the options, reported as RunOnTargets reports each projector with json.
 int RunJsonOnLink(const GlobalOptions& options, const Work& work, std::ostream& out);

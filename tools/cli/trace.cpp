@@ -6,7 +6,11 @@
 
 namespace zolvane::cli {
 
-void TraceSent(std::ostream& trace, const Command& command) {
+void TraceSent(std::ostream& trace, const Command& command, bool pjlink) {
+    if (pjlink) {
+        trace << "> " << command.describe() << " (PJLink)\n";
+        return;
+    }
     const auto frame = CommandFrame(ActionCode(command.operation),
                                     FrameType(*command.row, command.operation), command.value);
     trace << "> " << HexBytes(frame) << "   " << command.describe() << " (type "
@@ -14,8 +18,16 @@ void TraceSent(std::ostream& trace, const Command& command) {
 }
 
 void TraceReply(std::ostream& trace, const Command& command, const Outcome& outcome,
-                const std::string& failure) {
-    if (!outcome.ok()) {
+                const std::string& failure, bool pjlink) {
+    if (pjlink) {
+        if (!outcome.ok()) {
+            trace << "< failed: " << failure << " [" << HexCode(outcome.result, 8) << "]\n";
+        } else if (command.operation == Operation::Get) {
+            trace << "< value " << outcome.value << "\n";
+        } else {
+            trace << "< done\n";
+        }
+    } else if (!outcome.ok()) {
         trace << "< (bytes not passed on by the library)   failed: " << failure << " ["
               << HexCode(outcome.result, 8) << "]\n";
     } else if (command.operation == Operation::Get) {

@@ -7,6 +7,7 @@
 #include "exit_status.h"
 #include "spelling.h"
 #include "text.h"
+#include "zolvane_fleet/watched.h"
 
 namespace zolvane::cli {
 namespace {
@@ -79,9 +80,10 @@ uint16_t ParseValue(const SettingRow& row, std::string_view text, std::string_vi
 }
 
 void RequireSettable(const SettingRow& row, uint16_t value) {
-    // The fleet's one check decides; the words are this tool's, with the way round it.
-    const fleet::Command set{Operation::Set, &row.described(), value, {}};
-    if (fleet::check(set, fleet::Phrasing::Queued).command) return;
+    // The fleet's one check decides, by the catalogue (a PJLink projector's inputs are read
+    // apart); the words are this tool's, with the way round it.
+    const fleet::Command set{Operation::Set, &row.described(), value, {}, {}};
+    if (fleet::check(set, fleet::Phrasing::Queued, false).command) return;
     throw UsageError("value " + std::to_string(value) + " for " + std::string(row.name) +
                      " is not one it takes: " + ValuesText(row) +
                      " (set --unchecked sends it all the same)");
@@ -121,6 +123,61 @@ std::string ValuesText(const SettingRow& row) {
     }
     if (!text.empty() && !names.empty()) text += "; ";
     return text + names;
+}
+
+std::optional<uint16_t> PjlinkInputValue(std::string_view code) {
+    if (code.size() != 2 || code[0] < '1' || code[0] > '9') return std::nullopt;
+    const int kind = code[0] - '0';
+    const char second = static_cast<char>(std::toupper(static_cast<unsigned char>(code[1])));
+    if (second >= '1' && second <= '9') return static_cast<uint16_t>(kind * 10 + (second - '0'));
+    if (second >= 'A' && second <= 'Z') {
+        return static_cast<uint16_t>(kind * 100 + 10 + (second - 'A'));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PjlinkInputCode(uint16_t value) {
+    std::string code(2, '0');
+    if (value >= 11 && value <= 99 && value % 10 != 0) {
+        code[0] = static_cast<char>('0' + value / 10);
+        code[1] = static_cast<char>('0' + value % 10);
+        return code;
+    }
+    if (value >= 110 && value <= 935 && value % 100 >= 10 && value % 100 <= 35) {
+        code[0] = static_cast<char>('0' + value / 100);
+        code[1] = static_cast<char>('A' + value % 100 - 10);
+        return code;
+    }
+    return std::nullopt;
+}
+
+bool IsInput(const SettingRow& row) {
+    return row.type == fleet::watchedByMember(&fleet::ProjectorState::input).type();
+}
+
+uint16_t ParsePjlinkInput(std::string_view text) {
+    if (const std::optional<uint16_t> value = PjlinkInputValue(text)) return *value;
+    const std::string quoted = "'" + std::string(text) + "'";
+    if (AllDigits(text, false)) {
+        const uint16_t value = ParseNumber(text, "input");
+        if (PjlinkInputCode(value)) return value;
+        throw UsageError("input " + quoted +
+                         " is no PJLink input code (a kind 1 to 9 and a digit 1 to 9 or a "
+                         "letter, e.g. 31 or 3A)");
+    }
+    throw UsageError(quoted +
+                     ": the inputs of a PJLink projector are chosen by their code here; use "
+                     "the input's code, e.g. 31");
+}
+
+std::string ShownValue(const SettingRow& row, uint16_t value, bool pjlink) {
+    if (pjlink && IsInput(row)) return PjlinkInputCode(value).value_or(std::to_string(value));
+    return NamedValue(row, value);
+}
+
+std::string ShownName(const SettingRow& row, uint16_t value, bool pjlink) {
+    if (pjlink && IsInput(row)) return PjlinkInputCode(value).value_or("");
+    return std::string(ValueName(row, value));
 }
 
 }  // namespace zolvane::cli

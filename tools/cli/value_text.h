@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,5 +36,23 @@ std::string ValueNameList(const SettingRow& row);
 // What the catalogue knows of the values: "96..160", "0..1; 0 off, 1 on, 2 cooling down",
 // "0 4:3, 1 16:9, 16 Normal, 2 Small"; empty when it knows nothing.
 std::string ValuesText(const SettingRow& row);
+
+// PJLink projectors number their inputs by a two-character code of their own, a kind digit and
+// a digit or letter: "31" is 31, "3A" is 310. Each code's value, and each value's code; empty
+// for anything else.
+std::optional<uint16_t> PjlinkInputValue(std::string_view code);
+std::optional<std::string> PjlinkInputCode(uint16_t value);
+// Whether the row is the input source.
+bool IsInput(const SettingRow& row);
+// An input of a PJLink projector as given: its code ("31", "3A") or the number of one (310).
+// A name is refused, since the projector names its inputs itself and this tool does not ask.
+uint16_t ParsePjlinkInput(std::string_view text);
+
+// The value as a projector shows it: for the input of a PJLink projector its code, which the
+// catalogue does not name; otherwise as NamedValue.
+std::string ShownValue(const SettingRow& row, uint16_t value, bool pjlink);
+// The name a reading gives the value: for the input of a PJLink projector its code, otherwise
+// as ValueName.
+std::string ShownName(const SettingRow& row, uint16_t value, bool pjlink);
 
 }  // namespace zolvane::cli
