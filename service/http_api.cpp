@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <vector>
 
 #include "alert/alerts.h"
@@ -762,6 +763,24 @@ private:
         run(request, response, targets, commandFromBody(request.body), group);
     }
 
+    // A set of the input is checked by each target's own inputs (or the catalogue's): refused
+    // when no target takes it, as a bad value is before anything is queued. Where some take it,
+    // the others refuse it in their results.
+    bool refuseUntaken(const Request& request, Response& response,
+                       const std::vector<fleet::QueueRef>& targets, const fleet::Command& command) {
+        std::optional<fleet::Refusal> first;
+        for (const fleet::QueueRef& target : targets) {
+            if (!target) continue;
+            const fleet::Checked checked = fleet::checkFor(
+                command, target->state(), target->entry().name, fleet::Phrasing::Command);
+            if (checked.command) return false;
+            if (!first) first = checked.refusal;
+        }
+        if (!first) return false;
+        fail(request, response, statusOf(*first), first->reason);
+        return true;
+    }
+
     // Runs a checked command on its targets (a group's, when group is not empty): nothing is
     // queued unless the whole request is valid.
     void run(const Request& request, Response& response,
@@ -771,6 +790,7 @@ private:
         if (!checked.command) {
             return fail(request, response, checked.fault.status, checked.fault.reason);
         }
+        if (refuseUntaken(request, response, targets, *checked.command)) return;
         if (refuseWhileStopping(request, response)) return;
         const Waiting waiting(waits_, targets);
         if (refuseWhenFull(request, response, waiting)) return;

@@ -181,6 +181,31 @@ Checked check(const Command& command, Phrasing phrasing, bool projectorNames) {
     return result;
 }
 
+Checked checkFor(const Command& command, const ProjectorState& state, std::string_view projector,
+                 Phrasing phrasing) {
+    const WatchedValue& row = watchedByMember(&ProjectorState::input);
+    const bool ownInputs = command.operation == Operation::Set && command.setting != nullptr &&
+                           command.setting->type == row.type() && !state.abilities.inputs.empty();
+    if (!ownInputs) return check(command, phrasing, false);
+    const std::string given =
+        command.ownValue.empty() ? std::to_string(command.value) : command.ownValue;
+    std::optional<std::uint16_t> found = valueByName(state, row, given);
+    std::string names;
+    for (const InputName& input : state.abilities.inputs) {
+        if (!found && std::to_string(input.value) == given) found = input.value;
+        names += (names.empty() ? "" : ", ") + input.name;
+    }
+    if (!found) {
+        return {{},
+                {Kind::NoValueName, "\"" + printable(given) + "\" is not an input of " +
+                                        printable(projector) + " (" + names + ")"}};
+    }
+    Command resolved = command;
+    resolved.value = *found;
+    resolved.ownValue.clear();
+    return {resolved, {}};
+}
+
 bool supports(const zv_setting& setting, Operation operation) {
     return (setting.operations & operationInfo(operation).bit) != 0;
 }

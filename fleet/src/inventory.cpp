@@ -161,6 +161,7 @@ public:
         given = givenDefaults;
         bool named = false;
         bool addressed = false;
+        std::optional<toml::source_region> passwordAt;
         const std::size_t faultsBefore = faults.size();
         for (const auto& [key, node] : table) {
             const std::string_view name = key.str();
@@ -194,11 +195,8 @@ public:
                 groups(node, entry);
             } else if (name == "password_file") {
                 if (const auto text = string(key, node)) {
-                    std::string why;
-                    if (!readPjlinkPassword(*text, &why)) {
-                        fault(node.source(), "\"password_file\" " + inQuotes(*text) + ": " + why);
-                    }
                     entry.passwordFile = *text;
+                    passwordAt = node.source();
                 }
             } else if (!timing(key, node, entry.timing)) {
                 offer(key, node, " in [[projector]]",
@@ -210,9 +208,14 @@ public:
         if (!named) fault(table.source(), "projector without a \"name\"");
         if (!addressed) fault(table.source(), "projector without an \"address\"");
         if (entry.label.empty()) entry.label = entry.name;
-        if (!entry.passwordFile.empty() && !entry.address.empty() &&
-            !isPjlinkAddress(entry.address)) {
-            fault(table.source(), "\"password_file\" is for \"pjlink://\" addresses only");
+        if (passwordAt && !isPjlinkAddress(entry.address)) {
+            fault(*passwordAt, "\"password_file\" is for \"pjlink://\" addresses only");
+        } else if (passwordAt) {
+            std::string why;
+            if (!readPjlinkPassword(entry.passwordFile, &why)) {
+                fault(*passwordAt,
+                      "\"password_file\" " + inQuotes(entry.passwordFile) + ": " + why);
+            }
         }
         // A serial projector answers within a frame's time or not at all: unless the file says
         // otherwise, it gets the serial time-outs the link itself uses.

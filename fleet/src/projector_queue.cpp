@@ -12,7 +12,6 @@
 #include "driver.h"
 #include "event_loop.h"
 #include "zolvane_fleet/driver_results.h"
-#include "zolvane_fleet/text.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::fleet {
@@ -469,44 +468,12 @@ private:
         }
     }
 
-    // The input a set names, among the projector's own inputs; empty, with why, when it has
-    // no such input.
-    std::optional<std::uint16_t> ownInput(const ProjectorState& known, const Command& command,
-                                          std::string& why) const {
-        const WatchedValue& row = watchedByMember(&ProjectorState::input);
-        const std::string given =
-            command.ownValue.empty() ? std::to_string(command.value) : command.ownValue;
-        std::optional<std::uint16_t> found = valueByName(known, row, given);
-        for (const InputName& input : known.abilities.inputs) {
-            if (!found && std::to_string(input.value) == given) found = input.value;
-        }
-        if (found) return found;
-        std::string names;
-        for (const InputName& input : known.abilities.inputs) {
-            names += (names.empty() ? "" : ", ") + input.name;
-        }
-        why = "\"" + printable(given) + "\" is not an input of " + entry_.name + " (" + names + ")";
-        return std::nullopt;
-    }
-
     Async<CommandResult> execute(const Command& given) {
-        Command command = given;
-        const ProjectorState known = this->state();
-        const bool ownInputs =
-            command.operation == Operation::Set && command.setting != nullptr &&
-            command.setting->type == watchedByMember(&ProjectorState::input).type() &&
-            !known.abilities.inputs.empty();
-        if (ownInputs) {
-            std::string why;
-            const std::optional<std::uint16_t> input = ownInput(known, command, why);
-            if (!input) co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, why};
-            command.value = *input;
-        } else {
-            const Checked checked = check(command, Phrasing::Queued, false);
-            if (!checked.command) {
-                co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, checked.refusal.reason};
-            }
+        const Checked checked = checkFor(given, this->state(), entry_.name, Phrasing::Queued);
+        if (!checked.command) {
+            co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, checked.refusal.reason};
         }
+        const Command& command = *checked.command;
         const zv_setting* setting = command.setting;
         const bool isGet = command.operation == Operation::Get;
         const bool isSet = command.operation == Operation::Set;

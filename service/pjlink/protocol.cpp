@@ -62,7 +62,7 @@ constexpr std::string_view kOtherError = "000002";
 
 // A set of the watched value the state keeps in this member.
 fleet::Command set(std::optional<std::uint16_t> ProjectorState::*member, std::uint16_t value) {
-    return {fleet::Operation::Set, &fleet::watchedByMember(member).described(), value, {}};
+    return {fleet::Operation::Set, &fleet::watchedByMember(member).described(), value, {}, {}};
 }
 
 // A value known of an online projector, or the error that stands for it.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "mqtt/settings.h"
 #include "pjlink/settings.h"
@@ -97,6 +98,13 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{P A "groups = [\"x/y\"]\n", 4, "bad group name"},
                     BadFile{P "address = \"tcp://127.0.0.1:99999\"\n", 3, "cannot be used"},
                     BadFile{P "address = \"ftp://host\"\n", 3, "cannot be used"},
+                    BadFile{P "address = \"pjlink://h/x\"\n", 3, "pjlink://HOST[:PORT]"},
+                    BadFile{P "address = \"pjlink://h:0\"\n", 3, "pjlink://HOST[:PORT]"},
+                    BadFile{P "address = \"pjlink://h:4x\"\n", 3, "pjlink://HOST[:PORT]"},
+                    BadFile{P "address = \"pjlink://\"\n", 3, "pjlink://HOST[:PORT]"},
+                    BadFile{P "address = \"pjlink://h\"\npassword_file = \"/no/such\"\n", 4,
+                            "\"password_file\" \"/no/such\""},
+                    BadFile{P A "password_file = \"/dev/null\"\n", 4, "for \"pjlink://\""},
                     BadFile{"[[projector]]\n" A, 1, "without a \"name\""},
                     BadFile{P, 1, "without an \"address\""},
                     BadFile{P A "receive_timeout_ms = 0\n", 4, "out of range 1..600000"},
@@ -150,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{P S("tcp://127.0.0.1") B("tcp://127.0.0.1:23"), 4, L1},
                     BadFile{P S("tcp://[::1]:23") B("tcp://[0:0::1]:23"), 4, L1},
                     BadFile{P S("serial:///dev/null") B("serial:////dev/null"), 4, L1},
-                    BadFile{P S("serial:///dev/ttyS0") B("COM1"), 4, L1}));
+                    BadFile{P S("serial:///dev/ttyS0") B("COM1"), 4, L1},
+                    BadFile{P S("tcp://127.0.0.1:4352") B("PJLINK://localhost"), 4, L1}));
 #undef L1
 #undef B
 #undef S
@@ -311,6 +320,44 @@ receive_timeout_ms = 2500
     EXPECT_EQ(p[1].timing.receiveTimeout, milliseconds(1000));
     EXPECT_EQ(p[2].timing.sendTimeout, milliseconds(630));
     EXPECT_EQ(p[2].timing.receiveTimeout, milliseconds(2500));
+}
+
+// A PJLink projector's password file is read when the inventory is: the password on its first
+// line, at most 32 characters, without control characters.
+TEST(InventoryRead, PjlinkPasswordFilesAreCheckedAsTheyAreRead) {
+    const std::filesystem::path dir = testing::TempDir() + "pjlink-passwords";
+    std::filesystem::create_directories(dir);
+    const struct {
+        const char* content;
+        const char* fault;  // empty: read
+    } rows[] = {
+        {"secret\n", ""},
+        {"secret\r\nsecond line\n", ""},
+        {"12345678901234567890123456789012", ""},
+        {"123456789012345678901234567890123", "more than 32 characters"},
+        {"", "is empty"},
+        {"\n", "is empty"},
+        {"pass\tword", "control character"},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const std::filesystem::path file = dir / std::to_string(n++);
+        std::ofstream(file, std::ios::binary) << row.content;
+        const LoadResult result = parseInventory(
+            "[[projector]]\nname = \"p\"\naddress = \"pjlink://10.0.0.9\"\npassword_file = \"" +
+                file.string() + "\"\n",
+            false);
+        SCOPED_TRACE(row.content);
+        if (*row.fault == '\0') {
+            ASSERT_TRUE(result.inventory);
+            EXPECT_EQ(result.inventory->projectors[0].passwordFile, file.string());
+        } else {
+            ASSERT_EQ(result.faults.size(), 1u);
+            EXPECT_EQ(result.faults[0].line, 4);
+            EXPECT_NE(result.faults[0].reason.find(row.fault), std::string::npos)
+                << result.faults[0].reason;
+        }
+    }
 }
 
 }  // namespace

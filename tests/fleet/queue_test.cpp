@@ -119,8 +119,8 @@ TEST(Queue, RunsCommandsInOrderOneAtATimeBetweenPolls) {
 
     std::vector<std::future<CommandResult>> sets, gets;
     for (std::int32_t i = 0; i < 20; ++i) {
-        sets.push_back(queue.run({Operation::Set, setting("Brightness"), 100 + i, {}}));
-        gets.push_back(queue.run({Operation::Get, setting("Brightness"), 0, {}}));
+        sets.push_back(queue.run({Operation::Set, setting("Brightness"), 100 + i, {}, {}}));
+        gets.push_back(queue.run({Operation::Get, setting("Brightness"), 0, {}, {}}));
     }
     for (std::int32_t i = 0; i < 20; ++i) {
         const CommandResult set = sets[i].get();
@@ -139,9 +139,9 @@ TEST(Queue, RunsCommandsInOrderOneAtATimeBetweenPolls) {
         Command command;
         const char* reason;
     } refused[] = {
-        {{Operation::Set, setting("Brightness"), 5000, {}}, "not a value"},
-        {{Operation::Set, setting("LampTime"), 1, {}}, "cannot be set"},
-        {{Operation::Get, nullptr, 0, {}}, "no setting"},
+        {{Operation::Set, setting("Brightness"), 5000, {}, {}}, "not a value"},
+        {{Operation::Set, setting("LampTime"), 1, {}, {}}, "cannot be set"},
+        {{Operation::Get, nullptr, 0, {}, {}}, "no setting"},
     };
     for (const auto& row : refused) {
         const CommandResult result = queue.run(row.command).get();
@@ -150,7 +150,7 @@ TEST(Queue, RunsCommandsInOrderOneAtATimeBetweenPolls) {
     }
     // A set of a polled value shows at once, and its watcher hears of it.
     watched.start(false);
-    ASSERT_TRUE(watched.run({Operation::Set, setting("Mute"), 1, {}}).get().ok());
+    ASSERT_TRUE(watched.run({Operation::Set, setting("Mute"), 1, {}, {}}).get().ok());
     EXPECT_EQ(watched.state().mute, 1);
     EXPECT_EQ(watched.state().reach, Reach::Online);
     EXPECT_EQ(told.load(), 1);
@@ -171,7 +171,7 @@ TEST(Queue, ABusyQueueIsBoundedAndStillPolled) {
 
     std::vector<std::future<CommandResult>> burst;
     for (int i = 0; i < 8; ++i)
-        burst.push_back(queue.run({Operation::Get, setting("Brightness"), 0, {}}));
+        burst.push_back(queue.run({Operation::Get, setting("Brightness"), 0, {}, {}}));
     int refused = 0;
     for (auto& result : burst) {
         if (result.wait_for(0ms) != std::future_status::ready) continue;
@@ -185,7 +185,7 @@ TEST(Queue, ABusyQueueIsBoundedAndStillPolled) {
 
     std::atomic<bool> busy{true};
     const auto client = [&] {  // one command after another
-        while (busy) queue.run({Operation::Get, setting("Brightness"), 0, {}}).wait();
+        while (busy) queue.run({Operation::Get, setting("Brightness"), 0, {}, {}}).wait();
     };
     std::thread first(client), second(client);  // two of them: the queue is never empty
     const std::uint64_t polls = queue.state().polls;
@@ -218,7 +218,7 @@ TEST_P(PowerOn, WaitsOutTheCoolDownWithinItsBound) {
     if (row.polling) {
         ASSERT_TRUE(eventually([&] { return queue.state().power.has_value(); }));
     }
-    const CommandResult result = queue.run({Operation::Set, setting("Power"), 1, {}}).get();
+    const CommandResult result = queue.run({Operation::Set, setting("Power"), 1, {}, {}}).get();
     EXPECT_EQ(result.reason, row.reason);
     if (row.reason[0] == '\0') {
         EXPECT_TRUE(result.ok());
@@ -250,8 +250,8 @@ TEST(Queue, StopCutsACoolDownWaitShortAndRefusesWhatIsQueued) {
     ProjectorQueue queue(site.entry(0));
     site.emulator->setPower(emu::PowerState::CoolingDown, 0);
     queue.start(false);
-    auto powerOn = queue.run({Operation::Set, setting("Power"), 1, {}});
-    auto behind = queue.run({Operation::Get, setting("Brightness"), 0, {}});
+    auto powerOn = queue.run({Operation::Set, setting("Power"), 1, {}, {}});
+    auto behind = queue.run({Operation::Get, setting("Brightness"), 0, {}, {}});
     ASSERT_TRUE(site.emulator->waitForFrames(2, 5000ms, 0));  // set refused, power asked
     const auto began = Clock::now();
     queue.stop();
@@ -262,7 +262,7 @@ TEST(Queue, StopCutsACoolDownWaitShortAndRefusesWhatIsQueued) {
         EXPECT_FALSE(result.ok());
         EXPECT_EQ(result.reason, "the service is stopping");
     }
-    EXPECT_EQ(queue.run({Operation::Get, setting("Power"), 0, {}}).get().reason,
+    EXPECT_EQ(queue.run({Operation::Get, setting("Power"), 0, {}, {}}).get().reason,
               "the service is stopping");
     queue.stop();  // twice is harmless
 
@@ -306,7 +306,7 @@ TEST(Fleet, RunsOnAGroupAtOnceAndTellsItsWatchers) {
     });
     fleet.start(false);
     const auto outcomes =
-        fleet.runAll(fleet.group("odd"), {Operation::Set, setting("Blank"), 1, {}});
+        fleet.runAll(fleet.group("odd"), {Operation::Set, setting("Blank"), 1, {}, {}});
     ASSERT_EQ(outcomes.size(), 2u);
     EXPECT_EQ(outcomes[0].projector, "p1");
     EXPECT_EQ(outcomes[1].projector, "p3");
@@ -321,7 +321,7 @@ TEST(Fleet, RunsOnAGroupAtOnceAndTellsItsWatchers) {
     }
     EXPECT_GE(onceCalls.load(), 1);
     EXPECT_LE(onceCalls.load(), 2);  // both queues may have been in it at once
-    fleet.runAll(fleet.group("all"), {Operation::Set, setting("Mute"), 1, {}});
+    fleet.runAll(fleet.group("all"), {Operation::Set, setting("Mute"), 1, {}, {}});
     std::lock_guard lock(mutex);
     EXPECT_EQ(told.size(), 2u);  // unsubscribed: told nothing more
 }

@@ -89,6 +89,13 @@ Checked check(Operation operation, std::string_view setting, std::optional<Value
 Checked check(const Command& command, Phrasing phrasing);
 Checked check(const Command& command, Phrasing phrasing, bool projectorNames);
 
+// The check of a command for one projector, by name: a set of the input looked up among the
+// projector's own inputs where it has them (value then holds the input's value), by the catalogue
+// otherwise. A set refused here is refused by the projector's queue too.
+struct ProjectorState;
+Checked checkFor(const Command& command, const ProjectorState& state, std::string_view projector,
+                 Phrasing phrasing);
+
 // Whether the setting has the operation at all.
 bool supports(const zv_setting& setting, Operation operation);
 // The type code the frame carries: the reset type code for a reset, the setting's own otherwise.
