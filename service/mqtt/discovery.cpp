@@ -200,9 +200,10 @@ std::vector<Message> discoveryMessages(const mqtt::Settings& mqtt,
             entity(row.homeAssistant.component, key, key, true, watchedKeys(row, topics, state));
         } else {
             // Cleared: announced before the projector's abilities were known, or by an earlier run.
-            messages.push_back({mqtt.discoveryPrefix + "/" + row.homeAssistant.component + "/" +
-                                    node + "/" + key + "/config",
-                                "", true});
+            std::string topic = mqtt.discoveryPrefix;
+            topic.append("/").append(row.homeAssistant.component).append("/").append(node);
+            topic.append("/").append(key).append("/config");
+            messages.push_back({std::move(topic), "", true});
         }
     }
     // Whether the projector answers: not a watched value, and available while the service is.
