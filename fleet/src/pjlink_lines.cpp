@@ -8,6 +8,7 @@
 
 #include "zolvane.h"
 #include "zolvane_fleet/driver_results.h"
+#include "zolvane_fleet/pjlink_inputs.h"
 #include "zolvane_fleet/text.h"
 
 namespace zolvane::fleet::pjlink {
@@ -212,31 +213,9 @@ std::optional<std::uint16_t> getValue(const Row& row, std::string_view answer) {
     return std::nullopt;
 }
 
-std::optional<std::uint16_t> inputValue(std::string_view code) {
-    if (code.size() != 2 || code[0] < '1' || code[0] > '9') return std::nullopt;
-    const int kind = code[0] - '0';
-    if (code[1] >= '1' && code[1] <= '9')
-        return static_cast<std::uint16_t>(kind * 10 + code[1] - '0');
-    if (code[1] >= 'A' && code[1] <= 'Z') {
-        return static_cast<std::uint16_t>(kind * 100 + 10 + (code[1] - 'A'));
-    }
-    return std::nullopt;
-}
+std::optional<std::uint16_t> inputValue(std::string_view code) { return pjlinkInputValue(code); }
 
-std::optional<std::string> inputCode(std::int32_t value) {
-    std::string code(2, '\0');
-    if (value >= 11 && value <= 99 && value % 10 != 0) {
-        code[0] = static_cast<char>('0' + value / 10);
-        code[1] = static_cast<char>('0' + value % 10);
-        return code;
-    }
-    if (value >= 110 && value <= 999 && value % 100 >= 10 && value % 100 <= 35) {
-        code[0] = static_cast<char>('0' + value / 100);
-        code[1] = static_cast<char>('A' + value % 100 - 10);
-        return code;
-    }
-    return std::nullopt;
-}
+std::optional<std::string> inputCode(std::int32_t value) { return pjlinkInputCode(value); }
 
 std::string defaultInputName(std::string_view code) {
     static constexpr std::array<std::string_view, 6> kKinds{"RGB",     "VIDEO",   "DIGITAL",

@@ -7,6 +7,7 @@
 #include "exit_status.h"
 #include "spelling.h"
 #include "text.h"
+#include "zolvane_fleet/pjlink_inputs.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::cli {
@@ -126,30 +127,12 @@ std::string ValuesText(const SettingRow& row) {
 }
 
 std::optional<uint16_t> PjlinkInputValue(std::string_view code) {
-    if (code.size() != 2 || code[0] < '1' || code[0] > '9') return std::nullopt;
-    const int kind = code[0] - '0';
-    const char second = static_cast<char>(std::toupper(static_cast<unsigned char>(code[1])));
-    if (second >= '1' && second <= '9') return static_cast<uint16_t>(kind * 10 + (second - '0'));
-    if (second >= 'A' && second <= 'Z') {
-        return static_cast<uint16_t>(kind * 100 + 10 + (second - 'A'));
-    }
-    return std::nullopt;
+    std::string upper(code);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return fleet::pjlinkInputValue(upper);
 }
 
-std::optional<std::string> PjlinkInputCode(uint16_t value) {
-    std::string code(2, '0');
-    if (value >= 11 && value <= 99 && value % 10 != 0) {
-        code[0] = static_cast<char>('0' + value / 10);
-        code[1] = static_cast<char>('0' + value % 10);
-        return code;
-    }
-    if (value >= 110 && value <= 935 && value % 100 >= 10 && value % 100 <= 35) {
-        code[0] = static_cast<char>('0' + value / 100);
-        code[1] = static_cast<char>('A' + value % 100 - 10);
-        return code;
-    }
-    return std::nullopt;
-}
+std::optional<std::string> PjlinkInputCode(uint16_t value) { return fleet::pjlinkInputCode(value); }
 
 bool IsInput(const SettingRow& row) {
     return row.type == fleet::watchedByMember(&fleet::ProjectorState::input).type();
