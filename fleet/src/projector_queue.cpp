@@ -377,9 +377,24 @@ private:
         co_return mark(state, reply.result);
     }
 
-    // A command of a Plain queue: its one exchange.
-    Async<CommandResult> exchangeOnly(const Command& command) {
-        if (command.setting == nullptr) co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, {}};
+    // A command of a Plain queue: its one exchange. An input given by the projector's own name
+    // is looked up among its inputs first, asked of it when not yet known.
+    Async<CommandResult> exchangeOnly(const Command& given) {
+        if (given.setting == nullptr) co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, {}};
+        Command command = given;
+        if (!command.ownValue.empty()) {
+            if (state().abilities.inputs.empty()) {
+                co_await Survey{*this};
+                ProjectorState surveyed = state();
+                surveyed.abilities = driver_->abilities();
+                publish(std::move(surveyed));
+            }
+            const Checked checked = checkFor(command, state(), entry_.name, Phrasing::Queued);
+            if (!checked.command) {
+                co_return CommandResult{ZV_RESULT_BAD_ARGUMENT, {}, {}, checked.refusal.reason};
+            }
+            command = *checked.command;
+        }
         const Reply reply = co_await Exchange{*this, linkAction(command)};
         CommandResult out{reply.result, {}, {}, {}};
         if (out.ok() && command.operation == Operation::Get) out.value = reply.value;

@@ -38,7 +38,7 @@ int RunBackup(CommandContext& context, const std::filesystem::path& file) {
     bool powerOn = true;
     for (const SettingRow& row : SettingTable()) {
         if (!row.supports(Operation::Get)) continue;
-        const Command command{&row, Operation::Get, 0};
+        const Command command{&row, Operation::Get, 0, {}};
         const Outcome outcome = session.run(command);
         // A half-read projector would pass for a full backup later, so nothing is written.
         if (LinkFailed(outcome)) return context.report(command, outcome);
@@ -113,7 +113,7 @@ int RunDiff(CommandContext& context, const std::filesystem::path& file, RestoreC
 
     unsigned differences = 0;
     for (const Command& planned : plan) {
-        const Command command{planned.row, Operation::Get, 0};
+        const Command command{planned.row, Operation::Get, 0, {}};
         const Outcome outcome = session.run(command);
         if (LinkFailed(outcome)) return context.report(command, outcome);
         if (outcome.ok() && outcome.value == planned.value) continue;

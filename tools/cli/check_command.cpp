@@ -79,7 +79,7 @@ const SettingRow& Watched(std::string_view key) {
 }
 
 Outcome Get(Session& session, const SettingRow& row) {
-    return session.run(Command{&row, Operation::Get, 0});
+    return session.run(Command{&row, Operation::Get, 0, {}});
 }
 
 // Lamp and filter hours count in standby as when on (projectors keep them readable), and hours

@@ -33,7 +33,7 @@ int RunPower(CommandContext& context, std::string_view valueText, const PowerCho
 
     if (wanted == kPowerOn) {
         // A lamp that is cooling down cannot be struck again: wait for the cool-down to end.
-        const Command ask{&row, Operation::Get, 0};
+        const Command ask{&row, Operation::Get, 0, {}};
         const Outcome now = session.run(ask);
         if (ExitStatusFor(now.result) == ExitLinkFailed) return context.report(ask, now);
         if (now.ok() && now.value != kPowerOff && now.value != kPowerOn) {
@@ -49,7 +49,7 @@ int RunPower(CommandContext& context, std::string_view valueText, const PowerCho
         }
     }
 
-    const Command set{&row, Operation::Set, wanted};
+    const Command set{&row, Operation::Set, wanted, {}};
     const Outcome outcome = session.run(set);
     if (!outcome.ok()) return context.report(set, outcome);
     if (!choice.wait) return ExitOk;

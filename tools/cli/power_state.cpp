@@ -17,7 +17,7 @@ const SettingRow& PowerRow() { return RequireSetting("Power", Operation::Get); }
 PowerWait WaitUntil(Session& session, Deadline deadline,
                     const std::function<bool(uint16_t)>& reached) {
     PowerWait wait;
-    wait.command = Command{&PowerRow(), Operation::Get, 0};
+    wait.command = Command{&PowerRow(), Operation::Get, 0, {}};
     for (;;) {
         wait.outcome = session.run(wait.command);
         if (ExitStatusFor(wait.outcome.result) == ExitLinkFailed) {
@@ -62,7 +62,7 @@ std::string FailureText(Session& session, const Command& command, const Outcome&
     const bool askedForPower =
         command.row->type == PowerRow().type && command.operation == Operation::Get;
     if (ExitStatusFor(outcome.result) != ExitRefused || askedForPower) return generic;
-    const Outcome power = session.run(Command{&PowerRow(), Operation::Get, 0});
+    const Outcome power = session.run(Command{&PowerRow(), Operation::Get, 0, {}});
     if (!power.ok()) return generic;
     const std::string words = PowerStateWords(power.value);
     return words.empty() ? generic : words;
@@ -70,7 +70,7 @@ std::string FailureText(Session& session, const Command& command, const Outcome&
 
 std::optional<int> StopUnlessOn(CommandContext& context, std::string_view commandWord,
                                 bool allowStandby) {
-    const Command command{&PowerRow(), Operation::Get, 0};
+    const Command command{&PowerRow(), Operation::Get, 0, {}};
     const Outcome outcome = context.session().run(command);
     if (ExitStatusFor(outcome.result) == ExitLinkFailed) return context.report(command, outcome);
     if (!outcome.ok() || outcome.value == kPowerOn) return std::nullopt;

@@ -55,7 +55,7 @@ std::vector<Command> RestorePlan(const Backup& backup, RestoreChoice choice) {
         uint16_t value = *entry.value;
         // A projector that was cooling down when it was backed up was on its way off.
         if (entry.row->type == kPower && value != 1) value = kPowerOff;
-        plan.push_back({entry.row, Operation::Set, value});
+        plan.push_back({entry.row, Operation::Set, value, {}});
     }
     std::stable_sort(plan.begin(), plan.end(),
                      [](const Command& a, const Command& b) { return StageOf(a) < StageOf(b); });

@@ -22,14 +22,17 @@ constexpr std::pair<int32_t, fleet::Milliseconds fleet::Timing::*> kLinkOptions[
 };
 
 fleet::Command queueCommand(const Command& command) {
-    return fleet::Command{command.operation, &command.row->described(), command.value, {}, {}};
+    return fleet::Command{
+        command.operation, &command.row->described(), command.value, {}, command.inputName};
 }
 
 }  // namespace
 
 std::string Command::describe() const {
     std::string text = std::string(OperationWord(operation)) + " " + std::string(row->name);
-    if (operation == Operation::Set) text += " " + std::to_string(value);
+    if (operation == Operation::Set) {
+        text += " " + (inputName.empty() ? std::to_string(value) : "\"" + inputName + "\"");
+    }
     return text;
 }
 

@@ -21,6 +21,9 @@ struct Command {
     const SettingRow* row = nullptr;
     Operation operation = Operation::Get;
     uint16_t value = 0;  // sent by a set; 0 for everything else
+    // A set of a PJLink projector's input by the projector's own name ("HDMI 2"): its queue
+    // asks the projector's inputs and sends the one of that name. Empty otherwise.
+    std::string inputName;
 
     // "set Brightness 140", for messages and the trace.
     std::string describe() const;

@@ -16,15 +16,22 @@ int RunSettingCommand(CommandContext& context, Operation operation, std::string_
     // kinds each reads the input its own way, and none is given a head start.
     if (pjlinkInput && context.probing()) throw ProbeEnd{};
     uint16_t value = 0;
-    if (pjlinkInput) {
+    std::string inputName;
+    if (pjlinkInput && IsPjlinkInputName(valueText)) {
+        inputName = valueText;
+    } else if (pjlinkInput) {
         value = ParsePjlinkInput(valueText);
     } else if (operation == Operation::Set) {
         value = ParseValue(row, valueText, noun);
         if (!unchecked) RequireSettable(row, value);
     }
-    const Command command{&row, operation, value};
+    const Command command{&row, operation, value, inputName};
     Session& session = context.session();
     const Outcome outcome = session.run(command);
+    // An input the projector does not have: nothing was switched.
+    if (!inputName.empty() && outcome.result == ZV_RESULT_BAD_ARGUMENT) {
+        throw UsageError(outcome.reason);
+    }
     if (!outcome.ok()) return context.report(command, outcome);
     if (operation == Operation::Get && json) {
         nlohmann::ordered_json reading{{"value", outcome.value}};

@@ -74,7 +74,7 @@ int RunStatus(CommandContext& context, bool json) {
         // A PJLink projector is asked only what PJLink carries.
         if (session.pjlink() && item.pjlink.command == nullptr) continue;
         const SettingRow& row = RequireSetting(item.setting, Operation::Get);
-        const Command command{&row, Operation::Get, 0};
+        const Command command{&row, Operation::Get, 0, {}};
         Reading reading{&item, &row, session.run(command)};
         reading.pjlink = session.pjlink();
         if (ExitStatusFor(reading.outcome.result) == ExitLinkFailed) {

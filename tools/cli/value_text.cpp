@@ -8,6 +8,7 @@
 #include "spelling.h"
 #include "text.h"
 #include "zolvane_fleet/pjlink_inputs.h"
+#include "zolvane_fleet/text.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::cli {
@@ -136,6 +137,11 @@ std::optional<std::string> PjlinkInputCode(uint16_t value) { return fleet::pjlin
 
 bool IsInput(const SettingRow& row) {
     return row.type == fleet::watchedByMember(&fleet::ProjectorState::input).type();
+}
+
+bool IsPjlinkInputName(std::string_view text) {
+    return !text.empty() && !PjlinkInputValue(text) && !AllDigits(text, false) &&
+           fleet::plainText(text);
 }
 
 uint16_t ParsePjlinkInput(std::string_view text) {

@@ -44,9 +44,11 @@ std::optional<uint16_t> PjlinkInputValue(std::string_view code);
 std::optional<std::string> PjlinkInputCode(uint16_t value);
 // Whether the row is the input source.
 bool IsInput(const SettingRow& row);
-// An input of a PJLink projector as given: its code ("31", "3A") or the number of one (310).
-// A name is refused, since the projector names its inputs itself and this tool does not ask.
+// An input of a PJLink projector as given by code ("31", "3A") or the number of one (310).
 uint16_t ParsePjlinkInput(std::string_view text);
+// Whether text names a PJLink input by its own name rather than by a code or number: plain
+// text that is not all digits and no code. Such a name is looked up among the projector's inputs.
+bool IsPjlinkInputName(std::string_view text);
 
 // The value as a projector shows it: for the input of a PJLink projector its code, which the
 // catalogue does not name; otherwise as NamedValue.
