@@ -20,6 +20,7 @@
 #include "pjlink_lines.h"
 #include "zolvane.h"
 #include "zolvane_fleet/pjlink_address.h"
+#include "zolvane_fleet/pjlink_hash.h"
 #include "zolvane_fleet/watched.h"
 
 namespace zolvane::fleet {
@@ -481,7 +482,7 @@ private:
                 const auto password = readPjlinkPassword(passwordFile_, &why);
                 if (!password)
                     return fail(kAuthFailed, "password file " + passwordFile_ + ": " + why);
-                hash_ = pjlink::md5Hex(greeting.random + *password);
+                hash_ = pjlinkHash(greeting.random, *password);
                 break;
             }
             case pjlink::Greeting::Kind::Refused:

@@ -1,7 +1,5 @@
 #include "pjlink_lines.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -265,19 +263,6 @@ std::string errorWords(Answer::Kind kind) {
             break;
     }
     return {};
-}
-
-std::string md5Hex(std::string_view text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr) != 1) return {};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 0x0F];
-    }
-    return hex;
 }
 
 std::string sanitised(std::string_view text) {

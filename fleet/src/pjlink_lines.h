@@ -84,9 +84,6 @@ zv_result resultOf(Answer::Kind kind);
 // "PJLink ERR3: unavailable now (...)" for the error kinds; empty for others.
 std::string errorWords(Answer::Kind kind);
 
-// md5 of text as 32 lower-case hex digits.
-std::string md5Hex(std::string_view text);
-
 // A projector's text as it may be shown: valid UTF-8 only, no control characters, at most
 // kMaxText bytes, cut at a character's end; space at either end dropped.
 std::string sanitised(std::string_view text);

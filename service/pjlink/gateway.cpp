@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,6 +27,7 @@
 #include "log.h"
 #include "pjlink/protocol.h"
 #include "zolvane_fleet/pjlink_address.h"
+#include "zolvane_fleet/pjlink_hash.h"
 
 namespace zolvane::service::pjlink {
 namespace {
@@ -56,19 +56,6 @@ std::chrono::milliseconds delayAfter(unsigned failures) {
     if (failures <= kFreeFailures) return std::chrono::milliseconds(0);
     const unsigned doublings = std::min(failures - kFreeFailures - 1, 8u);
     return std::min<std::chrono::milliseconds>(kFirstDelay * (1u << doublings), kMaxDelay);
-}
-
-std::string md5Hex(const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
-    }
-    return hex;
 }
 
 std::string randomHex() {
@@ -540,7 +527,7 @@ private:
             c.lastLine = Clock::now();
             if (gateway.password) {
                 const std::string random = randomHex();
-                c.session.expectedHash = md5Hex(random + *gateway.password);
+                c.session.expectedHash = fleet::pjlinkHash(random, *gateway.password);
                 c.out = "PJLINK 1 " + random + "\r";
             } else {
                 c.out = "PJLINK 0\r";

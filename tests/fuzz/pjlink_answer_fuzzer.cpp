@@ -7,6 +7,7 @@
 #include <string>
 
 #include "pjlink_lines.h"
+#include "zolvane_fleet/pjlink_hash.h"
 #include "zolvane_fleet/text.h"
 
 namespace {
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const pj::Greeting greeting = pj::parseGreeting(line);
     if (greeting.kind == pj::Greeting::Kind::Challenge) {
         check(!greeting.random.empty() && greeting.random.size() <= 32);
-        check(pj::md5Hex(greeting.random).size() == 32);
+        check(zolvane::fleet::pjlinkHash(greeting.random, "secret").size() == 32);
     }
     if (greeting.kind != pj::Greeting::Kind::Bad) check(pj::greetingMayFollow(line));
 

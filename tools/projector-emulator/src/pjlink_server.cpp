@@ -1,7 +1,6 @@
 #include "pjlink_server.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -13,6 +12,8 @@
 #include <cstring>
 #include <iostream>
 #include <optional>
+
+#include "zolvane_fleet/pjlink_hash.h"
 
 namespace zolvane::emulator {
 namespace {
@@ -32,19 +33,6 @@ const std::string kGarbage = "\x55\xAA garbage\r";
 const std::string kOverlong(300, 'A');
 // A power query in our own binary framing, which no PJLink client can read.
 const std::string kBinaryFrame("\xBE\xEF\x03\x06\x00\x2B\x7F\x02\x00\x00\x60\x00\x00", 13);
-
-std::string md5Hex(const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
-    }
-    return hex;
-}
 
 bool isLowerHex(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
@@ -250,8 +238,9 @@ bool PjlinkServer::handleLine(Connection& connection, std::string line) {
     bool refused = false;
     if (!connection.authenticated) {
         const bool hashed = line.size() >= kHashLength && isLowerHex(line.substr(0, kHashLength));
-        refused = !hashed || line.compare(0, kHashLength,
-                                          md5Hex(connection.challenge + options_.password)) != 0;
+        refused = !hashed ||
+                  line.compare(0, kHashLength,
+                               fleet::pjlinkHash(connection.challenge, options_.password)) != 0;
         if (hashed) {
             line.erase(0, kHashLength);
         }
