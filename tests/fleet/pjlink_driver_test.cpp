@@ -306,3 +306,39 @@ TEST(PjlinkDriver, SurveyOfEachClass) {
 }
 
 }  // namespace
+
+namespace {
+
+// A power-on while the projector cools down (PJLink answers ERR3) waits it out, as for ours, and
+// switches on once it may; commands by the projector's own input names are sent as its codes.
+TEST(PjlinkDriver, PowerOnWaitsOutTheCoolDownAndInputsGoByTheirNames) {
+    emu::PjlinkOptions options;
+    options.projectorClass = 2;
+    options.initiallyOn = true;
+    options.coolingTime = 2500ms;
+    options.warmUpTime = 0ms;
+    Projector projector(options);
+    ProjectorQueue queue(entry(projector.address()));
+    queue.start();
+    for (int i = 0; i < 400 && queue.state().abilities.inputs.empty(); ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    Command byName = command(Operation::Set, kInput);
+    byName.ownValue = "hdmi 2";
+    EXPECT_TRUE(run(queue, byName).ok());
+    EXPECT_EQ(projector.emulator.input(), "32");
+    byName.ownValue = "SCART";
+    EXPECT_NE(run(queue, byName).reason.find("\"SCART\" is not an input of pj (Computer 1"),
+              std::string::npos);
+
+    ASSERT_TRUE(run(queue, command(Operation::Set, kPower, 0)).ok());
+    ASSERT_EQ(projector.emulator.power(), 2);
+    const CommandResult on = run(queue, command(Operation::Set, kPower, 1));
+    EXPECT_TRUE(on.ok()) << on.reason;
+    EXPECT_GT(on.waited.count(), 0);
+    EXPECT_EQ(on.value, std::optional<std::uint16_t>(1));
+    EXPECT_NE(projector.emulator.power(), 0);  // warming up or on
+    queue.stop();
+}
+
+}  // namespace
